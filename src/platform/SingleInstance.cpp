@@ -1,0 +1,105 @@
+#include "SingleInstance.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QWidget>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace snapmend {
+namespace {
+
+constexpr int kConnectTimeoutMs = 2000;
+
+QString LockFilePath(const QString& serverName)
+{
+    return QDir::tempPath() + QLatin1Char('/') + serverName + QLatin1String(".lock");
+}
+
+}  // namespace
+
+SingleInstance::SingleInstance(const QString& lockName, const QString& caption, QObject* parent)
+    : QObject(parent), m_lockName(lockName), m_caption(caption)
+{
+}
+
+SingleInstance::~SingleInstance()
+{
+    if (m_server)
+        m_server->close();
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
+
+QString SingleInstance::ServerName(const QString& lockName)
+{
+    QString name = lockName;
+    name.replace(QLatin1Char(' '), QLatin1Char('_'));
+    return name + QLatin1Char('-') + QString::number(getuid());
+}
+
+SingleInstance::Role SingleInstance::Claim()
+{
+    const QString serverName = ServerName(m_lockName);
+    const QByteArray lockPath = QFile::encodeName(LockFilePath(serverName));
+    m_lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lockFd < 0)
+        return Role::Unprotected;
+
+    if (::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0) {
+        // The lock dies with the process, so a socket left by a crash is stale.
+        QLocalServer::removeServer(serverName);
+        m_server = new QLocalServer(this);
+        m_server->setSocketOptions(QLocalServer::UserAccessOption);
+        connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::OnConnection);
+        m_server->listen(serverName);
+        return Role::First;
+    }
+
+    ::close(m_lockFd);
+    m_lockFd = -1;
+    QLocalSocket socket;
+    socket.connectToServer(serverName);
+    if (socket.waitForConnected(kConnectTimeoutMs)) {
+        socket.write(m_caption.toUtf8() + '\n');
+        socket.waitForBytesWritten(kConnectTimeoutMs);
+        socket.waitForReadyRead(kConnectTimeoutMs);
+        socket.disconnectFromServer();
+    }
+    return Role::Second;
+}
+
+void SingleInstance::OnConnection()
+{
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, socket, [socket] {
+            if (!socket->canReadLine())
+                return;
+            const QString caption = QString::fromUtf8(socket->readLine(4096)).chopped(1);
+            BringForward(caption);
+            socket->write("ok\n");
+            socket->flush();
+        });
+    }
+}
+
+void SingleInstance::BringForward(const QString& caption)
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isWindow() && widget->windowTitle() == caption) {
+            widget->setWindowState((widget->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+            widget->showNormal();
+            widget->setFocus();
+            widget->raise();
+            widget->activateWindow();
+            return;
+        }
+    }
+}
+
+}  // namespace snapmend

@@ -1,0 +1,66 @@
+#include "UiServices.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QThread>
+#include <QUrl>
+
+namespace snapmend {
+namespace {
+
+int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags)
+{
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (flags & 0xF0) {
+    case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
+    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+    case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
+    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+    default: break;
+    }
+    if ((flags & 0xF) == MB_YESNO) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return IDOK;
+}
+
+}  // namespace
+
+int QtUiServices::MessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags)
+{
+    if (QThread::currentThread() == qApp->thread())
+        return ShowMessageBox(owner, text, caption, flags);
+    // A worker's box is shown by the UI thread while the worker waits for the answer.
+    int answer = IDOK;
+    QPointer<QWidget> guardedOwner(owner);
+    QMetaObject::invokeMethod(
+        qApp, [&] { answer = ShowMessageBox(guardedOwner.data(), text, caption, flags); },
+        Qt::BlockingQueuedConnection);
+    return answer;
+}
+
+std::optional<QString> QtUiServices::BrowseForFolder(QWidget* owner, const QString& title,
+                                                     const QString& startFolder)
+{
+    const QString folder = QFileDialog::getExistingDirectory(owner, title, startFolder);
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder;
+}
+
+bool QtUiServices::OpenWithDefaultHandler(const QString& path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+}  // namespace snapmend

@@ -1,0 +1,60 @@
+#include "ScriptedUiServices.h"
+
+namespace snapmend::test {
+
+int ScriptedUiServices::MessageBox(QWidget*, const QString& text, const QString& caption, unsigned flags)
+{
+    std::lock_guard lock(m_mutex);
+    m_boxes.push_back({text, caption, flags});
+    if (!m_answers.empty()) {
+        const int answer = m_answers.front();
+        m_answers.pop_front();
+        return answer;
+    }
+    return (flags & 0xF) == MB_YESNO ? IDNO : IDOK;
+}
+
+std::optional<QString> ScriptedUiServices::BrowseForFolder(QWidget*, const QString&, const QString&)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_folders.empty())
+        return std::nullopt;
+    auto folder = m_folders.front();
+    m_folders.pop_front();
+    return folder;
+}
+
+bool ScriptedUiServices::OpenWithDefaultHandler(const QString& path)
+{
+    std::lock_guard lock(m_mutex);
+    m_opened.push_back(path);
+    return m_openResult;
+}
+
+void ScriptedUiServices::QueueAnswer(int answer) { std::lock_guard lock(m_mutex); m_answers.push_back(answer); }
+void ScriptedUiServices::QueueFolder(std::optional<QString> folder) { std::lock_guard lock(m_mutex); m_folders.push_back(std::move(folder)); }
+void ScriptedUiServices::SetOpenResult(bool result) { std::lock_guard lock(m_mutex); m_openResult = result; }
+
+std::vector<ScriptedUiServices::Box> ScriptedUiServices::Boxes() const { std::lock_guard lock(m_mutex); return m_boxes; }
+
+std::vector<QString> ScriptedUiServices::Texts() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<QString> texts;
+    for (const Box& box : m_boxes)
+        texts.push_back(box.text);
+    return texts;
+}
+
+std::vector<QString> ScriptedUiServices::OpenedPaths() const { std::lock_guard lock(m_mutex); return m_opened; }
+
+void ScriptedUiServices::Clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_boxes.clear();
+    m_answers.clear();
+    m_folders.clear();
+    m_opened.clear();
+}
+
+}  // namespace snapmend::test

@@ -1,0 +1,45 @@
+#pragma once
+#include <QString>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "UiServices.h"
+
+namespace snapmend::test {
+
+// Records every message box and answers from a script, so no test blocks.
+// Unscripted boxes answer IDOK (MB_OK) or IDNO (MB_YESNO). Thread-safe.
+class ScriptedUiServices : public UiServices {
+public:
+    struct Box {
+        QString text;
+        QString caption;
+        unsigned flags;
+    };
+
+    int MessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags) override;
+    std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title,
+                                           const QString& startFolder) override;
+    bool OpenWithDefaultHandler(const QString& path) override;
+
+    void QueueAnswer(int answer);
+    void QueueFolder(std::optional<QString> folder);
+    void SetOpenResult(bool result);
+
+    std::vector<Box> Boxes() const;
+    std::vector<QString> Texts() const;
+    std::vector<QString> OpenedPaths() const;
+    void Clear();
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Box> m_boxes;
+    std::deque<int> m_answers;
+    std::deque<std::optional<QString>> m_folders;
+    std::vector<QString> m_opened;
+    bool m_openResult = true;
+};
+
+}  // namespace snapmend::test
