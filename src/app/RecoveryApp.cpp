@@ -1,0 +1,35 @@
+#include "RecoveryApp.h"
+
+#include "MainDialog.h"
+#include "SingleInstance.h"
+
+namespace snapmend {
+
+RecoveryApp::RecoveryApp(PlatformServices& platform) : m_platform(platform) {}
+
+RecoveryApp::~RecoveryApp() = default;
+
+bool RecoveryApp::InitInstance()
+{
+    m_instance = std::make_unique<SingleInstance>(QString::fromLatin1(kMutexName),
+                                                  QString::fromLatin1(kMainWindowCaption));
+    return m_instance->Claim() != SingleInstance::Role::Second;
+}
+
+int RecoveryApp::Run()
+{
+    {
+        MainDialog dialog(m_platform);
+        m_exitCode = dialog.DoModal();
+    }
+    ExitInstance();
+    return m_exitCode;
+}
+
+int RecoveryApp::ExitInstance()
+{
+    m_instance.reset();
+    return m_exitCode;
+}
+
+}  // namespace snapmend

@@ -1,0 +1,140 @@
+#pragma once
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "CBitmapDialog.h"
+#include "ImageList.h"
+
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QTreeWidget;
+
+namespace snapmend {
+
+class CStyledButton;
+class CStyledLabel;
+class TimerService;
+struct PlatformServices;
+struct DialogTemplate;
+
+// The program's only window: owns every control and every piece of state of
+// a scan. Handlers are named after the events they serve; the subsystems'
+// handler bodies live in MainDialog<Topic>.cpp files beside this one.
+class MainDialog : public CBitmapDialog {
+    Q_OBJECT
+public:
+    explicit MainDialog(PlatformServices& platform, QWidget* parent = nullptr);
+    ~MainDialog() override;
+
+    // Initialises the window and runs its modal loop; returns the exit code.
+    int DoModal();
+
+    bool OnInitDialog();
+    void OnTimer(int id);
+    // The close path: true when the window has ended.
+    bool OnClose();
+
+    void SetDrivePageVisible(bool visible);
+    void ShowLoading();
+    void ShowDrivePage();
+
+    // Drives.
+    void RefreshDriveList();
+    void OnRefresh();
+    // Settings and help.
+    void LoadOutputFolder();
+    void BrowseForOutputFolder();
+    void OpenFileTypesDialog();
+    void OpenHelp();
+    // Scan lifecycle.
+    void OnStart();
+    void OnRecoverClicked();
+    // Harvesting.
+    void OnRescanTimer();
+    void OnHarvestTick();
+    void OnHeaderClick(int column);
+    // Copy-out.
+    void OnCopyTick();
+    void OnPhotoLinkClicked();
+    void OnFileLinkClicked();
+
+    // The exit code the modal loop ended with (18: no administrator rights).
+    std::optional<int> QuitRequest() const { return m_quitRequest; }
+    TimerService& Timers() { return *m_timers; }
+    PlatformServices& Platform() { return m_platform; }
+    QWidget* Control(int id) const;
+
+    // Members, in the order of the original dialog class.
+    CStyledLabel* m_lnkSelectPhotos = nullptr;
+    CStyledLabel* m_lnkSelectFiles = nullptr;
+    QTreeWidget* m_lstFiles = nullptr;
+    CStyledLabel* m_lblLoading = nullptr;
+    CStyledLabel* m_lnkSettings = nullptr;
+    CStyledLabel* m_lnkHelp = nullptr;
+    CStyledLabel* m_lblStatus = nullptr;
+    CStyledLabel* m_lblProgress = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QListWidget* m_lstPhotos = nullptr;
+    QLineEdit* m_edtOutputDir = nullptr;
+    CStyledLabel* m_lblOutputDir = nullptr;
+    CStyledLabel* m_lblSelectDrive = nullptr;
+    CStyledButton* m_btnStart = nullptr;
+    CStyledButton* m_btnRefresh = nullptr;
+    CStyledButton* m_btnBrowse = nullptr;
+    CStyledButton* m_btnRecover = nullptr;
+    QTreeWidget* m_lstDrives = nullptr;
+    QIcon m_hIcon;
+    std::atomic<bool> m_bScanning{false};
+    QString m_strEngineOutputDir;
+    QString m_strWorkspaceRoot;
+    QString m_strDeviceName;
+    QRect m_rcProgressLine;
+    QRect m_rcTipLine;
+    ImageList m_thumbnails;
+    QStringList m_discoveredPaths;
+    int index = 0;
+    int count = 0;
+    int photoRow = 0;
+    bool engineRunningAtPassStart = false;
+    std::vector<int> m_photoSelection;
+    std::vector<int> m_fileSelection;
+    QString m_strSelectAllPhotos = QStringLiteral("Select All Photos");
+    QString m_strUnselectAllPhotos = QStringLiteral("Unselect All Photos");
+    QString m_strSelectAllFiles = QStringLiteral("Select All Files");
+    QString m_strUnselectAllFiles = QStringLiteral("Unselect All Files");
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+public slots:
+    void reject() override;
+
+private:
+    void CreateControls(const DialogTemplate& dialog);
+    void DoDataExchange();
+    template <typename T>
+    void DDX_Control(int id, T*& member);
+    void ConnectControls();
+    void InitControls();
+    void InitDriveList();
+    void InitResultViews();
+    void StyleButton(CStyledButton& button);
+    void OnStartupTimer();
+    void PostQuitMessage(int exitCode);
+
+    PlatformServices& m_platform;
+    TimerService* m_timers = nullptr;
+    std::map<int, QWidget*> m_controls;
+    std::optional<int> m_quitRequest;
+};
+
+}  // namespace snapmend

@@ -1,0 +1,22 @@
+// Handlers whose bodies belong to the subsystems that are still being built.
+// Each moves to its subsystem's MainDialog<Topic>.cpp when that lands.
+#include "MainDialog.h"
+
+namespace snapmend {
+
+void MainDialog::RefreshDriveList() {}
+void MainDialog::OnRefresh() { RefreshDriveList(); }
+void MainDialog::LoadOutputFolder() {}
+void MainDialog::BrowseForOutputFolder() {}
+void MainDialog::OpenFileTypesDialog() {}
+void MainDialog::OpenHelp() {}
+void MainDialog::OnStart() {}
+void MainDialog::OnRecoverClicked() {}
+void MainDialog::OnRescanTimer() {}
+void MainDialog::OnHarvestTick() {}
+void MainDialog::OnHeaderClick(int) {}
+void MainDialog::OnCopyTick() {}
+void MainDialog::OnPhotoLinkClicked() {}
+void MainDialog::OnFileLinkClicked() {}
+
+}  // namespace snapmend
