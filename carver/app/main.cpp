@@ -1,0 +1,73 @@
+// photo: the recovery engine's command-line entry point.
+#include <atomic>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "core/command_line.h"
+#include "core/scan.h"
+#include "core/types_table.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+volatile std::sig_atomic_t g_signal = 0;
+
+void on_signal(int sig) {
+    g_signal = sig;
+    g_stop.store(true);
+}
+
+std::string exe_dir() {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    std::string p(buf, static_cast<size_t>(n));
+    return p.substr(0, p.rfind('/'));
+}
+
+int die(const std::string& msg, int code) {
+    std::fprintf(stderr, "photo: %s\n", msg.c_str());
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    carver::TypeTable table;
+    std::string err;
+    if (!table.load(exe_dir() + "/formats/types.tsv", err))
+        return die("cannot read the types table " + err, 2);
+
+    carver::Command cmd;
+    if (!carver::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), cmd, err))
+        return die(err, 2);
+
+    carver::ScanOptions opt;
+    opt.device = cmd.device;
+    opt.out_dir = cmd.out_dir;
+    opt.enabled = cmd.enabled;
+    opt.table = &table;
+    carver::ScanResult res = carver::run_scan(opt, g_stop);
+    if (res.bad_sectors)
+        std::fprintf(stderr, "photo: %llu unreadable sectors skipped\n",
+                     static_cast<unsigned long long>(res.bad_sectors));
+    switch (res.status) {
+    case carver::ScanStatus::Complete: return 0;
+    case carver::ScanStatus::Stopped: return 128 + (g_signal ? g_signal : SIGTERM);
+    case carver::ScanStatus::BadInput: return die(res.message, 2);
+    case carver::ScanStatus::OutputFailed: return die(res.message, 1);
+    }
+    return 1;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The parser interface: one Format per file type, listed in registry.cpp.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "core/source.h"
+
+namespace carver {
+
+struct Carve {
+    uint64_t length = 0;         // bytes from the candidate's start; 0 = rejected
+    const char* ext = nullptr;   // extension override; nullptr = the table's extension
+};
+
+struct Format {
+    // Command-line key, also the key of the types table (e.g. "jpg").
+    std::string_view key;
+    // Byte strings one of which must open the candidate at a sector start.
+    // Empty: `check` is called at every sector (costly; avoid).
+    std::vector<std::string_view> signatures;
+    // Optional cheaper-than-walk header test on the first bytes of the candidate
+    // (n >= 512 unless the device ends sooner). nullptr: the signature suffices.
+    bool (*check)(const uint8_t* head, size_t n) = nullptr;
+    // Follows the format's structure from offset 0 to its true end without
+    // reading at or past max_size. Returns the length, or length 0 to reject.
+    Carve (*walk)(Source& src, uint64_t max_size) = nullptr;
+};
+
+// Every format the engine knows, in a fixed order.
+const std::vector<const Format*>& all_formats();
+const Format* find_format(std::string_view key);
+
+// The 24 keys the command line accepts (with or without a parser).
+const std::vector<std::string_view>& command_keys();
+
+}  // namespace carver

@@ -1,0 +1,151 @@
+#include "core/output.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace carver {
+namespace {
+
+constexpr size_t kCopyChunk = 1 << 20;
+
+bool make_dirs(const std::string& path, std::string& err) {
+    std::string cur;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        size_t slash = path.find('/', pos + 1);
+        cur = path.substr(0, slash);
+        pos = slash;
+        if (cur.empty() || cur == "/") continue;
+        if (::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST) {
+            err = cur + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool disk_full(int e) { return e == ENOSPC || e == EDQUOT || e == EFBIG; }
+
+}  // namespace
+
+OutputDir::~OutputDir() {
+    if (dirfd_ >= 0) ::close(dirfd_);
+}
+
+bool OutputDir::open(const std::string& path, std::string& err) {
+    if (!make_dirs(path, err)) return false;
+    dirfd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirfd_ < 0) {
+        err = path + ": " + std::strerror(errno);
+        return false;
+    }
+    path_ = path;
+    return true;
+}
+
+int OutputDir::open_unnamed() {
+    if (!tmpfile_) return -1;
+    int fd = ::openat(dirfd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) tmpfile_ = false;
+    return fd;
+}
+
+bool OutputDir::link_unnamed(int fd, const std::string& name, int& err) {
+    // /proc/self/fd works without CAP_DAC_READ_SEARCH, which AT_EMPTY_PATH needs.
+    std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, proc.c_str(), dirfd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    err = errno;
+    if (err == EEXIST) return false;
+    if (::linkat(fd, "", dirfd_, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    err = errno;
+    return false;
+}
+
+WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& src, uint64_t length,
+                             const std::atomic<bool>& stop) {
+    WriteResult res;
+    char base[32];
+    std::snprintf(base, sizeof base, "f%010llu", static_cast<unsigned long long>(sector));
+    auto name_for = [&](int attempt) {
+        return std::string(base) + (attempt ? "_" + std::to_string(attempt) : "") + "." + ext;
+    };
+
+    int fd = open_unnamed();
+    bool named = fd < 0;
+    int attempt = 0;
+    if (named) {
+        if (tmpfile_) {  // O_TMPFILE is supported but failed for another reason
+            res.status = disk_full(errno) ? WriteStatus::DiskFull : WriteStatus::Failed;
+            res.error = path_ + ": " + std::strerror(errno);
+            return res;
+        }
+        for (;; ++attempt) {
+            fd = ::openat(dirfd_, name_for(attempt).c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd >= 0 || errno != EEXIST || attempt > 1000) break;
+        }
+        if (fd >= 0) ::flock(fd, LOCK_EX);
+    }
+    if (fd < 0) {
+        res.status = disk_full(errno) ? WriteStatus::DiskFull : WriteStatus::Failed;
+        res.error = path_ + ": " + std::strerror(errno);
+        return res;
+    }
+    auto fail = [&](WriteStatus st, const std::string& msg) {
+        if (named) ::unlinkat(dirfd_, name_for(attempt).c_str(), 0);
+        ::close(fd);
+        res.status = st;
+        res.error = msg;
+        return res;
+    };
+
+    std::vector<uint8_t> buf(length < kCopyChunk ? static_cast<size_t>(length) : kCopyChunk);
+    for (uint64_t off = 0; off < length;) {
+        if (stop.load(std::memory_order_relaxed)) return fail(WriteStatus::Stopped, "");
+        size_t want = length - off < buf.size() ? static_cast<size_t>(length - off) : buf.size();
+        size_t got = src.read(off, buf.data(), want);
+        if (got < want) {
+            if (stop.load()) return fail(WriteStatus::Stopped, "");
+            return fail(WriteStatus::Failed, "device ended while copying " + name_for(attempt));
+        }
+        for (size_t done = 0; done < got;) {
+            ssize_t w = ::write(fd, buf.data() + done, got - done);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                int e = w < 0 ? errno : ENOSPC;
+                return fail(disk_full(e) ? WriteStatus::DiskFull : WriteStatus::Failed,
+                            path_ + "/" + name_for(attempt) + ": " + std::strerror(e));
+            }
+            done += static_cast<size_t>(w);
+        }
+        off += got;
+    }
+
+    if (!named) {
+        int err = 0;
+        for (attempt = 0; !link_unnamed(fd, name_for(attempt), err); ++attempt) {
+            if (err != EEXIST || attempt > 1000)
+                return fail(disk_full(err) ? WriteStatus::DiskFull : WriteStatus::Failed,
+                            path_ + "/" + name_for(attempt) + ": " + std::strerror(err));
+        }
+    }
+    if (::close(fd) != 0 && errno != EINTR) {  // delayed write errors (NFS and the like)
+        int e = errno;
+        ::unlinkat(dirfd_, name_for(attempt).c_str(), 0);
+        res.status = disk_full(e) ? WriteStatus::DiskFull : WriteStatus::Failed;
+        res.error = path_ + "/" + name_for(attempt) + ": " + std::strerror(e);
+        return res;
+    }
+    res.status = WriteStatus::Ok;
+    res.name = name_for(attempt);
+    return res;
+}
+
+}  // namespace carver

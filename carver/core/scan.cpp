@@ -1,0 +1,266 @@
+#include "core/scan.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include "core/format.h"
+#include "core/output.h"
+
+namespace carver {
+namespace {
+
+// Blocks of the device held in memory, contiguous from begin() to end().
+class Window {
+public:
+    explicit Window(BlockReader& r) : reader_(r) {}
+    ~Window() {
+        for (auto& b : blocks_) reader_.recycle(std::move(b));
+    }
+
+    uint64_t begin() const { return blocks_.empty() ? end_ : blocks_.front()->off; }
+    uint64_t end() const { return end_; }
+    bool at_eof() const { return eof_; }
+
+    bool pull() {
+        if (eof_) return false;
+        BlockPtr b = reader_.next();
+        if (!b) {
+            eof_ = true;
+            return false;
+        }
+        end_ = b->off + b->len;
+        blocks_.push_back(std::move(b));
+        return true;
+    }
+
+    void drop_before(uint64_t off) {
+        while (!blocks_.empty() && blocks_.front()->off + blocks_.front()->len <= off) {
+            reader_.recycle(std::move(blocks_.front()));
+            blocks_.pop_front();
+        }
+    }
+
+    const Block* block_at(uint64_t off) const {
+        if (off < begin() || off >= end_) return nullptr;
+        size_t i = static_cast<size_t>((off - begin()) / blocks_.front()->data.size());
+        while (i < blocks_.size() && blocks_[i]->off + blocks_[i]->len <= off) ++i;
+        while (i > 0 && blocks_[i]->off > off) --i;
+        return blocks_[i].get();
+    }
+
+    size_t copy(uint64_t off, uint8_t* out, size_t n) const {
+        size_t done = 0;
+        while (done < n) {
+            const Block* b = block_at(off + done);
+            if (!b) break;
+            size_t at = static_cast<size_t>(off + done - b->off);
+            size_t take = std::min(n - done, b->len - at);
+            std::memcpy(out + done, b->data.data() + at, take);
+            done += take;
+        }
+        return done;
+    }
+
+private:
+    BlockReader& reader_;
+    std::deque<BlockPtr> blocks_;
+    uint64_t end_ = 0;
+    bool eof_ = false;
+};
+
+// A candidate's bytes: from the window, which grows up to a cap by pulling
+// blocks the reader has read anyway; past the cap, by direct reads.
+class WindowSource final : public Source {
+public:
+    WindowSource(Window& w, const Device& dev, uint64_t start, uint64_t cap,
+                 const std::atomic<bool>& stop, uint64_t& bad)
+        : w_(w), dev_(dev), start_(start), cap_(cap), stop_(stop), bad_(bad) {}
+
+    size_t read(uint64_t off, void* buf, size_t n) override {
+        if (stop_.load(std::memory_order_relaxed)) return 0;
+        uint64_t abs = start_ + off;
+        auto* out = static_cast<uint8_t*>(buf);
+        while (abs + n > w_.end() && w_.end() - w_.begin() < cap_ && w_.pull()) {
+        }
+        size_t got = 0;
+        if (abs >= w_.begin()) got = w_.copy(abs, out, n);
+        if (got == n || (w_.at_eof() && abs >= w_.begin())) return got;
+        if (!dev_.seekable) return got;
+        return got + read_robust(dev_, out + got, n - got, abs + got, bad_, stop_);
+    }
+
+private:
+    Window& w_;
+    const Device& dev_;
+    uint64_t start_, cap_;
+    const std::atomic<bool>& stop_;
+    uint64_t& bad_;
+};
+
+struct Candidate {
+    const Format* format;
+    std::string_view signature;
+    uint64_t max_size;
+    std::string ext;
+};
+
+bool read_dev_file(const std::string& path, unsigned& maj, unsigned& min) {
+    std::ifstream in(path);
+    char colon;
+    return static_cast<bool>(in >> maj >> colon >> min) && colon == ':';
+}
+
+// Collects the devices a block device is built on: the disk of a partition,
+// the members of device-mapper and md volumes, recursively.
+void underlying(unsigned maj, unsigned min, std::vector<dev_t>& out, int depth) {
+    out.push_back(makedev(maj, min));
+    if (depth > 8) return;
+    char link[64];
+    std::snprintf(link, sizeof link, "/sys/dev/block/%u:%u", maj, min);
+    char real[PATH_MAX];
+    if (!::realpath(link, real)) return;
+    std::string dir = real;
+    if (::access((dir + "/partition").c_str(), F_OK) == 0) {
+        unsigned pmaj, pmin;
+        if (read_dev_file(dir.substr(0, dir.rfind('/')) + "/dev", pmaj, pmin))
+            underlying(pmaj, pmin, out, depth + 1);
+    }
+    if (DIR* d = ::opendir((dir + "/slaves").c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            unsigned smaj, smin;
+            if (read_dev_file(dir + "/slaves/" + e->d_name + "/dev", smaj, smin))
+                underlying(smaj, smin, out, depth + 1);
+        }
+        ::closedir(d);
+    }
+}
+
+ScanResult fail(ScanStatus st, std::string msg) {
+    ScanResult r;
+    r.status = st;
+    r.message = std::move(msg);
+    return r;
+}
+
+}  // namespace
+
+bool path_on_block_device(const std::string& path, dev_t rdev) {
+    std::string p = path.empty() ? "." : path;
+    struct stat st;
+    while (::stat(p.c_str(), &st) != 0) {  // nearest existing parent
+        size_t slash = p.find_last_of('/');
+        if (slash == std::string::npos) p = ".";
+        else p = slash == 0 ? "/" : p.substr(0, slash);
+    }
+    std::vector<dev_t> devs;
+    underlying(major(st.st_dev), minor(st.st_dev), devs, 0);
+    for (dev_t d : devs)
+        if (d == rdev) return true;
+    return false;
+}
+
+ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
+    Device dev;
+    dev.read_at = opt.read_at;
+    dev.fd = ::open(opt.device.c_str(), O_RDONLY | O_CLOEXEC);
+    if (dev.fd < 0) return fail(ScanStatus::BadInput, opt.device + ": " + std::strerror(errno));
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{dev.fd};
+    struct stat st;
+    if (::fstat(dev.fd, &st) != 0 || S_ISDIR(st.st_mode))
+        return fail(ScanStatus::BadInput, opt.device + ": not a device or disk image");
+    dev.seekable = !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode);
+    if (S_ISBLK(st.st_mode) && path_on_block_device(opt.out_dir, st.st_rdev))
+        return fail(ScanStatus::BadInput,
+                    "output folder " + opt.out_dir + " is on the device being scanned");
+    if (dev.seekable) ::posix_fadvise(dev.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    // Keys enabled but without a parser are accepted and carve nothing.
+    std::array<std::vector<Candidate>, 256> dispatch;
+    for (const Format* f : all_formats()) {
+        if (!opt.enabled.count(std::string(f->key))) continue;
+        const TypeInfo* info = opt.table ? opt.table->find(f->key) : nullptr;
+        if (!info) return fail(ScanStatus::BadInput, "no types table entry for " + std::string(f->key));
+        for (std::string_view sig : f->signatures)
+            if (!sig.empty())
+                dispatch[static_cast<uint8_t>(sig[0])].push_back({f, sig, info->max_size, info->ext});
+    }
+
+    OutputDir out;
+    std::string err;
+    if (!out.open(opt.out_dir, err)) return fail(ScanStatus::BadInput, "output folder " + err);
+    if (opt.force_flock) out.force_flock_mode();
+
+    ScanResult res;
+    res.status = ScanStatus::Complete;
+    uint64_t bad = 0;
+    {
+        BlockReader reader(dev, opt.block_size, opt.queue_depth, stop);
+        Window w(reader);
+        uint64_t pos = 0;
+        while (res.status == ScanStatus::Complete) {
+            if (stop.load()) {
+                res.status = ScanStatus::Stopped;
+                break;
+            }
+            w.drop_before(pos);
+            if (pos >= w.end()) {
+                if (!w.pull()) break;
+                continue;
+            }
+            const Block* b = w.block_at(pos);
+            uint64_t bend = b->off + b->len;
+            bool carved = false;
+            for (; pos < bend && !carved; pos += kSector) {
+                const uint8_t* head = b->data.data() + (pos - b->off);
+                const auto& cands = dispatch[head[0]];
+                if (cands.empty()) continue;
+                size_t avail = static_cast<size_t>(bend - pos);
+                for (const Candidate& c : cands) {
+                    if (c.signature.size() > avail ||
+                        std::memcmp(head, c.signature.data(), c.signature.size()) != 0)
+                        continue;
+                    if (c.format->check && !c.format->check(head, avail)) continue;
+                    WindowSource src(w, dev, pos, opt.window_cap, stop, bad);
+                    Carve cv = c.format->walk(src, c.max_size);
+                    if (cv.length == 0 || cv.length > c.max_size) continue;
+                    WriteResult wr = out.write(pos / kSector, cv.ext ? cv.ext : c.ext, src,
+                                               cv.length, stop);
+                    if (wr.status == WriteStatus::Stopped) {
+                        res.status = ScanStatus::Stopped;
+                    } else if (wr.status == WriteStatus::DiskFull) {
+                        res.status = ScanStatus::OutputFailed;
+                        res.message = "output disk full: " + wr.error;
+                    } else if (wr.status == WriteStatus::Failed) {
+                        res.status = ScanStatus::OutputFailed;
+                        res.message = "cannot write carved file: " + wr.error;
+                    } else {
+                        ++res.files;
+                    }
+                    pos = (pos + cv.length + kSector - 1) / kSector * kSector - kSector;
+                    carved = true;
+                    break;
+                }
+            }
+        }
+        if (stop.load() && res.status == ScanStatus::Complete) res.status = ScanStatus::Stopped;
+        bad += reader.bad_sectors();
+    }
+    res.bad_sectors = bad;
+    return res;
+}
+
+}  // namespace carver

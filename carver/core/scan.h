@@ -1,0 +1,41 @@
+#pragma once
+// One scan: read the device once, try the enabled formats at every sector
+// start, write what they carve, continue after each carved file.
+#include <atomic>
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "core/reader.h"
+#include "core/types_table.h"
+
+namespace carver {
+
+struct ScanOptions {
+    std::string device;
+    std::string out_dir;
+    std::set<std::string> enabled;  // command keys; keys without a parser carve nothing
+    const TypeTable* table = nullptr;
+    ReadAtFn read_at = default_read_at;
+    size_t block_size = 4u << 20;      // multiple of 512
+    size_t queue_depth = 4;            // blocks read ahead of the scanner
+    uint64_t window_cap = 64ull << 20; // bytes a parser may hold in memory ahead
+    bool force_flock = false;          // tests: write named files under flock
+};
+
+enum class ScanStatus { Complete, Stopped, BadInput, OutputFailed };
+
+struct ScanResult {
+    ScanStatus status = ScanStatus::BadInput;
+    std::string message;  // one line, for BadInput and OutputFailed
+    uint64_t files = 0;
+    uint64_t bad_sectors = 0;
+};
+
+ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop);
+
+// True when a folder (or its nearest existing parent) lives on the block
+// device `rdev` itself, on one of its partitions, or on a volume built on it.
+bool path_on_block_device(const std::string& path, dev_t rdev);
+
+}  // namespace carver
