@@ -1,0 +1,62 @@
+#pragma once
+// Shared test helpers: temporary folders, files, sample photos made with
+// ImageMagick, disk images, and running `photo` as a separate process.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace carver_test {
+
+using Bytes = std::vector<uint8_t>;
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+Bytes read_file(const std::string& path);
+void write_file(const std::string& path, const Bytes& data);
+Bytes random_bytes(size_t n, uint32_t seed);
+int sh(const std::string& cmd);  // runs through /bin/sh, output discarded; returns exit status
+bool have_tool(const std::string& name);
+std::vector<std::string> list_dir(const std::string& path);  // sorted names, no dot entries
+
+struct Sample {
+    std::string name;  // e.g. "baseline.jpg"
+    std::string ext;   // extension the engine gives it
+    Bytes data;
+};
+
+// Photos made once per process with ImageMagick (empty when it is missing).
+// `large` adds a 24-megapixel JPEG.
+const std::vector<Sample>& samples(bool large = false);
+const Sample& sample(const std::string& name);
+
+// A JPEG with an EXIF APP1 segment holding a JPEG thumbnail that starts at a
+// 512-byte boundary of the file.
+Bytes jpeg_with_exif_thumbnail();
+
+// Appends data at the next 512-byte boundary (padding with `fill`) and returns its offset.
+size_t append_aligned(Bytes& image, const Bytes& data, uint8_t fill = 0);
+
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal
+    std::string err;  // standard error
+};
+std::string photo_path();
+RunResult run_photo(const std::vector<std::string>& args, const std::string& exe = photo_path());
+
+// Every file of `dir` must equal one of `originals`; returns the problems found.
+std::string junk_in(const std::string& dir, const std::vector<Bytes>& originals);
+// Each original must be present, byte for byte, in `dir`; returns the missing ones.
+std::string missing_in(const std::string& dir, const std::vector<Sample>& originals);
+
+}  // namespace carver_test

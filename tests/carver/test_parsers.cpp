@@ -1,0 +1,131 @@
+// Parsers on byte buffers: true ends, rejection of damaged and random data.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/format.h"
+#include "helpers.h"
+
+using namespace carver;
+using namespace carver_test;
+
+namespace {
+
+constexpr uint64_t kMax = 64ull << 20;
+
+uint64_t carve(std::string_view key, const Bytes& data, uint64_t max = kMax) {
+    const Format* f = find_format(key);
+    if (!f) return ~0ull;
+    if (f->check && !f->check(data.data(), data.size())) return 0;
+    BufferSource src(data.data(), data.size());
+    return f->walk(src, max).length;
+}
+
+class ParserTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (samples().empty()) GTEST_SKIP() << "ImageMagick's convert is not installed";
+    }
+};
+
+TEST_F(ParserTest, FindsTrueEndFollowedByJunkZerosOrAnotherFile) {
+    for (const Sample& s : samples()) {
+        SCOPED_TRACE(s.name);
+        const Format* f = find_format(s.ext);
+        ASSERT_NE(f, nullptr);
+        bool signed_ok = false;
+        for (auto sig : f->signatures)
+            signed_ok |= std::memcmp(sig.data(), s.data.data(), sig.size()) == 0;
+        EXPECT_TRUE(signed_ok);
+
+        Bytes junk = s.data;
+        Bytes tail = random_bytes(70000, 5);
+        junk.insert(junk.end(), tail.begin(), tail.end());
+        EXPECT_EQ(carve(s.ext, junk), s.data.size());
+
+        Bytes zeros = s.data;
+        zeros.resize(zeros.size() + 4096, 0);
+        EXPECT_EQ(carve(s.ext, zeros), s.data.size());
+
+        Bytes two = s.data;
+        append_aligned(two, sample("baseline.jpg").data);
+        EXPECT_EQ(carve(s.ext, two), s.data.size());
+    }
+}
+
+TEST_F(ParserTest, RejectsTruncatedFilesAndFilesOverTheMaximum) {
+    for (const Sample& s : samples()) {
+        SCOPED_TRACE(s.name);
+        for (size_t cut : {s.data.size() - 1, s.data.size() / 2, size_t{600}}) {
+            if (cut >= s.data.size()) continue;
+            Bytes part(s.data.begin(), s.data.begin() + static_cast<long>(cut));
+            EXPECT_EQ(carve(s.ext, part), 0u) << "cut at " << cut;
+        }
+        EXPECT_EQ(carve(s.ext, s.data, s.data.size() - 1), 0u);
+        EXPECT_EQ(carve(s.ext, s.data, s.data.size()), s.data.size());
+    }
+}
+
+TEST_F(ParserTest, ExifThumbnailIsPartOfTheMainJpeg) {
+    Bytes jpg = jpeg_with_exif_thumbnail();
+    ASSERT_EQ(jpg[1024], 0xFF);
+    ASSERT_EQ(jpg[1025], 0xD8);
+    Bytes padded = jpg;
+    padded.resize(padded.size() + 2048, 0x5A);
+    EXPECT_EQ(carve("jpg", padded), jpg.size());
+}
+
+TEST_F(ParserTest, JpegRejectsNewFileInsideEntropyData) {
+    // A truncated photo overwritten by the start of another one.
+    const Bytes& a = sample("progressive.jpg").data;
+    Bytes img(a.begin(), a.begin() + 8192);
+    img.insert(img.end(), sample("baseline.jpg").data.begin(), sample("baseline.jpg").data.end());
+    EXPECT_EQ(carve("jpg", img), 0u);
+}
+
+TEST_F(ParserTest, PngRejectsCorruptedChunk) {
+    Bytes png = sample("plain.png").data;
+    png[png.size() / 2] ^= 0x40;
+    EXPECT_EQ(carve("png", png), 0u);
+    Bytes crc = sample("plain.png").data;
+    crc[8 + 8 + 13] ^= 1;  // IHDR's CRC
+    EXPECT_EQ(carve("png", crc), 0u);
+}
+
+TEST_F(ParserTest, BmpAndTiffRejectInconsistentHeaders) {
+    Bytes bmp = sample("rgb.bmp").data;
+    bmp[2] ^= 0x10;  // file size no longer matches the pixel array
+    EXPECT_EQ(carve("bmp", bmp), 0u);
+    Bytes bmp2 = sample("rgb.bmp").data;
+    bmp2[28] = 7;  // bits per pixel
+    EXPECT_EQ(carve("bmp", bmp2), 0u);
+
+    Bytes tif = sample("le.tif").data;
+    uint32_t ifd = rd_le32(&tif[4]);
+    tif[ifd] = 0;  // no entries
+    tif[ifd + 1] = 0;
+    EXPECT_EQ(carve("tif", tif), 0u);
+    Bytes loop = sample("be.tif").data;
+    // The first IFD's next-IFD pointer made to point at itself.
+    uint32_t first = rd_be32(&loop[4]);
+    uint16_t n = rd_be16(&loop[first]);
+    size_t next = first + 2 + n * 12u;
+    for (int i = 0; i < 4; ++i) loop[next + i] = loop[4 + i];
+    EXPECT_EQ(carve("tif", loop), 0u);
+}
+
+TEST(ParserJunk, RandomDataAfterASignatureIsRejected) {
+    int carved = 0;
+    for (const Format* f : all_formats()) {
+        for (uint32_t seed = 1; seed <= 300; ++seed) {
+            Bytes b = random_bytes(16384, seed);
+            std::string_view sig = f->signatures[seed % f->signatures.size()];
+            std::copy(sig.begin(), sig.end(), b.begin());
+            BufferSource src(b.data(), b.size());
+            if (f->walk(src, kMax).length) ++carved;
+        }
+    }
+    EXPECT_EQ(carved, 0);
+}
+
+}  // namespace
