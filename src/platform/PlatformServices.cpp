@@ -1,5 +1,6 @@
 #include "PlatformServices.h"
 
+#include "DriveSource.h"
 #include "SystemInfo.h"
 #include "UiServices.h"
 
@@ -9,7 +10,9 @@ PlatformServices& PlatformServices::Default()
 {
     static QtUiServices ui;
     static LinuxSystemInfo system;
+    static LinuxDriveSource drives;
     static PlatformServices services{&ui, &system};
+    services.drives = &drives;
     return services;
 }
 

@@ -4,6 +4,7 @@ namespace snapmend {
 
 class UiServices;
 class SystemInfo;
+class DriveSource;
 
 // The operating-system services the program uses, chosen in one place.
 // Production code takes them from here; tests fill in their own where the
@@ -11,6 +12,7 @@ class SystemInfo;
 struct PlatformServices {
     UiServices* ui = nullptr;
     SystemInfo* system = nullptr;
+    DriveSource* drives = nullptr;
 
     // The Linux implementations, alive for the whole process.
     static PlatformServices& Default();

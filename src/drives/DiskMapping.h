@@ -1,0 +1,27 @@
+#pragma once
+#include <QString>
+#include <optional>
+
+namespace snapmend {
+
+struct MountEntry;
+
+// The whole disk under a volume, as sysfs describes it.
+struct DiskInfo {
+    QString sysDir;          // canonical sysfs folder of the disk
+    QString name;            // kernel name, e.g. sda, nvme0n1, loop0
+    QString node;            // its device node, e.g. /dev/sda
+    bool removable = false;  // the disk's "removable" flag
+};
+
+// The sysfs folder of the block device mounted by `entry`, or nothing when the
+// mount is not backed by a block device. `sysRoot` is normally "/sys".
+std::optional<QString> BlockDeviceDir(const QString& sysRoot, const MountEntry& entry);
+
+// The single whole disk that holds the block device whose sysfs folder is
+// `deviceDir`: a partition maps to its parent disk, a disk (loop devices
+// included) to itself, a device-mapper or md volume through its slaves/ to the
+// one disk under all of them. Nothing when there are several disks or none.
+std::optional<DiskInfo> MapVolumeToDisk(const QString& deviceDir);
+
+}  // namespace snapmend

@@ -1,0 +1,38 @@
+#include "DriveRecord.h"
+
+namespace snapmend {
+
+QString FormatSize(qint64 bytes)
+{
+    if (bytes > 1073741824)
+        return QString::asprintf("%.1f GB", static_cast<double>(bytes) / 1073741824.0);
+    if (bytes > 1048576)
+        return QString::asprintf("%.1f MB", static_cast<double>(bytes) / 1048576.0);
+    if (bytes > 1024)
+        return QString::asprintf("%.1f KB", static_cast<double>(bytes) * 0.0009765625);
+    // Printed whole, so that no count (however negative) wraps around.
+    return QString::asprintf("%lld bytes", static_cast<long long>(bytes));
+}
+
+QString MakeEngineDeviceName(unsigned diskNumber)
+{
+    // Bijective base 26: a..z, aa..zz, aaa..
+    QString letters;
+    long long n = diskNumber;
+    do {
+        letters.prepend(QChar(char16_t(u'a' + n % 26)));
+        n = n / 26 - 1;
+    } while (n >= 0);
+    return QStringLiteral("/dev/sd") + letters;
+}
+
+const DriveRecord* FindDriveByName(const std::vector<DriveRecord>& drives, const QString& name)
+{
+    for (const DriveRecord& drive : drives) {
+        if (drive.name == name)
+            return &drive;
+    }
+    return nullptr;
+}
+
+}  // namespace snapmend

@@ -1,0 +1,35 @@
+#pragma once
+#include <QString>
+#include <QtGlobal>
+#include <vector>
+
+namespace snapmend {
+
+// One drive of the drive list.
+struct DriveRecord {
+    QString name;          // mount point, no trailing '/' (except "/"); also the row's key
+    QString physicalPath;  // node of the whole disk holding the volume, e.g. /dev/sda
+    quint64 capacity = 0;  // total size of the volume in bytes
+    QString fileSystem;    // e.g. ext4; empty when unknown
+    QString typeText;      // "Removable Disk", "Local Disk", "Network Drive", "Compact Disc" or empty
+    QString engineDevice;  // the disk as named on the engine's command line
+
+    bool operator==(const DriveRecord& o) const
+    {
+        return name == o.name && physicalPath == o.physicalPath && capacity == o.capacity &&
+               fileSystem == o.fileSystem && typeText == o.typeText && engineDevice == o.engineDevice;
+    }
+};
+
+// A byte count for display: "%d bytes", "%.1f KB", "%.1f MB" or "%.1f GB",
+// with strict thresholds at 1024, 2^20 and 2^30.
+QString FormatSize(qint64 bytes);
+
+// "/dev/sd" plus the disk's letters: 0 -> /dev/sda, 25 -> /dev/sdz,
+// 26 -> /dev/sdaa, 27 -> /dev/sdab, ... (the kernel's own sd naming).
+QString MakeEngineDeviceName(unsigned diskNumber);
+
+// The first record whose name equals `name` exactly, or null.
+const DriveRecord* FindDriveByName(const std::vector<DriveRecord>& drives, const QString& name);
+
+}  // namespace snapmend
