@@ -224,19 +224,6 @@ void MainDialog::InitControls()
     InitResultViews();
 }
 
-void MainDialog::InitDriveList()
-{
-    m_lstDrives->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_lstDrives->setColumnCount(4);
-    m_lstDrives->setHeaderLabels({QStringLiteral("Drive"), QStringLiteral("File System"),
-                                  QStringLiteral("Capacity"), QStringLiteral("Information")});
-    const int widths[] = {80, 80, 120, 180};
-    for (int column = 0; column < 4; ++column) {
-        m_lstDrives->setColumnWidth(column, widths[column]);
-        m_lstDrives->headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
-    }
-}
-
 void MainDialog::InitResultViews()
 {
     // 1. Recover stands exactly where Start stands; which one shows tells the view.

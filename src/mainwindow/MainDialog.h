@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CBitmapDialog.h"
+#include "DriveRecord.h"
 #include "ImageList.h"
 
 class QLineEdit;
@@ -89,6 +90,7 @@ public:
     CStyledButton* m_btnBrowse = nullptr;
     CStyledButton* m_btnRecover = nullptr;
     QTreeWidget* m_lstDrives = nullptr;
+    std::vector<DriveRecord> m_drives;  // row i shows m_drives[i]
     QIcon m_hIcon;
     std::atomic<bool> m_bScanning{false};
     QString m_strEngineOutputDir;

@@ -4,8 +4,6 @@
 
 namespace snapmend {
 
-void MainDialog::RefreshDriveList() {}
-void MainDialog::OnRefresh() { RefreshDriveList(); }
 void MainDialog::LoadOutputFolder() {}
 void MainDialog::BrowseForOutputFolder() {}
 void MainDialog::OpenFileTypesDialog() {}

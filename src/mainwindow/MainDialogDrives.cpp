@@ -1,0 +1,47 @@
+// The drive page's list: filled at start-up and on Refresh.
+#include "MainDialog.h"
+
+#include <QApplication>
+#include <QTreeWidget>
+
+#include "DriveListView.h"
+#include "DriveSource.h"
+#include "PlatformServices.h"
+
+namespace snapmend {
+namespace {
+
+// Shows the wait cursor for as long as it lives.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace
+
+void MainDialog::InitDriveList()
+{
+    m_lstDrives->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lstDrives->setSelectionBehavior(QAbstractItemView::SelectRows);
+    SetupDriveListColumns(m_lstDrives);
+}
+
+void MainDialog::RefreshDriveList()
+{
+    m_drives.clear();
+    m_lstDrives->clear();
+    if (m_platform.drives)
+        m_drives = m_platform.drives->ListDrives();
+    FillDriveList(m_lstDrives, m_drives);
+}
+
+void MainDialog::OnRefresh()
+{
+    WaitCursor wait;
+    RefreshDriveList();
+}
+
+}  // namespace snapmend

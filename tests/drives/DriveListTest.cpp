@@ -1,0 +1,141 @@
+// The drive page's list in the main window, with the drive source faked.
+#include <QApplication>
+#include <QHeaderView>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "CStyledButton.h"
+#include "DriveSource.h"
+#include "FakeSystemInfo.h"
+#include "MainDialog.h"
+#include "PlatformServices.h"
+#include "ScriptedUiServices.h"
+#include "TestUtil.h"
+
+using namespace snapmend;
+
+namespace {
+
+// Answers each listing with the next prepared list (the last one repeats) and
+// notes what the window looked like while it was asked.
+class FakeDriveSource : public DriveSource {
+public:
+    std::vector<std::vector<DriveRecord>> answers;
+    std::function<void()> onList;
+    int calls = 0;
+
+    std::vector<DriveRecord> ListDrives() override
+    {
+        if (onList)
+            onList();
+        const size_t i = std::min<size_t>(static_cast<size_t>(calls), answers.size() - 1);
+        ++calls;
+        return answers[i];
+    }
+};
+
+DriveRecord Drive(const char* name, const char* disk, quint64 capacity, const char* fs, const char* type)
+{
+    return DriveRecord{name, disk, capacity, fs, type, disk};
+}
+
+class DriveListTest : public ::testing::Test {
+protected:
+    DriveListTest()
+    {
+        platform.ui = &ui;
+        platform.system = &system;
+        platform.drives = &drives;
+        drives.answers = {{Drive("/", "/dev/sda", 500107862016LL, "ext4", "Local Disk"),
+                           Drive("/boot/efi", "/dev/sda", 536870912, "vfat", "Local Disk"),
+                           Drive("/media/user/My Photos", "/dev/sdb", 1025, "vfat", "Removable Disk")}};
+    }
+
+    static QStringList Row(const QTreeWidget* list, int row)
+    {
+        QStringList texts;
+        for (int column = 0; column < 4; ++column)
+            texts << list->topLevelItem(row)->text(column);
+        return texts;
+    }
+
+    test::ScriptedUiServices ui;
+    test::FakeSystemInfo system;
+    FakeDriveSource drives;
+    PlatformServices platform = PlatformServices::Default();
+};
+
+}  // namespace
+
+TEST_F(DriveListTest, StartUpListsTheDrivesBeforeShowingTheDrivePage)
+{
+    MainDialog dialog(platform);
+    bool pageVisibleWhileListing = true;
+    drives.onList = [&] { pageVisibleWhileListing = dialog.m_lstDrives->isVisible(); };
+    dialog.OnInitDialog();
+    dialog.show();
+
+    ASSERT_TRUE(test::WaitUntil([&] { return dialog.m_lstDrives->isVisible(); }, 3000));
+    EXPECT_EQ(drives.calls, 1);
+    EXPECT_FALSE(pageVisibleWhileListing) << "the drives are listed while the loading view shows";
+
+    QTreeWidget* list = dialog.m_lstDrives;
+    const QStringList headers{"Drive", "File System", "Capacity", "Information"};
+    const int widths[] = {80, 80, 120, 180};
+    ASSERT_EQ(list->columnCount(), 4);
+    for (int column = 0; column < 4; ++column) {
+        EXPECT_EQ(list->headerItem()->text(column), headers[column]);
+        EXPECT_EQ(list->columnWidth(column), widths[column]);
+    }
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(Row(list, 0), QStringList({"/", "ext4", "465.8 GB", "Local Disk"}));
+    EXPECT_EQ(Row(list, 1), QStringList({"/boot/efi", "vfat", "512.0 MB", "Local Disk"}));
+    EXPECT_EQ(Row(list, 2), QStringList({"/media/user/My Photos", "vfat", "1.0 KB", "Removable Disk"}));
+    EXPECT_EQ(dialog.m_drives, drives.answers[0]);
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+}
+
+TEST_F(DriveListTest, RefreshReplacesTheRowsUnderAWaitCursorAndSelectsNothing)
+{
+    MainDialog dialog(platform);
+    dialog.OnInitDialog();
+    dialog.show();
+    ASSERT_TRUE(test::WaitUntil([&] { return dialog.m_lstDrives->isVisible(); }, 3000));
+    QTreeWidget* list = dialog.m_lstDrives;
+    list->setCurrentItem(list->topLevelItem(2));
+    ASSERT_EQ(list->selectedItems().size(), 1);
+
+    // The stick is gone, a card has come.
+    drives.answers.push_back({Drive("/", "/dev/sda", 500107862016LL, "ext4", "Local Disk"),
+                              Drive("/media/card", "/dev/mmcblk0", 0, "", "")});
+    std::optional<Qt::CursorShape> cursorWhileListing;
+    drives.onList = [&] {
+        if (const QCursor* cursor = QApplication::overrideCursor())
+            cursorWhileListing = cursor->shape();
+    };
+    for (int press = 0; press < 2; ++press) {
+        dialog.m_btnRefresh->click();
+
+        ASSERT_EQ(cursorWhileListing, Qt::WaitCursor) << "press " << press;
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the normal cursor is back";
+        ASSERT_EQ(list->topLevelItemCount(), 2) << "press " << press;
+        EXPECT_EQ(Row(list, 0), QStringList({"/", "ext4", "465.8 GB", "Local Disk"}));
+        EXPECT_EQ(Row(list, 1), QStringList({"/media/card", "", "0 bytes", ""}));
+        EXPECT_EQ(dialog.m_drives, drives.answers[1]);
+        EXPECT_TRUE(list->selectedItems().isEmpty());
+        EXPECT_EQ(list->currentItem(), nullptr);
+        cursorWhileListing.reset();
+    }
+    EXPECT_EQ(drives.calls, 3);
+}
+
+TEST_F(DriveListTest, AnEmptyListingLeavesAnEmptyList)
+{
+    drives.answers = {{}};
+    MainDialog dialog(platform);
+    dialog.OnInitDialog();
+    dialog.show();
+    ASSERT_TRUE(test::WaitUntil([&] { return dialog.m_lstDrives->isVisible(); }, 3000));
+    EXPECT_EQ(dialog.m_lstDrives->topLevelItemCount(), 0);
+    EXPECT_TRUE(dialog.m_drives.empty());
+}
