@@ -25,9 +25,11 @@ void FillDriveList(QTreeWidget* list, const std::vector<DriveRecord>& drives)
     list->clear();
     QList<QTreeWidgetItem*> rows;
     for (const DriveRecord& drive : drives) {
-        rows.append(new QTreeWidgetItem(QStringList{drive.name, drive.fileSystem,
+        auto* row = new QTreeWidgetItem(QStringList{drive.name, drive.fileSystem,
                                                     FormatSize(static_cast<qint64>(drive.capacity)),
-                                                    drive.typeText}));
+                                                    drive.typeText});
+        row->setToolTip(0, drive.name);  // mount points rarely fit the 80-pixel column
+        rows.append(row);
     }
     list->addTopLevelItems(rows);
     list->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::Clear);

@@ -91,6 +91,7 @@ TEST_F(DriveListTest, StartUpListsTheDrivesBeforeShowingTheDrivePage)
     EXPECT_EQ(Row(list, 0), QStringList({"/", "ext4", "465.8 GB", "Local Disk"}));
     EXPECT_EQ(Row(list, 1), QStringList({"/boot/efi", "vfat", "512.0 MB", "Local Disk"}));
     EXPECT_EQ(Row(list, 2), QStringList({"/media/user/My Photos", "vfat", "1.0 KB", "Removable Disk"}));
+    EXPECT_EQ(list->topLevelItem(2)->toolTip(0), "/media/user/My Photos") << "the full name of a clipped cell";
     EXPECT_EQ(dialog.m_drives, drives.answers[0]);
     EXPECT_TRUE(list->selectedItems().isEmpty());
 }

@@ -12,7 +12,7 @@ namespace snapmend::test {
 
 inline QString SamplePath(const QString& name)
 {
-    return QString::fromLocal8Bit(qgetenv("SNAPMEND_SOURCE_DIR")) + QStringLiteral("/tests/drives/samples/") + name;
+    return QStringLiteral(SNAPMEND_DRIVES_SAMPLES "/") + name;
 }
 
 inline QByteArray ReadSample(const QString& name)
