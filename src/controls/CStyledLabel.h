@@ -1,6 +1,9 @@
 #pragma once
+#include <QColor>
 #include <QCursor>
+#include <QFont>
 #include <QLabel>
+#include <optional>
 
 #include "ColorRef.h"
 
@@ -25,16 +28,43 @@ public:
     CStyledLabel& SetLink(bool link, bool notify);
     CStyledLabel& SetLinkCursor(const QCursor& cursor);
 
+    // Text layout as a static control style (SkinMath.h: SS_LEFT, SS_CENTER,
+    // SS_RIGHT, SS_LEFTNOWORDWRAP, optionally | SS_CENTERIMAGE). Without a call
+    // the style follows the label's alignment: centred both ways gives
+    // SS_CENTER | SS_CENTERIMAGE, horizontally centred SS_CENTER, right SS_RIGHT,
+    // anything else SS_LEFT.
+    CStyledLabel& SetStaticStyle(unsigned style);
+    unsigned StaticStyle() const;
+
+    ColorRef TextColor() const { return m_textColor; }
+    const QFont& FontRecord() const { return m_font; }
+    bool IsTransparent() const { return m_transparent; }
+    bool IsLink() const { return m_link; }
+    bool IsNotify() const { return m_notify; }
+    bool HasLinkCursor() const { return m_linkCursor.has_value(); }
+
+    // Draws the label into `painter` (its own paintEvent, or an image in tests).
+    void PaintTo(QPainter& painter);
+
 signals:
-    // A click on a label set up as a notifying link.
+    // A click on a label set up as a link.
     void clicked();
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    CStyledLabel& ApplyFont();
+
+    ColorRef m_textColor = 0;
+    QFont m_font;
+    bool m_transparent = false;
     bool m_link = false;
     bool m_notify = false;
+    std::optional<unsigned> m_staticStyle;
+    std::optional<QCursor> m_linkCursor;
 };
 
 }  // namespace snapmend
