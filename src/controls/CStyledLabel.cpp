@@ -8,11 +8,31 @@
 #include "StyledButtonPainter.h"
 
 namespace snapmend {
+namespace {
+
+// Faces the program asks for that no system has under that name: map them, like
+// a font mapper, to a similar installed face of the same widths rather than to
+// the default face (which is much wider and breaks the captions' layout).
+void EnsureFaceSubstitutes()
+{
+    static const bool done = [] {
+        // Only faces with Arial's widths and vertical metrics: a taller face
+        // (Nimbus Sans) puts the baseline on the bottom edge of a caption and
+        // cuts off descenders and underlines.
+        QFont::insertSubstitutions(QStringLiteral("Ariel"), {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                                                             QStringLiteral("Arimo")});
+        return true;
+    }();
+    (void)done;
+}
+
+}  // namespace
 
 CStyledLabel::CStyledLabel(QWidget* parent) : CStyledLabel(QString(), parent) {}
 
 CStyledLabel::CStyledLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
 {
+    EnsureFaceSubstitutes();
     setTextFormat(Qt::PlainText);
     m_textColor = FromQColor(palette().color(QPalette::WindowText));
     // A label that is not a link lets mouse input fall through to its parent.

@@ -61,6 +61,21 @@ TEST(StyledLabel, SettersChangeOnlyTheirPartOfTheFont)
     EXPECT_EQ(label.FontRecord().pixelSize(), 12);
 }
 
+TEST(StyledLabel, UnknownFaceNamesMapToASimilarFace)
+{
+    CStyledLabel label(QStringLiteral("Select drive"), nullptr);
+    label.SetFontName(QStringLiteral("Ariel"));
+    EXPECT_EQ(label.FontRecord().family(), QStringLiteral("Ariel"));  // the record keeps the name asked for
+    const QStringList substitutes = QFont::substitutes(QStringLiteral("Ariel"));
+    ASSERT_FALSE(substitutes.isEmpty());
+    EXPECT_EQ(substitutes.first().compare(QStringLiteral("Arial"), Qt::CaseInsensitive), 0);
+    // Whatever is installed, the face drawn is one of the list (with a foundry
+    // suffix, "Nimbus Sans [urw]") or, with none of them, the default.
+    const QString drawn = QFontInfo(label.font()).family().section(QStringLiteral(" ["), 0, 0);
+    const bool listed = substitutes.contains(drawn, Qt::CaseInsensitive);
+    EXPECT_TRUE(listed || drawn == QFontInfo(QFont()).family()) << drawn.toStdString();
+}
+
 TEST(StyledLabel, PaintsTextInItsColourWithNoBackgroundWhenTransparent)
 {
     CStyledLabel label(QStringLiteral("Select drive"), nullptr);
