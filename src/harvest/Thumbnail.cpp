@@ -1,0 +1,75 @@
+#include "Thumbnail.h"
+
+#include <QImageReader>
+#include <vector>
+
+#include "StbResize.h"
+#include "ThumbnailGeometry.h"
+
+namespace snapmend {
+
+std::optional<DecodedPicture> DecodeForThumbnail(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    reader.setDecideFormatFromContent(true);
+    const QSize size = reader.size();
+    if (size.isValid() && !size.isEmpty() && reader.format() == "jpeg") {
+        const QSize reduced = ReducedDecodeSize(size.width(), size.height(),
+                                                ComputeThumbnailRect(size.width(), size.height()));
+        if (reduced != size)
+            reader.setScaledSize(reduced);
+    }
+    QImage pixels = reader.read();
+    if (pixels.isNull())
+        return std::nullopt;
+    return DecodedPicture{std::move(pixels), size.isValid() && !size.isEmpty() ? size : pixels.size()};
+}
+
+bool IsDecodableImage(const QString& path)
+{
+    return DecodeForThumbnail(path).has_value();
+}
+
+QImage RenderThumbnail(const DecodedPicture& picture)
+{
+    QImage out(kThumbnailEdge, kThumbnailEdge, QImage::Format_RGB888);
+    out.fill(Qt::white);
+    const ThumbnailRect r = ComputeThumbnailRect(picture.originalSize.width(), picture.originalSize.height());
+    // Truncation can make a side 0 (a 1000 x 1 strip): nothing to draw.
+    if (r.width <= 0 || r.height <= 0 || picture.pixels.isNull())
+        return out;
+
+    uchar* target = out.bits() + r.y * out.bytesPerLine() + r.x * 3;
+    if (!picture.pixels.hasAlphaChannel()) {
+        const QImage rgb = picture.pixels.convertToFormat(QImage::Format_RGB888);
+        ResampleCatmullRom(rgb.constBits(), rgb.width(), rgb.height(), static_cast<int>(rgb.bytesPerLine()),
+                           target, r.width, r.height, static_cast<int>(out.bytesPerLine()), 3);
+        return out;
+    }
+    // With alpha: resample straight RGBA (alpha-weighted), then blend onto white.
+    const QImage rgba = picture.pixels.convertToFormat(QImage::Format_RGBA8888);
+    std::vector<uchar> scaled(static_cast<size_t>(r.width) * static_cast<size_t>(r.height) * 4);
+    ResampleCatmullRom(rgba.constBits(), rgba.width(), rgba.height(), static_cast<int>(rgba.bytesPerLine()),
+                       scaled.data(), r.width, r.height, r.width * 4, 4);
+    for (int row = 0; row < r.height; ++row) {
+        const uchar* src = scaled.data() + static_cast<size_t>(row) * static_cast<size_t>(r.width) * 4;
+        uchar* dst = target + row * out.bytesPerLine();
+        for (int col = 0; col < r.width; ++col, src += 4, dst += 3) {
+            const int a = src[3];
+            for (int c = 0; c < 3; ++c)
+                dst[c] = static_cast<uchar>((src[c] * a + 255 * (255 - a) + 127) / 255);
+        }
+    }
+    return out;
+}
+
+std::optional<QImage> MakeThumbnail(const QString& path)
+{
+    const std::optional<DecodedPicture> picture = DecodeForThumbnail(path);
+    if (!picture)
+        return std::nullopt;
+    return RenderThumbnail(*picture);
+}
+
+}  // namespace snapmend

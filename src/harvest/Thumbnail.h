@@ -1,0 +1,31 @@
+#pragma once
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <optional>
+
+namespace snapmend {
+
+// A picture decoded for a thumbnail: the pixels (possibly decoded at a reduced
+// size) and the picture's own size, which the geometry is computed from.
+struct DecodedPicture {
+    QImage pixels;
+    QSize originalSize;
+};
+
+// Decodes a picture file; a JPEG much larger than the thumbnail is decoded at
+// 1/2, 1/4 or 1/8 of its size by the decoder itself. Nothing when it cannot be read.
+std::optional<DecodedPicture> DecodeForThumbnail(const QString& path);
+
+// True when the picture decoder can read the file.
+bool IsDecodableImage(const QString& path);
+
+// The 64 x 64 RGB888 thumbnail: white, with the picture resampled (Catmull-Rom,
+// in sRGB) into the rectangle of ComputeThumbnailRect(original size).
+// Transparent parts show the white background.
+QImage RenderThumbnail(const DecodedPicture& picture);
+
+// Decodes and renders; nothing when the file cannot be decoded.
+std::optional<QImage> MakeThumbnail(const QString& path);
+
+}  // namespace snapmend
