@@ -10,6 +10,7 @@
 #include "CBitmapDialog.h"
 #include "DriveRecord.h"
 #include "ImageList.h"
+#include "ListedPaths.h"
 
 class QLineEdit;
 class QListWidget;
@@ -60,6 +61,10 @@ public:
     void OnRescanTimer();
     void OnHarvestTick();
     void OnHeaderClick(int column);
+    void StartHarvestPass(bool engineRunning);
+    void EnterReadyState();
+    // Empties both result lists, their row data and the thumbnail images.
+    void ClearResults();
     // Copy-out.
     void OnCopyTick();
     void OnPhotoLinkClicked();
@@ -104,6 +109,8 @@ public:
     int count = 0;
     int photoRow = 0;
     bool engineRunningAtPassStart = false;
+    ListedPaths m_listedPaths;  // the paths of the rows of both result lists
+    bool m_bSortAscending = true;
     std::vector<int> m_photoSelection;
     std::vector<int> m_fileSelection;
     QString m_strSelectAllPhotos = QStringLiteral("Select All Photos");
@@ -131,6 +138,10 @@ private:
     void InitResultViews();
     void StyleButton(CStyledButton& button);
     void OnStartupTimer();
+    // Harvesting (MainDialogHarvest.cpp).
+    bool IsAlreadyListed(const QString& path);
+    void AddThumbnail(const QImage& thumbnail, const QString& photoPath, int row);
+    void AddFileRow(const QString& path);
     void PostQuitMessage(int exitCode);
 
     PlatformServices& m_platform;

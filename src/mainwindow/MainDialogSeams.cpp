@@ -10,9 +10,6 @@ void MainDialog::OpenFileTypesDialog() {}
 void MainDialog::OpenHelp() {}
 void MainDialog::OnStart() {}
 void MainDialog::OnRecoverClicked() {}
-void MainDialog::OnRescanTimer() {}
-void MainDialog::OnHarvestTick() {}
-void MainDialog::OnHeaderClick(int) {}
 void MainDialog::OnCopyTick() {}
 void MainDialog::OnPhotoLinkClicked() {}
 void MainDialog::OnFileLinkClicked() {}

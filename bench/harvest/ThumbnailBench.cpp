@@ -1,0 +1,68 @@
+// Prints the cost of one thumbnail for a 24-megapixel JPEG against a 640 x 480
+// one (decode at a reduced size + Catmull-Rom resampling).
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "Thumbnail.h"
+
+using namespace snapmend;
+
+namespace {
+
+// A photo-like picture: gradients and shapes, so the JPEG is not trivially small.
+QImage Scene(int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB888);
+    QPainter p(&image);
+    QLinearGradient sky(0, 0, 0, h);
+    sky.setColorAt(0, QColor(40, 90, 200));
+    sky.setColorAt(1, QColor(240, 200, 120));
+    p.fillRect(image.rect(), sky);
+    for (int i = 0; i < 40; ++i) {
+        p.setBrush(QColor::fromHsv((i * 37) % 360, 180, 200));
+        p.drawEllipse(QPointF(w * ((i * 53) % 100) / 100.0, h * ((i * 29) % 100) / 100.0), w / 12.0, h / 10.0);
+    }
+    return image;
+}
+
+double MedianMs(const QString& path, int runs)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const std::optional<QImage> thumb = MakeThumbnail(path);
+        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        if (!thumb)
+            return -1;
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString big = dir.path() + "/24mp.jpg";
+    const QString small = dir.path() + "/vga.jpg";
+    if (!Scene(6000, 4000).save(big, "JPEG", 90) || !Scene(640, 480).save(small, "JPEG", 90)) {
+        std::fprintf(stderr, "cannot write the sample pictures\n");
+        return 1;
+    }
+    const double bigMs = MedianMs(big, 9);
+    const double smallMs = MedianMs(small, 9);
+    std::printf("thumbnail 6000x4000 JPEG (24 MP): %.2f ms (median of 9)\n", bigMs);
+    std::printf("thumbnail 640x480 JPEG:           %.2f ms (median of 9)\n", smallMs);
+    std::printf("ratio 24 MP / 640x480:            %.2fx (target < 5x)\n", bigMs / smallMs);
+    return 0;
+}
