@@ -1,4 +1,5 @@
 // The harvest passes stepped through OnTimer on a real workspace folder.
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
