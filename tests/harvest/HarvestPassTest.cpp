@@ -39,8 +39,13 @@ protected:
         dialog->OnInitDialog();
         dialog->Timers().KillTimer(TIMER_STARTUP);
         dialog->m_strWorkspaceRoot = workspace.path();
+        // The scanning view as the scan start leaves it.
+        dialog->show();
+        dialog->SetDrivePageVisible(false);
         dialog->m_lstPhotos->show();
         dialog->m_lstFiles->show();
+        dialog->m_btnRecover->setText(QStringLiteral("Cancel"));
+        dialog->m_btnRecover->show();
         dialog->m_bScanning = true;
     }
 
@@ -137,7 +142,8 @@ TEST_F(HarvestPassTest, OneEntryPerTickThenAnotherPassWhileTheEngineRuns)
     Tick();  // past the end: the pass is over
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
     EXPECT_EQ(dialog->Timers().Interval(TIMER_POLL_WORKSPACE), 200);
-    EXPECT_EQ(dialog->m_btnRecover->text(), QString());  // not the ready view yet
+    EXPECT_EQ(dialog->m_btnRecover->text(), "Cancel");  // not the ready view yet
+    EXPECT_TRUE(dialog->m_lnkSelectPhotos->isHidden());
 }
 
 TEST_F(HarvestPassTest, FileHeldByAWriterIsSkippedAndListedInALaterPass)
