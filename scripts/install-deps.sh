@@ -14,7 +14,7 @@ packages=(
   dosfstools mtools fdisk dmsetup mdadm util-linux imagemagick ffmpeg ghostscript zip unzip
   xvfb xauth
   # benchmarks
-  foremost hyperfine time
+  foremost hyperfine time bc e2fsprogs
 )
 
 if [ "$(id -u)" -ne 0 ]; then
