@@ -88,6 +88,9 @@ if [ ! -f big.img ]; then
   for off in 1 700 1500 2900 4000; do
     dd if="$big" of=big.img bs=1M seek="$off" conv=notrunc status=none
   done
+  # and a 72 MB TIFF, larger than the engine's in-memory window
+  convert -size 6000x4000 gradient:navy-orange -depth 8 -define tiff:endian=lsb src-big.tif
+  dd if=src-big.tif of=big.img bs=1M seek=2000 conv=notrunc status=none
 fi
 rm -rf out3
 t0=$(now)

@@ -63,9 +63,10 @@ int main(int argc, char** argv) {
     if (res.bad_sectors)
         std::fprintf(stderr, "photo: %llu unreadable sectors skipped\n",
                      static_cast<unsigned long long>(res.bad_sectors));
+    if (g_signal) return 128 + g_signal;  // also when the signal broke off opening the device
     switch (res.status) {
     case carver::ScanStatus::Complete: return 0;
-    case carver::ScanStatus::Stopped: return 128 + (g_signal ? g_signal : SIGTERM);
+    case carver::ScanStatus::Stopped: return 128 + SIGTERM;
     case carver::ScanStatus::BadInput: return die(res.message, 2);
     case carver::ScanStatus::OutputFailed: return die(res.message, 1);
     }

@@ -19,7 +19,7 @@ struct ScanOptions {
     ReadAtFn read_at = default_read_at;
     size_t block_size = 4u << 20;      // multiple of 512
     size_t queue_depth = 4;            // blocks read ahead of the scanner
-    uint64_t window_cap = 64ull << 20; // bytes a parser may hold in memory ahead
+    uint64_t window_cap = 48ull << 20; // bytes a parser may hold in memory ahead
     bool force_flock = false;          // tests: write named files under flock
 };
 

@@ -10,7 +10,7 @@ namespace {
 
 constexpr int kMaxIfds = 64;
 constexpr uint32_t kMaxEntries = 4096;
-constexpr uint32_t kMaxOffsets = 1u << 22;
+constexpr uint32_t kMaxOffsets = 1u << 20;
 
 struct Tiff {
     Source& src;
