@@ -1,0 +1,135 @@
+// End to end: the real engine carves deleted photos out of a FAT32 image while
+// the main window's timers harvest its workspace.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QListWidget>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "CStyledButton.h"
+#include "CStyledLabel.h"
+#include "FakeSystemInfo.h"
+#include "MainDialog.h"
+#include "PlatformServices.h"
+#include "ResultRows.h"
+#include "ScriptedUiServices.h"
+#include "TestUtil.h"
+#include "TimerIds.h"
+#include "TimerService.h"
+
+using namespace snapmend;
+
+namespace {
+
+QImage Scene(int w, int h, int seed)
+{
+    QImage image(w, h, QImage::Format_RGB888);
+    QPainter p(&image);
+    QLinearGradient sky(0, 0, 0, h);
+    sky.setColorAt(0, QColor::fromHsv((seed * 70) % 360, 160, 230));
+    sky.setColorAt(1, QColor::fromHsv((seed * 70 + 40) % 360, 120, 120));
+    p.fillRect(image.rect(), sky);
+    p.setBrush(QColor::fromHsv((seed * 70 + 180) % 360, 200, 240));
+    p.drawEllipse(QPointF(w * 0.6, h * 0.4), w * 0.2, h * 0.2);
+    return image;
+}
+
+int RunTool(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(60000))
+        return -1;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+TEST(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollowsItsEnd)
+{
+    const QString engine = qEnvironmentVariable("SNAPMEND_BUILD_DIR") + "/engine/kestrova/photo";
+    if (!QFile::exists(engine))
+        GTEST_SKIP() << "engine not built: " << engine.toStdString();
+    if (RunTool(QStringLiteral("mkfs.vfat"), {QStringLiteral("--help")}) < 0 || RunTool(QStringLiteral("mdel"), {}) < 0)
+        GTEST_SKIP() << "dosfstools/mtools missing";
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString image = dir.path() + "/disk.img";
+    ASSERT_EQ(RunTool(QStringLiteral("mkfs.vfat"), {"-F", "32", "-s", "1", "-C", image, "65536"}), 0);
+    const QSize sizes[] = {{800, 600}, {600, 800}, {1024, 768}, {640, 480}};
+    QStringList photos;
+    for (int i = 0; i < 4; ++i) {
+        const QString name = dir.path() + QStringLiteral("/img%1.%2").arg(i).arg(i == 3 ? "png" : "jpg");
+        ASSERT_TRUE(Scene(sizes[i].width(), sizes[i].height(), i).save(name));
+        photos << name;
+    }
+    QFile notes(dir.path() + "/notes.txt");
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write(QByteArray(5000, 'n'));
+    notes.close();
+    ASSERT_EQ(RunTool(QStringLiteral("mcopy"), QStringList{"-i", image} + photos + QStringList{notes.fileName(), "::/"}), 0);
+    for (const QString& photo : photos)
+        ASSERT_EQ(RunTool(QStringLiteral("mdel"), {"-i", image, "::/" + QFileInfo(photo).fileName()}), 0);
+    // Empty space after the file system keeps the engine reading for a few seconds.
+    ASSERT_TRUE(QFile::resize(image, 1ll << 30));
+
+    test::ScriptedUiServices ui;
+    test::FakeSystemInfo system;
+    PlatformServices platform = PlatformServices::Default();
+    platform.ui = &ui;
+    platform.system = &system;
+    MainDialog dialog(platform);
+    dialog.OnInitDialog();
+    dialog.Timers().KillTimer(TIMER_STARTUP);
+    dialog.show();
+    // The scanning view as the scan start leaves it.
+    dialog.SetDrivePageVisible(false);
+    dialog.m_lblStatus->show();
+    dialog.m_lstPhotos->show();
+    dialog.m_lstFiles->show();
+    dialog.m_btnRecover->setText(QStringLiteral("Cancel"));
+    dialog.m_btnRecover->show();
+
+    const QString workspace = dir.path() + "/ws";
+    ASSERT_TRUE(QDir().mkpath(workspace + "/temp"));
+    dialog.m_strWorkspaceRoot = workspace;
+    QProcess process;
+    QObject::connect(&process, &QProcess::finished, [&] { dialog.m_bScanning = false; });
+    dialog.m_bScanning = true;
+    process.start(engine, {"/d", workspace + "/temp", "/cmd", image, "fileopt,everything,enable,search"});
+    ASSERT_TRUE(process.waitForStarted());
+    dialog.Timers().SetTimer(TIMER_POLL_WORKSPACE, 500);
+
+    int shownWhileRunning = 0;
+    const QByteArray shot = qgetenv("SNAPMEND_SCREENSHOT");
+    ASSERT_TRUE(test::WaitUntil(
+        [&] {
+            if (dialog.m_bScanning) {
+                shownWhileRunning = dialog.m_lstPhotos->count();
+                if (!shot.isEmpty() && shownWhileRunning == 3)
+                    QProcess::execute(QStringLiteral("import"), {"-window", "root", QString::fromLocal8Bit(shot)});
+            }
+            return dialog.m_btnRecover->text() == QLatin1String("Recover");
+        },
+        120000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_GE(shownWhileRunning, 1) << "no thumbnail while the engine ran";
+
+    EXPECT_EQ(dialog.m_lblStatus->text(), "Press 'Recover' to recover files detected.");
+    ASSERT_EQ(dialog.m_lstPhotos->count(), 4);
+    EXPECT_TRUE(dialog.m_lnkSelectPhotos->isEnabled());
+    for (int i = 0; i < 4; ++i) {
+        const QString carved = PhotoPathOfRow(dialog.m_lstPhotos->item(i));
+        EXPECT_TRUE(carved.startsWith(workspace + "/temp/")) << carved.toStdString();
+        const QImage thumb = dialog.m_thumbnails.Image(i);
+        EXPECT_NE(thumb.pixelColor(32, 32), QColor(Qt::white)) << "thumbnail " << i << " is blank";
+    }
+    EXPECT_FALSE(dialog.Timers().IsActive(TIMER_POLL_WORKSPACE));
+    EXPECT_FALSE(dialog.Timers().IsActive(TIMER_HARVEST));
+}
+
+}  // namespace
