@@ -86,9 +86,19 @@ TEST(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollows
     dialog.OnInitDialog();
     dialog.Timers().KillTimer(TIMER_STARTUP);
     dialog.show();
-    // The scanning view as the scan start leaves it.
+    // The scanning view as the scan start leaves it: drive page and loading
+    // label gone, the photo list over the upper part of the drive list's area,
+    // the other-files list below it down to the buttons.
+    dialog.ShowDrivePage();
+    const QRect drives = dialog.m_lstDrives->geometry();
+    const int buttonsTop = dialog.m_btnStart->geometry().top();
     dialog.SetDrivePageVisible(false);
     dialog.m_lblStatus->show();
+    const int top = dialog.m_lblStatus->geometry().bottom() + 25;
+    const int photoHeight = (buttonsTop - 10 - top) * 3 / 5;
+    dialog.m_lstPhotos->setGeometry(drives.left(), top, drives.width(), photoHeight);
+    dialog.m_lstFiles->setGeometry(drives.left(), top + photoHeight + 25, drives.width(),
+                                   buttonsTop - 10 - (top + photoHeight + 25));
     dialog.m_lstPhotos->show();
     dialog.m_lstFiles->show();
     dialog.m_btnRecover->setText(QStringLiteral("Cancel"));
