@@ -1,0 +1,50 @@
+#pragma once
+#include <QString>
+
+namespace snapmend {
+
+// The two one-line settings files in the program folder and their keys.
+inline const QString kSettingsFileName = QStringLiteral("settings.ini");
+inline const QString kFormatsFileName = QStringLiteral("formats.ini");
+inline const QString kSaveDirKey = QStringLiteral("savedir=");
+inline const QString kFormatsKey = QStringLiteral("formats=");
+
+// A scan with no formats.ini looks for these; the file types dialog shows
+// (and its Default button restores) the second list. They differ on purpose.
+inline const QString kScanDefaultFormats = QStringLiteral("jpg,gif,png,bmp");
+inline const QString kDialogDefaultFormats = QStringLiteral("jpg,gif,png,bmp,tif");
+
+// Limits of the reader: a longer line is skipped whole (never cut short), and
+// nothing past the byte budget is looked at, so no file can make reading hang.
+inline constexpr qint64 kMaxSettingLineBytes = 64 * 1024;
+inline constexpr qint64 kMaxSettingsFileBytes = 1024 * 1024;
+
+// The executable's folder with a trailing '/', looked up afresh on each call.
+QString GetProgramFolder();
+
+// The user's pictures folder; the home folder when there is none.
+QString GetDefaultOutputFolder();
+
+// programFolder followed by fileName (an empty folder leaves the name relative).
+QString SettingsFilePath(const QString& programFolder, const QString& fileName);
+
+// The rest of the last line of the file that begins with `key` (case-sensitive,
+// taken unchanged), or `defaultValue` when there is no such file or line.
+// LF and CR LF line ends read alike. A file that is not a regular file,
+// cannot be opened or holds NUL bytes in a line never fails: those lines or
+// the whole file are ignored.
+QString ReadSettingValue(const QString& programFolder, const QString& fileName, const QString& key,
+                         const QString& defaultValue);
+
+// Replace settings.ini with the single line "savedir=<folder>\n". False when it
+// could not be written; the old content then stays. Callers report nothing.
+bool SaveOutputFolder(const QString& programFolder, const QString& folder);
+
+// Replace formats.ini with the single line "formats=<list>\n", even for an empty list.
+bool WriteFormats(const QString& programFolder, const QString& formats);
+
+// A folder picked by the user as it goes into the output folder box: trailing
+// separators removed, except that the root folder stays "/".
+QString NormalizePickedFolder(const QString& folder);
+
+}  // namespace snapmend
