@@ -4,10 +4,6 @@
 
 namespace snapmend {
 
-void MainDialog::LoadOutputFolder() {}
-void MainDialog::BrowseForOutputFolder() {}
-void MainDialog::OpenFileTypesDialog() {}
-void MainDialog::OpenHelp() {}
 void MainDialog::OnStart() {}
 void MainDialog::OnRecoverClicked() {}
 void MainDialog::OnCopyTick() {}

@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 
 namespace snapmend {
 
@@ -13,6 +14,8 @@ struct PlatformServices {
     UiServices* ui = nullptr;
     SystemInfo* system = nullptr;
     DriveSource* drives = nullptr;
+    // Where settings.ini, formats.ini and help.chm live; empty: the executable's folder.
+    QString programFolder;
 
     // The Linux implementations, alive for the whole process.
     static PlatformServices& Default();

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 
 #include "Paths.h"
+#include "PlatformServices.h"
 
 namespace snapmend {
 namespace {
@@ -43,6 +44,11 @@ bool WriteSingleLine(const QString& path, const QString& key, const QString& val
 }  // namespace
 
 QString GetProgramFolder() { return ExecutableFolder(); }
+
+QString ProgramFolder(const PlatformServices& platform)
+{
+    return platform.programFolder.isEmpty() ? GetProgramFolder() : platform.programFolder;
+}
 
 QString GetDefaultOutputFolder()
 {

@@ -3,6 +3,8 @@
 
 namespace snapmend {
 
+struct PlatformServices;
+
 // The two one-line settings files in the program folder and their keys.
 inline const QString kSettingsFileName = QStringLiteral("settings.ini");
 inline const QString kFormatsFileName = QStringLiteral("formats.ini");
@@ -21,6 +23,9 @@ inline constexpr qint64 kMaxSettingsFileBytes = 1024 * 1024;
 
 // The executable's folder with a trailing '/', looked up afresh on each call.
 QString GetProgramFolder();
+
+// The program folder the platform names (a test's own folder), else GetProgramFolder().
+QString ProgramFolder(const PlatformServices& platform);
 
 // The user's pictures folder; the home folder when there is none.
 QString GetDefaultOutputFolder();

@@ -1,0 +1,162 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <optional>
+
+#include "CStyledButton.h"
+#include "CStyledLabel.h"
+#include "FakeSystemInfo.h"
+#include "Help.h"
+#include "FileTypesDialog.h"
+#include "FileTypesTemplate.h"
+#include "MainDialog.h"
+#include "PlatformServices.h"
+#include "ScriptedUiServices.h"
+#include "SettingsFiles.h"
+#include "TestUtil.h"
+
+namespace snapmend {
+namespace {
+
+class MainDialogSettingsTest : public ::testing::Test {
+protected:
+    MainDialogSettingsTest()
+    {
+        platform.ui = &ui;
+        platform.system = &system;
+        platform.programFolder = Folder();
+    }
+
+    QString Folder() const { return m_dir.path() + QLatin1Char('/'); }
+
+    void Put(const QString& name, const QByteArray& bytes) const
+    {
+        QFile file(Folder() + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+
+    std::optional<QByteArray> Contents(const QString& name) const
+    {
+        QFile file(Folder() + name);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        return file.readAll();
+    }
+
+    // Opens the window and waits for the start-up timer to fill the drive page.
+    void Start(MainDialog& dialog)
+    {
+        dialog.OnInitDialog();
+        dialog.show();
+        ASSERT_TRUE(test::WaitUntil([&] { return dialog.m_edtOutputDir->isVisible(); }, 3000));
+    }
+
+    QTemporaryDir m_dir;
+    test::ScriptedUiServices ui;
+    test::FakeSystemInfo system;
+    PlatformServices platform = PlatformServices::Default();
+};
+
+TEST_F(MainDialogSettingsTest, StartUpLoadsTheOutputFolderAndWritesNothing)
+{
+    {
+        MainDialog dialog(platform);
+        Start(dialog);
+        EXPECT_EQ(dialog.m_edtOutputDir->text(), GetDefaultOutputFolder());
+        EXPECT_FALSE(dialog.m_edtOutputDir->isEnabled());
+        EXPECT_FALSE(QFile::exists(Folder() + kSettingsFileName));
+    }
+    const QString longFolder = QStringLiteral("/media/backup/") + QString(290, QLatin1Char('p'));
+    Put(kSettingsFileName, "savedir=/first\r\nsavedir=" + longFolder.toUtf8() + "\r\n");
+    MainDialog dialog(platform);
+    Start(dialog);
+    EXPECT_EQ(dialog.m_edtOutputDir->text(), longFolder);
+}
+
+TEST_F(MainDialogSettingsTest, BrowseUpdatesTheBoxThenTheFile)
+{
+    struct Case {
+        const char* name;
+        std::optional<QString> picked;
+        bool writable;
+        QString box;
+        std::optional<QByteArray> file;
+    };
+    const std::vector<Case> cases = {
+        {"cancel", std::nullopt, true, QStringLiteral("/start"), "savedir=/start\n"},
+        {"a folder", QStringLiteral("/media/usb/Recovered"), true, QStringLiteral("/media/usb/Recovered"),
+         "savedir=/media/usb/Recovered\n"},
+        {"trailing separator", QStringLiteral("/media/usb/"), true, QStringLiteral("/media/usb"),
+         "savedir=/media/usb\n"},
+        {"the root stays whole", QStringLiteral("/"), true, QStringLiteral("/"), "savedir=/\n"},
+        {"unwritable settings file", QStringLiteral("/srv/photos"), false, QStringLiteral("/srv/photos"),
+         std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(Folder() + kSettingsFileName);
+        QDir(Folder()).rmdir(kSettingsFileName);
+        if (c.writable)
+            Put(kSettingsFileName, "savedir=/start\n");
+        else
+            ASSERT_TRUE(QDir(Folder()).mkdir(kSettingsFileName));  // a folder cannot be replaced
+        MainDialog dialog(platform);
+        Start(dialog);
+        const QString before = dialog.m_edtOutputDir->text();
+        ui.QueueFolder(c.picked);
+        dialog.m_btnBrowse->click();
+        EXPECT_EQ(dialog.m_edtOutputDir->text(), c.picked ? c.box : before);
+        EXPECT_EQ(Contents(kSettingsFileName), c.file);
+        EXPECT_TRUE(ui.Boxes().empty());
+    }
+}
+
+TEST_F(MainDialogSettingsTest, SettingsLinkRunsTheFileTypesDialogModally)
+{
+    Put(kFormatsFileName, "formats=raw,jpg\n");
+    MainDialog dialog(platform);
+    Start(dialog);
+    QPointer<FileTypesDialog> seen;
+    QStringList ticked;
+    QTimer::singleShot(0, [&] {
+        seen = qobject_cast<FileTypesDialog*>(QApplication::activeModalWidget());
+        if (!seen)
+            return;
+        for (const TemplateItem& item : FileTypeCheckBoxes()) {
+            if (seen->CheckBox(item.id)->isChecked())
+                ticked << QString::fromLatin1(item.key);
+        }
+        seen->CheckBox(1038)->setChecked(true);
+        static_cast<QPushButton*>(seen->Control(IDOK_BUTTON))->click();
+    });
+    emit dialog.m_lnkSettings->clicked();  // returns when the dialog has ended
+    EXPECT_EQ(ticked, QStringList({"jpg", "raw"}));
+    EXPECT_TRUE(seen.isNull()) << "the dialog lives for one click only";
+    EXPECT_EQ(Contents(kFormatsFileName), QByteArray("formats=jpg,rar,raw\n"));
+}
+
+TEST_F(MainDialogSettingsTest, HelpLinkOpensHelpOrSaysItIsNotFound)
+{
+    MainDialog dialog(platform);
+    Start(dialog);
+    emit dialog.m_lnkHelp->clicked();
+    ASSERT_EQ(ui.Texts(), std::vector<QString>({QStringLiteral("Help file is not found.")}));
+    EXPECT_TRUE(ui.OpenedPaths().empty());
+
+    ui.Clear();
+    Put(kHelpFileName, "<!DOCTYPE html>");
+    emit dialog.m_lnkHelp->clicked();
+    EXPECT_TRUE(ui.Boxes().empty());
+    EXPECT_EQ(ui.OpenedPaths(), std::vector<QString>({Folder() + QStringLiteral("help.chm")}));
+}
+
+}  // namespace
+}  // namespace snapmend
