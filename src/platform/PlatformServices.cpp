@@ -11,8 +11,7 @@ PlatformServices& PlatformServices::Default()
     static QtUiServices ui;
     static LinuxSystemInfo system;
     static LinuxDriveSource drives;
-    static PlatformServices services{&ui, &system};
-    services.drives = &drives;
+    static PlatformServices services{&ui, &system, &drives, {}};
     return services;
 }
 
