@@ -68,7 +68,11 @@ void FileTypesDialog::CreateControls()
             break;
         }
         }
-        control->setGeometry(DialogUnitsToPixels(item.x, item.y, item.width, item.height));
+        QRect rect = DialogUnitsToPixels(item.x, item.y, item.width, item.height);
+        // Our fonts run a little wider than the template's: static text keeps its last letters.
+        if (item.kind == TemplateKind::Static)
+            rect.setWidth(qMax(rect.width(), control->sizeHint().width()));
+        control->setGeometry(rect);
         if (item.id != IDC_STATIC) {
             control->setObjectName(QStringLiteral("control%1").arg(item.id));
             m_controls[item.id] = control;
