@@ -15,6 +15,7 @@
 #include "CStyledLabel.h"
 #include "DialogTemplate.h"
 #include "DialogUnits.h"
+#include "Paths.h"
 #include "PlatformServices.h"
 #include "Resources.h"
 #include "TimerIds.h"
@@ -103,7 +104,10 @@ MainDialog::MainDialog(PlatformServices& platform, QWidget* parent)
     ConnectControls();
 }
 
-MainDialog::~MainDialog() = default;
+QString MainDialog::ProgramFolder() const
+{
+    return m_platform.programFolder.isEmpty() ? ExecutableFolder() : m_platform.programFolder;
+}
 
 QWidget* MainDialog::Control(int id) const
 {
@@ -333,12 +337,6 @@ void MainDialog::OnStartupTimer()
     RefreshDriveList();
     LoadOutputFolder();
     ShowDrivePage();
-}
-
-bool MainDialog::OnClose()
-{
-    done(0);
-    return true;
 }
 
 void MainDialog::closeEvent(QCloseEvent* event)

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <map>
 #include <optional>
 #include <vector>
@@ -19,6 +22,7 @@ class QTreeWidget;
 
 namespace snapmend {
 
+class ChildProcess;
 class CStyledButton;
 class CStyledLabel;
 class TimerService;
@@ -57,6 +61,16 @@ public:
     // Scan lifecycle.
     void OnStart();
     void OnRecoverClicked();
+    bool CreateScanWorkspace();
+    void DeleteWorkspace();
+    QString LoadEnabledFormats() const;
+    bool StartWorker();
+    void ResetScanState(bool close);
+    void EnterScanView();
+    void CancelScan();
+    // True while the engine worker thread exists (it is joined when it ends).
+    bool WorkerRunning() const { return m_hWorkerThread.joinable(); }
+    std::shared_ptr<ChildProcess> EngineProcess() const;
     // Harvesting.
     void OnRescanTimer();
     void OnHarvestTick();
@@ -66,6 +80,7 @@ public:
     // Empties both result lists, their row data and the thumbnail images.
     void ClearResults();
     // Copy-out.
+    void StartRecovery();
     void OnCopyTick();
     void OnPhotoLinkClicked();
     void OnFileLinkClicked();
@@ -75,8 +90,13 @@ public:
     TimerService& Timers() { return *m_timers; }
     PlatformServices& Platform() { return m_platform; }
     QWidget* Control(int id) const;
+    // The program folder with a trailing '/'.
+    QString ProgramFolder() const;
 
-    // Members, in the order of the original dialog class.
+    // Members, in the order of the original dialog class. The engine process
+    // is shared with the worker and guarded by m_handleMutex; the worker
+    // thread is joined by the UI thread once it has ended.
+    std::shared_ptr<ChildProcess> m_hEngineProcess;
     CStyledLabel* m_lnkSelectPhotos = nullptr;
     CStyledLabel* m_lnkSelectFiles = nullptr;
     QTreeWidget* m_lstFiles = nullptr;
@@ -101,6 +121,7 @@ public:
     QString m_strEngineOutputDir;
     QString m_strWorkspaceRoot;
     QString m_strDeviceName;
+    std::thread m_hWorkerThread;
     QRect m_rcProgressLine;
     QRect m_rcTipLine;
     ImageList m_thumbnails;
@@ -143,11 +164,18 @@ private:
     void AddThumbnail(const QImage& thumbnail, const QString& photoPath, int row);
     void AddFileRow(const QString& path);
     void PostQuitMessage(int exitCode);
+    bool LaunchEngine();
+    void EngineWorker();
+    void TerminateEngine();
+    void JoinWorker();
+    void WaitForWorker();
 
     PlatformServices& m_platform;
     TimerService* m_timers = nullptr;
     std::map<int, QWidget*> m_controls;
     std::optional<int> m_quitRequest;
+    mutable std::mutex m_handleMutex;
+    std::atomic<bool> m_workerDone{true};
 };
 
 }  // namespace snapmend

@@ -4,8 +4,7 @@
 
 namespace snapmend {
 
-void MainDialog::OnStart() {}
-void MainDialog::OnRecoverClicked() {}
+void MainDialog::StartRecovery() {}
 void MainDialog::OnCopyTick() {}
 void MainDialog::OnPhotoLinkClicked() {}
 void MainDialog::OnFileLinkClicked() {}

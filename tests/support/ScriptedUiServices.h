@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "QtPrinters.h"
 #include "UiServices.h"
 
 namespace snapmend::test {

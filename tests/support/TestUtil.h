@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <functional>
 
+#include "QtPrinters.h"
+
 namespace snapmend::test {
 
 // Processes events until `condition` holds or `timeoutMs` passes; returns the condition.

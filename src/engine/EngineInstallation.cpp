@@ -1,0 +1,51 @@
+#include "EngineInstallation.h"
+
+#include <QDir>
+
+#include "Paths.h"
+#include "UiServices.h"
+
+namespace snapmend {
+namespace {
+
+const QString kCaption = QStringLiteral("Snapmend");
+
+QString MissingPieceMessage(int code)
+{
+    return QStringLiteral("Failed to load engine, error code %1. Installation may be corrupted, please try to "
+                          "re-install Snapmend")
+        .arg(code);
+}
+
+}  // namespace
+
+QString GetAppDataFolder() { return UserDataFolder(); }
+
+QString GetTempFolder() { return SystemTempFolder(); }
+
+bool CheckEngineInstalled(UiServices& ui, QWidget* owner, QString& enginePath)
+{
+    const QString folder = JoinPath(GetAppDataFolder(), kEngineFolderName);
+    if (!QDir().mkpath(folder)) {
+        ui.MessageBox(owner, QStringLiteral("Failed to load engine, error code -1007"), kCaption, MB_OK);
+        return false;
+    }
+    enginePath = JoinPath(folder, kEngineFileName);
+    const struct {
+        QString path;
+        int code;
+    } pieces[] = {
+        {enginePath, -1003},
+        {JoinPath(folder, kEngineLibraryName), -1004},
+        {JoinPath(folder, kEngineRuntimeTreeName), -1005},
+    };
+    for (const auto& piece : pieces) {
+        if (!PathExists(piece.path)) {
+            ui.MessageBox(owner, MissingPieceMessage(piece.code), kCaption, MB_OK);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace snapmend

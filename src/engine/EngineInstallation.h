@@ -1,0 +1,27 @@
+#pragma once
+#include <QString>
+
+class QWidget;
+
+namespace snapmend {
+
+class UiServices;
+
+// The engine lives in the per-user data folder + "kestrova": the program,
+// its carving library and its runtime tree (the format table).
+inline const QString kEngineFolderName = QStringLiteral("kestrova");
+inline const QString kEngineFileName = QStringLiteral("photo");
+inline const QString kEngineLibraryName = QStringLiteral("libcarver.so");
+inline const QString kEngineRuntimeTreeName = QStringLiteral("formats");
+
+// The per-user data folder (not created).
+QString GetAppDataFolder();
+// The system temporary folder with a trailing '/'.
+QString GetTempFolder();
+
+// True when every piece of the engine is installed. Fills `enginePath` with
+// the engine program's full path before testing it; shows a numbered message
+// for the first missing piece.
+bool CheckEngineInstalled(UiServices& ui, QWidget* owner, QString& enginePath);
+
+}  // namespace snapmend

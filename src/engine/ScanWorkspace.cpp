@@ -1,0 +1,125 @@
+#include "ScanWorkspace.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "EngineInstallation.h"
+#include "Paths.h"
+#include "UiServices.h"
+
+namespace snapmend {
+namespace {
+
+const QString kCaption = QStringLiteral("Snapmend");
+
+// Creates one folder level; an existing folder is accepted.
+bool CreateFolder(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    return ::mkdir(native.constData(), 0755) == 0 || errno == EEXIST;
+}
+
+// Deletes the entries of the open folder `dirFd`, depth first, without
+// following links; with `removeSelf` also the folder `name` inside `parentFd`.
+void DeleteTreeAt(int dirFd)
+{
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return;
+    }
+    while (dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        struct stat info;
+        if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode)) {
+            const int childFd = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (childFd >= 0)
+                DeleteTreeAt(childFd);
+            ::unlinkat(::dirfd(dir), name, AT_REMOVEDIR);
+        } else {
+            ::unlinkat(::dirfd(dir), name, 0);
+        }
+    }
+    ::closedir(dir);
+}
+
+}  // namespace
+
+CrtRandom& WorkspaceBranchRandom()
+{
+    static CrtRandom random;
+    return random;
+}
+
+QString TempWorkspaceName(const QDateTime& localTime)
+{
+    const QDate d = localTime.date();
+    const QTime t = localTime.time();
+    return QString::asprintf("tempdata%d%02d%02d_%02d%02d%02d", d.year(), d.month(), d.day(), t.hour(), t.minute(),
+                             t.second());
+}
+
+std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner, CrtRandom& random,
+                                                  const QString& appDataFolder, const QString& tempFolder,
+                                                  const QDateTime& localTime)
+{
+    QString root;
+    bool created = false;
+    if (UsesPerUserWorkspace(random.Next())) {
+        const QString engineFolder = JoinPath(appDataFolder, kEngineFolderName);
+        root = JoinPath(engineFolder, QStringLiteral("data"));
+        created = QDir().mkpath(appDataFolder) && CreateFolder(engineFolder) && CreateFolder(root);
+    } else {
+        root = JoinPath(tempFolder, TempWorkspaceName(localTime));
+        created = CreateFolder(root);
+    }
+    if (!created) {
+        ui.MessageBox(owner, QStringLiteral("Failed to initialize data"), kCaption, MB_OK);
+        return std::nullopt;
+    }
+
+    ScanWorkspace workspace;
+    workspace.root = root;
+    if (PathExists(root))
+        DeleteFolderTree(root, false);
+    workspace.engineOutputDir = JoinPath(root, QStringLiteral("temp"));
+    if (PathExists(workspace.engineOutputDir)) {
+        ui.MessageBox(owner, QStringLiteral("Internal error, error code: -1008"), kCaption, MB_OK);
+        workspace.engineOutputDir += QStringLiteral("_1");
+    }
+    return workspace;
+}
+
+void DeleteFolderTree(const QString& path, bool removeFolder)
+{
+    if (path.isEmpty())
+        return;
+    QString folder = path;
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    const QByteArray native = QFile::encodeName(folder);
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        // A link given as the root is removed, not followed.
+        struct stat info;
+        if (removeFolder && ::lstat(native.constData(), &info) == 0 && S_ISLNK(info.st_mode))
+            ::unlink(native.constData());
+        return;
+    }
+    DeleteTreeAt(fd);
+    if (removeFolder)
+        ::rmdir(native.constData());
+}
+
+}  // namespace snapmend

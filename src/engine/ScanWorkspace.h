@@ -1,0 +1,55 @@
+#pragma once
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+class QWidget;
+
+namespace snapmend {
+
+class UiServices;
+
+// The C runtime's linear congruential generator, never seeded: the first
+// draws are 41, 18467, 6334, 26500, ...
+class CrtRandom {
+public:
+    int Next()
+    {
+        m_state = m_state * 214013u + 2531011u;
+        return static_cast<int>((m_state >> 16) & 0x7FFF);
+    }
+
+private:
+    std::uint32_t m_state = 1;
+};
+
+// The process's one generator that picks where each scan's workspace goes.
+CrtRandom& WorkspaceBranchRandom();
+
+// An odd draw puts the workspace in the per-user folder, an even one in the
+// temporary folder.
+inline bool UsesPerUserWorkspace(int draw) { return draw % 2 == 1; }
+
+// "tempdata" + local date and time, e.g. tempdata20240131_235907.
+QString TempWorkspaceName(const QDateTime& localTime);
+
+struct ScanWorkspace {
+    QString root;             // emptied, ready for a scan
+    QString engineOutputDir;  // root + "/temp" (or "/temp_1" when the old one survived)
+};
+
+// Chooses, creates and empties the workspace of a new scan. Shows "Failed to
+// initialize data" and returns nothing when a folder cannot be created, and
+// "Internal error, error code: -1008" when an old engine output folder could
+// not be deleted (the scan then goes on with "_1" appended).
+std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner, CrtRandom& random,
+                                                  const QString& appDataFolder, const QString& tempFolder,
+                                                  const QDateTime& localTime);
+
+// Deletes everything below `path` and, with `removeFolder`, the folder itself.
+// Symbolic links are removed, never followed. Failures are ignored: what
+// cannot be deleted stays.
+void DeleteFolderTree(const QString& path, bool removeFolder);
+
+}  // namespace snapmend

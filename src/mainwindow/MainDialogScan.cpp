@@ -1,0 +1,260 @@
+// The scan lifecycle: Start, the engine worker, cancel, close.
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "CStyledButton.h"
+#include "CStyledLabel.h"
+#include "ChildProcess.h"
+#include "EngineCommand.h"
+#include "EngineInstallation.h"
+#include "MainDialog.h"
+#include "Paths.h"
+#include "PlatformServices.h"
+#include "ScanWorkspace.h"
+#include "TimerIds.h"
+#include "TimerService.h"
+#include "UiServices.h"
+
+namespace snapmend {
+namespace {
+
+const QString kCaption = QStringLiteral("Snapmend");
+const QString kConfirmCaption = QStringLiteral("Confirm");
+const QString kCancelCaption = QStringLiteral("Cancel");
+constexpr int kFirstPollDelayMs = 500;
+// How long the engine may take to stop on SIGTERM before it is killed.
+constexpr int kEngineStopGraceMs = 1500;
+
+int Bottom(const QRect& r) { return r.y() + r.height(); }
+
+}  // namespace
+
+MainDialog::~MainDialog()
+{
+    TerminateEngine();
+    WaitForWorker();
+}
+
+std::shared_ptr<ChildProcess> MainDialog::EngineProcess() const
+{
+    std::lock_guard lock(m_handleMutex);
+    return m_hEngineProcess;
+}
+
+void MainDialog::OnStart()
+{
+    const QList<QTreeWidgetItem*> selected = m_lstDrives->selectedItems();
+    if (selected.isEmpty()) {
+        m_platform.ui->MessageBox(this, QStringLiteral("Please select drive from where to recover photos."),
+                                  kCaption, MB_OK);
+        return;
+    }
+    const DriveRecord* drive = FindDriveByName(m_drives, selected.first()->text(0));
+    if (!drive) {
+        m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kCaption, MB_OK);
+        return;
+    }
+    m_strDeviceName = drive->engineDevice;
+    if (!CreateScanWorkspace())
+        return;
+    // The flag is up before the worker exists, so the worker's clearing always comes later.
+    m_bScanning = true;
+    StartWorker();
+    EnterScanView();
+}
+
+bool MainDialog::CreateScanWorkspace()
+{
+    const std::optional<ScanWorkspace> workspace =
+        PrepareScanWorkspace(*m_platform.ui, this, WorkspaceBranchRandom(), GetAppDataFolder(), GetTempFolder(),
+                             QDateTime::currentDateTime());
+    if (!workspace)
+        return false;
+    m_strWorkspaceRoot = workspace->root;
+    m_strEngineOutputDir = workspace->engineOutputDir;
+    return true;
+}
+
+void MainDialog::DeleteWorkspace()
+{
+    if (PathExists(m_strWorkspaceRoot))
+        DeleteFolderTree(m_strWorkspaceRoot, true);
+}
+
+QString MainDialog::LoadEnabledFormats() const
+{
+    return ReadSettingValue(ProgramFolder(), kFormatsFileName, kFormatsKey, kScanDefaultFormats);
+}
+
+bool MainDialog::StartWorker()
+{
+    m_workerDone = false;
+    m_hWorkerThread = std::thread([this] { EngineWorker(); });
+    return true;
+}
+
+// Runs on the worker thread.
+bool MainDialog::LaunchEngine()
+{
+    QString enginePath;
+    if (!CheckEngineInstalled(*m_platform.ui, this, enginePath)) {
+        ResetScanState(false);
+        return false;
+    }
+    const EngineCommand command = BuildEngineCommand(m_strEngineOutputDir, m_strDeviceName, LoadEnabledFormats());
+    if (!command.anyEnabled) {
+        m_platform.ui->MessageBox(this,
+                                  QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the "
+                                                 "type of file you wish to recover."),
+                                  kCaption, MB_OK);
+        return false;
+    }
+    std::shared_ptr<ChildProcess> engine = ChildProcess::Start(enginePath, SplitParameters(command.parameters));
+    if (!engine)
+        return false;
+    bool cancelledMeanwhile;
+    {
+        std::lock_guard lock(m_handleMutex);
+        cancelledMeanwhile = !m_bScanning;
+        m_hEngineProcess = engine;
+    }
+    // A cancel that came while the engine was starting stops it at once.
+    if (cancelledMeanwhile)
+        engine->Terminate(kEngineStopGraceMs);
+    return true;
+}
+
+// The worker thread: start the engine, wait for it, clear the scan state.
+void MainDialog::EngineWorker()
+{
+    if (LaunchEngine()) {
+        if (std::shared_ptr<ChildProcess> engine = EngineProcess())
+            engine->Wait();
+        ResetScanState(true);
+    } else {
+        // Whatever made the launch fail, no scan runs: let the window drain to the ready view.
+        ResetScanState(false);
+        m_platform.ui->MessageBox(this,
+                                  QStringLiteral("Failed to load engine, error code -1009. Installation may be "
+                                                 "corrupted, please try to re-install Snapmend"),
+                                  kCaption, MB_OK);
+    }
+    m_workerDone = true;
+    QMetaObject::invokeMethod(this, [this] { JoinWorker(); }, Qt::QueuedConnection);
+}
+
+void MainDialog::ResetScanState(bool close)
+{
+    std::lock_guard lock(m_handleMutex);
+    m_bScanning = false;
+    if (close)
+        m_hEngineProcess.reset();
+}
+
+void MainDialog::TerminateEngine()
+{
+    std::shared_ptr<ChildProcess> engine;
+    {
+        std::lock_guard lock(m_handleMutex);
+        m_bScanning = false;
+        engine = std::move(m_hEngineProcess);
+    }
+    if (!engine)
+        return;
+    // SIGTERM now; SIGKILL later if it is still there. The worker's wait returns either way.
+    engine->Terminate(0);
+    QTimer::singleShot(kEngineStopGraceMs, [engine] { engine->Kill(); });
+}
+
+void MainDialog::JoinWorker()
+{
+    if (m_workerDone && m_hWorkerThread.joinable())
+        m_hWorkerThread.join();
+}
+
+void MainDialog::WaitForWorker()
+{
+    // The worker may be waiting for a message box that only this thread can show.
+    while (m_hWorkerThread.joinable() && !m_workerDone)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    JoinWorker();
+}
+
+void MainDialog::EnterScanView()
+{
+    SetDrivePageVisible(false);
+
+    const QRect drives = m_lstDrives->geometry();
+    m_lblStatus->show();
+    const QRect status = m_lblStatus->geometry();
+    const QSize link = m_lnkSelectPhotos->size();
+
+    m_lnkSelectPhotos->setGeometry(drives.x(), Bottom(status) + 3, link.width(), link.height());
+    const int photosTop = Bottom(status) + link.height() + 5;
+    const int photosHeight = static_cast<int>((Bottom(drives) - photosTop) * 0.75);
+    m_lstPhotos->setGeometry(drives.x(), photosTop, drives.width(), photosHeight);
+    m_lstPhotos->show();
+
+    const QRect photos = m_lstPhotos->geometry();
+    m_lnkSelectFiles->setGeometry(photos.x(), Bottom(photos) + 5, link.width(), link.height());
+    const int filesTop = Bottom(photos) + link.height() + 8;
+    const int filesBottom = m_btnStart->geometry().y() - 10;
+    m_lstFiles->setGeometry(photos.x(), filesTop, photos.width(), filesBottom - filesTop);
+    m_lstFiles->show();
+
+    m_lnkSelectPhotos->hide();
+    m_lnkSelectFiles->hide();
+    ClearResults();
+
+    m_btnRecover->setText(kCancelCaption);
+    m_btnRecover->show();
+
+    m_lblProgress->setGeometry(m_rcTipLine);
+    m_lblProgress->SetText(
+        QStringLiteral("<- Tips: click \"Cancel\" to stop analyzing and recover detected files."));
+    m_lblProgress->show();
+
+    m_timers->SetTimer(TIMER_POLL_WORKSPACE, kFirstPollDelayMs);
+}
+
+void MainDialog::OnRecoverClicked()
+{
+    if (m_btnRecover->text() == kCancelCaption)
+        CancelScan();
+    else
+        StartRecovery();
+}
+
+void MainDialog::CancelScan()
+{
+    const int answer = m_platform.ui->MessageBox(
+        this, QStringLiteral("Snapmend is currently analyzing disk, are you sure you want to cancel?"),
+        kConfirmCaption, MB_YESNO | MB_ICONQUESTION);
+    if (answer != IDYES)
+        return;
+    TerminateEngine();
+    m_timers->KillTimer(TIMER_HARVEST);
+    EnterReadyState();
+}
+
+bool MainDialog::OnClose()
+{
+    if (m_bScanning) {
+        const int answer = m_platform.ui->MessageBox(
+            this, QStringLiteral("Snapmend is currently analyzing disk, are you sure you want to exist?"),
+            kConfirmCaption, MB_YESNO | MB_ICONQUESTION);
+        if (answer != IDYES)
+            return false;
+        TerminateEngine();
+    }
+    WaitForWorker();
+    DeleteWorkspace();
+    ClearResults();
+    done(0);
+    return true;
+}
+
+}  // namespace snapmend

@@ -1,0 +1,115 @@
+#include "ChildProcess.h"
+
+#include <QFile>
+#include <thread>
+#include <vector>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace snapmend {
+namespace {
+
+int PidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+
+bool HasEnded(int pidfd, int timeoutMs)
+{
+    pollfd pfd{pidfd, POLLIN, 0};
+    int result;
+    do {
+        result = ::poll(&pfd, 1, timeoutMs);
+    } while (result < 0 && errno == EINTR);
+    return result > 0;
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const QString& program, const QStringList& arguments)
+{
+    const QByteArray path = QFile::encodeName(program);
+    std::vector<QByteArray> storage;
+    storage.push_back(path);
+    for (const QString& argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGPIPE);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    pid_t pid = -1;
+    const int error = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0)
+        return nullptr;
+
+    const int pidfd = PidfdOpen(pid);
+    if (pidfd < 0) {
+        // Without a pidfd it cannot be tracked safely: stop it and reap it.
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        return nullptr;
+    }
+    return std::unique_ptr<ChildProcess>(new ChildProcess(pid, pidfd));
+}
+
+ChildProcess::~ChildProcess()
+{
+    ::close(m_pidfd);
+}
+
+int ChildProcess::Wait()
+{
+    siginfo_t info{};
+    int result;
+    do {
+        result = ::waitid(P_PIDFD, static_cast<id_t>(m_pidfd), &info, WEXITED);
+    } while (result < 0 && errno == EINTR);
+    return result == 0 ? info.si_status : -1;
+}
+
+bool ChildProcess::SendSignal(int signal) const
+{
+    return ::syscall(SYS_pidfd_send_signal, m_pidfd, signal, nullptr, 0) == 0;
+}
+
+void ChildProcess::Terminate(int graceMs)
+{
+    if (!SendSignal(SIGTERM))
+        return;
+    if (graceMs > 0 && !HasEnded(m_pidfd, graceMs))
+        SendSignal(SIGKILL);
+}
+
+void ChildProcess::Kill()
+{
+    SendSignal(SIGKILL);
+}
+
+}  // namespace snapmend

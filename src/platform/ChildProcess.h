@@ -1,0 +1,42 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <sys/types.h>
+
+namespace snapmend {
+
+// A program started in the background: no terminal (its own session), the
+// standard streams on /dev/null, the caller's working folder. It is held by
+// a pidfd, so waiting on one thread and terminating from another is safe and
+// a signal can never reach a recycled process id.
+class ChildProcess {
+public:
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Nothing when the program could not be started.
+    static std::unique_ptr<ChildProcess> Start(const QString& program, const QStringList& arguments);
+
+    // Blocks until the process has ended and reaps it; returns its exit status
+    // as waitid reports it (-1 on error). Call from one thread only.
+    int Wait();
+
+    // SIGTERM, then SIGKILL when it has not ended after `graceMs`. Returns at
+    // once; safe to call from any thread, also after the process has ended.
+    void Terminate(int graceMs);
+    // SIGKILL; harmless once the process has ended.
+    void Kill();
+
+    pid_t Pid() const { return m_pid; }
+
+private:
+    ChildProcess(pid_t pid, int pidfd) : m_pid(pid), m_pidfd(pidfd) {}
+    bool SendSignal(int signal) const;
+
+    pid_t m_pid;
+    int m_pidfd;
+};
+
+}  // namespace snapmend

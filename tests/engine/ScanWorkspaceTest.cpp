@@ -1,0 +1,181 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "EngineInstallation.h"
+#include "ScanWorkspace.h"
+#include "ScriptedUiServices.h"
+
+using namespace snapmend;
+
+namespace {
+
+bool Touch(const QString& path, const QByteArray& data = "x")
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+// Points the per-user data folder at a temporary folder for one test.
+class DataHome {
+public:
+    DataHome() : m_old(qgetenv("XDG_DATA_HOME")) { qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit()); }
+    ~DataHome() { qputenv("XDG_DATA_HOME", m_old); }
+    QString Path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_old;
+};
+
+}  // namespace
+
+TEST(ScanWorkspace, GeneratorDrawsAndBranchesLikeTheCRuntime)
+{
+    CrtRandom random;
+    const int draws[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962, 24464, 5705, 28145};
+    const bool perUser[] = {true, true, false, false, true, false, false, false, false, false, true, true};
+    for (int i = 0; i < 12; ++i) {
+        const int draw = random.Next();
+        EXPECT_EQ(draw, draws[i]) << "draw " << i;
+        EXPECT_EQ(UsesPerUserWorkspace(draw), perUser[i]) << "scan " << i + 1;
+    }
+}
+
+TEST(ScanWorkspace, TempFolderNameFromLocalTime)
+{
+    EXPECT_EQ(TempWorkspaceName(QDateTime(QDate(2024, 1, 31), QTime(23, 59, 7))), "tempdata20240131_235907");
+    EXPECT_EQ(TempWorkspaceName(QDateTime(QDate(2026, 12, 8), QTime(4, 5, 6))), "tempdata20261208_040506");
+}
+
+TEST(ScanWorkspace, FirstScanEmptiesTheLeftOverPerUserRootAndThirdGoesToTemp)
+{
+    QTemporaryDir appData, temp;
+    const QString root = appData.path() + "/kestrova/data";
+    ASSERT_TRUE(QDir().mkpath(root + "/temp/sub"));
+    ASSERT_TRUE(Touch(root + "/temp/sub/f0000000001.jpg"));
+    ASSERT_TRUE(Touch(root + "/stray.txt"));
+
+    test::ScriptedUiServices ui;
+    CrtRandom random;
+    const QDateTime now(QDate(2024, 1, 31), QTime(23, 59, 7));
+    auto first = PrepareScanWorkspace(ui, nullptr, random, appData.path(), temp.path() + "/", now);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->root, root);
+    EXPECT_EQ(first->engineOutputDir, root + "/temp");
+    EXPECT_TRUE(QDir(root).exists());
+    EXPECT_TRUE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
+        << "results of an earlier run must be gone";
+
+    ASSERT_TRUE(PrepareScanWorkspace(ui, nullptr, random, appData.path(), temp.path() + "/", now));
+    auto third = PrepareScanWorkspace(ui, nullptr, random, appData.path(), temp.path() + "/", now);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->root, temp.path() + "/tempdata20240131_235907");
+    EXPECT_TRUE(QDir(third->root).exists());
+    EXPECT_TRUE(ui.Boxes().empty());
+}
+
+TEST(ScanWorkspace, UndeletableOldOutputGivesMessage1008AndTheSuffix)
+{
+    QTemporaryDir appData;
+    const QString temp = appData.path() + "/kestrova/data/temp";
+    ASSERT_TRUE(QDir().mkpath(temp + "/held"));
+    ASSERT_TRUE(Touch(temp + "/held/f1.jpg"));
+    // Keep "temp" alive: for root a mount point cannot be removed; for a user
+    // a read-only folder keeps its files.
+    bool mounted = false;
+    if (geteuid() == 0) {
+        mounted = QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", temp}) == 0;
+        if (!mounted)
+            GTEST_SKIP() << "cannot mount a tmpfs here to make the old output folder undeletable";
+    } else {
+        ASSERT_EQ(chmod((temp + "/held").toLocal8Bit().constData(), 0555), 0);
+    }
+    test::ScriptedUiServices ui;
+    CrtRandom random;
+    auto workspace = PrepareScanWorkspace(ui, nullptr, random, appData.path(), "/nonexistent/", QDateTime::currentDateTime());
+    if (mounted)
+        QProcess::execute("umount", {temp});
+    else
+        chmod((temp + "/held").toLocal8Bit().constData(), 0755);
+    ASSERT_TRUE(workspace);
+    EXPECT_EQ(workspace->engineOutputDir, temp + "_1");
+    EXPECT_EQ(ui.Texts(), std::vector<QString>({"Internal error, error code: -1008"}));
+}
+
+TEST(ScanWorkspace, FailingFolderCreationShowsItsMessage)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(Touch(dir.path() + "/blocker"));
+    test::ScriptedUiServices ui;
+    CrtRandom random;  // first draw: per-user branch
+    auto workspace = PrepareScanWorkspace(ui, nullptr, random, dir.path() + "/blocker", dir.path() + "/", QDateTime::currentDateTime());
+    EXPECT_FALSE(workspace);
+    ASSERT_EQ(ui.Texts().size(), 1u);
+    EXPECT_EQ(ui.Texts()[0], "Failed to initialize data");
+}
+
+TEST(DeleteFolderTree, RemovesTheTreeButNeverFollowsALinkOut)
+{
+    QTemporaryDir outside, workspace;
+    ASSERT_TRUE(Touch(outside.path() + "/precious.jpg"));
+    const QString root = workspace.path() + "/ws";
+    ASSERT_TRUE(QDir().mkpath(root + "/temp/a/b"));
+    ASSERT_TRUE(Touch(root + "/temp/a/b/f1.jpg"));
+    ASSERT_TRUE(Touch(root + "/temp/f2.png"));
+    ASSERT_EQ(symlink(outside.path().toLocal8Bit().constData(), (root + "/temp/link").toLocal8Bit().constData()), 0);
+    ASSERT_EQ(symlink((outside.path() + "/precious.jpg").toLocal8Bit().constData(),
+                      (root + "/filelink").toLocal8Bit().constData()), 0);
+
+    DeleteFolderTree(root + "/", true);  // a trailing separator deletes the same tree
+    EXPECT_FALSE(QFileInfo::exists(root));
+    EXPECT_TRUE(QFile::exists(outside.path() + "/precious.jpg")) << "the link's target must survive";
+
+    ASSERT_TRUE(QDir().mkpath(root + "/x"));
+    ASSERT_TRUE(Touch(root + "/x/y"));
+    DeleteFolderTree(root, false);
+    EXPECT_TRUE(QDir(root).exists()) << "without the flag the folder itself stays";
+    EXPECT_TRUE(QDir(root).isEmpty());
+    DeleteFolderTree(QString(), true);  // nothing to do, no crash
+}
+
+TEST(EngineInstallation, ReportsTheFirstMissingPieceAndFillsThePathAnyway)
+{
+    DataHome home;
+    const QString folder = home.Path() + "/kestrova";
+    test::ScriptedUiServices ui;
+    QString enginePath;
+    auto message = [](int code) {
+        return QStringLiteral("Failed to load engine, error code %1. Installation may be corrupted, please try to "
+                              "re-install Snapmend").arg(code);
+    };
+
+    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, enginePath));
+    EXPECT_EQ(enginePath, folder + "/photo");
+    EXPECT_TRUE(QDir(folder).exists()) << "the engine folder is created on demand";
+
+    ASSERT_TRUE(Touch(folder + "/photo"));
+    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, enginePath));
+    ASSERT_TRUE(Touch(folder + "/libcarver.so"));
+    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, enginePath));
+    ASSERT_TRUE(QDir().mkpath(folder + "/formats"));
+    EXPECT_TRUE(CheckEngineInstalled(ui, nullptr, enginePath));
+
+    EXPECT_EQ(ui.Texts(), std::vector<QString>({message(-1003), message(-1004), message(-1005)}));
+    for (const auto& box : ui.Boxes())
+        EXPECT_EQ(box.caption, "Snapmend");
+}
+
+TEST(EngineInstallation, UncreatableEngineFolderGives1007)
+{
+    DataHome home;
+    ASSERT_TRUE(Touch(home.Path() + "/kestrova"));
+    test::ScriptedUiServices ui;
+    QString enginePath;
+    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, enginePath));
+    EXPECT_EQ(ui.Texts(), std::vector<QString>({"Failed to load engine, error code -1007"}));
+}

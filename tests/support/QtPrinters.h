@@ -1,0 +1,6 @@
+#pragma once
+#include <QString>
+#include <ostream>
+
+// Readable Qt values in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
