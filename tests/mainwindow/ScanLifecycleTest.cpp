@@ -1,0 +1,165 @@
+#include <QDirIterator>
+#include <QListWidget>
+#include <QTest>
+#include <signal.h>
+
+#include "CStyledButton.h"
+#include "CStyledLabel.h"
+#include "ChildProcess.h"
+#include "ScanFixture.h"
+#include "TimerService.h"
+
+using namespace snapmend;
+using namespace snapmend::test;
+
+namespace {
+
+const QString kCancelQuestion = "Snapmend is currently analyzing disk, are you sure you want to cancel?";
+const QString kCloseQuestion = "Snapmend is currently analyzing disk, are you sure you want to exist?";
+const QString k1009 =
+    "Failed to load engine, error code -1009. Installation may be corrupted, please try to re-install Snapmend";
+
+QStringList FilesBelow(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    return files;
+}
+
+}  // namespace
+
+TEST_F(ScanFixture, StartWithoutASelectedDriveOnlyExplains)
+{
+    auto dialog = OpenOnDrivePage("/dev/null");
+    dialog->OnStart();
+    EXPECT_EQ(ui.Texts(), std::vector<QString>({"Please select drive from where to recover photos."}));
+    EXPECT_TRUE(dialog->m_strWorkspaceRoot.isEmpty()) << "no workspace is made";
+    EXPECT_FALSE(dialog->WorkerRunning());
+    EXPECT_TRUE(dialog->m_btnStart->isVisible());
+}
+
+TEST_F(ScanFixture, ScanRunsTheRealEngineToItsEndAndKeepsWhatItCarved)
+{
+    ASSERT_TRUE(InstallEngine(dataHome.path()));
+    const QString image = scratch.path() + "/card.img";
+    const auto photos = MakePhotoImage(image, 3, 8 << 20);
+    ASSERT_EQ(photos.size(), 3u);
+    auto dialog = OpenOnDrivePage(image);
+    SelectFirstDrive(*dialog);
+
+    QTest::mouseClick(dialog->m_btnStart, Qt::LeftButton);
+    ASSERT_TRUE(dialog->m_bScanning || dialog->WorkerRunning());
+    EXPECT_EQ(dialog->m_btnRecover->text(), "Cancel");
+    EXPECT_TRUE(dialog->m_btnRecover->isVisible());
+    EXPECT_FALSE(dialog->m_btnStart->isVisible());
+    EXPECT_FALSE(dialog->m_lstDrives->isVisible());
+    EXPECT_TRUE(dialog->m_lstPhotos->isVisible());
+    EXPECT_TRUE(dialog->m_lstFiles->isVisible());
+    EXPECT_EQ(dialog->m_lblProgress->geometry(), dialog->m_rcTipLine);
+    EXPECT_GT(dialog->m_lblProgress->x(), dialog->m_btnRecover->geometry().right()) << "tip right of the button";
+    EXPECT_EQ(dialog->m_lblProgress->text(), "<- Tips: click \"Cancel\" to stop analyzing and recover detected files.");
+    EXPECT_EQ(dialog->Timers().Interval(TIMER_POLL_WORKSPACE), 500);
+
+    // The engine ends by itself: the worker clears the flag and is joined.
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->m_bScanning && !dialog->WorkerRunning(); }, 20000));
+    EXPECT_FALSE(dialog->EngineProcess());
+    const QStringList carved = FilesBelow(dialog->m_strEngineOutputDir);
+    EXPECT_EQ(carved.size(), 3) << carved.join(", ").toStdString();
+    EXPECT_TRUE(ui.Boxes().empty());
+}
+
+TEST_F(ScanFixture, CancelAsksAndOnYesStopsTheEngineButKeepsItsResults)
+{
+    ASSERT_TRUE(InstallEngine(dataHome.path()));
+    const QString image = scratch.path() + "/big.img";
+    // Photos first, then a long sparse tail the engine needs seconds to read.
+    ASSERT_EQ(MakePhotoImage(image, 2, 24LL << 30).size(), 2u);
+    auto dialog = OpenOnDrivePage(image);
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    ASSERT_TRUE(WaitUntil([&] { return dialog->EngineProcess() != nullptr; }, 10000));
+    const QString output = dialog->m_strEngineOutputDir;
+    ASSERT_TRUE(WaitUntil([&] { return FilesBelow(output).size() == 2; }, 15000));
+
+    ui.QueueAnswer(IDNO);
+    QTest::mouseClick(dialog->m_btnRecover, Qt::LeftButton);
+    EXPECT_EQ(ui.Texts().back(), kCancelQuestion);
+    EXPECT_EQ(ui.Boxes().back().caption, "Confirm");
+    EXPECT_EQ(ui.Boxes().back().flags, unsigned(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_TRUE(dialog->m_bScanning) << "No leaves the scan running";
+    auto engine = dialog->EngineProcess();
+    ASSERT_TRUE(engine);
+    EXPECT_EQ(::kill(engine->Pid(), 0), 0);
+
+    ui.QueueAnswer(IDYES);
+    QTest::mouseClick(dialog->m_btnRecover, Qt::LeftButton);
+    EXPECT_FALSE(dialog->m_bScanning);
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->WorkerRunning(); }, 5000)) << "the worker must end and be joined";
+    EXPECT_EQ(FilesBelow(output).size(), 2) << "what the engine carved stays";
+    EXPECT_TRUE(QDir(dialog->m_strWorkspaceRoot).exists());
+}
+
+TEST_F(ScanFixture, ClosingDuringAScanAsksThenStopsTheEngineAndDeletesTheWorkspace)
+{
+    ASSERT_TRUE(InstallEngine(dataHome.path()));
+    const QString image = scratch.path() + "/big.img";
+    ASSERT_EQ(MakePhotoImage(image, 1, 24LL << 30).size(), 1u);
+    auto dialog = OpenOnDrivePage(image);
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    ASSERT_TRUE(WaitUntil([&] { return dialog->EngineProcess() != nullptr; }, 10000));
+    const pid_t pid = dialog->EngineProcess()->Pid();
+    const QString root = dialog->m_strWorkspaceRoot;
+
+    ui.QueueAnswer(IDNO);
+    EXPECT_FALSE(dialog->close());
+    EXPECT_EQ(ui.Texts().back(), kCloseQuestion);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(dialog->m_bScanning);
+
+    ui.QueueAnswer(IDYES);
+    EXPECT_TRUE(dialog->close());
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_FALSE(dialog->WorkerRunning());
+    EXPECT_NE(::kill(pid, 0), 0) << "the engine must be gone";
+    EXPECT_FALSE(QFileInfo::exists(root)) << "the workspace is deleted on close";
+}
+
+TEST_F(ScanFixture, MissingEnginePiecesGiveTheirMessageThen1009AndNoScan)
+{
+    struct Case { QString missing; int code; };
+    for (const Case& c : {Case{"photo", -1003}, Case{"libcarver.so", -1004}, Case{"formats", -1005}}) {
+        QTemporaryDir home;
+        qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+        ASSERT_TRUE(InstallEngine(home.path(), {c.missing}));
+        ui.Clear();
+        auto dialog = OpenOnDrivePage("/dev/null");
+        SelectFirstDrive(*dialog);
+        dialog->OnStart();
+        ASSERT_TRUE(WaitUntil([&] { return !dialog->WorkerRunning(); }, 5000));
+        const QString expected = QStringLiteral("Failed to load engine, error code %1. Installation may be corrupted, "
+                                                "please try to re-install Snapmend").arg(c.code);
+        EXPECT_EQ(ui.Texts(), std::vector<QString>({expected, k1009})) << c.missing.toStdString();
+        EXPECT_FALSE(dialog->m_bScanning) << "the scan state is cleared";
+        dialog->close();
+    }
+}
+
+TEST_F(ScanFixture, NoEnabledTypeExplainsAndClearsTheScanState)
+{
+    ASSERT_TRUE(InstallEngine(dataHome.path()));
+    QFile formats(programFolder.path() + "/formats.ini");
+    ASSERT_TRUE(formats.open(QIODevice::WriteOnly));
+    formats.write("formats=\n");
+    formats.close();
+    auto dialog = OpenOnDrivePage("/dev/null");
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->WorkerRunning(); }, 5000));
+    EXPECT_EQ(ui.Texts(), std::vector<QString>({"No file formats enabled.\n\nPlease go to 'Settings' to enable the "
+                                                "type of file you wish to recover.", k1009}));
+    EXPECT_FALSE(dialog->m_bScanning) << "no scan runs, so the window can drain to the ready view";
+}
