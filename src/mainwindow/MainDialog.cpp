@@ -104,11 +104,6 @@ MainDialog::MainDialog(PlatformServices& platform, QWidget* parent)
     ConnectControls();
 }
 
-QString MainDialog::ProgramFolder() const
-{
-    return m_platform.programFolder.isEmpty() ? ExecutableFolder() : m_platform.programFolder;
-}
-
 QWidget* MainDialog::Control(int id) const
 {
     auto it = m_controls.find(id);

@@ -90,8 +90,6 @@ public:
     TimerService& Timers() { return *m_timers; }
     PlatformServices& Platform() { return m_platform; }
     QWidget* Control(int id) const;
-    // The program folder with a trailing '/'.
-    QString ProgramFolder() const;
 
     // Members, in the order of the original dialog class. The engine process
     // is shared with the worker and guarded by m_handleMutex; the worker

@@ -88,7 +88,7 @@ void MainDialog::DeleteWorkspace()
 
 QString MainDialog::LoadEnabledFormats() const
 {
-    return ReadSettingValue(ProgramFolder(), kFormatsFileName, kFormatsKey, kScanDefaultFormats);
+    return ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kScanDefaultFormats);
 }
 
 bool MainDialog::StartWorker()
