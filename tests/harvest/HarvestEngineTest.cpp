@@ -20,6 +20,7 @@
 #include "ScriptedUiServices.h"
 #include "TestUtil.h"
 #include "TimerIds.h"
+#include "ScanFixture.h"
 #include "TimerService.h"
 
 using namespace snapmend;
@@ -48,16 +49,15 @@ int RunTool(const QString& program, const QStringList& args)
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-TEST(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollowsItsEnd)
+class HarvestEngineTest : public test::ScanFixture {};
+
+TEST_F(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollowsItsEnd)
 {
-    const QString engine = qEnvironmentVariable("SNAPMEND_BUILD_DIR") + "/engine/kestrova/photo";
-    if (!QFile::exists(engine))
-        GTEST_SKIP() << "engine not built: " << engine.toStdString();
+    ASSERT_TRUE(test::InstallEngine(dataHome.path())) << "engine not built in " << test::BuildDir().toStdString();
     if (RunTool(QStringLiteral("mkfs.vfat"), {QStringLiteral("--help")}) < 0 || RunTool(QStringLiteral("mdel"), {}) < 0)
         GTEST_SKIP() << "dosfstools/mtools missing";
 
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+    QTemporaryDir& dir = scratch;
     const QString image = dir.path() + "/disk.img";
     ASSERT_EQ(RunTool(QStringLiteral("mkfs.vfat"), {"-F", "32", "-s", "1", "-C", image, "65536"}), 0);
     const QSize sizes[] = {{800, 600}, {600, 800}, {1024, 768}, {640, 480}};
@@ -77,69 +77,39 @@ TEST(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollows
     // Empty space after the file system keeps the engine reading for a few seconds.
     ASSERT_TRUE(QFile::resize(image, 1ll << 30));
 
-    test::ScriptedUiServices ui;
-    test::FakeSystemInfo system;
-    PlatformServices platform = PlatformServices::Default();
-    platform.ui = &ui;
-    platform.system = &system;
-    MainDialog dialog(platform);
-    dialog.OnInitDialog();
-    dialog.Timers().KillTimer(TIMER_STARTUP);
-    dialog.show();
-    // The scanning view as the scan start leaves it: drive page and loading
-    // label gone, the photo list over the upper part of the drive list's area,
-    // the other-files list below it down to the buttons.
-    dialog.ShowDrivePage();
-    const QRect drives = dialog.m_lstDrives->geometry();
-    const int buttonsTop = dialog.m_btnStart->geometry().top();
-    dialog.SetDrivePageVisible(false);
-    dialog.m_lblStatus->show();
-    const int top = dialog.m_lblStatus->geometry().bottom() + 25;
-    const int photoHeight = (buttonsTop - 10 - top) * 3 / 5;
-    dialog.m_lstPhotos->setGeometry(drives.left(), top, drives.width(), photoHeight);
-    dialog.m_lstFiles->setGeometry(drives.left(), top + photoHeight + 25, drives.width(),
-                                   buttonsTop - 10 - (top + photoHeight + 25));
-    dialog.m_lstPhotos->show();
-    dialog.m_lstFiles->show();
-    dialog.m_btnRecover->setText(QStringLiteral("Cancel"));
-    dialog.m_btnRecover->show();
-
-    const QString workspace = dir.path() + "/ws";
-    ASSERT_TRUE(QDir().mkpath(workspace + "/temp"));
-    dialog.m_strWorkspaceRoot = workspace;
-    QProcess process;
-    QObject::connect(&process, &QProcess::finished, [&] { dialog.m_bScanning = false; });
-    dialog.m_bScanning = true;
-    process.start(engine, {"/d", workspace + "/temp", "/cmd", image, "fileopt,everything,enable,search"});
-    ASSERT_TRUE(process.waitForStarted());
-    dialog.Timers().SetTimer(TIMER_POLL_WORKSPACE, 500);
+    // The real road: the drive page lists the image, Start scans it.
+    auto dialog = OpenOnDrivePage(image);
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    ASSERT_TRUE(dialog->m_bScanning);
+    EXPECT_EQ(dialog->m_btnRecover->text(), "Cancel");
 
     int shownWhileRunning = 0;
     const QByteArray shot = qgetenv("SNAPMEND_SCREENSHOT");
     ASSERT_TRUE(test::WaitUntil(
         [&] {
-            if (dialog.m_bScanning) {
-                shownWhileRunning = dialog.m_lstPhotos->count();
+            if (dialog->m_bScanning) {
+                shownWhileRunning = dialog->m_lstPhotos->count();
                 if (!shot.isEmpty() && shownWhileRunning == 3)
                     QProcess::execute(QStringLiteral("import"), {"-window", "root", QString::fromLocal8Bit(shot)});
             }
-            return dialog.m_btnRecover->text() == QLatin1String("Recover");
+            return dialog->m_btnRecover->text() == QLatin1String("Recover");
         },
         120000));
-    EXPECT_EQ(process.exitCode(), 0);
     EXPECT_GE(shownWhileRunning, 1) << "no thumbnail while the engine ran";
+    EXPECT_FALSE(dialog->WorkerRunning());
 
-    EXPECT_EQ(dialog.m_lblStatus->text(), "Press 'Recover' to recover files detected.");
-    ASSERT_EQ(dialog.m_lstPhotos->count(), 4);
-    EXPECT_TRUE(dialog.m_lnkSelectPhotos->isEnabled());
+    EXPECT_EQ(dialog->m_lblStatus->text(), "Press 'Recover' to recover files detected.");
+    ASSERT_EQ(dialog->m_lstPhotos->count(), 4);
+    EXPECT_TRUE(dialog->m_lnkSelectPhotos->isEnabled());
     for (int i = 0; i < 4; ++i) {
-        const QString carved = PhotoPathOfRow(dialog.m_lstPhotos->item(i));
-        EXPECT_TRUE(carved.startsWith(workspace + "/temp/")) << carved.toStdString();
-        const QImage thumb = dialog.m_thumbnails.Image(i);
+        const QString carved = PhotoPathOfRow(dialog->m_lstPhotos->item(i));
+        EXPECT_TRUE(carved.startsWith(dialog->m_strEngineOutputDir + "/")) << carved.toStdString();
+        const QImage thumb = dialog->m_thumbnails.Image(i);
         EXPECT_NE(thumb.pixelColor(32, 32), QColor(Qt::white)) << "thumbnail " << i << " is blank";
     }
-    EXPECT_FALSE(dialog.Timers().IsActive(TIMER_POLL_WORKSPACE));
-    EXPECT_FALSE(dialog.Timers().IsActive(TIMER_HARVEST));
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_POLL_WORKSPACE));
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
 }
 
 }  // namespace
