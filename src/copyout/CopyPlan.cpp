@@ -1,0 +1,56 @@
+#include "CopyPlan.h"
+
+namespace snapmend {
+
+std::optional<CopyItem> CopyItemAt(const std::vector<int>& photos, const std::vector<int>& files, int k)
+{
+    if (k < 0)
+        return std::nullopt;
+    const auto position = static_cast<size_t>(k);
+    if (position < photos.size())
+        return CopyItem{true, photos[position]};
+    if (position - photos.size() < files.size())
+        return CopyItem{false, files[position - photos.size()]};
+    return std::nullopt;
+}
+
+QString RecoveringText(int index, int count)
+{
+    return QStringLiteral("Recovering photo %1 of %2").arg(index).arg(count);
+}
+
+QString OutputDirectoryMessage(const QString& folder)
+{
+    return QStringLiteral("Output directory \"") + folder + QStringLiteral("\" does not exists.");
+}
+
+FinalReport MakeFinalReport(int copied, int missing, int failed)
+{
+    const QString recovered = QStringLiteral("%1 files recovered.\n\n").arg(copied);
+    const QString view = QStringLiteral("Do you want to view recovered files?");
+    if (failed > 0) {
+        // The workspace holds the only copy of what failed: keep it and let the user try again.
+        return {recovered + QStringLiteral("%1 files could not be recovered, they are still selected.\n\n"
+                                           "Please check the output folder and press 'Recover' to try again.")
+                                .arg(missing + failed),
+                QStringLiteral("Snapmend"), false, true};
+    }
+    if (missing > 0) {
+        return {recovered + QStringLiteral("%1 files could not be recovered, they are no longer in the scan "
+                                           "results.\n\n")
+                                .arg(missing) +
+                    view,
+                QStringLiteral("Confirm"), true, false};
+    }
+    return {recovered + view, QStringLiteral("Confirm"), true, false};
+}
+
+void CopyRun::Reset(std::vector<QString> newSources)
+{
+    sources = std::move(newSources);
+    names.Clear();
+    copiedSources.clear();
+    copied = missing = failed = 0;
+}
+
+}  // namespace snapmend

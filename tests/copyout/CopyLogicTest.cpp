@@ -1,0 +1,209 @@
+// The copy plan, the texts of a recovery, target names and the single-file copy.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "CopyPlan.h"
+#include "SafeCopy.h"
+#include "TargetNames.h"
+
+using namespace snapmend;
+
+namespace {
+
+std::string Str(const QString& s) { return s.toStdString(); }
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList Entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+}  // namespace
+
+TEST(CopyPlan, PhotosComeFirstInRowOrderThenFiles)
+{
+    const std::vector<int> photos{0, 3};
+    const std::vector<int> files{2};
+    struct Case {
+        int k;
+        bool present;
+        bool photo;
+        int row;
+    };
+    const Case cases[] = {{0, true, true, 0}, {1, true, true, 3}, {2, true, false, 2}, {3, false, false, -1},
+                          {-1, false, false, -1}};
+    for (const Case& c : cases) {
+        const std::optional<CopyItem> item = CopyItemAt(photos, files, c.k);
+        ASSERT_EQ(item.has_value(), c.present) << "k=" << c.k;
+        if (item) {
+            EXPECT_EQ(item->photo, c.photo) << "k=" << c.k;
+            EXPECT_EQ(item->row, c.row) << "k=" << c.k;
+        }
+    }
+    EXPECT_FALSE(CopyItemAt({}, {}, 0));
+    EXPECT_EQ(CopyItemAt({}, {5}, 0)->row, 5);
+}
+
+TEST(CopyTexts, ProgressAndOutputDirectoryMessage)
+{
+    EXPECT_EQ(Str(RecoveringText(2, 3)), "Recovering photo 2 of 3");
+    EXPECT_EQ(Str(RecoveringText(70000, 70001)), "Recovering photo 70000 of 70001");
+    EXPECT_EQ(Str(OutputDirectoryMessage("/media/out")), "Output directory \"/media/out\" does not exists.");
+    EXPECT_EQ(Str(OutputDirectoryMessage("")), "Output directory \"\" does not exists.");
+}
+
+TEST(CopyTexts, FinalReportCountsOnlyFilesCopied)
+{
+    struct Case {
+        int copied, missing, failed;
+        const char* text;
+        const char* caption;
+        bool offer, keep;
+    };
+    const Case cases[] = {
+        {3, 0, 0, "3 files recovered.\n\nDo you want to view recovered files?", "Confirm", true, false},
+        {0, 0, 0, "0 files recovered.\n\nDo you want to view recovered files?", "Confirm", true, false},
+        {2, 1, 0,
+         "2 files recovered.\n\n1 files could not be recovered, they are no longer in the scan results.\n\n"
+         "Do you want to view recovered files?",
+         "Confirm", true, false},
+        {1, 1, 2,
+         "1 files recovered.\n\n3 files could not be recovered, they are still selected.\n\n"
+         "Please check the output folder and press 'Recover' to try again.",
+         "Snapmend", false, true},
+    };
+    for (const Case& c : cases) {
+        const FinalReport report = MakeFinalReport(c.copied, c.missing, c.failed);
+        EXPECT_EQ(Str(report.text), c.text);
+        EXPECT_EQ(Str(report.caption), c.caption);
+        EXPECT_EQ(report.offerToOpen, c.offer) << c.text;
+        EXPECT_EQ(report.keepResults, c.keep) << c.text;
+    }
+}
+
+TEST(TargetNames, FileNamesAndNumberedNames)
+{
+    const std::pair<const char*, const char*> names[] = {
+        {"/ws/temp/f1234.jpg", "f1234.jpg"}, {"/ws/a/b/notes", "notes"}, {"plain.txt", "plain.txt"}};
+    for (const auto& [path, name] : names)
+        EXPECT_EQ(Str(SourceFileName(path)), name);
+    const std::pair<const char*, const char*> numbered[] = {{"f1.jpg", "f1 (2).jpg"},
+                                                            {"archive.tar.gz", "archive.tar (2).gz"},
+                                                            {"README", "README (2)"},
+                                                            {".profile", ".profile (2)"}};
+    for (const auto& [name, expected] : numbered)
+        EXPECT_EQ(Str(NumberedFileName(name, 2)), expected);
+}
+
+TEST(TargetNames, OneRecoveryNeverOverwritesItsOwnFilesButReplacesOlderOnes)
+{
+    QTemporaryDir out;
+    ASSERT_TRUE(out.isValid());
+    // Files from before this recovery: the own name is replaced, a numbered one is kept.
+    ASSERT_TRUE(WriteFile(out.filePath("a.jpg"), "old"));
+    ASSERT_TRUE(WriteFile(out.filePath("a (2).jpg"), "user's own"));
+
+    TargetNames names;
+    const QString first = names.TargetFor(out.path(), "/ws/temp/x/a.jpg");
+    EXPECT_EQ(Str(first), Str(out.filePath("a.jpg")));
+    names.Claim(first);
+    const QString second = names.TargetFor(out.path(), "/ws/temp/y/a.jpg");
+    EXPECT_EQ(Str(second), Str(out.filePath("a (3).jpg")));
+    names.Claim(second);
+    EXPECT_EQ(Str(names.TargetFor(out.path() + "/", "/ws/z/a.jpg")), Str(out.filePath("a (4).jpg")));
+    EXPECT_EQ(Str(names.TargetFor(out.path(), "/ws/z/b.jpg")), Str(out.filePath("b.jpg")));
+
+    names.Clear();
+    EXPECT_EQ(Str(names.TargetFor(out.path(), "/ws/temp/y/a.jpg")), Str(out.filePath("a.jpg")))
+        << "a new recovery replaces what an earlier one wrote";
+}
+
+TEST(OutputFolder, CreatesOnlyTheLastComponent)
+{
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    ASSERT_TRUE(WriteFile(root.filePath("a-file"), "x"));
+    struct Case {
+        QString folder;
+        bool ok;
+    };
+    const Case cases[] = {
+        {root.path(), true},                            // exists already
+        {root.filePath("new"), true},                   // last component created
+        {root.filePath("made/"), true},                 // trailing slash
+        {root.filePath("missing/parent/out"), false},   // the parent is not created
+        {root.filePath("a-file"), false},               // a file is not a folder
+        {QString(), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EnsureOutputFolder(c.folder), c.ok) << Str(c.folder);
+    EXPECT_TRUE(QFileInfo(root.filePath("new")).isDir());
+    EXPECT_FALSE(QFileInfo::exists(root.filePath("missing")));
+}
+
+TEST(SafeCopy, CopiesReplacesAndLeavesNothingBehindOnFailure)
+{
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    const QString source = work.filePath("src.bin");
+    QByteArray bytes(3 * 1024 * 1024 + 17, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 131 + (i >> 9));
+    ASSERT_TRUE(WriteFile(source, bytes));
+    QDir().mkdir(work.filePath("out"));
+    const QString target = work.filePath("out/src.bin");
+    ASSERT_TRUE(WriteFile(target, "an older file of the same name"));
+
+    const CopyOutcome ok = CopyFileReplacing(source, target);
+    EXPECT_TRUE(ok.ok) << strerror(ok.error);
+    EXPECT_EQ(ReadFile(target), bytes);
+    EXPECT_EQ(QFileInfo(target).permissions() & QFile::ReadOther, QFile::ReadOther);
+
+    // A vanished source and a folder as source fail without touching the output folder.
+    const CopyOutcome vanished = CopyFileReplacing(work.filePath("gone.jpg"), work.filePath("out/gone.jpg"));
+    EXPECT_FALSE(vanished.ok);
+    EXPECT_EQ(vanished.error, ENOENT);
+    EXPECT_FALSE(CopyFileReplacing(work.filePath("out"), work.filePath("out/folder")).ok);
+    EXPECT_EQ(Entries(work.filePath("out")), QStringList{"src.bin"});
+}
+
+TEST(SafeCopy, AFullDiskLeavesNoPartialFileAndKeepsTheOlderTarget)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    const QString small = work.filePath("small");
+    QDir().mkdir(small);
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", small}) != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        QString dir;
+        ~Unmount() { QProcess::execute("umount", {dir}); }
+    } unmount{small};
+
+    const QString source = work.filePath("big.jpg");
+    ASSERT_TRUE(WriteFile(source, QByteArray(600 * 1024, 'j')));
+    ASSERT_TRUE(WriteFile(small + "/big.jpg", "older"));
+
+    const CopyOutcome full = CopyFileReplacing(source, small + "/big.jpg");
+    EXPECT_FALSE(full.ok);
+    EXPECT_EQ(full.error, ENOSPC) << strerror(full.error);
+    EXPECT_EQ(Entries(small), QStringList{"big.jpg"}) << "no temporary file is left";
+    EXPECT_EQ(ReadFile(small + "/big.jpg"), QByteArray("older"));
+}
