@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CBitmapDialog.h"
+#include "CopyPlan.h"
 #include "DriveRecord.h"
 #include "ImageList.h"
 #include "ListedPaths.h"
@@ -79,11 +80,15 @@ public:
     void EnterReadyState();
     // Empties both result lists, their row data and the thumbnail images.
     void ClearResults();
-    // Copy-out.
+    // Copy-out (MainDialogCopyOut.cpp).
     void StartRecovery();
     void OnCopyTick();
+    void FinishRecovery();
     void OnPhotoLinkClicked();
     void OnFileLinkClicked();
+    // Empties the selection, appends every ticked row in row order; returns how many.
+    static int CollectCheckedRows(const QListWidget& list, std::vector<int>& selection);
+    static int CollectCheckedRows(const QTreeWidget& list, std::vector<int>& selection);
 
     // The exit code the modal loop ended with (18: no administrator rights).
     std::optional<int> QuitRequest() const { return m_quitRequest; }
@@ -132,6 +137,7 @@ public:
     bool m_bSortAscending = true;
     std::vector<int> m_photoSelection;
     std::vector<int> m_fileSelection;
+    CopyRun m_copyRun;  // the recovery in progress: sources, names written, counts
     QString m_strSelectAllPhotos = QStringLiteral("Select All Photos");
     QString m_strUnselectAllPhotos = QStringLiteral("Unselect All Photos");
     QString m_strSelectAllFiles = QStringLiteral("Select All Files");
@@ -161,6 +167,8 @@ private:
     bool IsAlreadyListed(const QString& path);
     void AddThumbnail(const QImage& thumbnail, const QString& photoPath, int row);
     void AddFileRow(const QString& path);
+    // Copy-out: back to the results after a failure, with what was copied unticked.
+    void ReturnToReadyView();
     void PostQuitMessage(int exitCode);
     bool LaunchEngine();
     void EngineWorker();
