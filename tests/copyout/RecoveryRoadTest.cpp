@@ -6,6 +6,7 @@
 // SNAPMEND_SCREENSHOT_DIR=dir (with a real display) saves ready.png and copying.png there.
 #include <QCryptographicHash>
 #include <QDirIterator>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <QProgressBar>
@@ -124,6 +125,11 @@ TEST_F(RecoveryRoadTest, DeletedPhotosOfAMountedCardAreRecoveredByteForByte)
     std::cout << std::endl;
     const std::map<QByteArray, QString> originals = Digests(m_cardDir + "/originals");
     ASSERT_GE(originals.size(), 8u);
+    // TIFF is off in a fresh install; the user ticks it in the file types dialog.
+    QFile formats(platform.programFolder + "formats.ini");
+    ASSERT_TRUE(formats.open(QIODevice::WriteOnly));
+    formats.write("formats=jpg,gif,png,bmp,tif,pdf\n");
+    formats.close();
 
     // 1. The drive page lists the card.
     auto dialog = std::make_unique<MainDialog>(platform);
