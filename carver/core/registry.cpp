@@ -8,10 +8,28 @@ const Format& png_format();
 const Format& gif_format();
 const Format& bmp_format();
 const Format& tif_format();
+// Media (formats/riff.cpp, mpg.cpp, asf.cpp, mp3.cpp, isobmff.cpp, rm.cpp).
+const Format& avi_format();
+const Format& wav_format();
+const Format& webp_format();
+const Format& cdxa_format();
+const Format& mpg_format();
+const Format& wmv_format();
+const Format& asf_format();
+const Format& mp3_format();
+const Format& mp4_format();
+const Format& mov_format();
+const Format& threegp_format();
+const Format& heif_format();
+const Format& rm_format();
 
 const std::vector<const Format*>& all_formats() {
     static const std::vector<const Format*> formats = {
         &jpg_format(), &png_format(), &gif_format(), &bmp_format(), &tif_format(),
+        // media
+        &avi_format(), &wav_format(), &webp_format(), &cdxa_format(), &mpg_format(),
+        &wmv_format(), &asf_format(), &mp3_format(), &mp4_format(), &mov_format(),
+        &threegp_format(), &heif_format(), &rm_format(),
     };
     return formats;
 }

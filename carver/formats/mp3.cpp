@@ -1,0 +1,132 @@
+// MP3 and other MPEG audio: an optional ID3v2 tag, a chain of frames whose
+// headers agree on version, layer and sampling rate, optional APE and ID3v1
+// tags after the last frame.
+#include <cstring>
+#include <string>
+
+#include "core/format.h"
+
+namespace carver {
+namespace {
+
+constexpr uint64_t kMinFrames = 8;       // after an ID3v2 tag
+constexpr uint64_t kMinBareFrames = 32;  // without one
+
+struct Frame {
+    uint32_t length = 0;
+    uint32_t fixed = 0;  // version, layer, sampling rate bits
+};
+
+// Decodes a 4-byte frame header; false for reserved or free-format values.
+bool frame(const uint8_t* h, Frame& f) {
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
+    int version = (h[1] >> 3) & 3;  // 0: 2.5, 2: 2, 3: 1
+    int layer = (h[1] >> 1) & 3;    // 1: III, 2: II, 3: I
+    int bitrate = h[2] >> 4;
+    int rate = (h[2] >> 2) & 3;
+    int pad = (h[2] >> 1) & 1;
+    if (version == 1 || layer == 0 || bitrate == 0 || bitrate == 15 || rate == 3) return false;
+    if ((h[3] & 3) == 2) return false;  // reserved emphasis
+    static const uint16_t kRates[3] = {44100, 48000, 32000};
+    static const uint16_t kKbps[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    bool v1 = version == 3;
+    uint32_t hz = kRates[rate] >> (v1 ? 0 : version == 2 ? 1 : 2);
+    uint32_t bps = kKbps[v1 ? 0 : 1][3 - layer][bitrate] * 1000u;
+    if (layer == 3)  // layer I: 4-byte slots
+        f.length = (12 * bps / hz + pad) * 4;
+    else if (layer == 1 && !v1)  // layer III, MPEG-2/2.5
+        f.length = 72 * bps / hz + pad;
+    else
+        f.length = 144 * bps / hz + pad;
+    f.fixed = static_cast<uint32_t>(h[1] & 0xFE) << 8 | (h[2] & 0x0C);
+    return f.length >= 24;
+}
+
+// ID3v2 tag length (header, body, footer), 0 if `h` is not one.
+uint64_t id3v2(const uint8_t* h) {
+    if (std::memcmp(h, "ID3", 3) != 0 || h[3] < 2 || h[3] > 4 || h[4] == 0xFF) return 0;
+    uint32_t size = 0;
+    for (int i = 6; i < 10; ++i) {
+        if (h[i] & 0x80) return 0;
+        size = size << 7 | h[i];
+    }
+    return 10ull + size + ((h[5] & 0x10) ? 10 : 0);
+}
+
+bool check(const uint8_t* h, size_t n) {
+    if (n < 10) return false;
+    Frame f;
+    return id3v2(h) != 0 || frame(h, f);
+}
+
+Carve walk(Source& src, uint64_t max_size) {
+    Cursor c(src, max_size);
+    uint8_t h[10];
+    if (!c.bytes(h, 10)) return {};
+    uint64_t pos = id3v2(h);
+    bool tagged = pos != 0;
+    // Some writers pad the tag with zeros beyond its declared size.
+    if (tagged) {
+        if (!c.seek(pos)) return {};
+        uint8_t b;
+        for (int i = 0; i < 65536 && c.peek(b) && b == 0; ++i) c.skip(1);
+        pos = c.pos();
+    }
+    uint64_t frames = 0;
+    uint32_t fixed = 0;
+    for (;;) {
+        uint8_t fh[4];
+        Frame f;
+        if (!c.seek(pos) || !c.bytes(fh, 4) || !frame(fh, f)) break;
+        if (frames > 0 && f.fixed != fixed) break;
+        if (pos + f.length > max_size) break;
+        uint8_t last;
+        if (!c.seek(pos + f.length - 1) || !c.u8(last)) break;
+        fixed = f.fixed;
+        pos += f.length;
+        ++frames;
+    }
+    if (frames < (tagged ? kMinFrames : kMinBareFrames)) return {};
+    // Trailing tags: APEv2 (32-byte footer, size excludes the header) then ID3v1.
+    uint8_t t[32];
+    if (c.seek(pos) && c.bytes(t, 32) && std::memcmp(t, "APETAGEX", 8) == 0) {
+        uint64_t body = rd_le32(t + 12);
+        bool header = (rd_le32(t + 20) & 0x80000000u) != 0;
+        // A tag starting here begins with its header; its footer closes it.
+        uint64_t total = body + (header ? 32 : 0);
+        uint8_t foot[8];
+        if (total >= 32 && c.seek(pos + total - 32) && c.bytes(foot, 8) &&
+            std::memcmp(foot, "APETAGEX", 8) == 0)
+            pos += total;
+    }
+    if (c.seek(pos) && c.bytes(t, 3) && std::memcmp(t, "TAG", 3) == 0 && c.seek(pos + 127) &&
+        c.u8(t[0]))
+        pos += 128;
+    return {pos, nullptr};
+}
+
+}  // namespace
+
+const Format& mp3_format() {
+    // "ID3", or the frame sync 0xFF then 111VVLLP with a valid version and layer.
+    static const std::vector<std::string> sync = [] {
+        std::vector<std::string> v;
+        for (int b = 0xE0; b <= 0xFF; ++b)
+            if (((b >> 3) & 3) != 1 && ((b >> 1) & 3) != 0) v.push_back({'\xFF', static_cast<char>(b)});
+        return v;
+    }();
+    static const Format f = [] {
+        Format m{"mp3", {"ID3"}, check, walk};
+        for (const std::string& s : sync) m.signatures.push_back(s);
+        return m;
+    }();
+    return f;
+}
+
+}  // namespace carver
