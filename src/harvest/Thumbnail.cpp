@@ -1,12 +1,48 @@
 #include "Thumbnail.h"
 
+#include <QFile>
 #include <QImageReader>
+#include <cmath>
 #include <vector>
 
+#include "ExifPreview.h"
 #include "StbResize.h"
 #include "ThumbnailGeometry.h"
 
 namespace snapmend {
+namespace {
+
+// The EXIF block sits in the first 64 KiB segment, possibly after a JFIF one.
+constexpr qint64 kExifSearchBytes = 2 * 65536 + 4;
+constexpr double kAspectTolerance = 0.02;
+
+// A camera's embedded preview, when it shows the same picture at least at the
+// thumbnail's drawn size: decoding it costs the same for a 24-megapixel photo
+// as for a small one.
+QImage DecodeExifPreview(const QString& path, const QSize& pictureSize)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(kExifSearchBytes);
+    const std::optional<ExifPreview> preview =
+        FindExifPreview(reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size()));
+    if (!preview)
+        return {};
+    const QImage image = QImage::fromData(
+        QByteArrayView(head.constData() + preview->offset, static_cast<qsizetype>(preview->length)), "JPEG");
+    if (image.isNull())
+        return {};
+    const ThumbnailRect drawn = ComputeThumbnailRect(pictureSize.width(), pictureSize.height());
+    const double pictureAspect = static_cast<double>(pictureSize.width()) / pictureSize.height();
+    const double previewAspect = static_cast<double>(image.width()) / image.height();
+    if (image.width() < drawn.width || image.height() < drawn.height ||
+        std::abs(previewAspect / pictureAspect - 1.0) > kAspectTolerance)
+        return {};
+    return image;
+}
+
+}  // namespace
 
 std::optional<DecodedPicture> DecodeForThumbnail(const QString& path)
 {
@@ -15,6 +51,9 @@ std::optional<DecodedPicture> DecodeForThumbnail(const QString& path)
     reader.setDecideFormatFromContent(true);
     const QSize size = reader.size();
     if (size.isValid() && !size.isEmpty() && reader.format() == "jpeg") {
+        QImage preview = DecodeExifPreview(path, size);
+        if (!preview.isNull())
+            return DecodedPicture{std::move(preview), size};
         const QSize reduced = ReducedDecodeSize(size.width(), size.height(),
                                                 ComputeThumbnailRect(size.width(), size.height()));
         if (reduced != size)

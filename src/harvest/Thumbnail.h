@@ -13,8 +13,10 @@ struct DecodedPicture {
     QSize originalSize;
 };
 
-// Decodes a picture file; a JPEG much larger than the thumbnail is decoded at
-// 1/2, 1/4 or 1/8 of its size by the decoder itself. Nothing when it cannot be read.
+// Decodes a picture file. A JPEG with an embedded camera preview of the same
+// shape, at least as large as the drawn thumbnail, gives that preview; another
+// JPEG much larger than the thumbnail is decoded at 1/2, 1/4 or 1/8 of its size
+// by the decoder itself. Nothing when it cannot be read.
 std::optional<DecodedPicture> DecodeForThumbnail(const QString& path);
 
 // True when the picture decoder can read the file.
