@@ -386,3 +386,18 @@ TEST_F(CopyOutDialogTest, MoreThan65535ItemsKeepAnExactProgressRange)
     EXPECT_EQ(dialog.index, rows);
     dialog.Timers().KillTimer(TIMER_COPY_OUT);
 }
+
+TEST_F(CopyOutDialogTest, APollStillPendingAfterACancelCannotMoveTheCopyCursor)
+{
+    AddPhoto("temp/f1.jpg", "one");
+    AddPhoto("temp/f2.jpg", "two");
+    AddFile("temp/f3.txt", "three");
+    EnterReady();
+    dialog.Timers().SetTimer(TIMER_POLL_WORKSPACE, 100);  // left by a cancel; fires before the first copy tick
+    ui.QueueAnswer(IDNO);
+    dialog.StartRecovery();
+    ASSERT_TRUE(test::WaitUntil([&] { return !ui.Boxes().empty(); }, 5000));
+    EXPECT_EQ(Str(ui.Boxes()[0].text), "3 files recovered.\n\nDo you want to view recovered files?");
+    EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f2.jpg", "f3.txt"}));
+    EXPECT_FALSE(dialog.Timers().IsActive(TIMER_HARVEST));
+}
