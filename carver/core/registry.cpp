@@ -22,6 +22,11 @@ const Format& mov_format();
 const Format& threegp_format();
 const Format& heif_format();
 const Format& rm_format();
+// Documents and archives.
+const Format& pdf_format();
+const Format& zip_format();
+const Format& doc_format();
+const Format& txt_format();
 
 const std::vector<const Format*>& all_formats() {
     static const std::vector<const Format*> formats = {
@@ -30,6 +35,7 @@ const std::vector<const Format*>& all_formats() {
         &avi_format(), &wav_format(), &webp_format(), &cdxa_format(), &mpg_format(),
         &wmv_format(), &asf_format(), &mp3_format(), &mp4_format(), &mov_format(),
         &threegp_format(), &heif_format(), &rm_format(),
+        &pdf_format(), &zip_format(), &doc_format(), &txt_format(),
     };
     return formats;
 }

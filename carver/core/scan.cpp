@@ -189,8 +189,14 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
     if (dev.seekable) ::posix_fadvise(dev.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     // Keys enabled but without a parser are accepted and carve nothing.
+    // Plain text is the fallback: tried after every other format at a sector.
     std::array<std::vector<Candidate>, 256> dispatch;
-    for (const Format* f : all_formats()) {
+    std::vector<const Format*> order;
+    for (const Format* f : all_formats())
+        if (f->key != "txt") order.push_back(f);
+    for (const Format* f : all_formats())
+        if (f->key == "txt") order.push_back(f);
+    for (const Format* f : order) {
         if (!opt.enabled.count(std::string(f->key))) continue;
         const TypeInfo* info = opt.table ? opt.table->find(f->key) : nullptr;
         if (!info) return fail(ScanStatus::BadInput, "no types table entry for " + std::string(f->key));

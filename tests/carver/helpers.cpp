@@ -224,3 +224,188 @@ std::string missing_in(const std::string& dir, const std::vector<Sample>& origin
 }
 
 }  // namespace carver_test
+
+// ---- Documents and archives ----
+namespace carver_test {
+namespace {
+
+void put16(Bytes& b, size_t at, uint16_t v) { b[at] = v & 0xFF; b[at + 1] = v >> 8; }
+void put32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = (v >> (8 * i)) & 0xFF;
+}
+
+std::string doc_dir() {
+    static TempDir dir;
+    return dir.path();
+}
+
+// Runs a shell command in a fresh folder below doc_dir() and returns the named output.
+Bytes made_by(const std::string& name, const std::string& script) {
+    std::string d = doc_dir() + "/" + name + ".d";
+    if (sh("rm -rf '" + d + "' && mkdir -p '" + d + "' && cd '" + d + "' && (" + script + ")") != 0)
+        throw std::runtime_error("cannot make " + name);
+    return read_file(d + "/" + name);
+}
+
+// PostScript for a few pages of text and shapes.
+std::string postscript(int pages) {
+    return "/Helvetica findfont 14 scalefont setfont 1 1 " + std::to_string(pages) +
+           " { /p exch def 0 1 29 { /l exch def 72 740 l 20 mul sub moveto (Page ) show "
+           "p 10 string cvs show ( line ) show l 10 string cvs show ( of a recovered document) show } for "
+           "p 10 div setgray 300 100 150 120 rectfill 0 setgray showpage } for";
+}
+
+Bytes pdf_with_update(const Bytes& pdf) {
+    std::string s(pdf.begin(), pdf.end());
+    size_t sx = s.rfind("startxref");
+    unsigned long prev = std::stoul(s.substr(sx + 10));
+    std::string obj = "99 0 obj\n<< /Title (Updated) >>\nendobj\n";
+    size_t obj_at = s.size();
+    size_t xref_at = obj_at + obj.size();
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", obj_at);
+    s += obj + "xref\n99 1\n" + entry + "trailer\n<< /Size 100 /Prev " + std::to_string(prev) +
+         " >>\nstartxref\n" + std::to_string(xref_at) + "\n%%EOF\n";
+    return Bytes(s.begin(), s.end());
+}
+
+const char* kZipScripts[][3] = {
+    // name, ext, script run in an empty folder
+    {"plain.zip", "zip",
+     "head -c 30000 /dev/urandom > r.bin && seq 1 4000 > n.txt && mkdir d && seq 5 900 > d/m.txt && "
+     "zip -q -r plain.zip r.bin n.txt d"},
+    {"comment.zip", "zip", "seq 1 300 > a.txt && zip -q -0 comment.zip a.txt && echo 'a comment' | zip -q -z comment.zip"},
+    {"stream.zip", "zip", "seq 1 20000 | zip -q - - > stream.zip"},
+    {"zip64.zip", "zip", "seq 1 3000 > a.txt && seq 7 77 > b.txt && zip -q -fz comment.zip a.txt b.txt && mv comment.zip zip64.zip"},
+    {"report.docx", "docx",
+     "mkdir -p _rels word && echo '<?xml version=\"1.0\"?><Types/>' > '[Content_Types].xml' && "
+     "echo '<Relationships/>' > _rels/.rels && seq 1 2000 | sed 's/^/<w:p>/' > word/document.xml && "
+     "zip -q -r report.docx '[Content_Types].xml' _rels word"},
+    {"sheet.xlsx", "xlsx",
+     "mkdir -p _rels xl && echo '<Types/>' > '[Content_Types].xml' && echo '<R/>' > _rels/.rels && "
+     "seq 1 900 > xl/workbook.xml && zip -q -r sheet.xlsx '[Content_Types].xml' _rels xl"},
+    {"slides.pptx", "pptx",
+     "mkdir -p _rels ppt && echo '<Types/>' > '[Content_Types].xml' && echo '<R/>' > _rels/.rels && "
+     "seq 1 700 > ppt/presentation.xml && zip -q -r slides.pptx '[Content_Types].xml' _rels ppt"},
+    {"letter.odt", "odt",
+     "printf application/vnd.oasis.opendocument.text > mimetype && mkdir META-INF && "
+     "echo '<manifest/>' > META-INF/manifest.xml && seq 1 1500 > content.xml && "
+     "zip -q -X -0 letter.odt mimetype && zip -q -X -r letter.odt content.xml META-INF"},
+    {"calc.ods", "ods",
+     "printf application/vnd.oasis.opendocument.spreadsheet > mimetype && mkdir META-INF && "
+     "echo '<manifest/>' > META-INF/manifest.xml && seq 1 800 > content.xml && "
+     "zip -q -X -0 calc.ods mimetype && zip -q -X -r calc.ods content.xml META-INF"},
+    {"lib.jar", "jar",
+     "mkdir -p META-INF org && printf 'Manifest-Version: 1.0\\n' > META-INF/MANIFEST.MF && "
+     "head -c 5000 /dev/urandom > org/Main.class && zip -q -r lib.jar META-INF org"},
+    {"app.apk", "apk",
+     "mkdir -p META-INF && printf 'Manifest-Version: 1.0\\n' > META-INF/MANIFEST.MF && "
+     "head -c 3000 /dev/urandom > AndroidManifest.xml && head -c 9000 /dev/urandom > classes.dex && "
+     "zip -q -r app.apk AndroidManifest.xml classes.dex META-INF"},
+};
+
+}  // namespace
+
+Bytes ole2_file(const std::vector<std::u16string>& streams, size_t stream_size, uint32_t seed) {
+    const size_t ss = 512;
+    size_t per_stream = (stream_size + ss - 1) / ss;
+    size_t dir_secs = (streams.size() + 1 + 3) / 4;
+    size_t nsec = 1 + dir_secs + streams.size() * per_stream;  // FAT, directory, data
+    Bytes f(ss * (1 + nsec), 0);
+    const uint8_t sig[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::copy(sig, sig + 8, f.begin());
+    put16(f, 0x18, 0x3E);
+    put16(f, 0x1A, 3);
+    put16(f, 0x1C, 0xFFFE);
+    put16(f, 0x1E, 9);
+    put16(f, 0x20, 6);
+    put32(f, 0x2C, 1);           // FAT sectors
+    put32(f, 0x30, 1);           // first directory sector
+    put32(f, 0x38, 4096);        // mini stream cutoff
+    put32(f, 0x3C, 0xFFFFFFFE);  // no mini FAT
+    put32(f, 0x44, 0xFFFFFFFE);  // no DIFAT sectors
+    for (int i = 0; i < 109; ++i) put32(f, 0x4C + 4 * i, i == 0 ? 0 : 0xFFFFFFFF);
+    auto sec = [&](size_t s) { return ss * (s + 1); };
+    // FAT: sector 0 itself, the directory chain, one chain per stream, the rest free.
+    std::vector<uint32_t> fat(ss / 4, 0xFFFFFFFF);
+    if (nsec > fat.size()) throw std::runtime_error("ole2_file: too large for one FAT sector");
+    fat[0] = 0xFFFFFFFD;
+    for (size_t i = 0; i < dir_secs; ++i) fat[1 + i] = i + 1 < dir_secs ? static_cast<uint32_t>(2 + i) : 0xFFFFFFFE;
+    size_t first_data = 1 + dir_secs;
+    for (size_t s = 0; s < streams.size(); ++s)
+        for (size_t k = 0; k < per_stream; ++k) {
+            size_t at = first_data + s * per_stream + k;
+            fat[at] = k + 1 < per_stream ? static_cast<uint32_t>(at + 1) : 0xFFFFFFFE;
+        }
+    for (size_t i = 0; i < fat.size(); ++i) put32(f, sec(0) + 4 * i, fat[i]);
+    // Directory: the root, then the streams as a chain of right siblings.
+    auto entry = [&](size_t i, const std::u16string& name, uint8_t type, uint32_t child, uint32_t right,
+                     uint32_t start, uint32_t size) {
+        size_t at = sec(1) + 128 * i;
+        for (size_t c = 0; c < name.size(); ++c) put16(f, at + 2 * c, name[c]);
+        put16(f, at + 64, static_cast<uint16_t>(2 * (name.size() + 1)));
+        f[at + 66] = type;
+        f[at + 67] = 1;  // black
+        put32(f, at + 68, 0xFFFFFFFF);
+        put32(f, at + 72, right);
+        put32(f, at + 76, child);
+        put32(f, at + 116, start);
+        put32(f, at + 120, size);
+    };
+    entry(0, u"Root Entry", 5, streams.empty() ? 0xFFFFFFFF : 1, 0xFFFFFFFF, 0xFFFFFFFE, 0);
+    for (size_t s = 0; s < streams.size(); ++s)
+        entry(s + 1, streams[s], 2, 0xFFFFFFFF, s + 1 < streams.size() ? static_cast<uint32_t>(s + 2) : 0xFFFFFFFF,
+              static_cast<uint32_t>(first_data + s * per_stream), static_cast<uint32_t>(stream_size));
+    for (size_t s = 0; s < streams.size(); ++s) {
+        Bytes data = random_bytes(stream_size, seed + static_cast<uint32_t>(s));
+        std::copy(data.begin(), data.end(), f.begin() + static_cast<long>(sec(first_data + s * per_stream)));
+    }
+    return f;
+}
+
+Bytes text_file(size_t size, uint32_t seed) {
+    static const char* kWords[] = {"disk", "photo", "recovered", "the", "of", "and", "holiday", "März",
+                                   "café", "report", "2026", "number", "file", "list", "über", "a"};
+    std::mt19937 rng(seed);
+    std::string s;
+    while (s.size() < size) {
+        std::string line;
+        for (int w = 0, n = 3 + static_cast<int>(rng() % 9); w < n; ++w)
+            line += std::string(w ? " " : "") + kWords[rng() % 16];
+        s += line + ".\n";
+    }
+    return Bytes(s.begin(), s.end());
+}
+
+const std::vector<Sample>& document_samples() {
+    static std::vector<Sample> set;
+    static bool made = false;
+    if (made) return set;
+    made = true;
+    if (have_tool("gs")) {
+        std::string gs = "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite ";
+        Bytes one = made_by("one.pdf", gs + "-sOutputFile=one.pdf -c '" + postscript(1) + "'");
+        set.push_back({"one.pdf", "pdf", one});
+        set.push_back({"pages.pdf", "pdf", made_by("pages.pdf", gs + "-sOutputFile=pages.pdf -c '" + postscript(6) + "'")});
+        set.push_back({"linear.pdf", "pdf",
+                       made_by("linear.pdf", gs + "-dFastWebView=true -sOutputFile=linear.pdf -c '" + postscript(3) + "'")});
+        set.push_back({"updated.pdf", "pdf", pdf_with_update(one)});
+    }
+    if (have_tool("zip"))
+        for (const auto& z : kZipScripts) set.push_back({z[0], z[1], made_by(z[0], z[2])});
+    set.push_back({"word.doc", "doc", ole2_file({u"WordDocument", u"1Table", u"\x05SummaryInformation"}, 5000, 1)});
+    set.push_back({"book.xls", "xls", ole2_file({u"Workbook"}, 9000, 2)});
+    set.push_back({"show.ppt", "ppt", ole2_file({u"PowerPoint Document", u"Current User"}, 4096, 3)});
+    set.push_back({"other.doc", "doc", ole2_file({u"Contents", u"A", u"B", u"C", u"D"}, 4200, 4)});
+    set.push_back({"notes.txt", "txt", text_file(3000, 1)});
+    set.push_back({"long.txt", "txt", text_file(200000, 2)});
+    return set;
+}
+
+const Sample& document_sample(const std::string& name) {
+    for (const Sample& s : document_samples())
+        if (s.name == name) return s;
+    throw std::runtime_error("no document sample " + name);
+}
+
+}  // namespace carver_test

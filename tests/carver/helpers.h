@@ -60,3 +60,19 @@ std::string junk_in(const std::string& dir, const std::vector<Bytes>& originals)
 std::string missing_in(const std::string& dir, const std::vector<Sample>& originals);
 
 }  // namespace carver_test
+
+namespace carver_test {
+
+// Documents and archives: PDFs from Ghostscript, archives from zip (skipped
+// when a tool is missing), OLE2 compound files and text built byte by byte.
+const std::vector<Sample>& document_samples();
+const Sample& document_sample(const std::string& name);
+
+// An OLE2 compound file (version 3, 512-byte sectors) holding the named
+// streams, each `stream_size` bytes (at least 4096, so outside the mini stream).
+Bytes ole2_file(const std::vector<std::u16string>& streams, size_t stream_size, uint32_t seed);
+
+// Readable text of about `size` bytes (lines of words, some UTF-8), ending with a line break.
+Bytes text_file(size_t size, uint32_t seed);
+
+}  // namespace carver_test

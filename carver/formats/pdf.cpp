@@ -1,0 +1,124 @@
+// PDF: from "%PDF-" to the last "%%EOF" of the file. Each "%%EOF" must follow
+// a "startxref" whose offset points back into the file at a cross-reference
+// table or stream; incremental updates (objects or "xref" after an end
+// marker) continue the file.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "core/format.h"
+
+namespace carver {
+namespace {
+
+constexpr size_t kTail = 48;  // room for "startxref", an offset and line ends
+
+// A version, and a first object within the first sector (so that a stray
+// signature does not send the walk through the whole device).
+bool check(const uint8_t* h, size_t n) {
+    if (n < 16 || (h[5] != '1' && h[5] != '2') || h[6] != '.' || !std::isdigit(h[7])) return false;
+    size_t lim = n < 1024 ? n : 1024;
+    for (size_t i = 8; i + 3 <= lim; ++i)
+        if (h[i] == 'o' && h[i + 1] == 'b' && h[i + 2] == 'j') return true;
+    return false;
+}
+
+bool is_space(uint8_t b) { return b == ' ' || b == '\r' || b == '\n' || b == '\t' || b == '\f' || b == 0; }
+
+// True when "startxref <offset>" precedes the "%%EOF" at `at`, with the
+// offset inside the file at "xref" or an object ("N G obj").
+bool valid_trailer(Source& src, uint64_t at) {
+    if (at < kTail) return false;
+    uint8_t t[kTail + 1] = {};
+    if (src.read(at - kTail, t, kTail) != kTail) return false;
+    const char* s = reinterpret_cast<const char*>(t);
+    const char* sx = nullptr;
+    for (const char* p = s; p + 9 <= s + kTail; ++p)
+        if (std::memcmp(p, "startxref", 9) == 0) sx = p;
+    if (!sx) return false;
+    const char* p = sx + 9;
+    while (p < s + kTail && is_space(static_cast<uint8_t>(*p))) ++p;
+    uint64_t off = 0;
+    int digits = 0;
+    for (; p < s + kTail && std::isdigit(static_cast<unsigned char>(*p)) && digits < 12; ++p, ++digits)
+        off = off * 10 + static_cast<uint64_t>(*p - '0');
+    if (digits == 0 || off < 9 || off >= at) return false;
+    while (p < s + kTail && is_space(static_cast<uint8_t>(*p))) ++p;
+    if (p != s + kTail) return false;  // only white space between the offset and %%EOF
+    uint8_t x[24] = {};
+    size_t got = src.read(off, x, sizeof x);
+    if (got >= 4 && std::memcmp(x, "xref", 4) == 0) return true;
+    // "N G obj" (a cross-reference stream)
+    size_t i = 0;
+    auto number = [&] {
+        size_t start = i;
+        while (i < got && std::isdigit(x[i])) ++i;
+        return i > start;
+    };
+    if (!number() || i >= got || x[i] != ' ') return false;
+    ++i;
+    if (!number()) return false;
+    while (i < got && x[i] == ' ') ++i;
+    return i + 3 <= got && std::memcmp(x + i, "obj", 3) == 0;
+}
+
+// After an end marker: does an incremental update (or a linearized file's
+// main part) follow?
+bool update_follows(Source& src, uint64_t at, uint64_t max_size) {
+    uint8_t b[32] = {};
+    if (at >= max_size) return false;
+    size_t got = src.read(at, b, static_cast<size_t>(std::min<uint64_t>(sizeof b, max_size - at)));
+    size_t i = 0;
+    while (i < got && (b[i] == ' ' || b[i] == '\r' || b[i] == '\n' || b[i] == '\t')) ++i;
+    if (i + 4 <= got && std::memcmp(b + i, "xref", 4) == 0) return true;
+    size_t start = i;
+    while (i < got && std::isdigit(b[i])) ++i;
+    if (i == start || i >= got || b[i] != ' ') return false;
+    ++i;
+    start = i;
+    while (i < got && std::isdigit(b[i])) ++i;
+    if (i == start) return false;
+    while (i < got && b[i] == ' ') ++i;
+    return i + 3 <= got && std::memcmp(b + i, "obj", 3) == 0;
+}
+
+Carve walk(Source& src, uint64_t max_size) {
+    Cursor c(src, max_size);
+    uint64_t end = 0;
+    // Rolling match of "%%EOF" over the byte stream.
+    static const char kEof[] = "%%EOF";
+    for (;;) {
+        if (!c.find('%')) break;
+        uint8_t m[5];
+        uint64_t at = c.pos();
+        if (!c.bytes(m, 5)) break;
+        if (std::memcmp(m, kEof, 5) != 0) {
+            c.seek(at + 1);
+            continue;
+        }
+        if (!valid_trailer(src, at)) continue;
+        uint64_t e = at + 5;
+        uint8_t b;
+        if (c.peek(b) && b == '\r') {
+            c.u8(b);
+            ++e;
+        }
+        if (c.peek(b) && b == '\n') {
+            c.u8(b);
+            ++e;
+        }
+        end = e;
+        if (!update_follows(src, e, max_size)) break;
+    }
+    if (end == 0 || end > max_size) return {};
+    return {end, nullptr};
+}
+
+}  // namespace
+
+const Format& pdf_format() {
+    static const Format f{"pdf", {"%PDF-"}, check, walk};
+    return f;
+}
+
+}  // namespace carver
