@@ -16,6 +16,8 @@ mkdir -p "$work"
 cd "$work"
 
 all=fileopt,everything,enable,search
+# the photo keys alone, for comparison with every format enabled
+photos=fileopt,everything,disable,jpg,enable,gif,enable,png,enable,bmp,enable,tif,enable,search
 now() { date +%s.%N; }
 # best of 3 wall-clock seconds for a shell command
 best() {
@@ -38,10 +40,12 @@ size=$(stat -c %s empty.img)
 cat empty.img > /dev/null
 t_cat=$(best "cat empty.img > /dev/null")
 t_photo=$(best "rm -rf out1 && '$photo' /d out1 /cmd empty.img $all")
+n_all=$(ls out1 | wc -l)
+t_only=$(best "rm -rf out1 && '$photo' /d out1 /cmd empty.img $photos")
 echo "no-content image: $((size >> 20)) MiB"
-echo "  cat:   ${t_cat}s  $(mbps "$size" "$t_cat") MB/s"
-echo "  photo: ${t_photo}s  $(mbps "$size" "$t_photo") MB/s  ($(echo "scale=0; 100 * $t_cat / $t_photo" | bc -l)% of cat's speed)"
-echo "  carved: $(ls out1 | wc -l) files"
+echo "  cat:                  ${t_cat}s  $(mbps "$size" "$t_cat") MB/s"
+echo "  photo, every format:  ${t_photo}s  $(mbps "$size" "$t_photo") MB/s  ($(echo "scale=0; 100 * $t_cat / $t_photo" | bc -l)% of cat's speed)  $n_all files"
+echo "  photo, photo keys:    ${t_only}s  $(mbps "$size" "$t_only") MB/s  ($(echo "scale=0; 100 * $t_cat / $t_only" | bc -l)% of cat's speed)  $(ls out1 | wc -l) files"
 
 # 2. Image full of photos: about 600 MiB of JPEG, PNG, GIF, BMP at sector starts.
 if [ ! -f photos.img ]; then
@@ -71,12 +75,15 @@ size=$(stat -c %s photos.img)
 cat photos.img > /dev/null
 t_photo=$(best "rm -rf out2 && '$photo' /d out2 /cmd photos.img $all")
 n_photo=$(ls out2 | wc -l)
+t_only=$(best "rm -rf out2 && '$photo' /d out2 /cmd photos.img $photos")
+n_only=$(ls out2 | wc -l)
 t_fm=$(best "rm -rf fm && foremost -Q -t jpg,png,gif,bmp -i photos.img -o fm")
 n_fm=$(find fm -type f ! -name audit.txt | wc -l)
 t_fmq=$(best "rm -rf fmq && foremost -Q -q -t jpg,png,gif,bmp -i photos.img -o fmq")
 n_fmq=$(find fmq -type f ! -name audit.txt | wc -l)
 echo "photo-filled image: $((size >> 20)) MiB, $(ls src | wc -l) distinct photos repeated"
-echo "  photo:         ${t_photo}s  $(mbps "$size" "$t_photo") MB/s  $n_photo files"
+echo "  photo, every format: ${t_photo}s  $(mbps "$size" "$t_photo") MB/s  $n_photo files"
+echo "  photo, photo keys:   ${t_only}s  $(mbps "$size" "$t_only") MB/s  $n_only files"
 echo "  foremost:      ${t_fm}s  $(mbps "$size" "$t_fm") MB/s  $n_fm files"
 echo "  foremost -q:   ${t_fmq}s  $(mbps "$size" "$t_fmq") MB/s  $n_fmq files"
 rm -rf out2 fm fmq

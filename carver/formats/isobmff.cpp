@@ -58,16 +58,29 @@ bool check_family(const uint8_t* h, size_t n, Family want) {
 }
 
 bool check_mp4(const uint8_t* h, size_t n) { return check_family(h, n, Family::Mp4); }
-bool check_mov(const uint8_t* h, size_t n) { return check_family(h, n, Family::Mov); }
+// Older QuickTime files have no ftyp box and open with one of these.
+bool bare_quicktime(const uint8_t* h, size_t n) {
+    if (n < 16) return false;
+    static const char* const kFirst[] = {"moov", "wide", "free", "skip", "mdat", "pnot"};
+    for (const char* k : kFirst)
+        if (std::memcmp(h + 4, k, 4) == 0) return rd_be32(h) >= 8;
+    return false;
+}
+
+bool check_mov(const uint8_t* h, size_t n) {
+    return check_family(h, n, Family::Mov) || bare_quicktime(h, n);
+}
 bool check_3gp(const uint8_t* h, size_t n) { return check_family(h, n, Family::ThreeGp); }
 bool check_still(const uint8_t* h, size_t n) { return check_family(h, n, Family::Still); }
 
 Carve walk(Source& src, uint64_t max_size) {
     Cursor c(src, max_size);
     uint8_t h[16];
-    if (!c.bytes(h, 16) || !check_family(h, 16, classify(h + 8).family)) return {};
-    Brand brand = classify(h + 8);
-    uint64_t pos = rd_be32(h);
+    if (!c.bytes(h, 16)) return {};
+    bool bare = bare_quicktime(h, 16);
+    if (!bare && !check_family(h, 16, classify(h + 8).family)) return {};
+    Brand brand = bare ? Brand{Family::Mov, nullptr} : classify(h + 8);
+    uint64_t pos = bare ? 0 : rd_be32(h);
     bool moov = false, meta = false, mdat = false, moof = false;
     for (;;) {
         uint8_t b[16];
@@ -92,6 +105,11 @@ Carve walk(Source& src, uint64_t max_size) {
             uint64_t skip = !std::memcmp(t, "meta", 4) && brand.family == Family::Still ? 4 : 0;
             if (size < header + skip + 8 || !c.skip(skip) || !c.bytes(child, 8) ||
                 !type_ok(child + 4) || rd_be32(child) < 8 || rd_be32(child) > size - header - skip)
+                return {};
+            // Without ftyp nothing else vouches for the file: the movie header
+            // (or its compressed form) must open the movie.
+            if (bare && !std::memcmp(t, "moov", 4) && std::memcmp(child + 4, "mvhd", 4) != 0 &&
+                std::memcmp(child + 4, "cmov", 4) != 0)
                 return {};
             moov |= !std::memcmp(t, "moov", 4);
             meta |= !std::memcmp(t, "meta", 4);

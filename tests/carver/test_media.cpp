@@ -199,4 +199,26 @@ TEST_F(MediaTest, QuickTimeBrandsDecideKeyAndExtension) {
     }
 }
 
+TEST_F(MediaTest, QuickTimeWithoutFtypNeedsItsMovieHeader) {
+    const Bytes& mov = media_sample("clip.mov").data;
+    size_t ftyp = rd_be32(&mov[0]);
+    ASSERT_EQ(std::memcmp(&mov[ftyp + 4], "wide", 4), 0);
+    Bytes bare(mov.begin() + static_cast<long>(ftyp), mov.end());  // wide, mdat, moov
+    bare.resize(bare.size() + 1024, 0);
+    Hit h = carve_any(bare);
+    ASSERT_NE(h.format, nullptr);
+    EXPECT_EQ(h.format->key, "mov");
+    EXPECT_EQ(h.carve.length, mov.size() - ftyp);
+
+    // The same boxes with the movie header renamed: nothing vouches for them.
+    const uint8_t mvhd[] = {'m', 'v', 'h', 'd'};
+    auto at = std::search(bare.begin(), bare.end(), mvhd, mvhd + 4);
+    ASSERT_NE(at, bare.end());
+    *at = 'x';
+    EXPECT_EQ(carve_any(bare).carve.length, 0u);
+    // Only the mov key takes them.
+    Bytes moov_first(mov.begin() + static_cast<long>(ftyp), mov.end());
+    EXPECT_FALSE(find_format("mp4")->check(moov_first.data(), moov_first.size()));
+}
+
 }  // namespace
