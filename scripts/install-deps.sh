@@ -7,6 +7,8 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libbenchmark-dev
+  # engine
+  zlib1g-dev liblzma-dev
   # front-end
   qt6-base-dev qt6-image-formats-plugins libstb-dev libturbojpeg0-dev libjpeg62-turbo-dev
   fonts-dejavu-core fonts-liberation2

@@ -9,6 +9,9 @@
 #include <random>
 #include <stdexcept>
 
+#include <lzma.h>
+#include <zlib.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -363,6 +366,164 @@ Bytes ole2_file(const std::vector<std::u16string>& streams, size_t stream_size, 
     return f;
 }
 
+namespace {
+
+uint32_t crc32_of(const Bytes& b, size_t from = 0) {
+    return static_cast<uint32_t>(::crc32(::crc32(0L, Z_NULL, 0), b.data() + from, static_cast<uInt>(b.size() - from)));
+}
+void add16(Bytes& b, uint32_t v) { b.push_back(v & 0xFF); b.push_back((v >> 8) & 0xFF); }
+void add32(Bytes& b, uint32_t v) { add16(b, v & 0xFFFF); add16(b, v >> 16); }
+void add_vint(Bytes& b, uint64_t v) {
+    do {
+        uint8_t byte = v & 0x7F;
+        v >>= 7;
+        b.push_back(byte | (v ? 0x80 : 0));
+    } while (v);
+}
+
+}  // namespace
+
+Bytes rar4_file(const std::vector<std::pair<std::string, Bytes>>& files) {
+    Bytes out = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
+    auto block = [&](Bytes h) {  // h from the type byte on; the CRC goes in front
+        Bytes full = {0, 0};
+        full.insert(full.end(), h.begin(), h.end());
+        uint32_t crc = crc32_of(full, 2);
+        full[0] = crc & 0xFF;
+        full[1] = (crc >> 8) & 0xFF;
+        out.insert(out.end(), full.begin(), full.end());
+    };
+    Bytes main = {0x73};
+    add16(main, 0);
+    add16(main, 13);
+    add16(main, 0);
+    add32(main, 0);
+    block(main);
+    for (const auto& [name, data] : files) {
+        Bytes h = {0x74};
+        add16(h, 0x8000);
+        add16(h, static_cast<uint32_t>(32 + name.size()));
+        add32(h, static_cast<uint32_t>(data.size()));  // packed = unpacked (stored)
+        add32(h, static_cast<uint32_t>(data.size()));
+        h.push_back(3);  // Unix
+        add32(h, crc32_of(data));
+        add32(h, 0x5A8C3C21);
+        h.push_back(29);
+        h.push_back(0x30);  // store
+        add16(h, static_cast<uint32_t>(name.size()));
+        add32(h, 0x81A4);
+        h.insert(h.end(), name.begin(), name.end());
+        block(h);
+        out.insert(out.end(), data.begin(), data.end());
+    }
+    Bytes end = {0x7B};
+    add16(end, 0x4000);
+    add16(end, 7);
+    block(end);
+    return out;
+}
+
+Bytes rar5_file(const std::vector<std::pair<std::string, Bytes>>& files) {
+    Bytes out = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00};
+    auto block = [&](const Bytes& h) {
+        Bytes sized;
+        add_vint(sized, h.size());
+        sized.insert(sized.end(), h.begin(), h.end());
+        add32(out, crc32_of(sized));
+        out.insert(out.end(), sized.begin(), sized.end());
+    };
+    block({1, 0, 0});  // main header: no flags
+    for (const auto& [name, data] : files) {
+        Bytes h;
+        add_vint(h, 2);            // file header
+        add_vint(h, 2);            // a data area follows
+        add_vint(h, data.size());  // its size
+        add_vint(h, 4);            // file flags: CRC32 present
+        add_vint(h, data.size());  // unpacked size
+        add_vint(h, 0x1A4);        // attributes
+        add32(h, crc32_of(data));
+        add_vint(h, 0);  // stored, version 0
+        add_vint(h, 1);  // Unix
+        add_vint(h, name.size());
+        h.insert(h.end(), name.begin(), name.end());
+        block(h);
+        out.insert(out.end(), data.begin(), data.end());
+    }
+    block({5, 0, 0});  // end of archive
+    return out;
+}
+
+Bytes swf_file(char kind, uint32_t seed) {
+    Bytes body;  // after the 8-byte header
+    body.push_back(0x78);  // RECT: 15-bit fields, 9 bytes in all
+    for (int i = 0; i < 8; ++i) body.push_back(static_cast<uint8_t>(i * 37));
+    add16(body, 0x1800);  // 24 frames per second
+    add16(body, 2);
+    add16(body, 9 << 6 | 3);  // SetBackgroundColor
+    body.insert(body.end(), {0x10, 0x20, 0x30});
+    Bytes blob = random_bytes(6000, seed);
+    add16(body, 87 << 6 | 0x3F);  // DefineBinaryData, long form
+    add32(body, static_cast<uint32_t>(blob.size()));
+    body.insert(body.end(), blob.begin(), blob.end());
+    add16(body, 1 << 6);  // ShowFrame
+    add16(body, 1 << 6);
+    add16(body, 0);  // End
+    Bytes out = {static_cast<uint8_t>(kind), 'W', 'S', 10};
+    add32(out, static_cast<uint32_t>(8 + body.size()));
+    if (kind == 'F') {
+        out.insert(out.end(), body.begin(), body.end());
+    } else if (kind == 'C') {
+        uLongf n = compressBound(body.size());
+        Bytes z(n);
+        if (compress2(z.data(), &n, body.data(), body.size(), 9) != Z_OK) throw std::runtime_error("compress2");
+        out.insert(out.end(), z.begin(), z.begin() + static_cast<long>(n));
+    } else {
+        lzma_options_lzma opt;
+        lzma_lzma_preset(&opt, 6);
+        opt.dict_size = 1u << 16;
+        lzma_stream s = LZMA_STREAM_INIT;
+        if (lzma_alone_encoder(&s, &opt) != LZMA_OK) throw std::runtime_error("lzma");
+        Bytes z(body.size() + 1024);
+        s.next_in = body.data();
+        s.avail_in = body.size();
+        s.next_out = z.data();
+        s.avail_out = z.size();
+        lzma_ret rc = lzma_code(&s, LZMA_FINISH);
+        size_t n = z.size() - s.avail_out;
+        lzma_end(&s);
+        if (rc != LZMA_STREAM_END) throw std::runtime_error("lzma");
+        // .lzma: 5 property bytes, 8-byte size, data. ZWS keeps the properties only.
+        add32(out, static_cast<uint32_t>(n - 13));
+        out.insert(out.end(), z.begin(), z.begin() + 5);
+        out.insert(out.end(), z.begin() + 13, z.begin() + static_cast<long>(n));
+    }
+    return out;
+}
+
+Bytes pst_file(bool unicode, uint32_t seed) {
+    const uint64_t amap = 0x4400 + (unicode ? 0x3E000 : 0);
+    const uint64_t size = amap + 0x1000;
+    Bytes f = random_bytes(size, seed);
+    std::fill(f.begin(), f.begin() + 512, 0);
+    const char magic[] = "!BDN";
+    std::copy(magic, magic + 4, f.begin());
+    f[8] = 'S';
+    f[9] = 'M';
+    put16(f, 10, unicode ? 23 : 14);
+    put16(f, 12, 19);
+    f[14] = f[15] = 1;
+    if (unicode) {
+        put32(f, 0xB8, static_cast<uint32_t>(size));
+        put32(f, 0xC0, static_cast<uint32_t>(amap));
+        f[0xF8] = 2;
+    } else {
+        put32(f, 0xA8, static_cast<uint32_t>(size));
+        put32(f, 0xAC, static_cast<uint32_t>(amap));
+        f[0xC8] = 1;
+    }
+    return f;
+}
+
 Bytes text_file(size_t size, uint32_t seed) {
     static const char* kWords[] = {"disk", "photo", "recovered", "the", "of", "and", "holiday", "März",
                                    "café", "report", "2026", "number", "file", "list", "über", "a"};
@@ -397,6 +558,13 @@ const std::vector<Sample>& document_samples() {
     set.push_back({"book.xls", "xls", ole2_file({u"Workbook"}, 9000, 2)});
     set.push_back({"show.ppt", "ppt", ole2_file({u"PowerPoint Document", u"Current User"}, 4096, 3)});
     set.push_back({"other.doc", "doc", ole2_file({u"Contents", u"A", u"B", u"C", u"D"}, 4200, 4)});
+    set.push_back({"old.rar", "rar", rar4_file({{"a.txt", text_file(4000, 5)}, {"b.bin", random_bytes(9000, 6)}})});
+    set.push_back({"new.rar", "rar", rar5_file({{"photo.bin", random_bytes(12000, 7)}, {"c.txt", text_file(800, 8)}})});
+    set.push_back({"plain.swf", "swf", swf_file('F', 1)});
+    set.push_back({"zlib.swf", "swf", swf_file('C', 2)});
+    set.push_back({"lzma.swf", "swf", swf_file('Z', 3)});
+    set.push_back({"ansi.pst", "pst", pst_file(false, 4)});
+    set.push_back({"unicode.pst", "pst", pst_file(true, 5)});
     set.push_back({"notes.txt", "txt", text_file(3000, 1)});
     set.push_back({"long.txt", "txt", text_file(200000, 2)});
     return set;

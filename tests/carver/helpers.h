@@ -72,6 +72,12 @@ const Sample& document_sample(const std::string& name);
 // streams, each `stream_size` bytes (at least 4096, so outside the mini stream).
 Bytes ole2_file(const std::vector<std::u16string>& streams, size_t stream_size, uint32_t seed);
 
+// Archives and containers built from their published layouts.
+Bytes rar4_file(const std::vector<std::pair<std::string, Bytes>>& files);
+Bytes rar5_file(const std::vector<std::pair<std::string, Bytes>>& files);
+Bytes swf_file(char kind, uint32_t seed);  // kind: 'F' plain, 'C' zlib, 'Z' LZMA
+Bytes pst_file(bool unicode, uint32_t seed);
+
 // Readable text of about `size` bytes (lines of words, some UTF-8), ending with a line break.
 Bytes text_file(size_t size, uint32_t seed);
 

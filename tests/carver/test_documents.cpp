@@ -172,3 +172,36 @@ TEST(DocumentParsers, TextRunsAndWhatIsNotText) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DocumentParsers, ArchivesAndContainersRejectDamage) {
+    Bytes rar4 = rar4_file({{"a", random_bytes(3000, 1)}});
+    Bytes rar5 = rar5_file({{"a", random_bytes(3000, 2)}});
+    Bytes fws = swf_file('F', 3), cws = swf_file('C', 4), zws = swf_file('Z', 5);
+    Bytes pst = pst_file(false, 6);
+    auto flip = [](Bytes b, size_t at, uint8_t x) {
+        b[at] ^= x;
+        return b;
+    };
+    auto cut = [](const Bytes& b, size_t n) { return Bytes(b.begin(), b.end() - static_cast<long>(n)); };
+    struct Case { const char* what; const char* key; Bytes data; } cases[] = {
+        {"RAR 4 main header CRC", "rar", flip(rar4, 7, 1)},
+        {"RAR 4 file's packed size", "rar", flip(rar4, 7 + 13 + 7, 1)},
+        {"RAR 4 without its end block", "rar", cut(rar4, 7)},
+        {"RAR 5 main header CRC", "rar", flip(rar5, 8, 1)},
+        {"RAR 5 file header", "rar", flip(rar5, 8 + 8 + 6, 1)},
+        {"RAR 5 without its end block", "rar", cut(rar5, 8)},
+        {"SWF declared length", "swf", flip(fws, 4, 1)},
+        {"SWF tag length", "swf", flip(fws, 8 + 9 + 4 + 5 + 2, 1)},
+        {"zlib SWF body", "swf", flip(cws, cws.size() / 2, 0x55)},
+        {"zlib SWF declared length", "swf", flip(cws, 4, 1)},
+        {"LZMA SWF properties out of range", "swf", flip(zws, 12, zws[12] ^ 225)},
+        {"PST allocation map position", "pst", flip(pst, 0xAC, 8)},
+        {"PST allocation map flag", "pst", flip(pst, 0xC8, 0x40)},
+        {"PST end beyond the data", "pst", flip(pst, 0xAA, 1)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(carve(c.key, c.data).length, 0u) << c.what;
+}
+
+}  // namespace

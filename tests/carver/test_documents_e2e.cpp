@@ -54,6 +54,9 @@ TEST_F(DocumentEngineTest, SingleKeySwitchesEnableExactlyTheirParsers) {
         {"zip", {"zip", "docx", "xlsx", "pptx", "odt", "ods", "jar", "apk"}},
         {"doc", {"doc", "xls", "ppt"}},
         {"txt", {"txt"}},
+        {"rar", {"rar"}},
+        {"swf", {"swf"}},
+        {"pst", {"pst"}},
     };
     for (const Case& c : cases) {
         std::string out = dir_ / (std::string("only-") + c.key);
