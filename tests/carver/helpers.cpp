@@ -74,7 +74,8 @@ namespace {
 struct Recipe {
     const char* name;
     const char* ext;
-    const char* args;  // convert arguments before the output name
+    const char* args;        // convert arguments before the output name
+    const char* coder = "";  // output coder prefix, e.g. "BMP3:"
 };
 
 const Recipe kRecipes[] = {
@@ -84,9 +85,9 @@ const Recipe kRecipes[] = {
     {"plain.png", "png", "-size 300x200 plasma:"},
     {"alpha.png", "png", "-size 257x129 plasma: -alpha set -channel A -evaluate set 50% +channel"},
     {"anim.gif", "gif", "-size 64x48 plasma: plasma: -set delay 10 -loop 0"},
-    {"old.gif", "gif", "-size 120x90 plasma: -define gif:version=87a"},
+    {"old.gif", "gif", "-size 120x90 plasma:", "GIF87:"},
     {"rgb.bmp", "bmp", "-size 131x77 plasma: -type TrueColor"},
-    {"palette.bmp", "bmp", "-size 64x63 plasma: -colors 16 -type Palette BMP3:"},
+    {"palette.bmp", "bmp", "-size 64x63 plasma: -colors 16 -type Palette", "BMP3:"},
     {"le.tif", "tif", "-size 321x123 plasma: -define tiff:endian=lsb"},
     {"be.tif", "tif", "-size 300x200 plasma: -define tiff:endian=msb"},
     {"lzw-tiles.tif", "tif", "-size 256x200 plasma: -compress lzw -define tiff:tile-geometry=64x64"},
@@ -99,14 +100,7 @@ std::string sample_dir() {
 
 Sample make(const Recipe& r) {
     std::string path = sample_dir() + "/" + r.name;
-    std::string args = r.args;
-    std::string prefix;
-    if (args.size() > 5 && args.compare(args.size() - 5, 5, "BMP3:") == 0) {
-        args.resize(args.size() - 5);
-        prefix = "BMP3:";
-    }
-    if (std::string(r.name) == "old.gif") prefix = "GIF87:";
-    if (sh("convert " + args + " '" + prefix + path + "'") != 0)
+    if (sh(std::string("convert ") + r.args + " '" + r.coder + path + "'") != 0)
         throw std::runtime_error(std::string("convert failed for ") + r.name);
     return Sample{r.name, r.ext, read_file(path)};
 }

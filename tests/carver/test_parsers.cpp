@@ -1,6 +1,7 @@
 // Parsers on byte buffers: true ends, rejection of damaged and random data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/format.h"
@@ -51,6 +52,19 @@ TEST_F(ParserTest, FindsTrueEndFollowedByJunkZerosOrAnotherFile) {
         append_aligned(two, sample("baseline.jpg").data);
         EXPECT_EQ(carve(s.ext, two), s.data.size());
     }
+}
+
+TEST_F(ParserTest, SamplesCoverEveryVariant) {
+    auto starts = [](const std::string& name, const char* magic) {
+        return std::memcmp(sample(name).data.data(), magic, std::strlen(magic)) == 0;
+    };
+    EXPECT_TRUE(starts("old.gif", "GIF87a"));
+    EXPECT_TRUE(starts("anim.gif", "GIF89a"));
+    EXPECT_TRUE(starts("le.tif", "II*"));
+    EXPECT_TRUE(starts("be.tif", "MM"));
+    const Bytes& p = sample("progressive.jpg").data;
+    const uint8_t sof2[] = {0xFF, 0xC2};
+    EXPECT_NE(std::search(p.begin(), p.end(), sof2, sof2 + 2), p.end());
 }
 
 TEST_F(ParserTest, RejectsTruncatedFilesAndFilesOverTheMaximum) {
