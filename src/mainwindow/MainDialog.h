@@ -172,6 +172,7 @@ private:
     void PostQuitMessage(int exitCode);
     bool LaunchEngine();
     void EngineWorker();
+    void ReportEngineFailure(int exitCode);
     void TerminateEngine();
     void JoinWorker();
     void WaitForWorker();
@@ -182,6 +183,8 @@ private:
     std::optional<int> m_quitRequest;
     mutable std::mutex m_handleMutex;
     std::atomic<bool> m_workerDone{true};
+    // Set when the window stopped the engine, so its exit code is not an error.
+    std::atomic<bool> m_engineStopRequested{false};
 };
 
 }  // namespace snapmend

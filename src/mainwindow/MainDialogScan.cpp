@@ -29,6 +29,10 @@ const QString kCancelCaption = QStringLiteral("Cancel");
 constexpr int kFirstPollDelayMs = 500;
 // How long the engine may take to stop on SIGTERM before it is killed.
 constexpr int kEngineStopGraceMs = 1500;
+// The engine's exit codes: 1 its output failed (disk full), 2 it refused the
+// device or the output folder.
+constexpr int kEngineExitOutputFailed = 1;
+constexpr int kEngineExitBadInput = 2;
 
 int Bottom(const QRect& r) { return r.y() + r.height(); }
 
@@ -94,6 +98,7 @@ QString MainDialog::LoadEnabledFormats() const
 bool MainDialog::StartWorker()
 {
     m_workerDone = false;
+    m_engineStopRequested = false;
     m_hWorkerThread = std::thread([this] { EngineWorker(); });
     return true;
 }
@@ -133,9 +138,12 @@ bool MainDialog::LaunchEngine()
 void MainDialog::EngineWorker()
 {
     if (LaunchEngine()) {
+        int exitCode = 0;
         if (std::shared_ptr<ChildProcess> engine = EngineProcess())
-            engine->Wait();
+            exitCode = engine->Wait();
         ResetScanState(true);
+        if (exitCode != 0 && !m_engineStopRequested)
+            ReportEngineFailure(exitCode);
     } else {
         // Whatever made the launch fail, no scan runs: let the window drain to the ready view.
         ResetScanState(false);
@@ -146,6 +154,26 @@ void MainDialog::EngineWorker()
     }
     m_workerDone = true;
     QMetaObject::invokeMethod(this, [this] { JoinWorker(); }, Qt::QueuedConnection);
+}
+
+// An engine that ends by itself with a failure would otherwise look like a
+// scan that found nothing.
+void MainDialog::ReportEngineFailure(int exitCode)
+{
+    QString text;
+    switch (exitCode) {
+    case kEngineExitOutputFailed:
+        text = QStringLiteral("Failed to save the files detected. The disk that holds the scan data may be full.");
+        break;
+    case kEngineExitBadInput:
+        text = QStringLiteral("Failed to analyze disk. The disk cannot be read, or the scan data would be written "
+                              "to the disk being analyzed.");
+        break;
+    default:
+        text = QStringLiteral("Failed to analyze disk, the engine stopped with code %1.").arg(exitCode);
+        break;
+    }
+    m_platform.ui->MessageBox(this, text, kCaption, MB_OK);
 }
 
 void MainDialog::ResetScanState(bool close)
@@ -162,6 +190,7 @@ void MainDialog::TerminateEngine()
     {
         std::lock_guard lock(m_handleMutex);
         m_bScanning = false;
+        m_engineStopRequested = true;
         engine = std::move(m_hEngineProcess);
     }
     if (!engine)

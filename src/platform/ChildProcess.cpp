@@ -91,7 +91,9 @@ int ChildProcess::Wait()
     do {
         result = ::waitid(P_PIDFD, static_cast<id_t>(m_pidfd), &info, WEXITED);
     } while (result < 0 && errno == EINTR);
-    return result == 0 ? info.si_status : -1;
+    if (result != 0)
+        return -1;
+    return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
 }
 
 bool ChildProcess::SendSignal(int signal) const

@@ -19,8 +19,8 @@ public:
     // Nothing when the program could not be started.
     static std::unique_ptr<ChildProcess> Start(const QString& program, const QStringList& arguments);
 
-    // Blocks until the process has ended and reaps it; returns its exit status
-    // as waitid reports it (-1 on error). Call from one thread only.
+    // Blocks until the process has ended and reaps it; returns its exit code,
+    // 128 + the signal when a signal ended it, -1 on error. Call from one thread only.
     int Wait();
 
     // SIGTERM, then SIGKILL when it has not ended after `graceMs`. Returns at

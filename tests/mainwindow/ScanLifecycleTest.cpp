@@ -163,3 +163,15 @@ TEST_F(ScanFixture, NoEnabledTypeExplainsAndClearsTheScanState)
                                                 "type of file you wish to recover.", k1009}));
     EXPECT_FALSE(dialog->m_bScanning) << "no scan runs, so the window can drain to the ready view";
 }
+
+TEST_F(ScanFixture, AnEngineThatRefusesTheDeviceIsReportedNotTakenForAnEmptyScan)
+{
+    ASSERT_TRUE(InstallEngine(dataHome.path()));
+    auto dialog = OpenOnDrivePage(scratch.path() + "/no-such-disk");
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->WorkerRunning(); }, 10000));
+    EXPECT_EQ(ui.Texts(), std::vector<QString>({"Failed to analyze disk. The disk cannot be read, or the scan data "
+                                                "would be written to the disk being analyzed."}));
+    EXPECT_FALSE(dialog->m_bScanning);
+}
