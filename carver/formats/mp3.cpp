@@ -100,9 +100,9 @@ Carve walk(Source& src, uint64_t max_size) {
         bool header = (rd_le32(t + 20) & 0x80000000u) != 0;
         // A tag starting here begins with its header; its footer closes it.
         uint64_t total = body + (header ? 32 : 0);
-        uint8_t foot[8];
+        uint8_t foot[8], last;
         if (total >= 32 && c.seek(pos + total - 32) && c.bytes(foot, 8) &&
-            std::memcmp(foot, "APETAGEX", 8) == 0)
+            std::memcmp(foot, "APETAGEX", 8) == 0 && c.seek(pos + total - 1) && c.u8(last))
             pos += total;
     }
     if (c.seek(pos) && c.bytes(t, 3) && std::memcmp(t, "TAG", 3) == 0 && c.seek(pos + 127) &&

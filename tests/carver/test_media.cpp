@@ -169,6 +169,38 @@ TEST_F(MediaTest, Mp3ChainStopsAtForeignFrameAndKeepsTrailingTag) {
     EXPECT_EQ(carve_any(cut).carve.length, pos);
 }
 
+// An APEv2 tag: header and footer of 32 bytes around `items`.
+Bytes ape_tag(size_t items, uint32_t declared) {
+    auto block = [&](bool header) {
+        Bytes b = {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X', 0xD0, 0x07, 0, 0};
+        for (uint32_t v : {declared, 0u, header ? 0xA0000000u : 0x80000000u})
+            for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        b.resize(32, 0);
+        return b;
+    };
+    Bytes t = block(true);
+    t.resize(t.size() + items, 'x');
+    Bytes f = block(false);
+    t.insert(t.end(), f.begin(), f.end());
+    return t;
+}
+
+TEST_F(MediaTest, Mp3TrailingApeTagOnlyWhenWhole) {
+    const Bytes& bare = media_sample("bare.mp3").data;
+    Bytes tag = ape_tag(40, 40 + 32);
+    Bytes good = bare;
+    good.insert(good.end(), tag.begin(), tag.end());
+    Bytes padded = good;
+    padded.resize(padded.size() + 600, 0x5A);
+    EXPECT_EQ(carve_any(padded).carve.length, good.size());
+    // A size reaching past the data or the maximum leaves the tag out.
+    Bytes lying = bare;
+    Bytes big = ape_tag(40, 5000);
+    lying.insert(lying.end(), big.begin(), big.end());
+    EXPECT_EQ(carve_any(lying).carve.length, bare.size());
+    EXPECT_EQ(carve_any(good, good.size() - 1).carve.length, bare.size());
+}
+
 TEST_F(MediaTest, QuickTimeBrandsDecideKeyAndExtension) {
     Bytes mov = media_sample("clip.mov").data;
     const Format* mp4 = find_format("mp4");
