@@ -40,6 +40,7 @@ bool check(const uint8_t* h, size_t n) {
 
 struct Header {
     uint64_t file_size = 0;
+    uint32_t packet_size = 0;  // fixed: minimum and maximum packet size agree
     bool broadcast = false;
     bool props = false;
     bool video = false;
@@ -61,6 +62,7 @@ bool read_header(Cursor& c, Header& hd) {
             if (size < kObjectHeader + sizeof p || !c.bytes(p, sizeof p)) return false;
             hd.file_size = rd_le64(p + 16);
             hd.broadcast = p[64] & 1;
+            if (rd_le32(p + 68) == rd_le32(p + 72)) hd.packet_size = rd_le32(p + 68);
             hd.props = true;
         } else if (std::memcmp(o, kStreamProperties, 16) == 0) {
             uint8_t type[16];
@@ -90,6 +92,21 @@ Carve walk_asf(Source& src, uint64_t max_size, bool want_video) {
     uint8_t d[26];
     if (dsize < 50 || dsize > max_size - at || !c.bytes(d, 26) || d[24] != 1 || d[25] != 1) return {};
     uint64_t end = at + dsize;
+    // Fixed-size packets fill the data object and all open alike (their error
+    // correction or length-type flags): a file cut and followed by other data
+    // shows it here.
+    uint64_t packets = rd_le64(d + 16);
+    if (hd.packet_size && packets) {
+        if (hd.packet_size < 32 || packets > dsize || dsize - 50 != packets * hd.packet_size)
+            return {};
+        uint8_t first = 0;
+        for (uint64_t i = 0; i < packets; ++i) {
+            uint8_t b;
+            if (!c.seek(at + 50 + i * hd.packet_size) || !c.u8(b)) return {};
+            if (i == 0) first = b;
+            if (b != first) return {};
+        }
+    }
     if (!hd.broadcast) {
         if (hd.file_size < end || hd.file_size > max_size) return {};
     }

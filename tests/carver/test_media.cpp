@@ -125,6 +125,13 @@ TEST_F(MediaTest, InconsistentSizesAndStructuresAreRejected) {
              size_t at = std::search(wmv.begin(), wmv.end(), fp, fp + 4) - wmv.begin();
              return patched(wmv, at + 40, static_cast<uint32_t>(wmv.size() - 1));
          }()},
+        {"ASF file cut and followed by other data",
+         [&] {
+             Bytes b(wmv.begin(), wmv.begin() + static_cast<long>(wmv.size() / 2));
+             Bytes r = random_bytes(wmv.size() - b.size(), 77);
+             b.insert(b.end(), r.begin(), r.end());
+             return b;
+         }()},
         {"MPEG pack with a broken marker bit",
          [&] {
              Bytes b = mpg;
