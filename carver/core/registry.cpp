@@ -30,6 +30,8 @@ const Format& txt_format();
 const Format& rar_format();
 const Format& swf_format();
 const Format& pst_format();
+// Camera raw photos, TIFF-based and RAF (formats/raw.cpp).
+const Format& raw_format();
 
 const std::vector<const Format*>& all_formats() {
     static const std::vector<const Format*> formats = {
@@ -39,7 +41,7 @@ const std::vector<const Format*>& all_formats() {
         &wmv_format(), &asf_format(), &mp3_format(), &mp4_format(), &mov_format(),
         &threegp_format(), &heif_format(), &rm_format(),
         &pdf_format(), &zip_format(), &doc_format(), &txt_format(),
-        &rar_format(), &swf_format(), &pst_format(),
+        &rar_format(), &swf_format(), &pst_format(), &raw_format(),
     };
     return formats;
 }

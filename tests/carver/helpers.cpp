@@ -1,6 +1,7 @@
 #include "helpers.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -518,6 +519,137 @@ Bytes pst_file(bool unicode, uint32_t seed) {
     return f;
 }
 
+namespace {
+
+struct TiffOut {
+    bool be = false;
+    Bytes b;
+    void u16(uint32_t v) {
+        if (be) b.insert(b.end(), {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)});
+        else add16(b, v);
+    }
+    void u32(uint32_t v) {
+        if (be) { u16(v >> 16); u16(v & 0xFFFF); }
+        else add32(b, v);
+    }
+    uint32_t blob(const Bytes& d) {
+        if (b.size() & 1) b.push_back(0);
+        uint32_t at = static_cast<uint32_t>(b.size());
+        b.insert(b.end(), d.begin(), d.end());
+        return at;
+    }
+    // Entries: tag, type, count, value (inline SHORTs are written as SHORTs).
+    uint32_t ifd(const std::vector<std::array<uint32_t, 4>>& es, uint32_t next = 0) {
+        if (b.size() & 1) b.push_back(0);
+        uint32_t at = static_cast<uint32_t>(b.size());
+        u16(static_cast<uint32_t>(es.size()));
+        for (const auto& e : es) {
+            u16(e[0]);
+            u16(e[1]);
+            u32(e[2]);
+            if (e[1] == 3 && e[2] == 1) { u16(e[3]); u16(0); }
+            else if (e[1] == 1 && e[2] <= 4) { u32(be ? e[3] : __builtin_bswap32(e[3])); }  // bytes in order
+            else u32(e[3]);
+        }
+        u32(next);
+        return at;
+    }
+};
+
+Bytes raf_file(uint32_t seed) {
+    Bytes f(108, 0);
+    std::string head = "FUJIFILMCCD-RAW 0201FF383501";
+    std::copy(head.begin(), head.end(), f.begin());
+    auto be32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) f[at + i] = (v >> (24 - 8 * i)) & 0xFF; };
+    Bytes jpeg = random_bytes(2000, seed);
+    jpeg[0] = 0xFF;
+    jpeg[1] = 0xD8;
+    Bytes cfa_header = random_bytes(300, seed + 1), cfa = random_bytes(20000, seed + 2);
+    f.resize(160, 0);
+    be32(84, 160); be32(88, 2000);
+    be32(92, 2160); be32(96, 300);
+    be32(100, 2460); be32(104, 20000);
+    f.insert(f.end(), jpeg.begin(), jpeg.end());
+    f.insert(f.end(), cfa_header.begin(), cfa_header.end());
+    f.insert(f.end(), cfa.begin(), cfa.end());
+    return f;
+}
+
+}  // namespace
+
+Bytes camera_raw_file(const std::string& kind, uint32_t seed) {
+    if (kind == "raf") return raf_file(seed);
+    static const std::map<std::string, std::string> kMake = {
+        {"nef", "NIKON CORPORATION"}, {"cr2", "Canon"}, {"arw", "SONY"}, {"dng", "Leica Camera AG"},
+        {"orf", "OLYMPUS IMAGING CORP.  "}, {"rw2", "Panasonic"}, {"pef", "PENTAX Corporation"}};
+    const Bytes preview_data = random_bytes(7000, seed + 9);
+    uint32_t preview_at = 0;
+    Bytes out;
+    for (int pass = 0; pass < 2; ++pass) {  // the second pass knows where the preview lands
+        TiffOut t;
+        t.be = kind == "nef" || kind == "pef";
+        uint16_t magic = kind == "orf" ? 0x4F52 : kind == "rw2" ? 0x55 : 42;
+        t.b = {static_cast<uint8_t>(t.be ? 'M' : 'I'), static_cast<uint8_t>(t.be ? 'M' : 'I')};
+        t.u16(magic);
+        t.u32(0);  // IFD0, patched below
+        if (kind == "cr2") t.b.insert(t.b.end(), {'C', 'R', 2, 0, 0, 0, 0, 0});
+        std::string make = kMake.at(kind);
+        uint32_t make_at = t.blob(Bytes(make.c_str(), make.c_str() + make.size() + 1));
+        uint32_t thumb = t.blob(random_bytes(1200, seed));
+        uint32_t raw = t.blob(random_bytes(30000, seed + 1));
+        uint32_t raw_ifd = t.ifd({{254, 4, 1, 0}, {256, 3, 1, 160}, {257, 3, 1, 120}, {273, 4, 1, raw},
+                                  {279, 4, 1, 30000}});
+        // The maker note: a preview only it reaches.
+        TiffOut mn;
+        mn.be = t.be;
+        if (t.b.size() & 1) t.b.push_back(0);
+        uint32_t mo = static_cast<uint32_t>(t.b.size());
+        uint32_t len = static_cast<uint32_t>(preview_data.size());
+        if (kind == "nef") {  // "Nikon", version, own TIFF header; offsets from that header
+            mn.b = {'N', 'i', 'k', 'o', 'n', 0, 2, 0x10, 0, 0, 'M', 'M', 0, 42};
+            mn.u32(8);
+            uint32_t base = mo + 10;
+            mn.ifd({{0x0011, 4, 1, 8 + 18}});  // preview IFD right after this one
+            mn.ifd({{0x0201, 4, 1, preview_at - base}, {0x0202, 4, 1, len}});
+        } else if (kind == "pef") {
+            mn.b = {'A', 'O', 'C', 0, 'M', 'M'};
+            mn.ifd({{0x0003, 4, 1, len}, {0x0004, 4, 1, preview_at}});
+        } else if (kind == "orf") {  // offsets from the note's start
+            mn.b = {'O', 'L', 'Y', 'M', 'P', 'U', 'S', 0, 'I', 'I', 3, 0};
+            mn.ifd({{0x0100, 7, len, preview_at - mo}});
+        } else if (kind == "arw" || kind == "rw2") {
+            std::string h = kind == "arw" ? std::string("SONY DSC \0\0\0", 12) : std::string("Panasonic\0\0\0", 12);
+            mn.b.assign(h.begin(), h.end());
+            mn.ifd({{0x2001, 7, len, preview_at}});
+        } else if (kind == "cr2") {
+            mn.ifd({{0x0001, 3, 1, 5}, {0x00B6, 7, len, preview_at}});
+        }
+        std::vector<std::array<uint32_t, 4>> exif_entries = {{33434, 5, 1, make_at}};  // any rational
+        if (!mn.b.empty()) {
+            t.blob(mn.b);
+            exif_entries.push_back({37500, 7, static_cast<uint32_t>(mn.b.size()), mo});
+        }
+        uint32_t exif = t.ifd(exif_entries);
+        std::vector<std::array<uint32_t, 4>> e0 = {
+            {254, 4, 1, 1}, {256, 3, 1, 32}, {257, 3, 1, 24}, {271, 2, static_cast<uint32_t>(make.size() + 1), make_at},
+            {273, 4, 1, thumb}, {279, 4, 1, 1200}, {330, 4, 1, raw_ifd}};
+        if (kind == "dng") {
+            e0.push_back({513, 4, 1, preview_at});
+            e0.push_back({514, 4, 1, len});
+        }
+        e0.push_back({34665, 4, 1, exif});
+        if (kind == "dng") e0.push_back({50706, 1, 4, 0x01040000});
+        uint32_t ifd0 = t.ifd(e0);
+        preview_at = t.blob(preview_data);
+        TiffOut hdr;
+        hdr.be = t.be;
+        hdr.u32(ifd0);
+        std::copy(hdr.b.begin(), hdr.b.end(), t.b.begin() + 4);
+        out = t.b;
+    }
+    return out;
+}
+
 Bytes text_file(size_t size, uint32_t seed) {
     static const char* kWords[] = {"disk", "photo", "recovered", "the", "of", "and", "holiday", "März",
                                    "café", "report", "2026", "number", "file", "list", "über", "a"};
@@ -559,6 +691,8 @@ const std::vector<Sample>& document_samples() {
     set.push_back({"lzma.swf", "swf", swf_file('Z', 3)});
     set.push_back({"ansi.pst", "pst", pst_file(false, 4)});
     set.push_back({"unicode.pst", "pst", pst_file(true, 5)});
+    for (const char* raw : {"nef", "cr2", "arw", "dng", "orf", "rw2", "pef", "raf"})
+        set.push_back({std::string("camera.") + raw, raw, camera_raw_file(raw, 11)});
     set.push_back({"notes.txt", "txt", text_file(3000, 1)});
     set.push_back({"long.txt", "txt", text_file(200000, 2)});
     return set;

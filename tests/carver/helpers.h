@@ -78,6 +78,11 @@ Bytes rar5_file(const std::vector<std::pair<std::string, Bytes>>& files);
 Bytes swf_file(char kind, uint32_t seed);  // kind: 'F' plain, 'C' zlib, 'Z' LZMA
 Bytes pst_file(bool unicode, uint32_t seed);
 
+// A camera raw file built from its published layout: "nef", "cr2", "arw",
+// "dng", "orf", "rw2", "pef" (TIFF-based, each with a preview that only the
+// maker note or preview tags reach, placed last) or "raf".
+Bytes camera_raw_file(const std::string& kind, uint32_t seed);
+
 // Readable text of about `size` bytes (lines of words, some UTF-8), ending with a line break.
 Bytes text_file(size_t size, uint32_t seed);
 

@@ -20,18 +20,24 @@ std::string key_of(const Sample& s) {
     for (const char* k : kZipKinds)
         if (s.ext == k) return "zip";
     if (s.ext == "xls" || s.ext == "ppt") return "doc";
+    for (const char* k : {"nef", "cr2", "arw", "dng", "orf", "rw2", "pef", "raf"})
+        if (s.ext == k) return "raw";
     return s.ext;
 }
 
+// As the scanner does: every parser of the key whose signature opens the data, in order.
 Carve carve(std::string_view key, const Bytes& data, uint64_t max = kMax) {
-    const Format* f = find_format(key);
-    if (!f) return {~0ull, nullptr};
-    bool signed_ok = false;
-    for (auto sig : f->signatures)
-        signed_ok |= data.size() >= sig.size() && std::memcmp(sig.data(), data.data(), sig.size()) == 0;
-    if (!signed_ok || (f->check && !f->check(data.data(), data.size()))) return {};
-    BufferSource src(data.data(), data.size());
-    return f->walk(src, max);
+    for (const Format* f : all_formats()) {
+        if (f->key != key) continue;
+        bool signed_ok = false;
+        for (auto sig : f->signatures)
+            signed_ok |= data.size() >= sig.size() && std::memcmp(sig.data(), data.data(), sig.size()) == 0;
+        if (!signed_ok || (f->check && !f->check(data.data(), data.size()))) continue;
+        BufferSource src(data.data(), data.size());
+        Carve c = f->walk(src, max);
+        if (c.length) return c;
+    }
+    return {};
 }
 
 std::string ext_of(const Carve& c, const std::string& key) { return c.ext ? c.ext : key; }
@@ -202,6 +208,37 @@ TEST(DocumentParsers, ArchivesAndContainersRejectDamage) {
         {"PST end beyond the data", "pst", flip(pst, 0xAA, 1)},
     };
     for (const Case& c : cases) EXPECT_EQ(carve(c.key, c.data).length, 0u) << c.what;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DocumentParsers, CameraRawsAreSizedByTheirMakerNotesAndTiffsStayTiffs) {
+    // The preview only the maker note points at is the last part of each file:
+    // with the note's header damaged the walk ends before it.
+    struct Note { const char* kind; const char* header; } notes[] = {
+        {"nef", "Nikon"}, {"cr2", "Canon"}, {"arw", "SONY DSC"}, {"orf", "OLYMPUS"}, {"rw2", "Panasonic"}, {"pef", "AOC"},
+    };
+    for (const Note& n : notes) {
+        Bytes f = camera_raw_file(n.kind, 3);
+        ASSERT_EQ(carve("raw", f).length, f.size()) << n.kind;
+        std::string all(f.begin(), f.end());
+        size_t at = all.rfind(n.header);  // the maker note (Canon: the Make tag)
+        ASSERT_NE(at, std::string::npos) << n.kind;
+        f[at + 1] ^= 0x20;
+        EXPECT_EQ(carve("raw", f).length, f.size() - 7000) << n.kind;
+    }
+    // The tif key names camera files by their contents; their own magics are not TIFF's.
+    Carve nef = carve("tif", camera_raw_file("nef", 4));
+    EXPECT_STREQ(nef.ext ? nef.ext : "tif", "nef");
+    EXPECT_EQ(carve("tif", camera_raw_file("orf", 4)).length, 0u);
+    // Photos and scans are TIFFs, not camera raws.
+    if (have_tool("convert"))
+        for (const char* name : {"le.tif", "be.tif"}) EXPECT_EQ(carve("raw", sample(name).data).length, 0u) << name;
+    Bytes raf = camera_raw_file("raf", 5);
+    raf[160] = 0;  // the preview is not a JPEG
+    EXPECT_EQ(carve("raw", raf).length, 0u);
 }
 
 }  // namespace

@@ -57,6 +57,7 @@ TEST_F(DocumentEngineTest, SingleKeySwitchesEnableExactlyTheirParsers) {
         {"rar", {"rar"}},
         {"swf", {"swf"}},
         {"pst", {"pst"}},
+        {"raw", {"nef", "cr2", "arw", "dng", "orf", "rw2", "pef", "raf"}},
     };
     for (const Case& c : cases) {
         std::string out = dir_ / (std::string("only-") + c.key);
