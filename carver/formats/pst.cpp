@@ -1,5 +1,6 @@
 // Personal folders files: the ANSI or Unicode header's root structure gives
-// the end of the file; the allocation map position and flags must agree.
+// the end of the file; the allocation map position and flags must agree, and
+// the first and last allocation map pages must carry their page trailers.
 #include "core/format.h"
 
 namespace carver {
@@ -33,6 +34,12 @@ Carve walk(Source& src, uint64_t max_size) {
     if (amap_valid > 2 || eof < kFirstAMap + 512 || eof > max_size || amap_last < kFirstAMap ||
         amap_last >= eof || (amap_last - kFirstAMap) % kAMapStep != 0)
         return {};
+    // Page trailer: type and repeated type 0x84 (allocation map), signature 0.
+    size_t trailer = unicode ? 496 : 500;
+    for (uint64_t page : {kFirstAMap, amap_last}) {
+        uint8_t t[4];
+        if (src.read(page + trailer, t, 4) != 4 || t[0] != 0x84 || t[1] != 0x84 || t[2] != 0 || t[3] != 0) return {};
+    }
     uint8_t last;
     if (src.read(eof - 1, &last, 1) != 1) return {};
     return {eof, nullptr};

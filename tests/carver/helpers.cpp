@@ -516,6 +516,12 @@ Bytes pst_file(bool unicode, uint32_t seed) {
         put32(f, 0xAC, static_cast<uint32_t>(amap));
         f[0xC8] = 1;
     }
+    // Allocation map pages every 0x3E000 bytes from 0x4400, each with its page trailer.
+    for (uint64_t page = 0x4400; page <= amap; page += 0x3E000) {
+        size_t t = page + (unicode ? 496 : 500);
+        f[t] = f[t + 1] = 0x84;
+        f[t + 2] = f[t + 3] = 0;
+    }
     return f;
 }
 

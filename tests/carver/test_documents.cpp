@@ -206,6 +206,7 @@ TEST(DocumentParsers, ArchivesAndContainersRejectDamage) {
         {"PST allocation map position", "pst", flip(pst, 0xAC, 8)},
         {"PST allocation map flag", "pst", flip(pst, 0xC8, 0x40)},
         {"PST end beyond the data", "pst", flip(pst, 0xAA, 1)},
+        {"PST allocation map page trailer", "pst", flip(pst, 0x4400 + 500, 1)},
     };
     for (const Case& c : cases) EXPECT_EQ(carve(c.key, c.data).length, 0u) << c.what;
 }
