@@ -585,6 +585,22 @@ Bytes raf_file(uint32_t seed) {
 
 Bytes camera_raw_file(const std::string& kind, uint32_t seed) {
     if (kind == "raf") return raf_file(seed);
+    if (kind == "crw") {  // header, then the root heap: raw data, a JPEG, the table, its offset
+        Bytes f = {'I', 'I'};
+        add32(f, 26);
+        for (char c : std::string("HEAPCCDR")) f.push_back(static_cast<uint8_t>(c));
+        add32(f, 0x00010002);
+        f.resize(26, 0);
+        Bytes raw = random_bytes(20000, seed), jpeg = random_bytes(3000, seed + 1);
+        f.insert(f.end(), raw.begin(), raw.end());
+        f.insert(f.end(), jpeg.begin(), jpeg.end());
+        add16(f, 3);
+        add16(f, 0x2005); add32(f, 20000); add32(f, 0);
+        add16(f, 0x2007); add32(f, 3000); add32(f, 20000);
+        add16(f, 0x5029); add32(f, 0x00320032); add32(f, 0);  // focal length, stored in the record
+        add32(f, 23000);
+        return f;
+    }
     static const std::map<std::string, std::string> kMake = {
         {"nef", "NIKON CORPORATION"}, {"cr2", "Canon"}, {"arw", "SONY"}, {"dng", "Leica Camera AG"},
         {"orf", "OLYMPUS IMAGING CORP.  "}, {"rw2", "Panasonic"}, {"pef", "PENTAX Corporation"}};
@@ -697,7 +713,7 @@ const std::vector<Sample>& document_samples() {
     set.push_back({"lzma.swf", "swf", swf_file('Z', 3)});
     set.push_back({"ansi.pst", "pst", pst_file(false, 4)});
     set.push_back({"unicode.pst", "pst", pst_file(true, 5)});
-    for (const char* raw : {"nef", "cr2", "arw", "dng", "orf", "rw2", "pef", "raf"})
+    for (const char* raw : {"nef", "cr2", "arw", "dng", "orf", "rw2", "pef", "raf", "crw"})
         set.push_back({std::string("camera.") + raw, raw, camera_raw_file(raw, 11)});
     set.push_back({"notes.txt", "txt", text_file(3000, 1)});
     set.push_back({"long.txt", "txt", text_file(200000, 2)});

@@ -20,7 +20,7 @@ std::string key_of(const Sample& s) {
     for (const char* k : kZipKinds)
         if (s.ext == k) return "zip";
     if (s.ext == "xls" || s.ext == "ppt") return "doc";
-    for (const char* k : {"nef", "cr2", "arw", "dng", "orf", "rw2", "pef", "raf"})
+    for (const char* k : {"nef", "cr2", "arw", "dng", "orf", "rw2", "pef", "raf", "crw"})
         if (s.ext == k) return "raw";
     return s.ext;
 }

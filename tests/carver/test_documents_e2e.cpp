@@ -57,7 +57,7 @@ TEST_F(DocumentEngineTest, SingleKeySwitchesEnableExactlyTheirParsers) {
         {"rar", {"rar"}},
         {"swf", {"swf"}},
         {"pst", {"pst"}},
-        {"raw", {"nef", "cr2", "arw", "dng", "orf", "rw2", "pef", "raf"}},
+        {"raw", {"nef", "cr2", "arw", "dng", "orf", "rw2", "pef", "raf", "crw"}},
     };
     for (const Case& c : cases) {
         std::string out = dir_ / (std::string("only-") + c.key);
