@@ -82,33 +82,42 @@ bool update_follows(Source& src, uint64_t at, uint64_t max_size) {
     return i + 3 <= got && std::memcmp(b + i, "obj", 3) == 0;
 }
 
+// Past this many bytes without an "endobj" or an end marker the data is no
+// longer this file (a cut-off PDF is not read to the maximum size).
+constexpr uint64_t kMaxGap = 64ull << 20;
+
 Carve walk(Source& src, uint64_t max_size) {
     Cursor c(src, max_size);
-    uint64_t end = 0;
-    // Rolling match of "%%EOF" over the byte stream.
-    static const char kEof[] = "%%EOF";
-    for (;;) {
-        if (!c.find('%')) break;
-        uint8_t m[5];
-        uint64_t at = c.pos();
-        if (!c.bytes(m, 5)) break;
-        if (std::memcmp(m, kEof, 5) != 0) {
-            c.seek(at + 1);
-            continue;
-        }
-        if (!valid_trailer(src, at)) continue;
+    uint64_t end = 0, last_mark = 0, pos = 0, window = 0;
+    bool done = false;
+    constexpr uint64_t kEof = 0x2525454F46ull;          // "%%EOF"
+    constexpr uint64_t kEndobj = 0x656E646F626Aull;     // "endobj"
+    auto on_eof = [&](uint64_t at) {  // "%%EOF" at `at`
+        if (!valid_trailer(src, at)) return;
         uint64_t e = at + 5;
-        uint8_t b;
-        if (c.peek(b) && b == '\r') {
-            c.u8(b);
+        uint8_t eol[2] = {0, 0};
+        size_t got = e < max_size ? src.read(e, eol, static_cast<size_t>(std::min<uint64_t>(2, max_size - e))) : 0;
+        if (got >= 1 && eol[0] == '\r') {
             ++e;
-        }
-        if (c.peek(b) && b == '\n') {
-            c.u8(b);
+            if (got == 2 && eol[1] == '\n') ++e;
+        } else if (got >= 1 && eol[0] == '\n') {
             ++e;
         }
         end = e;
-        if (!update_follows(src, e, max_size)) break;
+        last_mark = at;
+        if (!update_follows(src, e, max_size)) done = true;
+    };
+    while (!done && pos < max_size) {
+        uint64_t n = std::min<uint64_t>(65536, max_size - pos);
+        bool more = c.consume(n, [&](const uint8_t* p, size_t k) {
+            for (size_t i = 0; i < k && !done; ++i) {
+                window = window << 8 | p[i];
+                ++pos;
+                if ((window & 0xFFFFFFFFFFull) == kEof) on_eof(pos - 5);
+                else if ((window & 0xFFFFFFFFFFFFull) == kEndobj) last_mark = pos;
+            }
+        });
+        if (!more || pos - last_mark > kMaxGap) break;
     }
     if (end == 0 || end > max_size) return {};
     return {end, nullptr};

@@ -243,3 +243,25 @@ TEST(DocumentParsers, CameraRawsAreSizedByTheirMakerNotesAndTiffsStayTiffs) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DocumentParsers, PdfWalkGivesUpAfterALongGapWithoutObjects) {
+    if (!have_tool("gs")) GTEST_SKIP() << "Ghostscript missing";
+    // The cross-reference table and trailer 70 MiB after the last object: the
+    // walk stops at the gap instead of reading to the maximum size.
+    std::string s(document_sample("one.pdf").data.begin(), document_sample("one.pdf").data.end());
+    size_t sx = s.rfind("startxref");
+    size_t xref = std::stoul(s.substr(sx + 10));
+    std::string gap(70u << 20, '\0');
+    std::string moved = s.substr(0, xref) + gap + s.substr(xref, sx - xref) + "startxref\n" +
+                        std::to_string(xref + gap.size()) + "\n%%EOF\n";
+    Bytes far(moved.begin(), moved.end());
+    EXPECT_EQ(carve("pdf", far, 1ull << 30).length, 0u);
+    // The same with a small gap is whole.
+    std::string near = s.substr(0, xref) + std::string(4096, '\0') + s.substr(xref, sx - xref) + "startxref\n" +
+                       std::to_string(xref + 4096) + "\n%%EOF\n";
+    EXPECT_EQ(carve("pdf", Bytes(near.begin(), near.end())).length, near.size());
+}
+
+}  // namespace
