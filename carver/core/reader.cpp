@@ -5,6 +5,7 @@
 #include <cstring>
 #include <future>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace carver {
@@ -74,8 +75,21 @@ struct BlockReader::State {
     std::atomic<uint64_t> bad{0};
     std::promise<void> exited;
 
+    // The reader reads through its own duplicate of the device's descriptor:
+    // a thread left blocked in read() at exit must never see the caller's
+    // descriptor closed under it (and its number reused by another file).
     State(Device d, size_t b, size_t q, const std::atomic<bool>& s)
-        : dev(std::move(d)), block_size(b), depth(q), stop(s) {}
+        : dev(std::move(d)), block_size(b), depth(q), stop(s) {
+        const int own = ::fcntl(dev.fd, F_DUPFD_CLOEXEC, 0);
+        if (own >= 0) {
+            dev.fd = own;
+            owns_fd = true;
+        }
+    }
+    ~State() {
+        if (owns_fd) ::close(dev.fd);
+    }
+    bool owns_fd = false;
 };
 
 BlockReader::BlockReader(Device dev, size_t block_size, size_t depth, const std::atomic<bool>& stop)

@@ -179,7 +179,8 @@ TEST_F(EngineTest, SigtermMidScanStopsQuicklyLeavingOnlyCompleteFiles) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
     ::close(fd);
-    EXPECT_LT(ms, 500);
+    // Typically well under 100 ms; the bound leaves room for loaded machines and sanitizer builds.
+    EXPECT_LT(ms, 2000);
     ASSERT_TRUE(WIFEXITED(st));
     EXPECT_EQ(WEXITSTATUS(st), 128 + SIGTERM);
     EXPECT_EQ(missing_in(out, {first}), "");
