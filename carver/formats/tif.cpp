@@ -97,6 +97,9 @@ struct Tiff {
     }
 
     void maker_note(uint64_t mo, uint32_t size) {
+        // Only a camera's own file: a TIFF converted from a camera JPEG keeps
+        // a maker note whose offsets no longer mean anything.
+        if (!camera_raw_ext(info)) return;
         uint8_t h[20] = {};
         if (size < 20 || !get(mo, h, 20)) return;
         if (std::memcmp(h, "Nikon\0", 6) == 0) {  // its own TIFF header after 10 bytes

@@ -265,3 +265,21 @@ TEST(DocumentParsers, PdfWalkGivesUpAfterALongGapWithoutObjects) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DocumentParsers, MakerNotesOfAConvertedPhotoDoNotSizeATiff) {
+    // A scanner's or converter's TIFF whose EXIF kept a camera maker note that
+    // points past the file: the TIFF ends where its own structure ends.
+    Bytes nef = camera_raw_file("nef", 6);
+    std::string all(nef.begin(), nef.end());
+    size_t make = all.find("NIKON CORPORATION");
+    ASSERT_NE(make, std::string::npos);
+    std::copy_n("SCANNER CORP.", 13, nef.begin() + static_cast<long>(make));
+    Carve c = carve("tif", nef);
+    EXPECT_EQ(c.length, nef.size() - 7000);
+    EXPECT_EQ(c.ext, nullptr);
+    EXPECT_EQ(carve("raw", nef).length, 0u);
+}
+
+}  // namespace
