@@ -89,12 +89,15 @@ TEST_F(MediaTest, TruncatedOrOversizedFilesAreRejected) {
             if (cut >= s.data.size()) continue;
             Bytes part(s.data.begin(), s.data.begin() + static_cast<long>(cut));
             uint64_t got = carve_any(part).carve.length;
-            if (framed_only)
+            if (framed_only) {
                 EXPECT_LE(got, cut) << "cut at " << cut;
-            else
+            } else {
                 EXPECT_EQ(got, 0u) << "cut at " << cut;
+            }
         }
-        if (!framed_only) EXPECT_EQ(carve_any(s.data, s.data.size() - 1).carve.length, 0u);
+        if (!framed_only) {
+            EXPECT_EQ(carve_any(s.data, s.data.size() - 1).carve.length, 0u);
+        }
         EXPECT_EQ(carve_any(s.data, s.data.size()).carve.length, s.data.size());
     }
 }
