@@ -235,8 +235,9 @@ TEST(DocumentParsers, CameraRawsAreSizedByTheirMakerNotesAndTiffsStayTiffs) {
     EXPECT_STREQ(nef.ext ? nef.ext : "tif", "nef");
     EXPECT_EQ(carve("tif", camera_raw_file("orf", 4)).length, 0u);
     // Photos and scans are TIFFs, not camera raws.
-    if (have_tool("convert"))
+    if (have_tool("convert")) {
         for (const char* name : {"le.tif", "be.tif"}) EXPECT_EQ(carve("raw", sample(name).data).length, 0u) << name;
+    }
     Bytes raf = camera_raw_file("raf", 5);
     raf[160] = 0;  // the preview is not a JPEG
     EXPECT_EQ(carve("raw", raf).length, 0u);
