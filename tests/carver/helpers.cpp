@@ -59,6 +59,21 @@ int sh(const std::string& cmd) {
 
 bool have_tool(const std::string& name) { return sh("command -v " + name) == 0; }
 
+bool make_fat32_with_deleted(const std::string& img, const std::string& dir, const std::vector<Sample>& deleted,
+                             const std::vector<Sample>& kept) {
+    if (sh("mkfs.vfat -F 32 -s 1 -C " + img + " 65536") != 0) return false;
+    std::string names;
+    for (const std::vector<Sample>* group : {&deleted, &kept})
+        for (const Sample& s : *group) {
+            write_file(dir + "/" + s.name, s.data);
+            names += " " + dir + "/" + s.name;
+        }
+    if (sh("mcopy -i " + img + names + " ::/") != 0) return false;
+    for (const Sample& s : deleted)
+        if (sh("mdel -i " + img + " ::/" + s.name) != 0) return false;
+    return true;
+}
+
 std::vector<std::string> list_dir(const std::string& path) {
     std::vector<std::string> names;
     if (DIR* d = ::opendir(path.c_str())) {

@@ -35,6 +35,12 @@ struct Sample {
     Bytes data;
 };
 
+// A 32 MiB FAT32 image at `img` (mkfs.vfat + mtools, no mount) that held
+// `deleted` and `kept`, staged through `dir`, with `deleted` then removed.
+// False when any tool fails.
+bool make_fat32_with_deleted(const std::string& img, const std::string& dir, const std::vector<Sample>& deleted,
+                             const std::vector<Sample>& kept = {});
+
 // Photos made once per process with ImageMagick (empty when it is missing).
 // `large` adds a 24-megapixel JPEG.
 const std::vector<Sample>& samples(bool large = false);

@@ -44,15 +44,7 @@ TEST_F(EngineTest, RecoversDeletedPhotosFromFat32ByteForByte) {
     if (!have_tool("mkfs.vfat") || !have_tool("mcopy")) GTEST_SKIP() << "dosfstools/mtools missing";
     const auto& photos = samples(true);
     std::string img = dir_ / "fat32.img";
-    ASSERT_EQ(sh("mkfs.vfat -F 32 -s 1 -C " + img + " 65536"), 0);
-    std::string names;
-    for (const Sample& s : photos) {
-        write_file(dir_ / s.name, s.data);
-        names += " " + dir_ / s.name;
-    }
-    write_file(dir_ / "notes.txt", Bytes(5000, 'x'));
-    ASSERT_EQ(sh("mcopy -i " + img + names + " " + dir_ / "notes.txt" + " ::/"), 0);
-    for (const Sample& s : photos) ASSERT_EQ(sh("mdel -i " + img + " ::/" + s.name), 0);
+    ASSERT_TRUE(make_fat32_with_deleted(img, dir_.path(), photos, {Sample{"notes.txt", "txt", Bytes(5000, 'x')}}));
 
     RunResult r = run_photo({"/d", dir_ / "ws/temp", "/cmd", img, kAll});
     ASSERT_EQ(r.status, 0) << r.err;

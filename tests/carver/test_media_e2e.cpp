@@ -27,14 +27,7 @@ TEST_F(MediaEngineTest, DeletedMediaOnFat32AreCarvedByteForByte) {
     if (!have_tool("mkfs.vfat") || !have_tool("mcopy")) GTEST_SKIP() << "dosfstools/mtools missing";
     const auto& media = media_samples();
     std::string img = dir_ / "fat32.img";
-    ASSERT_EQ(sh("mkfs.vfat -F 32 -s 1 -C " + img + " 65536"), 0);
-    std::string names;
-    for (const Sample& s : media) {
-        write_file(dir_ / s.name, s.data);
-        names += " " + dir_ / s.name;
-    }
-    ASSERT_EQ(sh("mcopy -i " + img + names + " ::/"), 0);
-    for (const Sample& s : media) ASSERT_EQ(sh("mdel -i " + img + " ::/" + s.name), 0);
+    ASSERT_TRUE(make_fat32_with_deleted(img, dir_.path(), media));
 
     RunResult r = run_photo({"/d", dir_ / "out", "/cmd", img, kAll});
     ASSERT_EQ(r.status, 0) << r.err;
