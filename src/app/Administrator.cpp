@@ -28,7 +28,7 @@ bool IsAdministrator(PlatformServices& platform, QWidget* owner)
     int code = 0;
     GetWindowsVersionCode(*platform.system, code);
     const char* text = code == kRunAsAdministratorVersion ? kRunAsAdministratorText : kLogInAsAdministratorText;
-    platform.ui->MessageBox(owner, QString::fromLatin1(text), QStringLiteral("Snapmend"), MB_OK);
+    platform.ui->MessageBox(owner, QString::fromLatin1(text), kMessageCaption, MB_OK);
     return false;
 }
 

@@ -1,5 +1,7 @@
 #include "CopyPlan.h"
 
+#include "UiServices.h"
+
 namespace snapmend {
 
 std::optional<CopyItem> CopyItemAt(const std::vector<int>& photos, const std::vector<int>& files, int k)
@@ -33,16 +35,16 @@ FinalReport MakeFinalReport(int copied, int missing, int failed)
         return {recovered + QStringLiteral("%1 files could not be recovered, they are still selected.\n\n"
                                            "Please check the output folder and press 'Recover' to try again.")
                                 .arg(missing + failed),
-                QStringLiteral("Snapmend"), false, true};
+                kMessageCaption, false, true};
     }
     if (missing > 0) {
         return {recovered + QStringLiteral("%1 files could not be recovered, they are no longer in the scan "
                                            "results.\n\n")
                                 .arg(missing) +
                     view,
-                QStringLiteral("Confirm"), true, false};
+                kQuestionCaption, true, false};
     }
-    return {recovered + view, QStringLiteral("Confirm"), true, false};
+    return {recovered + view, kQuestionCaption, true, false};
 }
 
 void CopyRun::Reset(std::vector<QString> newSources)

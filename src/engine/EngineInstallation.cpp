@@ -8,7 +8,6 @@
 namespace snapmend {
 namespace {
 
-const QString kCaption = QStringLiteral("Snapmend");
 
 QString MissingPieceMessage(int code)
 {
@@ -27,7 +26,7 @@ bool CheckEngineInstalled(UiServices& ui, QWidget* owner, QString& enginePath)
 {
     const QString folder = JoinPath(GetAppDataFolder(), kEngineFolderName);
     if (!QDir().mkpath(folder)) {
-        ui.MessageBox(owner, QStringLiteral("Failed to load engine, error code -1007"), kCaption, MB_OK);
+        ui.MessageBox(owner, QStringLiteral("Failed to load engine, error code -1007"), kMessageCaption, MB_OK);
         return false;
     }
     enginePath = JoinPath(folder, kEngineFileName);
@@ -41,7 +40,7 @@ bool CheckEngineInstalled(UiServices& ui, QWidget* owner, QString& enginePath)
     };
     for (const auto& piece : pieces) {
         if (!PathExists(piece.path)) {
-            ui.MessageBox(owner, MissingPieceMessage(piece.code), kCaption, MB_OK);
+            ui.MessageBox(owner, MissingPieceMessage(piece.code), kMessageCaption, MB_OK);
             return false;
         }
     }

@@ -17,7 +17,6 @@
 namespace snapmend {
 namespace {
 
-const QString kCaption = QStringLiteral("Snapmend");
 
 // Creates one folder level; an existing folder is accepted.
 bool CreateFolder(const QString& path)
@@ -85,7 +84,7 @@ std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner
         created = CreateFolder(root);
     }
     if (!created) {
-        ui.MessageBox(owner, QStringLiteral("Failed to initialize data"), kCaption, MB_OK);
+        ui.MessageBox(owner, QStringLiteral("Failed to initialize data"), kMessageCaption, MB_OK);
         return std::nullopt;
     }
 
@@ -95,7 +94,7 @@ std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner
         DeleteFolderTree(root, false);
     workspace.engineOutputDir = JoinPath(root, QStringLiteral("temp"));
     if (PathExists(workspace.engineOutputDir)) {
-        ui.MessageBox(owner, QStringLiteral("Internal error, error code: -1008"), kCaption, MB_OK);
+        ui.MessageBox(owner, QStringLiteral("Internal error, error code: -1008"), kMessageCaption, MB_OK);
         workspace.engineOutputDir += QStringLiteral("_1");
     }
     return workspace;

@@ -15,8 +15,8 @@
 #include "CStyledLabel.h"
 #include "DialogTemplate.h"
 #include "DialogUnits.h"
-#include "Paths.h"
 #include "PlatformServices.h"
+#include "RectEdges.h"
 #include "Resources.h"
 #include "TimerIds.h"
 #include "TimerService.h"
@@ -34,15 +34,6 @@ constexpr ColorRef kLinkGreen = Rgb(0, 255, 0);
 constexpr ColorRef kSelectionLinkBlue = Rgb(0, 0, 180);
 constexpr ColorRef kStatusPink = Rgb(255, 105, 180);
 constexpr ColorRef kLoadingPink = Rgb(255, 105, 255);
-
-// A rectangle from left, top, right and bottom, right and bottom exclusive.
-QRect RectFromEdges(int left, int top, int right, int bottom)
-{
-    return QRect(QPoint(left, top), QSize(right - left, bottom - top));
-}
-
-int Right(const QRect& r) { return r.x() + r.width(); }
-int Bottom(const QRect& r) { return r.y() + r.height(); }
 
 QWidget* MakeControl(const ControlTemplate& control, QWidget* parent)
 {
@@ -263,14 +254,14 @@ void MainDialog::InitResultViews()
     const QRect start = m_btnStart->geometry();
     const int outputWidth = m_edtOutputDir->width();
     const int progressHeight = m_progress->height();
-    const int progressTop = Bottom(start) + 15 - progressHeight;
+    const int progressTop = BottomEdge(start) + 15 - progressHeight;
     m_progress->setGeometry(start.x(), progressTop, outputWidth, progressHeight);
     m_progress->hide();
 
     // 7. The progress text: above the bar outside a scan, right of Cancel during one.
     m_lblProgress->SetTransparent(true).SetFontName(kUiFont, 0).SetFontSize(9).SetTextColor(kWhite);
     m_rcProgressLine = RectFromEdges(start.x(), progressTop - 25, start.x() + outputWidth, progressTop - 5);
-    m_rcTipLine = RectFromEdges(Right(start) + 5, start.y(), start.x() + outputWidth + 80, Bottom(start));
+    m_rcTipLine = RectFromEdges(RightEdge(start) + 5, start.y(), start.x() + outputWidth + 80, BottomEdge(start));
     m_lblProgress->setGeometry(m_rcProgressLine);
     m_lblProgress->hide();
 

@@ -22,7 +22,6 @@ namespace snapmend {
 namespace {
 
 constexpr int kCopyTickMs = 200;
-const QString kCaption = QStringLiteral("Snapmend");
 
 // The source of a row: a photo's workspace path, or the fullPath of a file row's ResultItem.
 QString RowPath(const QListWidgetItem* row) { return row ? PhotoPathOfRow(row) : QString(); }
@@ -108,7 +107,7 @@ void MainDialog::OnCopyTick()
     }
     if (index >= static_cast<int>(m_photoSelection.size() + m_fileSelection.size()) ||
         index >= static_cast<int>(m_copyRun.sources.size())) {
-        m_platform.ui->MessageBox(this, QStringLiteral("Internal error, photo index goes out of boundry."), kCaption,
+        m_platform.ui->MessageBox(this, QStringLiteral("Internal error, photo index goes out of boundry."), kMessageCaption,
                                   MB_OK);
         return;
     }
@@ -120,7 +119,7 @@ void MainDialog::OnCopyTick()
     }
     const QString folder = m_edtOutputDir->text();
     if (!EnsureOutputFolder(folder)) {
-        m_platform.ui->MessageBox(this, OutputDirectoryMessage(folder), kCaption, MB_OK);
+        m_platform.ui->MessageBox(this, OutputDirectoryMessage(folder), kMessageCaption, MB_OK);
         m_timers->KillTimer(TIMER_COPY_OUT);
         ReturnToReadyView();
         return;

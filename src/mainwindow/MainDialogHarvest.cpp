@@ -120,7 +120,7 @@ void MainDialog::AddThumbnail(const QImage& thumbnail, const QString& photoPath,
     m_listedPaths.Insert(photoPath);
     m_lstPhotos->scrollToItem(item);
     if (m_lstPhotos->count() != row + 1)
-        m_platform.ui->MessageBox(this, QStringLiteral("Photo items count error"), QStringLiteral("Snapmend"), MB_OK);
+        m_platform.ui->MessageBox(this, QStringLiteral("Photo items count error"), kMessageCaption, MB_OK);
 }
 
 void MainDialog::AddFileRow(const QString& path)

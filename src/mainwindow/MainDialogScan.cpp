@@ -14,6 +14,7 @@
 #include "MainDialog.h"
 #include "Paths.h"
 #include "PlatformServices.h"
+#include "RectEdges.h"
 #include "ScanWorkspace.h"
 #include "SettingsFiles.h"
 #include "TimerIds.h"
@@ -23,8 +24,6 @@
 namespace snapmend {
 namespace {
 
-const QString kCaption = QStringLiteral("Snapmend");
-const QString kConfirmCaption = QStringLiteral("Confirm");
 const QString kCancelCaption = QStringLiteral("Cancel");
 constexpr int kFirstPollDelayMs = 500;
 // How long the engine may take to stop on SIGTERM before it is killed.
@@ -33,8 +32,6 @@ constexpr int kEngineStopGraceMs = 1500;
 // device or the output folder.
 constexpr int kEngineExitOutputFailed = 1;
 constexpr int kEngineExitBadInput = 2;
-
-int Bottom(const QRect& r) { return r.y() + r.height(); }
 
 }  // namespace
 
@@ -55,12 +52,12 @@ void MainDialog::OnStart()
     const QList<QTreeWidgetItem*> selected = m_lstDrives->selectedItems();
     if (selected.isEmpty()) {
         m_platform.ui->MessageBox(this, QStringLiteral("Please select drive from where to recover photos."),
-                                  kCaption, MB_OK);
+                                  kMessageCaption, MB_OK);
         return;
     }
     const DriveRecord* drive = FindDriveByName(m_drives, selected.first()->text(0));
     if (!drive) {
-        m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kCaption, MB_OK);
+        m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kMessageCaption, MB_OK);
         return;
     }
     m_strDeviceName = drive->engineDevice;
@@ -116,7 +113,7 @@ bool MainDialog::LaunchEngine()
         m_platform.ui->MessageBox(this,
                                   QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the "
                                                  "type of file you wish to recover."),
-                                  kCaption, MB_OK);
+                                  kMessageCaption, MB_OK);
         return false;
     }
     std::shared_ptr<ChildProcess> engine = ChildProcess::Start(enginePath, SplitParameters(command.parameters));
@@ -150,7 +147,7 @@ void MainDialog::EngineWorker()
         m_platform.ui->MessageBox(this,
                                   QStringLiteral("Failed to load engine, error code -1009. Installation may be "
                                                  "corrupted, please try to re-install Snapmend"),
-                                  kCaption, MB_OK);
+                                  kMessageCaption, MB_OK);
     }
     m_workerDone = true;
     QMetaObject::invokeMethod(this, [this] { JoinWorker(); }, Qt::QueuedConnection);
@@ -173,7 +170,7 @@ void MainDialog::ReportEngineFailure(int exitCode)
         text = QStringLiteral("Failed to analyze disk, the engine stopped with code %1.").arg(exitCode);
         break;
     }
-    m_platform.ui->MessageBox(this, text, kCaption, MB_OK);
+    m_platform.ui->MessageBox(this, text, kMessageCaption, MB_OK);
 }
 
 void MainDialog::ResetScanState(bool close)
@@ -208,9 +205,10 @@ void MainDialog::JoinWorker()
 
 void MainDialog::WaitForWorker()
 {
-    // The worker may be waiting for a message box that only this thread can show.
+    // The worker may be waiting for a message box that only this thread can
+    // show; its end posts an event, so blocking for the next event cannot hang.
     while (m_hWorkerThread.joinable() && !m_workerDone)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     JoinWorker();
 }
 
@@ -223,15 +221,15 @@ void MainDialog::EnterScanView()
     const QRect status = m_lblStatus->geometry();
     const QSize link = m_lnkSelectPhotos->size();
 
-    m_lnkSelectPhotos->setGeometry(drives.x(), Bottom(status) + 3, link.width(), link.height());
-    const int photosTop = Bottom(status) + link.height() + 5;
-    const int photosHeight = static_cast<int>((Bottom(drives) - photosTop) * 0.75);
+    m_lnkSelectPhotos->setGeometry(drives.x(), BottomEdge(status) + 3, link.width(), link.height());
+    const int photosTop = BottomEdge(status) + link.height() + 5;
+    const int photosHeight = static_cast<int>((BottomEdge(drives) - photosTop) * 0.75);
     m_lstPhotos->setGeometry(drives.x(), photosTop, drives.width(), photosHeight);
     m_lstPhotos->show();
 
     const QRect photos = m_lstPhotos->geometry();
-    m_lnkSelectFiles->setGeometry(photos.x(), Bottom(photos) + 5, link.width(), link.height());
-    const int filesTop = Bottom(photos) + link.height() + 8;
+    m_lnkSelectFiles->setGeometry(photos.x(), BottomEdge(photos) + 5, link.width(), link.height());
+    const int filesTop = BottomEdge(photos) + link.height() + 8;
     const int filesBottom = m_btnStart->geometry().y() - 10;
     m_lstFiles->setGeometry(photos.x(), filesTop, photos.width(), filesBottom - filesTop);
     m_lstFiles->show();
@@ -263,7 +261,7 @@ void MainDialog::CancelScan()
 {
     const int answer = m_platform.ui->MessageBox(
         this, QStringLiteral("Snapmend is currently analyzing disk, are you sure you want to cancel?"),
-        kConfirmCaption, MB_YESNO | MB_ICONQUESTION);
+        kQuestionCaption, MB_YESNO | MB_ICONQUESTION);
     if (answer != IDYES)
         return;
     TerminateEngine();
@@ -276,7 +274,7 @@ bool MainDialog::OnClose()
     if (m_bScanning) {
         const int answer = m_platform.ui->MessageBox(
             this, QStringLiteral("Snapmend is currently analyzing disk, are you sure you want to exist?"),
-            kConfirmCaption, MB_YESNO | MB_ICONQUESTION);
+            kQuestionCaption, MB_YESNO | MB_ICONQUESTION);
         if (answer != IDYES)
             return false;
         TerminateEngine();

@@ -17,6 +17,10 @@ enum MessageBoxFlag : unsigned {
 };
 enum MessageBoxAnswer : int { IDOK = 1, IDYES = 6, IDNO = 7 };
 
+// Captions of the program's messages and of its questions.
+inline const QString kMessageCaption = QStringLiteral("Snapmend");
+inline const QString kQuestionCaption = QStringLiteral("Confirm");
+
 // Everything that would block on a person: message boxes, the folder picker,
 // handing a file or folder to the desktop. Tests substitute a scripted one.
 class UiServices {

@@ -13,7 +13,7 @@ bool OpenHelpFile(const QString& programFolder, UiServices& ui, QWidget* owner)
     const QString path = SettingsFilePath(programFolder, kHelpFileName);
     if (PathExists(path) && QFileInfo(path).isFile() && ui.OpenWithDefaultHandler(path))
         return true;
-    ui.MessageBox(owner, QStringLiteral("Help file is not found."), QStringLiteral("Snapmend"), MB_OK);
+    ui.MessageBox(owner, QStringLiteral("Help file is not found."), kMessageCaption, MB_OK);
     return false;
 }
 
