@@ -8,6 +8,7 @@
 #include "CStyledLabel.h"
 #include "DriveRecord.h"
 #include "FileProbe.h"
+#include "InstallLayout.h"
 #include "MainDialog.h"
 #include "Paths.h"
 #include "PlatformServices.h"
@@ -82,7 +83,7 @@ void MainDialog::OnHarvestTick()
     }
     std::optional<QImage> thumbnail = MakeThumbnail(path);
     if (!thumbnail) {
-        const QString icon = ExecutableFolder() + QStringLiteral("icon.png");
+        const QString icon = RunningLayout().dataFolder + QStringLiteral("icon.png");
         if (!PathExists(icon))
             return;
         thumbnail = MakeThumbnail(icon);
