@@ -8,11 +8,11 @@
 #include "CStyledLabel.h"
 #include "DriveRecord.h"
 #include "FileProbe.h"
-#include "InstallLayout.h"
 #include "MainDialog.h"
 #include "Paths.h"
 #include "PlatformServices.h"
 #include "ResultRows.h"
+#include "SettingsFiles.h"
 #include "StatusAnimation.h"
 #include "Thumbnail.h"
 #include "TimerIds.h"
@@ -83,7 +83,7 @@ void MainDialog::OnHarvestTick()
     }
     std::optional<QImage> thumbnail = MakeThumbnail(path);
     if (!thumbnail) {
-        const QString icon = RunningLayout().dataFolder + QStringLiteral("icon.png");
+        const QString icon = DataFolder(m_platform) + QStringLiteral("icon.png");
         if (!PathExists(icon))
             return;
         thumbnail = MakeThumbnail(icon);

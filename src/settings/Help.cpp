@@ -2,18 +2,11 @@
 
 #include <QFileInfo>
 
-#include "InstallLayout.h"
 #include "Paths.h"
-#include "PlatformServices.h"
 #include "SettingsFiles.h"
 #include "UiServices.h"
 
 namespace snapmend {
-
-QString HelpFolder(const PlatformServices& platform)
-{
-    return platform.programFolder.isEmpty() ? RunningLayout().dataFolder : platform.programFolder;
-}
 
 bool OpenHelpFile(const QString& programFolder, UiServices& ui, QWidget* owner)
 {

@@ -66,6 +66,11 @@ QString ProgramFolder(const PlatformServices& platform)
     return platform.programFolder.isEmpty() ? GetSettingsFolder() : platform.programFolder;
 }
 
+QString DataFolder(const PlatformServices& platform)
+{
+    return platform.programFolder.isEmpty() ? RunningLayout().dataFolder : platform.programFolder;
+}
+
 QString GetDefaultOutputFolder()
 {
     const QString pictures = UserPicturesFolder();

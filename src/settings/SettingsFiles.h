@@ -30,6 +30,11 @@ QString GetSettingsFolder();
 // The settings folder the platform names (a test's own folder), else GetSettingsFolder().
 QString ProgramFolder(const PlatformServices& platform);
 
+// The folder help.chm and icon.png are read from: the one the platform names
+// (a test's own folder), else the running layout's data folder (beside a
+// build-tree executable; the package's data folder when installed).
+QString DataFolder(const PlatformServices& platform);
+
 // The user's pictures folder; the home folder when there is none.
 QString GetDefaultOutputFolder();
 
