@@ -12,6 +12,7 @@
 #include "Paths.h"
 #include "PlatformServices.h"
 #include "ResultRows.h"
+#include "SettingsFiles.h"
 #include "StatusAnimation.h"
 #include "Thumbnail.h"
 #include "TimerIds.h"
@@ -82,7 +83,7 @@ void MainDialog::OnHarvestTick()
     }
     std::optional<QImage> thumbnail = MakeThumbnail(path);
     if (!thumbnail) {
-        const QString icon = ExecutableFolder() + QStringLiteral("icon.png");
+        const QString icon = DataFolder(m_platform) + QStringLiteral("icon.png");
         if (!PathExists(icon))
             return;
         thumbnail = MakeThumbnail(icon);

@@ -104,7 +104,7 @@ bool MainDialog::StartWorker()
 bool MainDialog::LaunchEngine()
 {
     QString enginePath;
-    if (!CheckEngineInstalled(*m_platform.ui, this, enginePath)) {
+    if (!CheckEngineInstalled(*m_platform.ui, this, EngineFolder(m_platform), enginePath)) {
         ResetScanState(false);
         return false;
     }

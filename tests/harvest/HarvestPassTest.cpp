@@ -33,6 +33,7 @@ protected:
     {
         platform.ui = &ui;
         platform.system = &system;
+        platform.programFolder = QCoreApplication::applicationDirPath() + "/";  // holds the fallback icon.png
         ASSERT_TRUE(workspace.isValid());
         ASSERT_TRUE(QDir(workspace.path()).mkpath(QStringLiteral("temp")));
         dialog = std::make_unique<MainDialog>(platform);
