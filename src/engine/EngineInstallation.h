@@ -24,4 +24,11 @@ QString GetTempFolder();
 // for the first missing piece.
 bool CheckEngineInstalled(UiServices& ui, QWidget* owner, QString& enginePath);
 
+// The same check on the engine folder `folder`, wherever it was found. Each
+// piece must also be out of other users' reach (IsPathTrusted: every folder on
+// its way, link targets included, owned by root or the running user and
+// writable by nobody else); otherwise the piece's numbered message is shown
+// with a line saying why.
+bool CheckEngineFolder(UiServices& ui, QWidget* owner, const QString& folder, QString& enginePath);
+
 }  // namespace snapmend
