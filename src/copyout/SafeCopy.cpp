@@ -144,7 +144,9 @@ bool EnsureOutputFolder(const QString& folder, const std::optional<Account>& own
     const bool made = ::mkdir(native.constData(), 0700) == 0;
     if (!made && errno != EEXIST)
         return false;
-    Fd dir(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // A folder made here is handed over only as itself: if it was swapped for
+    // a link meanwhile, the link's target is not given away.
+    Fd dir(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (made ? O_NOFOLLOW : 0)));
     if (dir.get() < 0)
         return false;
     if (made && owner && ::fchown(dir.get(), owner->uid, owner->gid) != 0)

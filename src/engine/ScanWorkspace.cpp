@@ -32,21 +32,28 @@ bool CreateFreshFolder(const QString& path)
 
 // The process's private parent for temporary-folder workspaces: a fresh
 // "snapmend-XXXXXX" made by mkdtemp, so nobody can guess or pre-create it.
+// Removed with what is left in it when the process ends (no engine outlives
+// the process); after a crash, RemoveStaleWorkspaces removes it.
+struct TempParent {
+    QString path;
+    QString madeIn;
+    ~TempParent() { DeleteFolderTree(path, true); }
+};
+
 QString PrivateTempParent(const QString& tempFolder)
 {
-    static QString parent;
-    static QString madeIn;
-    if (!parent.isEmpty() && madeIn == tempFolder && IsPrivateFolder(parent))
-        return parent;
-    parent.clear();
+    static TempParent parent;
+    if (!parent.path.isEmpty() && parent.madeIn == tempFolder && IsPrivateFolder(parent.path))
+        return parent.path;
+    parent.path.clear();
     if (!IsPathTrusted(tempFolder, nullptr, true))
         return {};
     QByteArray pattern = QFile::encodeName(JoinPath(tempFolder, kTempParentPrefix + QStringLiteral("XXXXXX")));
     if (!::mkdtemp(pattern.data()))
         return {};
-    parent = QFile::decodeName(pattern);
-    madeIn = tempFolder;
-    return parent;
+    parent.path = QFile::decodeName(pattern);
+    parent.madeIn = tempFolder;
+    return parent.path;
 }
 
 // Deletes the entries of the open folder `dirFd`, depth first, without
