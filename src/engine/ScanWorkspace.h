@@ -40,9 +40,9 @@ struct ScanWorkspace {
 };
 
 // Chooses and creates the workspace of a new scan: a fresh folder of mode
-// 0700, either "kestrova/data" in the per-user data folder or a
-// "tempdata..." folder inside this process's private parent in the temporary
-// folder (made by mkdtemp; a temporary folder others can change is refused). Shows "Failed to
+// 0700, either "kestrova/data" in the per-user data folder or a "tempdata..."
+// folder inside this process's private parent in the temporary folder (made by
+// mkdtemp; a temporary folder others can change is refused). Shows "Failed to
 // initialize data" and returns nothing when a folder cannot be created, and
 // "Internal error, error code: -1008" when an old engine output folder could
 // not be deleted (the scan then goes on with "_1" appended).

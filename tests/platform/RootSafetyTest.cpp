@@ -99,8 +99,12 @@ protected:
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
-        for (const QString& path : planted)
-            DeleteFolderTree(path, true);
+        for (const QString& path : planted) {
+            if (S_ISDIR(Lstat(path).st_mode))
+                DeleteFolderTree(path, true);
+            else
+                ::unlink(Native(path).constData());
+        }
     }
 
     // Runs `attack` in a child process as the throwaway user; its exit code
