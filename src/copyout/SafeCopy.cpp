@@ -77,14 +77,21 @@ QByteArray Candidate(const QString& fileName, int n)
     return QFile::encodeName(n == 1 ? fileName : NumberedFileName(fileName, n));
 }
 
+// File systems without owners and modes (FAT) refuse to change them; there
+// the mount decides who may use the files.
+bool Unsupported(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL; }
+
+bool HandOver(int fd, const std::optional<Account>& owner, mode_t mode)
+{
+    if (owner && ::fchown(fd, owner->uid, owner->gid) != 0 && !Unsupported(errno))
+        return false;
+    return ::fchmod(fd, mode) == 0 || Unsupported(errno);
+}
+
 // Bytes, owner, mode and a flush: the content is complete on the disk.
 bool FillTarget(int in, int out, const std::optional<Account>& owner)
 {
-    if (!CopyBytes(in, out))
-        return false;
-    if (owner && ::fchown(out, owner->uid, owner->gid) != 0)
-        return false;
-    return ::fchmod(out, kTargetMode) == 0 && ::fsync(out) == 0;
+    return CopyBytes(in, out) && HandOver(out, owner, kTargetMode) && ::fsync(out) == 0;
 }
 
 // Unnamed file linked under the first free name once complete. Nothing when
@@ -103,7 +110,8 @@ std::optional<CopyOutcome> CopyUnnamed(int in, int dir, const QString& folder, c
     const std::string proc = "/proc/self/fd/" + std::to_string(out.get());
     for (int n = 1; n <= kMaxNumberedNames; ++n) {
         const QByteArray name = Candidate(fileName, n);
-        if (::linkat(AT_FDCWD, proc.c_str(), dir, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+        if (::linkat(AT_FDCWD, proc.c_str(), dir, name.constData(), AT_SYMLINK_FOLLOW) == 0 ||
+            (errno == ENOENT && ::linkat(out.get(), "", dir, name.constData(), AT_EMPTY_PATH) == 0))  // no /proc
             return CopyOutcome{true, 0, JoinPath(folder, QFile::decodeName(name))};
         if (errno != EEXIST)
             return CopyOutcome{false, errno, {}};
@@ -149,9 +157,7 @@ bool EnsureOutputFolder(const QString& folder, const std::optional<Account>& own
     Fd dir(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (made ? O_NOFOLLOW : 0)));
     if (dir.get() < 0)
         return false;
-    if (made && owner && ::fchown(dir.get(), owner->uid, owner->gid) != 0)
-        return false;
-    return true;
+    return !made || HandOver(dir.get(), owner, 0700);
 }
 
 CopyOutcome CopyToNewFile(const QString& source, const QString& folder, const QString& fileName,
