@@ -8,16 +8,42 @@
 #include <sys/sysmacros.h>
 
 #include "DiskMapping.h"
+#include "MountInfo.h"
 
 namespace snapmend {
 namespace {
 
-std::optional<QString> WholeDiskDir(dev_t device)
+// File systems with anonymous device numbers (btrfs, whose numbers differ
+// even from its own mount table's) are found by the mount that holds `path`:
+// the table names their device. tmpfs and the like name none.
+QString MountedDeviceDir(const QString& path)
 {
-    if (major(device) == 0)
-        return std::nullopt;  // anonymous device numbers (tmpfs, btrfs subvolumes): no disk to name
+    QFile file(QStringLiteral("/proc/self/mountinfo"));
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return {};
+    std::optional<MountEntry> holder;
+    for (const MountEntry& entry : ParseMountInfo(file.read(4 << 20))) {
+        const QString& point = entry.mountPoint;
+        const bool holds = canonical == point || point == QLatin1String("/") ||
+                           canonical.startsWith(point + QLatin1Char('/'));
+        // Later mounts cover earlier ones at the same place.
+        if (holds && (!holder || point.size() >= holder->mountPoint.size()))
+            holder = entry;
+    }
+    if (!holder)
+        return {};
+    holder->major = 0;  // by its source: the number is anonymous
+    return BlockDeviceDir(QStringLiteral("/sys"), *holder).value_or(QString());
+}
+
+// The sysfs folder of the whole disk under `device`; `path` lies on it.
+std::optional<QString> WholeDiskDir(dev_t device, const QString& path)
+{
     const QString dir =
-        QFileInfo(QStringLiteral("/sys/dev/block/%1:%2").arg(major(device)).arg(minor(device))).canonicalFilePath();
+        major(device) == 0
+            ? MountedDeviceDir(path)
+            : QFileInfo(QStringLiteral("/sys/dev/block/%1:%2").arg(major(device)).arg(minor(device))).canonicalFilePath();
     if (dir.isEmpty())
         return std::nullopt;
     const std::optional<DiskInfo> disk = MapVolumeToDisk(dir);
@@ -59,15 +85,16 @@ std::optional<QString> FolderOnScannedDisk(const QString& scanSource, const QStr
     if (scanSource.isEmpty() || folder.isEmpty())
         return std::nullopt;
     const std::optional<struct stat> source = StatOf(scanSource);
-    const std::optional<struct stat> target = StatOf(NearestExisting(folder));
+    const QString existing = NearestExisting(folder);
+    const std::optional<struct stat> target = StatOf(existing);
     if (!source || !target)
         return std::nullopt;
-    const std::optional<QString> targetDisk = WholeDiskDir(target->st_dev);
+    const std::optional<QString> targetDisk = WholeDiskDir(target->st_dev, existing);
     if (!targetDisk)
         return std::nullopt;
     const QString node = QStringLiteral("/dev/") + QFileInfo(*targetDisk).fileName();
     if (S_ISBLK(source->st_mode))
-        return WholeDiskDir(source->st_rdev) == targetDisk ? std::optional<QString>(node) : std::nullopt;
+        return WholeDiskDir(source->st_rdev, scanSource) == targetDisk ? std::optional<QString>(node) : std::nullopt;
     // An image file is harmed only by writes into itself: a folder on a file
     // system that a loop disk reads from that very image. Elsewhere on the
     // disk that holds the image, its allocated blocks are safe.

@@ -104,6 +104,33 @@ TEST_F(PartitionedCard, FolderOnTheScannedDiskIsNamedByItsWholeDisk)
     EXPECT_TRUE(FolderOnScannedDiskMessage(mountPoint, disk).contains(disk));
 }
 
+// btrfs gives its files anonymous device numbers: the mount table names the disk.
+TEST(SameDisk, BtrfsIsTracedToItsDiskThroughTheMountTable)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "loop devices and mounting need root";
+    QTemporaryDir scratch;
+    QFile image(scratch.path() + "/btrfs.img");
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly) && image.resize(160 << 20));
+    image.close();
+    if (QProcess::execute("mkfs.btrfs", {"-q", image.fileName()}) != 0)
+        GTEST_SKIP() << "mkfs.btrfs is not installed";
+    const QString disk = Output("losetup", {"-f", "--show", image.fileName()});
+    if (disk.isEmpty())
+        GTEST_SKIP() << "no loop device could be attached here";
+    const QString mountPoint = scratch.path() + "/mnt";
+    QDir().mkpath(mountPoint);
+    const bool mounted = QProcess::execute("mount", {"-t", "btrfs", disk, mountPoint}) == 0;
+    if (mounted) {
+        EXPECT_EQ(FolderOnScannedDisk(disk, mountPoint + "/photos"), std::optional<QString>(disk));
+        EXPECT_EQ(FolderOnScannedDisk(disk, scratch.path()), std::nullopt);
+        QProcess::execute("umount", {mountPoint});
+    }
+    QProcess::execute("losetup", {"-d", disk});
+    if (!mounted)
+        GTEST_SKIP() << "the kernel cannot mount btrfs here";
+}
+
 // The window refuses the folder when it is chosen and when a scan would start.
 TEST_F(PartitionedCard, TheWindowRefusesAFolderOnTheScannedDisk)
 {
