@@ -54,6 +54,8 @@ public:
     // Drives.
     void RefreshDriveList();
     void OnRefresh();
+    // The device of the drive selected in the list, else the one being scanned.
+    QString SelectedScanSource() const;
     // Settings and help.
     void LoadOutputFolder();
     void BrowseForOutputFolder();

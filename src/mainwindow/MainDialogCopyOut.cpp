@@ -88,6 +88,11 @@ void MainDialog::StartRecovery()
         sources.push_back(item->photo ? RowPath(m_lstPhotos->item(item->row))
                                       : RowPath(m_lstFiles->topLevelItem(item->row)));
     }
+    // Writing onto the scanned disk would overwrite what is still to be recovered.
+    if (const std::optional<QString> refusal = ScannedDiskRefusal(m_strDeviceName, m_edtOutputDir->text())) {
+        m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
+        return;
+    }
     m_copyRun.Reset(std::move(sources));
 
     m_progress->setRange(0, count);
@@ -118,15 +123,13 @@ void MainDialog::OnCopyTick()
         return;
     }
     const QString folder = m_edtOutputDir->text();
-    if (!EnsureOutputFolder(folder)) {
+    if (!EnsureOutputFolder(folder, m_copyRun.owner)) {
         m_platform.ui->MessageBox(this, OutputDirectoryMessage(folder), kMessageCaption, MB_OK);
         m_timers->KillTimer(TIMER_COPY_OUT);
         ReturnToReadyView();
         return;
     }
-    const QString target = m_copyRun.names.TargetFor(folder, source);
-    if (CopyFileReplacing(source, target).ok) {
-        m_copyRun.names.Claim(target);
+    if (CopyToNewFile(source, folder, SourceFileName(source), m_copyRun.owner).ok) {
         m_copyRun.copiedSources.insert(source);
         ++m_copyRun.copied;
     } else {

@@ -44,4 +44,11 @@ void MainDialog::OnRefresh()
     RefreshDriveList();
 }
 
+QString MainDialog::SelectedScanSource() const
+{
+    const QList<QTreeWidgetItem*> selected = m_lstDrives->selectedItems();
+    const DriveRecord* drive = selected.isEmpty() ? nullptr : FindDriveByName(m_drives, selected.first()->text(0));
+    return drive ? drive->engineDevice : m_strDeviceName;
+}
+
 }  // namespace snapmend

@@ -1,6 +1,7 @@
 // The scan lifecycle: Start, the engine worker, cancel, close.
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -8,6 +9,7 @@
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "ChildProcess.h"
+#include "CopyPlan.h"
 #include "DriveRecord.h"
 #include "EngineCommand.h"
 #include "EngineInstallation.h"
@@ -58,6 +60,10 @@ void MainDialog::OnStart()
     const DriveRecord* drive = FindDriveByName(m_drives, selected.first()->text(0));
     if (!drive) {
         m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kMessageCaption, MB_OK);
+        return;
+    }
+    if (const std::optional<QString> refusal = ScannedDiskRefusal(drive->engineDevice, m_edtOutputDir->text())) {
+        m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
     m_strDeviceName = drive->engineDevice;
