@@ -15,6 +15,7 @@
 #include "DriveRecord.h"
 #include "ImageList.h"
 #include "ListedPaths.h"
+#include "ScanProgress.h"
 
 class QLineEdit;
 class QListWidget;
@@ -54,6 +55,8 @@ public:
     // Drives.
     void RefreshDriveList();
     void OnRefresh();
+    // Asks for a disk image file; nothing when the user cancels or the file cannot be scanned.
+    std::optional<QString> ChooseDiskImage();
     // Settings and help.
     void LoadOutputFolder();
     void BrowseForOutputFolder();
@@ -133,6 +136,7 @@ public:
     int count = 0;
     int photoRow = 0;
     bool engineRunningAtPassStart = false;
+    ScanProgress m_scanProgress{MonotonicMs};  // the engine's reports for the status line
     ListedPaths m_listedPaths;  // the paths of the rows of both result lists
     bool m_bSortAscending = true;
     std::vector<int> m_photoSelection;

@@ -12,7 +12,6 @@
 #include "Paths.h"
 #include "PlatformServices.h"
 #include "ResultRows.h"
-#include "StatusAnimation.h"
 #include "Thumbnail.h"
 #include "TimerIds.h"
 #include "TimerService.h"
@@ -35,7 +34,10 @@ QString SizeText(quint64 size)
 void MainDialog::OnRescanTimer()
 {
     m_timers->KillTimer(TIMER_POLL_WORKSPACE);
-    StartHarvestPass(m_bScanning.load());
+    const bool engineRunning = m_bScanning.load();
+    if (engineRunning)
+        m_lblStatus->setText(m_scanProgress.CurrentStatusText());
+    StartHarvestPass(engineRunning);
 }
 
 void MainDialog::StartHarvestPass(bool engineRunning)
@@ -66,7 +68,7 @@ void MainDialog::OnHarvestTick()
             EnterReadyState();
         return;
     }
-    m_lblStatus->setText(NextStatusText(m_lblStatus->text()));
+    m_lblStatus->setText(m_scanProgress.NextStatusText());
     if (index >= m_discoveredPaths.size()) {
         index = count;
         return;

@@ -1,6 +1,7 @@
 #include "ChildProcess.h"
 
 #include <QFile>
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -32,7 +33,8 @@ bool HasEnded(int pidfd, int timeoutMs)
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const QString& program, const QStringList& arguments)
+std::unique_ptr<ChildProcess> ChildProcess::Start(const QString& program, const QStringList& arguments,
+                                                  const Extras& extras)
 {
     const QByteArray path = QFile::encodeName(program);
     std::vector<QByteArray> storage;
@@ -49,6 +51,26 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const QString& program, const 
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // dup2 onto itself would keep close-on-exec: pass a copy numbered elsewhere.
+    int passFd = extras.inheritFd;
+    if (passFd >= 0 && passFd == extras.childFd)
+        passFd = ::fcntl(passFd, F_DUPFD_CLOEXEC, extras.childFd + 1);
+    if (passFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, passFd, extras.childFd);
+    std::vector<QByteArray> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        const QByteArray inherited(*entry);
+        const QByteArray name = inherited.left(inherited.indexOf('=') + 1);
+        const bool replaced = std::any_of(extras.environment.begin(), extras.environment.end(),
+                                          [&](const QByteArray& extra) { return extra.startsWith(name); });
+        if (!replaced)
+            environment.push_back(inherited);
+    }
+    environment.insert(environment.end(), extras.environment.begin(), extras.environment.end());
+    std::vector<char*> envp;
+    for (QByteArray& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
@@ -63,8 +85,10 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const QString& program, const 
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), environ);
+    const int error = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    if (passFd >= 0 && passFd != extras.inheritFd)
+        ::close(passFd);
     posix_spawnattr_destroy(&attributes);
     if (error != 0)
         return nullptr;

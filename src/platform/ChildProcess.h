@@ -1,4 +1,6 @@
 #pragma once
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -10,14 +12,26 @@ namespace snapmend {
 // standard streams on /dev/null, the caller's working folder. It is held by
 // a pidfd, so waiting on one thread and terminating from another is safe and
 // a signal can never reach a recycled process id.
+// What a child gets beyond its arguments: `inheritFd` (when not -1) becomes
+// its descriptor `childFd`, and `environment` ("NAME=value") is added to the
+// caller's environment, replacing a variable of the same name.
+struct ChildExtras {
+    int inheritFd = -1;
+    int childFd = 3;
+    QList<QByteArray> environment;
+};
+
 class ChildProcess {
 public:
+    using Extras = ChildExtras;
+
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Nothing when the program could not be started.
-    static std::unique_ptr<ChildProcess> Start(const QString& program, const QStringList& arguments);
+    static std::unique_ptr<ChildProcess> Start(const QString& program, const QStringList& arguments,
+                                               const Extras& extras = {});
 
     // Blocks until the process has ended and reaps it; returns its exit code,
     // 128 + the signal when a signal ended it, -1 on error. Call from one thread only.
