@@ -27,9 +27,8 @@ void FillDriveList(QTreeWidget* list, const std::vector<DriveRecord>& drives)
     list->clear();
     QList<QTreeWidgetItem*> rows;
     for (const DriveRecord& drive : drives) {
-        auto* row = new QTreeWidgetItem(QStringList{drive.name, drive.fileSystem,
-                                                    FormatSize(static_cast<qint64>(drive.capacity)),
-                                                    drive.typeText});
+        const QString capacity = drive.imageRow ? QString() : FormatSize(static_cast<qint64>(drive.capacity));
+        auto* row = new QTreeWidgetItem(QStringList{drive.name, drive.fileSystem, capacity, drive.typeText});
         const QString tip = DriveToolTip(drive);
         for (int column = 0; column < 4; ++column)
             row->setToolTip(column, tip);

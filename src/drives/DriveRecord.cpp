@@ -32,6 +32,7 @@ DriveRecord DiskImageRow()
 {
     DriveRecord row;
     row.name = kDiskImageRowText;
+    row.typeText = kDiskImageRowType;
     row.mounted = false;
     row.imageRow = true;
     return row;

@@ -26,8 +26,10 @@ struct DriveRecord {
     }
 };
 
-// The text of the row that asks for a disk image file.
-inline const QString kDiskImageRowText = QStringLiteral("Disk image file...");
+// The Drive and Information texts of the row that asks for a disk image file
+// (the Drive column is 80 pixels wide).
+inline const QString kDiskImageRowText = QStringLiteral("Image file...");
+inline const QString kDiskImageRowType = QStringLiteral("Disk image file");
 
 // The row that asks for a disk image file; it is always the last row.
 DriveRecord DiskImageRow();

@@ -221,7 +221,8 @@ TEST_F(AnyCardRoadTest, ADiskImageFileChosenThroughThePickerIsScannedAndRecovere
     auto dialog = OpenDrivePage();
     const int rows = dialog->m_lstDrives->topLevelItemCount();
     QTreeWidgetItem* row = dialog->m_lstDrives->topLevelItem(rows - 1);
-    ASSERT_EQ(row->text(0), "Disk image file...") << "the last row";
+    ASSERT_EQ(row->text(0), "Image file...") << "the last row";
+    EXPECT_EQ(row->text(3), "Disk image file");
 
     // Cancelling the picker starts nothing; a file that is no image is refused.
     dialog->m_lstDrives->setCurrentItem(row);

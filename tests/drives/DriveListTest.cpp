@@ -98,7 +98,7 @@ TEST_F(DriveListTest, StartUpListsTheDrivesBeforeShowingTheDrivePage)
     EXPECT_EQ(Row(list, 0), QStringList({"/", "ext4", "465.8 GB", "Local Disk"}));
     EXPECT_EQ(Row(list, 1), QStringList({"/boot/efi", "vfat", "512.0 MB", "Local Disk"}));
     EXPECT_EQ(Row(list, 2), QStringList({"/media/user/My Photos", "vfat", "1.0 KB", "Removable Disk"}));
-    EXPECT_EQ(Row(list, 3), QStringList({"Disk image file...", "", "0 bytes", ""}));
+    EXPECT_EQ(Row(list, 3), QStringList({"Image file...", "", "", "Disk image file"}));
     EXPECT_TRUE(list->topLevelItem(2)->toolTip(0).startsWith("/media/user/My Photos\n"))
         << "the full name of a clipped cell";
     EXPECT_EQ(list->textElideMode(), Qt::ElideMiddle) << "rows that differ at their ends stay apart";
