@@ -12,6 +12,7 @@
 
 #include "CBitmapDialog.h"
 #include "CopyPlan.h"
+#include "DevicePresence.h"
 #include "DriveRecord.h"
 #include "ImageList.h"
 #include "ListedPaths.h"
@@ -137,6 +138,7 @@ public:
     int photoRow = 0;
     bool engineRunningAtPassStart = false;
     ScanProgress m_scanProgress{MonotonicMs};  // the engine's reports for the status line
+    std::optional<DevicePresence> m_scanDevice;  // the device the running scan reads
     ListedPaths m_listedPaths;  // the paths of the rows of both result lists
     bool m_bSortAscending = true;
     std::vector<int> m_photoSelection;
@@ -175,6 +177,8 @@ private:
     void ReturnToReadyView();
     void PostQuitMessage(int exitCode);
     bool LaunchEngine();
+    // The scanned device has gone: stop the engine, say so, list what was found.
+    void OnScanDeviceGone();
     void EngineWorker();
     void ReportEngineFailure(int exitCode);
     void TerminateEngine();

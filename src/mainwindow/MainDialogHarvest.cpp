@@ -34,6 +34,9 @@ QString SizeText(quint64 size)
 void MainDialog::OnRescanTimer()
 {
     m_timers->KillTimer(TIMER_POLL_WORKSPACE);
+    // A pulled card makes every read fail: the engine would retry each sector.
+    if (m_bScanning && m_scanDevice && !m_scanDevice->StillThere())
+        OnScanDeviceGone();
     const bool engineRunning = m_bScanning.load();
     if (engineRunning)
         m_lblStatus->setText(m_scanProgress.CurrentStatusText());

@@ -70,6 +70,7 @@ void MainDialog::OnStart()
     }
     if (!CreateScanWorkspace())
         return;
+    m_scanDevice.emplace(m_strDeviceName);
     m_scanProgress.OpenChannel();
     // The flag is up before the worker exists, so the worker's clearing always comes later.
     m_bScanning = true;
@@ -265,6 +266,16 @@ void MainDialog::EnterScanView()
     m_lblProgress->show();
 
     m_timers->SetTimer(TIMER_POLL_WORKSPACE, kFirstPollDelayMs);
+}
+
+void MainDialog::OnScanDeviceGone()
+{
+    TerminateEngine();
+    m_scanDevice.reset();
+    m_platform.ui->MessageBox(this,
+                              QStringLiteral("The disk being analyzed is no longer attached, so the scan has "
+                                             "stopped. The files found so far are listed."),
+                              kMessageCaption, MB_OK | MB_ICONWARNING);
 }
 
 void MainDialog::OnRecoverClicked()

@@ -14,6 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "DevicePresence.h"
 #include "DriveRecord.h"
 #include "DriveSource.h"
 
@@ -305,4 +306,24 @@ TEST_F(LoopDeviceTest, AVolumeOverTwoLoopDisksIsNotListed)
     EXPECT_EQ(FindDriveByName(drives, dir), nullptr);
     EXPECT_TRUE(OnDevice(drives, first).empty());
     EXPECT_TRUE(OnDevice(drives, second).empty());
+}
+
+TEST_F(LoopDeviceTest, ADetachedDeviceOrADeletedImageIsNoLongerThere)
+{
+    const QString image = work.filePath(QStringLiteral("gone.img"));
+    QString device;
+    if (!MakeImage(image, 8) || !Attach(image, false, device))
+        GTEST_SKIP() << Str(why);
+    const DevicePresence disk(device);
+    const DevicePresence file(image);
+    EXPECT_TRUE(disk.StillThere());
+    EXPECT_TRUE(file.StillThere());
+
+    ASSERT_TRUE(Step(QStringLiteral("losetup"), {QStringLiteral("-d"), device})) << Str(why);
+    ASSERT_TRUE(QFile::remove(image));
+    // Detaching is asynchronous: the sysfs entry goes a moment later.
+    for (int i = 0; i < 100 && disk.StillThere(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(disk.StillThere());
+    EXPECT_FALSE(file.StillThere());
 }
