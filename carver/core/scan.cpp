@@ -15,6 +15,7 @@
 
 #include "core/format.h"
 #include "core/output.h"
+#include "core/progress.h"
 
 namespace carver {
 namespace {
@@ -223,6 +224,7 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                 break;
             }
             w.drop_before(pos);
+            progress().at(dev.fd, pos);
             if (pos >= w.end()) {
                 if (!w.pull()) break;
                 continue;

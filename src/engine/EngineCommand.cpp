@@ -33,7 +33,10 @@ EngineCommand BuildEngineCommand(const QString& engineOutputDir, const QString& 
             }
         }
     }
-    command.parameters = QStringLiteral("/d \"") + engineOutputDir + QStringLiteral("\" /cmd ") + deviceName +
+    // Device nodes never hold a space; a disk image file's path may.
+    const QString device = deviceName.contains(QLatin1Char(' ')) ? QLatin1Char('"') + deviceName + QLatin1Char('"')
+                                                                  : deviceName;
+    command.parameters = QStringLiteral("/d \"") + engineOutputDir + QStringLiteral("\" /cmd ") + device +
                          selection + QStringLiteral("search");
     return command;
 }

@@ -12,9 +12,11 @@
 
 #include "CBitmapDialog.h"
 #include "CopyPlan.h"
+#include "DevicePresence.h"
 #include "DriveRecord.h"
 #include "ImageList.h"
 #include "ListedPaths.h"
+#include "ScanProgress.h"
 
 class QLineEdit;
 class QListWidget;
@@ -56,6 +58,8 @@ public:
     void OnRefresh();
     // The device of the drive selected in the list, else the one being scanned.
     QString SelectedScanSource() const;
+    // Asks for a disk image file; nothing when the user cancels or the file cannot be scanned.
+    std::optional<QString> ChooseDiskImage();
     // Settings and help.
     void LoadOutputFolder();
     void BrowseForOutputFolder();
@@ -135,6 +139,8 @@ public:
     int count = 0;
     int photoRow = 0;
     bool engineRunningAtPassStart = false;
+    ScanProgress m_scanProgress{MonotonicMs};  // the engine's reports for the status line
+    std::optional<DevicePresence> m_scanDevice;  // the device the running scan reads
     ListedPaths m_listedPaths;  // the paths of the rows of both result lists
     bool m_bSortAscending = true;
     std::vector<int> m_photoSelection;
@@ -173,6 +179,8 @@ private:
     void ReturnToReadyView();
     void PostQuitMessage(int exitCode);
     bool LaunchEngine();
+    // The scanned device has gone: stop the engine, say so, list what was found.
+    void OnScanDeviceGone();
     void EngineWorker();
     void ReportEngineFailure(int exitCode);
     void TerminateEngine();

@@ -13,7 +13,6 @@
 #include "PlatformServices.h"
 #include "ResultRows.h"
 #include "SettingsFiles.h"
-#include "StatusAnimation.h"
 #include "Thumbnail.h"
 #include "TimerIds.h"
 #include "TimerService.h"
@@ -36,7 +35,13 @@ QString SizeText(quint64 size)
 void MainDialog::OnRescanTimer()
 {
     m_timers->KillTimer(TIMER_POLL_WORKSPACE);
-    StartHarvestPass(m_bScanning.load());
+    // A pulled card makes every read fail: the engine would retry each sector.
+    if (m_bScanning && m_scanDevice && !m_scanDevice->StillThere())
+        OnScanDeviceGone();
+    const bool engineRunning = m_bScanning.load();
+    if (engineRunning)
+        m_lblStatus->setText(m_scanProgress.CurrentStatusText());
+    StartHarvestPass(engineRunning);
 }
 
 void MainDialog::StartHarvestPass(bool engineRunning)
@@ -67,7 +72,7 @@ void MainDialog::OnHarvestTick()
             EnterReadyState();
         return;
     }
-    m_lblStatus->setText(NextStatusText(m_lblStatus->text()));
+    m_lblStatus->setText(m_scanProgress.NextStatusText());
     if (index >= m_discoveredPaths.size()) {
         index = count;
         return;

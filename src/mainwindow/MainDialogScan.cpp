@@ -62,13 +62,22 @@ void MainDialog::OnStart()
         m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kMessageCaption, MB_OK);
         return;
     }
-    if (const std::optional<QString> refusal = ScannedDiskRefusal(drive->engineDevice, m_edtOutputDir->text())) {
+    if (drive->imageRow) {
+        const std::optional<QString> image = ChooseDiskImage();
+        if (!image)
+            return;
+        m_strDeviceName = *image;
+    } else {
+        m_strDeviceName = drive->engineDevice;
+    }
+    if (const std::optional<QString> refusal = ScannedDiskRefusal(m_strDeviceName, m_edtOutputDir->text())) {
         m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
-    m_strDeviceName = drive->engineDevice;
     if (!CreateScanWorkspace())
         return;
+    m_scanDevice.emplace(m_strDeviceName);
+    m_scanProgress.OpenChannel();
     // The flag is up before the worker exists, so the worker's clearing always comes later.
     m_bScanning = true;
     StartWorker();
@@ -122,7 +131,13 @@ bool MainDialog::LaunchEngine()
                                   kMessageCaption, MB_OK);
         return false;
     }
-    std::shared_ptr<ChildProcess> engine = ChildProcess::Start(enginePath, SplitParameters(command.parameters));
+    ChildProcess::Extras extras;
+    if (m_scanProgress.EngineEnd() >= 0) {
+        extras.inheritFd = m_scanProgress.EngineEnd();
+        extras.environment = {QByteArray(kEngineProgressVariable) + '=' + QByteArray::number(extras.childFd)};
+    }
+    std::shared_ptr<ChildProcess> engine =
+        ChildProcess::Start(enginePath, SplitParameters(command.parameters), extras);
     if (!engine)
         return false;
     bool cancelledMeanwhile;
@@ -140,7 +155,10 @@ bool MainDialog::LaunchEngine()
 // The worker thread: start the engine, wait for it, clear the scan state.
 void MainDialog::EngineWorker()
 {
-    if (LaunchEngine()) {
+    const bool launched = LaunchEngine();
+    // The engine holds its own copy now: the pipe ends when the engine does.
+    m_scanProgress.CloseEngineEnd();
+    if (launched) {
         int exitCode = 0;
         if (std::shared_ptr<ChildProcess> engine = EngineProcess())
             exitCode = engine->Wait();
@@ -223,6 +241,7 @@ void MainDialog::EnterScanView()
     SetDrivePageVisible(false);
 
     const QRect drives = m_lstDrives->geometry();
+    m_lblStatus->setText(m_scanProgress.CurrentStatusText());
     m_lblStatus->show();
     const QRect status = m_lblStatus->geometry();
     const QSize link = m_lnkSelectPhotos->size();
@@ -253,6 +272,16 @@ void MainDialog::EnterScanView()
     m_lblProgress->show();
 
     m_timers->SetTimer(TIMER_POLL_WORKSPACE, kFirstPollDelayMs);
+}
+
+void MainDialog::OnScanDeviceGone()
+{
+    TerminateEngine();
+    m_scanDevice.reset();
+    m_platform.ui->MessageBox(this,
+                              QStringLiteral("The disk being analyzed is no longer attached, so the scan has "
+                                             "stopped. The files found so far are listed."),
+                              kMessageCaption, MB_OK | MB_ICONWARNING);
 }
 
 void MainDialog::OnRecoverClicked()

@@ -136,10 +136,10 @@ TEST_F(HarvestPassTest, OneEntryPerTickThenAnotherPassWhileTheEngineRuns)
     EXPECT_EQ(dialog->count, 2);
     Tick();
     EXPECT_EQ(Files(), 1);
-    EXPECT_EQ(dialog->m_lblStatus->text(), "Analyzing disk, please wait");
+    EXPECT_EQ(dialog->m_lblStatus->text(), "Analyzing disk, please wait.");
     Tick();
     EXPECT_EQ(Files(), 2);
-    EXPECT_EQ(dialog->m_lblStatus->text(), "Analyzing disk, please wait.");
+    EXPECT_EQ(dialog->m_lblStatus->text(), "Analyzing disk, please wait..");
     Tick();  // past the end: the pass is over
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
     EXPECT_EQ(dialog->Timers().Interval(TIMER_POLL_WORKSPACE), 200);
