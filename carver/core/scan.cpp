@@ -187,6 +187,13 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
         return fail(ScanStatus::BadInput,
                     "output folder " + opt.out_dir + " is on the device being scanned");
     if (dev.seekable) ::posix_fadvise(dev.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    bypass_cache(dev, opt.device, st);
+    struct DirectCloser {
+        const Device& d;
+        ~DirectCloser() {
+            if (d.direct_fd >= 0) ::close(d.direct_fd);
+        }
+    } direct_closer{dev};
 
     // Keys enabled but without a parser are accepted and carve nothing.
     // Plain text is the fallback: tried after every other format at a sector.
