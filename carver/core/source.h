@@ -34,7 +34,7 @@ public:
 
     uint64_t pos() const { return pos_; }
     bool seek(uint64_t off);
-    bool skip(uint64_t n) { return seek(pos_ + n); }
+    bool skip(uint64_t n) { return pos_ <= limit_ && n <= limit_ - pos_ && seek(pos_ + n); }
     bool u8(uint8_t& v);
     bool peek(uint8_t& v);
     bool be16(uint16_t& v);

@@ -92,6 +92,14 @@ Carve walk(Source& src, uint64_t max_size) {
     bool done = false;
     constexpr uint64_t kEof = 0x2525454F46ull;          // "%%EOF"
     constexpr uint64_t kEndobj = 0x656E646F626Aull;     // "endobj"
+    constexpr uint64_t kHeader = 0x255044462Dull;       // "%PDF-"
+    // Another PDF opening at a sector start ends this one (its own walk takes
+    // over): so each byte is walked once, however many headers a disk holds.
+    auto next_file = [&](uint64_t at) {
+        if (at % 512 != 0) return false;
+        uint8_t h[1024];
+        return check(h, src.read(at, h, sizeof h));
+    };
     auto on_eof = [&](uint64_t at) {  // "%%EOF" at `at`
         if (!valid_trailer(src, at)) return;
         uint64_t e = at + 5;
@@ -115,6 +123,7 @@ Carve walk(Source& src, uint64_t max_size) {
                 ++pos;
                 if ((window & 0xFFFFFFFFFFull) == kEof) on_eof(pos - 5);
                 else if ((window & 0xFFFFFFFFFFFFull) == kEndobj) last_mark = pos;
+                else if ((window & 0xFFFFFFFFFFull) == kHeader && pos > 5 && next_file(pos - 5)) done = true;
             }
         });
         if (!more || pos - last_mark > kMaxGap) break;

@@ -7,6 +7,8 @@
 namespace carver {
 namespace {
 
+constexpr uint64_t kMaxRatio = 32, kRatioSlack = 256 * 1024;
+
 bool check(const uint8_t* h, size_t n) {
     return n >= 8 && h[3] >= 1 && h[3] <= 50 && rd_le32(h + 4) >= 21;
 }
@@ -53,6 +55,9 @@ Carve walk_cws(Source& src, uint64_t len, uint64_t max_size) {
             if (rc != Z_OK && rc != Z_STREAM_END) return {};
             produced += sizeof out - z.avail_out;
             if (produced + 8 > len) return {};
+            // Work in proportion to the bytes the file may claim: a stream
+            // that inflates far beyond what real movies do is not one.
+            if (produced > kMaxRatio * (c.pos() - 8) + kRatioSlack) return {};
         } while (rc == Z_OK && z.avail_in > 0);
         if (rc == Z_STREAM_END) {
             uint64_t end_pos = c.pos() - z.avail_in;
@@ -73,8 +78,9 @@ Carve walk(Source& src, uint64_t max_size) {
     uint64_t end = 17ull + rd_le32(h + 8);
     uint32_t dict = rd_le32(h + 13);
     if (h[12] >= 9 * 5 * 5 || dict < 4096 || dict > (1u << 30) || rd_le32(h + 8) < 5 || end > max_size) return {};
+    // The stored size alone: the scan still looks inside its range.
     uint8_t last;
-    return src.read(end - 1, &last, 1) == 1 ? Carve{end, nullptr} : Carve{};
+    return src.read(end - 1, &last, 1) == 1 ? Carve{end, nullptr, true} : Carve{};
 }
 
 }  // namespace
