@@ -55,6 +55,7 @@ private:
     uint64_t pos_;
     uint64_t bufStart_ = 0;
     size_t bufLen_ = 0;
+    size_t nextFill_;  // grows while the walk goes on, so a short walk reads little
     std::vector<uint8_t> buf_;
 };
 

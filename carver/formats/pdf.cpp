@@ -115,8 +115,10 @@ Carve walk(Source& src, uint64_t max_size) {
         last_mark = at;
         if (!update_follows(src, e, max_size)) done = true;
     };
+    uint64_t chunk = 1024;  // grows: most candidates end within their first sectors
     while (!done && pos < max_size) {
-        uint64_t n = std::min<uint64_t>(65536, max_size - pos);
+        uint64_t n = std::min<uint64_t>(chunk, max_size - pos);
+        chunk = std::min<uint64_t>(chunk * 2, 65536);
         bool more = c.consume(n, [&](const uint8_t* p, size_t k) {
             for (size_t i = 0; i < k && !done; ++i) {
                 window = window << 8 | p[i];

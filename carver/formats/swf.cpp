@@ -2,12 +2,14 @@
 // inflated to the declared length) and ZWS (LZMA body of the stored size).
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "core/format.h"
 
 namespace carver {
 namespace {
 
-constexpr uint64_t kMaxRatio = 32, kRatioSlack = 256 * 1024;
+constexpr uint64_t kMaxRatio = 16, kRatioSlack = 16 * 1024;
 
 bool check(const uint8_t* h, size_t n) {
     return n >= 8 && h[3] >= 1 && h[3] <= 50 && rd_le32(h + 4) >= 21;
@@ -41,11 +43,13 @@ Carve walk_cws(Source& src, uint64_t len, uint64_t max_size) {
     uint8_t out[16384];
     uint64_t produced = 0;
     int rc = Z_OK;
+    size_t chunk = 512;  // grows: junk after a signature fails within its first bytes
     while (rc == Z_OK) {
-        uint8_t in[4096];
+        uint8_t in[16384];
         size_t avail = 0;
-        while (avail < sizeof in && c.u8(in[avail])) ++avail;  // Cursor buffers; byte reads are cheap
+        while (avail < chunk && c.u8(in[avail])) ++avail;  // Cursor buffers; byte reads are cheap
         if (avail == 0) return {};
+        chunk = std::min(sizeof in, chunk * 2);
         z.next_in = in;
         z.avail_in = static_cast<uInt>(avail);
         do {
@@ -73,7 +77,10 @@ Carve walk(Source& src, uint64_t max_size) {
     if (src.read(0, h, 17) != 17 || !check(h, 17)) return {};
     uint64_t len = rd_le32(h + 4);
     if (h[0] == 'F') return len <= max_size ? walk_fws(src, len) : Carve{};
-    if (h[0] == 'C') return walk_cws(src, len, max_size);
+    if (h[0] == 'C') {
+        bool zlib_header = (h[8] & 0x0F) == 8 && (h[8] >> 4) <= 7 && (h[8] * 256 + h[9]) % 31 == 0;
+        return zlib_header ? walk_cws(src, len, max_size) : Carve{};
+    }
     // ZWS: compressed size, then the LZMA properties (lc/lp/pb byte, dictionary size).
     uint64_t end = 17ull + rd_le32(h + 8);
     uint32_t dict = rd_le32(h + 13);
