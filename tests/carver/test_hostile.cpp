@@ -88,6 +88,30 @@ TEST_F(HostileTest, ScansEndInProportionToTheDiskAndFindWhatLiesInClaimedRanges)
     }
 }
 
+// A Video CD MPEG-1 stream pads some packs' 2324-byte sectors with zeros:
+// the file goes on after them.
+TEST_F(HostileTest, VideoCdProgramStreamIsOneFile) {
+    if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    ASSERT_EQ(sh("ffmpeg -v error -y -f lavfi -i testsrc=size=352x240:rate=29.97 -f lavfi "
+                 "-i sine=f=440:sample_rate=44100 -t 3 -target ntsc-vcd " + dir_ / "vcd.mpg"), 0);
+    Sample vcd{"vcd.mpg", "mpg", read_file(dir_ / "vcd.mpg")};
+    Bytes img = random_bytes(8192, 3);
+    append_aligned(img, vcd.data);
+    img.resize(img.size() + 65536, 0);
+    Bytes tail = random_bytes(65536, 4);
+    img.insert(img.end(), tail.begin(), tail.end());
+    write_file(dir_ / "img", img);
+
+    ScanOptions o;
+    o.device = dir_ / "img";
+    o.out_dir = dir_ / "out";
+    o.table = &table_;
+    for (const Format* f : all_formats()) o.enabled.insert(std::string(f->key));
+    ASSERT_EQ(run_scan(o, stop_).status, ScanStatus::Complete);
+    EXPECT_EQ(list_dir(o.out_dir).size(), 1u);
+    EXPECT_EQ(missing_in(o.out_dir, {vcd}), "");
+}
+
 // A size read from a header must not carry a forward walk back round to
 // where it started.
 TEST(CursorTest, SkippingPastTheLimitFailsInsteadOfWrapping) {
