@@ -242,7 +242,7 @@ BlockPtr BlockReader::next() {
 void BlockReader::recycle(BlockPtr b) {
     if (!b || b.use_count() != 1) return;
     std::lock_guard<std::mutex> lk(s_->mu);
-    if (s_->pool.size() < s_->depth) s_->pool.push_back(std::move(b));
+    s_->pool.push_back(std::move(b));
 }
 
 uint64_t BlockReader::bad_sectors() const { return s_->bad.load(); }

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -28,6 +29,11 @@ template <class T> struct PageAllocator {
     template <class U> PageAllocator(const PageAllocator<U>&) {}
     T* allocate(size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t(kPageAlign))); }
     void deallocate(T* p, size_t) { ::operator delete(p, std::align_val_t(kPageAlign)); }
+    // Left uninitialised: every byte is read into before it is used.
+    template <class U> void construct(U*) noexcept {}
+    template <class U, class A, class... As> void construct(U* p, A&& a, As&&... as) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(a), std::forward<As>(as)...);
+    }
     template <class U> bool operator==(const PageAllocator<U>&) const { return true; }
     template <class U> bool operator!=(const PageAllocator<U>&) const { return false; }
 };
@@ -79,7 +85,9 @@ public:
 
     // The next block in device order; nullptr at the end of the device or on stop.
     BlockPtr next();
-    // Hands a block back for reuse once the scanner is done with it.
+    // Hands a block back for reuse once the scanner is done with it. Blocks
+    // are kept (never more than were in use at once): a window that grew for a
+    // long walk grows again without fresh pages.
     void recycle(BlockPtr b);
     uint64_t bad_sectors() const;
 
