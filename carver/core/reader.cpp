@@ -87,6 +87,12 @@ size_t logical_block_size(int fd, const struct stat& st) {
 
 CacheBypass bypass_cache(Device& dev, const std::string& path, const struct stat& st) {
     if (!dev.seekable || !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode))) return CacheBypass::None;
+    // Pages cached before now go in any case: the walks' reads past the
+    // window use the cache (read-ahead, and the copy of a long file reads it
+    // again), and must start from the medium too. Only written-back pages
+    // are dropped: nothing on the medium changes.
+    if (S_ISBLK(st.st_mode)) ::ioctl(dev.fd, BLKFLSBUF, 0);
+    ::posix_fadvise(dev.fd, 0, 0, POSIX_FADV_DONTNEED);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
     if (fd >= 0) {
         struct stat same;
@@ -103,9 +109,6 @@ CacheBypass bypass_cache(Device& dev, const std::string& path, const struct stat
         }
         ::close(fd);
     }
-    // Written-back pages only are dropped: nothing on the medium changes.
-    if (S_ISBLK(st.st_mode)) ::ioctl(dev.fd, BLKFLSBUF, 0);
-    ::posix_fadvise(dev.fd, 0, 0, POSIX_FADV_DONTNEED);
     return CacheBypass::Flushed;
 }
 

@@ -57,10 +57,10 @@ struct Device {
 // How the scan bypasses cached pages of the device.
 enum class CacheBypass { Direct, Flushed, None };
 
-// Opens dev.direct_fd for a seekable block device or image file and proves it
+// Drops the device's cached pages (BLKFLSBUF, POSIX_FADV_DONTNEED), then
+// opens dev.direct_fd for a seekable block device or image file and proves it
 // with one aligned read. Where the kernel refuses direct I/O (tmpfs, some
-// file systems), drops the device's cached pages instead (BLKFLSBUF and
-// POSIX_FADV_DONTNEED) so the reads that follow come from the medium.
+// file systems) the flushed cache alone keeps the reads that follow fresh.
 CacheBypass bypass_cache(Device& dev, const std::string& path, const struct stat& st);
 
 struct Block {

@@ -195,6 +195,10 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
             if (d.direct_fd >= 0) ::close(d.direct_fd);
         }
     } direct_closer{dev};
+    // Walks reading past the window go through the (flushed) cache: read-ahead
+    // for long walks, and the copy of a long file finds what the walk read.
+    Device walk_dev = dev;
+    walk_dev.direct_fd = -1;
 
     // Keys enabled but without a parser are accepted and carve nothing.
     // Plain text is the fallback: tried after every other format at a sector.
@@ -250,7 +254,7 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                         std::memcmp(head, c.signature.data(), c.signature.size()) != 0)
                         continue;
                     if (c.format->check && !c.format->check(head, avail)) continue;
-                    WindowSource src(w, dev, pos, opt.window_cap, stop, bad);
+                    WindowSource src(w, walk_dev, pos, opt.window_cap, stop, bad);
                     Carve cv = c.format->walk(src, c.max_size);
                     if (cv.length == 0 || cv.length > c.max_size) {
                         if (cv.length == 0 && cv.skip) *c.no_start_before = pos + cv.skip;
