@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <memory>
 #include <vector>
 
 #include <dirent.h>
@@ -15,6 +16,7 @@
 
 #include "core/format.h"
 #include "core/output.h"
+#include "fs/map.h"
 
 namespace carver {
 namespace {
@@ -146,6 +148,46 @@ void underlying(unsigned maj, unsigned min, std::vector<dev_t>& out, int depth) 
     }
 }
 
+// Inside a file system, a candidate at the start of a free cluster is read
+// first through the stream of free clusters: a deleted file separated only by
+// live files' clusters reads whole there. The contiguous reading is the fallback.
+struct FsCarve {
+    Carve cv;
+    std::unique_ptr<fs::FreeStream> stream;  // set when the stream gave a longer reach than the disk order
+    uint64_t resume = 0;                     // where the raw scan goes on: the first piece's end
+};
+
+FsCarve carve_free_stream(const fs::Map& map, const Candidate& c, uint64_t pos, Source& phys) {
+    FsCarve r;
+    uint64_t cluster;
+    const fs::Volume* v = map.free_cluster_at(pos, cluster);
+    if (!v) return r;
+    auto stream = std::make_unique<fs::FreeStream>(*v, cluster, phys);
+    Carve cv = c.format->walk(*stream, c.max_size);
+    if (cv.length == 0 || cv.length > c.max_size || !stream->crosses_used(cv.length)) return r;
+    r.cv = cv;
+    r.resume = stream->first_piece_end();
+    r.stream = std::move(stream);
+    return r;
+}
+
+fs::Map probe_file_systems(const Device& dev, const std::atomic<bool>& stop) {
+    fs::Map map;
+    struct stat st;
+    if (!dev.seekable || ::fstat(dev.fd, &st) != 0) return map;
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (S_ISBLK(st.st_mode)) {
+        off_t end = ::lseek(dev.fd, 0, SEEK_END);
+        size = end > 0 ? static_cast<uint64_t>(end) : 0;
+    }
+    uint64_t bad = 0;
+    map.probe([&](uint64_t off, void* buf, size_t n) -> size_t {
+        if (off >= size || n > size - off) return 0;
+        return read_robust(dev, static_cast<uint8_t*>(buf), n, off, bad, stop);
+    }, size);
+    return map;
+}
+
 ScanResult fail(ScanStatus st, std::string msg) {
     ScanResult r;
     r.status = st;
@@ -210,6 +252,9 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
     if (!out.open(opt.out_dir, err)) return fail(ScanStatus::BadInput, "output folder " + err);
     if (opt.force_flock) out.force_flock_mode();
 
+    fs::Map fsmap;
+    if (opt.file_systems) fsmap = probe_file_systems(dev, stop);
+
     ScanResult res;
     res.status = ScanStatus::Complete;
     uint64_t bad = 0;
@@ -241,10 +286,18 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                         continue;
                     if (c.format->check && !c.format->check(head, avail)) continue;
                     WindowSource src(w, dev, pos, opt.window_cap, stop, bad);
-                    Carve cv = c.format->walk(src, c.max_size);
+                    WindowSource phys(w, dev, 0, opt.window_cap, stop, bad);
+                    FsCarve fc;
+                    if (!fsmap.empty()) fc = carve_free_stream(fsmap, c, pos, phys);
+                    Carve cv = fc.stream ? fc.cv : c.format->walk(src, c.max_size);
                     if (cv.length == 0 || cv.length > c.max_size) continue;
-                    WriteResult wr = out.write(pos / kSector, cv.ext ? cv.ext : c.ext, src,
-                                               cv.length, stop);
+                    std::string ext = cv.ext ? cv.ext : c.ext;
+                    Naming naming;
+                    const fs::DeletedEntry* entry = fsmap.entry_for(pos, cv.length, ext);
+                    if (entry) naming = {entry->folder, entry->name, entry->mtime};
+                    Source& body = fc.stream ? static_cast<Source&>(*fc.stream) : src;
+                    WriteResult wr = out.write(pos / kSector, ext, body, cv.length, stop,
+                                               entry ? &naming : nullptr);
                     if (wr.status == WriteStatus::Stopped) {
                         res.status = ScanStatus::Stopped;
                     } else if (wr.status == WriteStatus::DiskFull) {
@@ -256,7 +309,10 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                     } else {
                         ++res.files;
                     }
-                    pos = (pos + cv.length + kSector - 1) / kSector * kSector - kSector;
+                    // After a file read across live clusters, the raw scan goes on
+                    // into those live files.
+                    uint64_t end = fc.stream ? fc.resume : pos + cv.length;
+                    pos = (end + kSector - 1) / kSector * kSector - kSector;
                     carved = true;
                     break;
                 }
