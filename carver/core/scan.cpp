@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -171,6 +172,26 @@ FsCarve carve_free_stream(const fs::Map& map, const Candidate& c, uint64_t pos, 
     return r;
 }
 
+// Later pieces of files carved through the free-cluster stream: the raw
+// scan passes over them rather than carve their insides again.
+class Claimed {
+public:
+    uint64_t next() const { return ranges_.empty() ? UINT64_MAX : ranges_.begin()->first; }
+    void add(uint64_t from, uint64_t to) {
+        if (ranges_.size() < kMaxRanges) ranges_[from] = std::max(ranges_[from], to);
+    }
+    // Called with pos >= next(): where the scan goes on, sector-aligned.
+    uint64_t skip(uint64_t pos) {
+        uint64_t to = std::max(pos + kSector, ranges_.begin()->second);
+        ranges_.erase(ranges_.begin());
+        return (to + kSector - 1) / kSector * kSector;
+    }
+
+private:
+    static constexpr size_t kMaxRanges = 1u << 20;
+    std::map<uint64_t, uint64_t> ranges_;
+};
+
 fs::Map probe_file_systems(const Device& dev, const std::atomic<bool>& stop) {
     fs::Map map;
     struct stat st;
@@ -262,6 +283,7 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
         BlockReader reader(dev, opt.block_size, opt.queue_depth, stop);
         Window w(reader);
         uint64_t pos = 0;
+        Claimed claimed;
         while (res.status == ScanStatus::Complete) {
             if (stop.load()) {
                 res.status = ScanStatus::Stopped;
@@ -276,6 +298,10 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
             uint64_t bend = b->off + b->len;
             bool carved = false;
             for (; pos < bend && !carved; pos += kSector) {
+                if (pos >= claimed.next()) {  // a later piece of a file carved already
+                    pos = claimed.skip(pos) - kSector;
+                    continue;
+                }
                 const uint8_t* head = b->data.data() + (pos - b->off);
                 const auto& cands = dispatch[head[0]];
                 if (cands.empty()) continue;
@@ -312,6 +338,10 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                     // After a file read across live clusters, the raw scan goes on
                     // into those live files.
                     uint64_t end = fc.stream ? fc.resume : pos + cv.length;
+                    if (fc.stream)
+                        fc.stream->for_each_piece(cv.length, [&](uint64_t from, uint64_t to) {
+                            if (from >= end) claimed.add(from, to);
+                        });
                     pos = (end + kSector - 1) / kSector * kSector - kSector;
                     carved = true;
                     break;

@@ -133,6 +133,15 @@ bool FreeStream::crosses_used(uint64_t length) const {
     return length > (v_.next_used(first_) - first_) * v_.cluster_size;
 }
 
+void FreeStream::for_each_piece(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn) {
+    uint64_t cs = v_.cluster_size;
+    for (uint64_t k = 0; k * cs < length && locate(k); k = run_k_ + run_len_) {
+        uint64_t from = v_.offset_of(run_c_);
+        uint64_t bytes = std::min(run_len_ * cs, length - run_k_ * cs);
+        fn(from, from + bytes);
+    }
+}
+
 uint64_t FreeStream::first_piece_end() const {
     return v_.offset_of(v_.next_used(first_));
 }

@@ -84,6 +84,9 @@ public:
     size_t read(uint64_t off, void* buf, size_t n) override;
     // True when the first `length` bytes cross a cluster in use.
     bool crosses_used(uint64_t length) const;
+    // Calls fn(from, to) with the absolute range of each physical piece of
+    // the stream's first `length` bytes, in order.
+    void for_each_piece(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn);
     // Absolute end of the first physically contiguous piece.
     uint64_t first_piece_end() const;
 
