@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "core/format.h"
 #include "core/output.h"
 #include "fs/map.h"
+#include "fs/stitch.h"
 
 namespace carver {
 namespace {
@@ -154,8 +156,17 @@ void underlying(unsigned maj, unsigned min, std::vector<dev_t>& out, int depth) 
 // live files' clusters reads whole there. The contiguous reading is the fallback.
 struct FsCarve {
     Carve cv;
-    std::unique_ptr<fs::FreeStream> stream;  // set when the stream gave a longer reach than the disk order
-    uint64_t resume = 0;                     // where the raw scan goes on: the first piece's end
+    std::unique_ptr<fs::FreeStream> stream;  // set when the stream reached across live files
+    fs::Stitched stitched;                   // or: pieces put together across gaps
+    bool partial = false;
+
+    Source* body() const {
+        return stream ? static_cast<Source*>(stream.get()) : stitched.stream.get();
+    }
+    void pieces(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn) {
+        if (stream) stream->for_each_piece(0, length, fn);
+        else if (stitched.stream) stitched.stream->for_each_piece(length, fn);
+    }
 };
 
 FsCarve carve_free_stream(const fs::Map& map, const Candidate& c, uint64_t pos, Source& phys) {
@@ -167,8 +178,21 @@ FsCarve carve_free_stream(const fs::Map& map, const Candidate& c, uint64_t pos, 
     Carve cv = c.format->walk(*stream, c.max_size);
     if (cv.length == 0 || cv.length > c.max_size || !stream->crosses_used(cv.length)) return r;
     r.cv = cv;
-    r.resume = stream->first_piece_end();
     r.stream = std::move(stream);
+    return r;
+}
+
+// Neither reading gave a file: a format whose structure can prove a
+// continuation is put together across the clusters of other deleted files.
+FsCarve stitch(const fs::Map& map, const Candidate& c, uint64_t pos, Source& phys) {
+    FsCarve r;
+    uint64_t cluster;
+    const fs::Volume* v = map.free_cluster_at(pos, cluster);
+    if (!v || c.format->key != "jpg") return r;
+    r.stitched = fs::stitch_jpeg(*v, cluster, phys, c.max_size);
+    if (!r.stitched.stream) return r;
+    r.cv.length = r.stitched.length;
+    r.partial = r.stitched.partial;
     return r;
 }
 
@@ -315,13 +339,22 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                     WindowSource phys(w, dev, 0, opt.window_cap, stop, bad);
                     FsCarve fc;
                     if (!fsmap.empty()) fc = carve_free_stream(fsmap, c, pos, phys);
-                    Carve cv = fc.stream ? fc.cv : c.format->walk(src, c.max_size);
+                    Carve cv = fc.body() ? fc.cv : c.format->walk(src, c.max_size);
+                    if ((cv.length == 0 || cv.length > c.max_size) && !fsmap.empty()) {
+                        fc = stitch(fsmap, c, pos, phys);
+                        cv = fc.cv;
+                    }
                     if (cv.length == 0 || cv.length > c.max_size) continue;
                     std::string ext = cv.ext ? cv.ext : c.ext;
+                    const fs::DeletedEntry* entry =
+                        fsmap.entry_for(pos, fc.partial ? 0 : cv.length, ext);
                     Naming naming;
-                    const fs::DeletedEntry* entry = fsmap.entry_for(pos, cv.length, ext);
                     if (entry) naming = {entry->folder, entry->name, entry->mtime};
-                    Source& body = fc.stream ? static_cast<Source&>(*fc.stream) : src;
+                    if (fc.partial) {  // a name that says so, the extension still the type's
+                        if (entry) naming.name.insert(naming.name.rfind('.'), ".partial");
+                        ext = "partial." + ext;
+                    }
+                    Source& body = fc.body() ? *fc.body() : src;
                     WriteResult wr = out.write(pos / kSector, ext, body, cv.length, stop,
                                                entry ? &naming : nullptr);
                     if (wr.status == WriteStatus::Stopped) {
@@ -337,11 +370,13 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                     }
                     // After a file read across live clusters, the raw scan goes on
                     // into those live files.
-                    uint64_t end = fc.stream ? fc.resume : pos + cv.length;
-                    if (fc.stream)
-                        fc.stream->for_each_piece(cv.length, [&](uint64_t from, uint64_t to) {
-                            if (from >= end) claimed.add(from, to);
-                        });
+                    uint64_t end = pos + cv.length;
+                    bool first = true;
+                    fc.pieces(cv.length, [&](uint64_t from, uint64_t to) {
+                        if (first) end = to;
+                        else claimed.add(from, to);
+                        first = false;
+                    });
                     pos = (end + kSector - 1) / kSector * kSector - kSector;
                     carved = true;
                     break;

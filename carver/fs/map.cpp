@@ -85,7 +85,7 @@ const DeletedEntry* Map::entry_for(uint64_t abs, uint64_t length, const std::str
     auto it = std::lower_bound(entries_.begin(), entries_.end(), abs,
                                [](const DeletedEntry& e, uint64_t a) { return e.start < a; });
     for (; it != entries_.end() && it->start == abs; ++it)
-        if (it->size == length && extension_matches(it->name, ext)) return &*it;
+        if ((length == 0 || it->size == length) && extension_matches(it->name, ext)) return &*it;
     return nullptr;
 }
 
@@ -133,18 +133,18 @@ bool FreeStream::crosses_used(uint64_t length) const {
     return length > (v_.next_used(first_) - first_) * v_.cluster_size;
 }
 
-void FreeStream::for_each_piece(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn) {
+void FreeStream::for_each_piece(uint64_t begin, uint64_t end,
+                                const std::function<void(uint64_t, uint64_t)>& fn) {
     uint64_t cs = v_.cluster_size;
-    for (uint64_t k = 0; k * cs < length && locate(k); k = run_k_ + run_len_) {
-        uint64_t from = v_.offset_of(run_c_);
-        uint64_t bytes = std::min(run_len_ * cs, length - run_k_ * cs);
-        fn(from, from + bytes);
+    for (uint64_t at = begin; at < end && locate(at / cs);) {
+        uint64_t run_from = run_k_ * cs, run_to = (run_k_ + run_len_) * cs;
+        uint64_t to = std::min(end, run_to);
+        uint64_t phys = v_.offset_of(run_c_);
+        fn(phys + (at - run_from), phys + (to - run_from));
+        at = to;
     }
 }
 
-uint64_t FreeStream::first_piece_end() const {
-    return v_.offset_of(v_.next_used(first_));
-}
 
 std::string utf16_to_utf8(const std::u16string& s) {
     std::string out;

@@ -63,6 +63,7 @@ public:
     const Volume* free_cluster_at(uint64_t abs, uint64_t& cluster) const;
     // A deleted entry starting at `abs` whose size is `length` and whose
     // extension names the type `ext`, or nullptr.
+    // length 0: any size.
     const DeletedEntry* entry_for(uint64_t abs, uint64_t length, const std::string& ext) const;
 
     // Used by the file system readers while probing.
@@ -85,10 +86,8 @@ public:
     // True when the first `length` bytes cross a cluster in use.
     bool crosses_used(uint64_t length) const;
     // Calls fn(from, to) with the absolute range of each physical piece of
-    // the stream's first `length` bytes, in order.
-    void for_each_piece(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn);
-    // Absolute end of the first physically contiguous piece.
-    uint64_t first_piece_end() const;
+    // the stream's bytes [begin, end), in order.
+    void for_each_piece(uint64_t begin, uint64_t end, const std::function<void(uint64_t, uint64_t)>& fn);
 
 private:
     void rewind();

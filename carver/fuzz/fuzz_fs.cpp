@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         carver::fs::FreeStream s(v, c, disk);
         s.read(0, buf, sizeof buf);
         s.read(sizeof buf / 2, buf, sizeof buf);
-        s.for_each_piece(3 * sizeof buf, [](uint64_t from, uint64_t to) {
+        s.for_each_piece(100, 3 * sizeof buf, [](uint64_t from, uint64_t to) {
             if (to <= from) __builtin_trap();
         });
     }
