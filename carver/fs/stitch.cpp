@@ -319,7 +319,7 @@ private:
     Source& src_;
     const Frame& f_;
     uint64_t limit_;
-    uint8_t cache_[4096];
+    uint8_t cache_[1024];
     uint64_t cache_at_ = 0;
     size_t cache_len_ = 0;
     uint64_t fetched_ = 0;
@@ -328,7 +328,7 @@ private:
 constexpr uint64_t kLag = 8192;          // how far past a break an error may first show
 constexpr uint64_t kMaxGapClusters = 4096;
 constexpr int kMaxGaps = 16;
-constexpr uint64_t kWorkBytes = 256u << 20;  // decoding work per file, all hypotheses together
+constexpr uint64_t kWorkBytes = 32u << 20;  // bytes fetched per file, all hypotheses together
 
 }  // namespace
 

@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "fs/map.h"
+#include "fs/stitch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto read = [&](uint64_t off, void* buf, size_t n) -> size_t {
@@ -31,6 +33,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (e.name.empty() || e.name.find('/') != std::string::npos || e.name == "." || e.name == "..")
             __builtin_trap();
         map.entry_for(e.start, e.size, "jpg");
+    }
+    // The JPEG stitcher over the input as a volume of 512-byte clusters whose
+    // in-use bits come from the input's last bytes.
+    if (size >= 1024) {
+        carver::fs::Volume v;
+        v.cluster_size = 512;
+        v.clusters = size / 512;
+        v.used.assign((v.clusters + 63) / 64, 0);
+        for (uint64_t c = 1; c < v.clusters; ++c)
+            if (data[size - 1 - (c % 64)] & (1u << (c % 8))) v.set_used(c);
+        carver::fs::Stitched st = carver::fs::stitch_jpeg(v, 0, disk, 1u << 20);
+        if (st.stream) {
+            std::vector<uint8_t> all(static_cast<size_t>(st.length));
+            if (st.stream->read(0, all.data(), all.size()) != all.size() && !st.partial) __builtin_trap();
+            st.stream->for_each_piece(st.length, [](uint64_t from, uint64_t to) {
+                if (to <= from) __builtin_trap();
+            });
+        }
     }
     return 0;
 }
