@@ -188,8 +188,9 @@ FsCarve stitch(const fs::Map& map, const Candidate& c, uint64_t pos, Source& phy
     FsCarve r;
     uint64_t cluster;
     const fs::Volume* v = map.free_cluster_at(pos, cluster);
-    if (!v || c.format->key != "jpg") return r;
-    r.stitched = fs::stitch_jpeg(*v, cluster, phys, c.max_size);
+    if (!v) return r;
+    if (c.format->key == "jpg") r.stitched = fs::stitch_jpeg(*v, cluster, phys, c.max_size);
+    else if (c.format->key == "png") r.stitched = fs::stitch_png(*v, cluster, phys, c.max_size);
     if (!r.stitched.stream) return r;
     r.cv.length = r.stitched.length;
     r.partial = r.stitched.partial;

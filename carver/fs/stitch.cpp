@@ -4,6 +4,8 @@
 #include <cstring>
 #include <deque>
 
+#include <zlib.h>
+
 namespace carver::fs {
 
 GappedStream::GappedStream(const Volume& v, uint64_t first_cluster, Source& phys)
@@ -325,10 +327,73 @@ private:
     uint64_t fetched_ = 0;
 };
 
-constexpr uint64_t kLag = 8192;          // how far past a break an error may first show
+constexpr uint64_t kLag = 8192;          // how far past a break an error may show, at most
+constexpr uint64_t kProvenLag = 2048;    // ... in all but rare cases: a partial file ends before
 constexpr uint64_t kMaxGapClusters = 4096;
 constexpr int kMaxGaps = 16;
 constexpr uint64_t kWorkBytes = 32u << 20;  // bytes fetched per file, all hypotheses together
+
+}  // namespace
+
+namespace {
+
+// Depth-first search over breaks: at each break, the continuations that
+// decode cleanly for a while are tried smallest gap first; a wrong one shows
+// later (a wrong block count at the end marker) and the next is tried.
+class JpegSearch {
+public:
+    JpegSearch(GappedStream& gs, const Frame& f, uint64_t max_size)
+        : gs_(gs), f_(f), d_(gs, f, max_size), cs_(gs.cluster_size()) {}
+
+    // True with end() set when the whole file decodes; otherwise proven()
+    // is where the data decoded without any gap stops being certain.
+    bool solve(State st, uint64_t committed, int depth) {
+        std::deque<State> marks;  // the first MCU start in each cluster
+        Run r = d_.run(st, UINT64_MAX, [&](const State& s) {
+            if (marks.empty() || marks.back().pos / cs_ != s.pos / cs_) marks.push_back(s);
+        });
+        if (r == Run::Done) {
+            end_ = st.pos;
+            return true;
+        }
+        uint64_t fail = st.pos;
+        uint64_t lowest = std::max(committed, fail > kLag ? fail - kLag : 0);
+        if (depth == 0) proven_ = std::max(committed, fail > kProvenLag ? fail - kProvenLag : 0) / cs_ * cs_;
+        if (depth >= kMaxGaps) return false;
+        for (uint64_t b = fail / cs_ * cs_; b > lowest && b >= cs_; b -= cs_) {
+            auto cp = std::find_if(marks.rbegin(), marks.rend(), [&](const State& s) { return s.pos < b; });
+            if (cp == marks.rend()) break;
+            std::vector<uint64_t> tried;
+            for (uint64_t g = 1; g <= kMaxGapClusters && tried.size() < 4 && d_.bytes_fetched() < kWorkBytes;
+                 ++g) {
+                gs_.set_gap(b, g);
+                d_.invalidate();
+                uint8_t probe;
+                if (gs_.read(b, &probe, 1) == 0) break;  // no free clusters left
+                State t = *cp;
+                Run r2 = d_.run(t, b + kSurvive, [](const State&) {});
+                if (r2 == Run::Bad && t.pos < b + kSurvive) continue;
+                tried.push_back(g);
+                if (solve(*cp, b, depth + 1)) return true;
+                gs_.set_gap(b, g);  // the deeper search changed the later gaps
+            }
+            gs_.set_gap(b, 0);
+            d_.invalidate();
+        }
+        return false;
+    }
+    uint64_t end() const { return end_; }
+    uint64_t proven() const { return proven_; }
+
+private:
+    static constexpr uint64_t kSurvive = 2048;  // clean decoding that makes a continuation worth following
+
+    GappedStream& gs_;
+    const Frame& f_;
+    Decoder d_;
+    uint64_t cs_;
+    uint64_t end_ = 0, proven_ = 0;
+};
 
 }  // namespace
 
@@ -337,63 +402,127 @@ Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint
     auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
     Frame f;
     if (!parse_headers(*gs, max_size, f) || f.total_mcus == 0) return out;
-    const uint64_t cs = v.cluster_size;
-    Decoder d(*gs, f, max_size);
+    JpegSearch search(*gs, f, max_size);
     State st;
     st.pos = f.scan_start;
-    std::deque<State> marks;  // the first MCU start in each cluster, newest last
-    auto mark = [&](const State& s) {
-        if (marks.empty() || marks.back().pos / cs != s.pos / cs) {
-            marks.push_back(s);
-            if (marks.size() > 4096) marks.pop_front();
-        }
-    };
-    auto nothing = [](const State&) {};
-    uint64_t committed = f.scan_start;
-    for (int gaps = 0;; ++gaps) {
-        Run r = d.run(st, UINT64_MAX, mark);
-        if (r == Run::Done) {
-            out.length = st.pos;
+    if (search.solve(st, f.scan_start, 0)) {
+        out.length = search.end();
+        out.stream = std::move(gs);
+        return out;
+    }
+    // The visible part: what precedes the earliest place the first break can be.
+    uint64_t proven = search.proven();
+    if (proven <= f.scan_start + 1024) return out;
+    gs->set_gap(0, 0);
+    gs->set_end(proven, {0xFF, 0xD9});
+    out.length = proven + 2;
+    out.partial = true;
+    out.stream = std::move(gs);
+    return out;
+}
+
+namespace {
+
+// ---- PNG: every chunk's CRC tells whether its bytes are the right ones.
+
+bool is_letter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+
+enum class Chunk { Good, Bad, End };
+
+// Checks the chunk at `at`; on Good and End, `next` is the offset after it.
+Chunk check_chunk(Source& src, uint64_t at, uint64_t max_size, bool first, uint64_t& next, uint64_t& work) {
+    uint8_t h[8];
+    if (src.read(at, h, 8) != 8) return Chunk::Bad;
+    uint32_t len = rd_be32(h);
+    for (int i = 4; i < 8; ++i)
+        if (!is_letter(h[i])) return Chunk::Bad;
+    bool ihdr = std::memcmp(h + 4, "IHDR", 4) == 0;
+    if (len > 0x7FFFFFFFu || at + 12 + len > max_size || first != ihdr || (ihdr && len != 13)) return Chunk::Bad;
+    uLong crc = ::crc32(0L, h + 4, 4);
+    uint8_t buf[16384];
+    for (uint64_t done = 0; done < len;) {
+        size_t take = static_cast<size_t>(std::min<uint64_t>(sizeof buf, len - done));
+        if (src.read(at + 8 + done, buf, take) != take) return Chunk::Bad;
+        crc = ::crc32(crc, buf, static_cast<uInt>(take));
+        done += take;
+    }
+    work += len + 12;
+    uint8_t stored[4];
+    if (src.read(at + 8 + len, stored, 4) != 4 || rd_be32(stored) != static_cast<uint32_t>(crc)) return Chunk::Bad;
+    next = at + 12 + len;
+    return std::memcmp(h + 4, "IEND", 4) == 0 ? Chunk::End : Chunk::Good;
+}
+
+constexpr uint64_t kPngWork = 64u << 20;
+
+// Cheap first test of a continuation: the chunk's header and the type of the
+// chunk after it are letters where the layout puts them.
+bool next_header_plausible(Source& src, uint64_t at, uint64_t& work) {
+    work += 64;
+    uint8_t h[8], t[8];
+    if (src.read(at, h, 8) != 8) return false;
+    uint32_t len = rd_be32(h);
+    if (len > 0x7FFFFFFFu || src.read(at + 12 + len, t, 8) != 8) return false;
+    for (int i = 4; i < 8; ++i)
+        if (!is_letter(h[i]) || !is_letter(t[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size) {
+    Stitched out;
+    auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
+    uint8_t sig[8];
+    if (gs->read(0, sig, 8) != 8 || std::memcmp(sig, "\x89PNG\r\n\x1A\n", 8) != 0) return out;
+    const uint64_t cs = v.cluster_size;
+    uint64_t at = 8, committed = 8, work = 0;
+    int gaps = 0;
+    for (bool first = true;; first = false) {
+        uint64_t next = 0;
+        Chunk r = check_chunk(*gs, at, max_size, first, next, work);
+        if (r == Chunk::End) {
+            out.length = next;
             out.stream = std::move(gs);
             return out;
         }
-        uint64_t fail = st.pos;
-        bool found = false;
-        uint64_t lowest = std::max(committed, fail > kLag ? fail - kLag : 0);
-        for (uint64_t b = fail / cs * cs; !found && gaps < kMaxGaps && b > lowest && b >= cs; b -= cs) {
-            auto cp = std::find_if(marks.rbegin(), marks.rend(), [&](const State& s) { return s.pos < b; });
-            if (cp == marks.rend() || cp->pos < committed) break;
-            for (uint64_t g = 1; g <= kMaxGapClusters && d.bytes_fetched() < kWorkBytes; ++g) {
-                gs->set_gap(b, g);
-                d.invalidate();
-                State t = *cp;
-                uint64_t horizon = b + std::max<uint64_t>(cs, 16384);
-                Run r2 = d.run(t, horizon, nothing);
-                if (r2 != Run::Bad) {
-                    found = true;
-                    st = *cp;
-                    committed = b;
-                    while (!marks.empty() && marks.back().pos >= b) marks.pop_back();
-                    break;
-                }
-                uint8_t probe;
-                if (gs->read(b, &probe, 1) == 0) break;  // no free clusters left
-            }
-            if (!found) gs->set_gap(b, 0);
-        }
-        if (found) {
-            d.invalidate();
+        if (r == Chunk::Good) {
+            at = next;
+            committed = std::max(committed, at);
             continue;
         }
-        // The visible part: what precedes the earliest place the break can be.
-        uint64_t proven = std::max(committed, fail > kLag ? fail - kLag : 0) / cs * cs;
-        if (proven <= f.scan_start + 1024) return out;
-        gs->set_gap(proven, 0);
-        gs->set_end(proven, {0xFF, 0xD9});
-        out.length = proven + 2;
-        out.partial = true;
-        out.stream = std::move(gs);
-        return out;
+        // The break lies at a cluster boundary inside this chunk (or its header).
+        uint8_t h[8];
+        uint64_t span = gs->read(at, h, 8) == 8 ? 12 + uint64_t(rd_be32(h)) : 12;
+        bool found = false;
+        uint64_t from = std::max(committed + 1, at);
+        for (uint64_t b = (from + cs - 1) / cs * cs; !found && gaps < kMaxGaps && b < at + span && work < kPngWork;
+             b += cs) {
+            for (uint64_t g = 1; g <= kMaxGapClusters && work < kPngWork; ++g) {
+                gs->set_gap(b, g);
+                uint8_t probe;
+                if (gs->read(b, &probe, 1) == 0) break;  // no free clusters left
+                if (!next_header_plausible(*gs, at, work)) continue;
+                r = check_chunk(*gs, at, max_size, first, next, work);
+                if (r != Chunk::Bad) {
+                    found = true;
+                    committed = b;
+                    ++gaps;
+                    break;
+                }
+            }
+            if (!found) gs->set_gap(b, 0);
+            // A header read across the break gives a length that means nothing:
+            // only boundaries within the 8 header bytes are tried then.
+            if (b >= at + 8 && span == 12) break;
+        }
+        if (!found) return out;
+        if (r == Chunk::End) {
+            out.length = next;
+            out.stream = std::move(gs);
+            return out;
+        }
+        at = next;
     }
 }
 

@@ -53,4 +53,7 @@ struct Stitched {
 // continuation proves right.
 Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size);
 
+// A PNG put together by its chunk CRCs; never partial.
+Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size);
+
 }  // namespace carver::fs

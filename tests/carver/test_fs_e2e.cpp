@@ -63,6 +63,7 @@ struct Planted {
     std::vector<Range> runs;
     int pieces = 0;
     bool live_gaps_only = true;
+    bool overwritten = false;  // its last piece: only a partial file can come back
 };
 
 struct FatCase {
@@ -86,6 +87,11 @@ std::vector<Planted> build(const FatCase& fc, const std::string& img, const Temp
     std::vector<Planted> plan;
     std::vector<Sample> pool = samples();
     pool.insert(pool.begin() + 1, {"exif.jpg", "jpg", jpeg_with_exif_thumbnail()});
+    {  // a photo whose last piece is overwritten after its deletion
+        std::string cut = tmp / "cut-source.jpg";
+        if (sh("convert -size 400x300 plasma: -seed 9 -quality 90 " + cut) == 0)
+            pool.insert(pool.begin() + 2, {"cut.jpg", "jpg", read_file(cut)});
+    }
     for (const Sample& s : document_samples())
         if (s.ext == "pdf" || s.ext == "zip" || s.ext == "docx") pool.push_back(s);
     size_t used = 0;
@@ -124,7 +130,8 @@ std::vector<Planted> build(const FatCase& fc, const std::string& img, const Temp
     for (size_t j = 0; j < plan.size(); ++j) {
         size_t total = (plan[j].sample.data.size() + fc.cluster - 1) / fc.cluster;
         size_t k = 2 + j % 3;
-        bool later_gaps = j % 3 == 2 || plan[j].sample.name == "exif.jpg";
+        const std::string& sn = plan[j].sample.name;
+        bool later_gaps = j % 3 == 2 || sn == "exif.jpg" || sn == "alpha.png";
         for (size_t p = 0; p < k; ++p) {
             add(gaps, p + 1 < k ? total / k : total - (k - 1) * (total / k));
             add(later_gaps && p + 1 < k ? later : none, 1 + (j + p) % 3);
@@ -162,6 +169,15 @@ std::vector<Planted> build(const FatCase& fc, const std::string& img, const Temp
         if (sh("mdel" + m + "'::/" + p.path + "'") != 0) return {};
     }
     if (!later.empty() && sh("mdel" + m + later) != 0) return {};
+    for (Planted& p : plan)
+        if (p.sample.name == "cut.jpg" && p.runs.size() > 1) {
+            uint64_t at = data_start_sector(img) * 512 + (p.runs.back().first - 2) * fc.cluster;
+            Bytes junk = random_bytes((p.runs.back().last - p.runs.back().first + 1) * fc.cluster, 99);
+            std::fstream f(img, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(static_cast<long>(at));
+            f.write(reinterpret_cast<const char*>(junk.data()), static_cast<std::streamsize>(junk.size()));
+            p.overwritten = true;
+        }
     return plan;
 }
 
@@ -185,6 +201,11 @@ TEST_P(FatVolumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
     std::map<std::string, Tally> by_ext;
     for (const Planted& p : plan) {
         EXPECT_GE(p.pieces, 2) << p.path << " was meant to lie in pieces";
+        if (p.overwritten) {
+            std::string partial = p.path.substr(0, p.path.size() - 4) + ".partial.jpg";
+            EXPECT_TRUE(carved.count(partial)) << partial << " missing";
+            continue;
+        }
         Tally& t = by_ext[p.sample.ext];
         ++t.fragmented;
         t.live_only += p.live_gaps_only;
