@@ -20,8 +20,10 @@ for name in parsers command_line exif_preview fs; do
   mkdir -p "$work/$name"
   echo "== fuzz_$name: ${secs}s"
   # New inputs go to the scratch folder; the committed seeds are only read.
+  len=65536
+  [ "$name" = fs ] && len=262144  # disk images: boot sector, tables and folders
   (cd "$work" && "$build/carver/fuzz/fuzz_$name" -max_total_time="$secs" -timeout=10 \
-     -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
+     -rss_limit_mb=2048 -max_len="$len" -print_final_stats=1 \
      "$work/$name" "$root/carver/fuzz/corpus/$name" 2>&1 | grep -E '^(stat::|#[0-9]+ +DONE|==|SUMMARY|INFO: Running)' || true
    test "${PIPESTATUS[0]}" -eq 0)
 done

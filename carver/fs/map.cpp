@@ -15,6 +15,10 @@ std::string lower(std::string s) {
     return s;
 }
 
+bool probe_volume(const ReadFn& read, uint64_t base, uint64_t limit, Map& map) {
+    return probe_fat(read, base, limit, map) || probe_exfat(read, base, limit, map);
+}
+
 void probe_partitions(const ReadFn& read, uint64_t device_size, Map& map) {
     uint8_t s[512];
     if (read(0, s, 512) != 512 || s[510] != 0x55 || s[511] != 0xAA) return;
@@ -32,7 +36,7 @@ void probe_partitions(const ReadFn& read, uint64_t device_size, Map& map) {
             uint64_t first = rd_le32(&e[32]) | uint64_t(rd_le32(&e[36])) << 32;
             uint64_t last = rd_le32(&e[40]) | uint64_t(rd_le32(&e[44])) << 32;
             if (first == 0 || last < first || first > device_size / 512) continue;
-            probe_fat(read, first * 512, (last + 1) * 512, map);
+            probe_volume(read, first * 512, (last + 1) * 512, map);
         }
         return;
     }
@@ -40,7 +44,7 @@ void probe_partitions(const ReadFn& read, uint64_t device_size, Map& map) {
         const uint8_t* p = s + 446 + 16 * i;
         uint64_t first = rd_le32(p + 8), count = rd_le32(p + 12);
         if (p[4] == 0 || first == 0 || count == 0) continue;
-        probe_fat(read, first * 512, (first + count) * 512, map);
+        probe_volume(read, first * 512, (first + count) * 512, map);
     }
 }
 
@@ -58,7 +62,7 @@ uint64_t Volume::next_with(uint64_t c, bool bit) const {
 }
 
 void Map::probe(const ReadFn& read, uint64_t device_size) {
-    if (!probe_fat(read, 0, device_size, *this)) probe_partitions(read, device_size, *this);
+    if (!probe_volume(read, 0, device_size, *this)) probe_partitions(read, device_size, *this);
     finish();
 }
 
