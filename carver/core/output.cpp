@@ -115,11 +115,12 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
     int dir = dirfd_;
     if (naming && !naming->folder.empty()) {
         sub.fd = open_folder(naming->folder);
-        if (sub.fd < 0) {
-            res.status = disk_full(errno) ? WriteStatus::DiskFull : WriteStatus::Failed;
+        if (sub.fd < 0 && disk_full(errno)) {
+            res.status = WriteStatus::DiskFull;
             res.error = path_ + "/" + naming->folder + ": " + std::strerror(errno);
             return res;
         }
+        if (sub.fd < 0) return write(sector, ext, src, length, stop);  // the folder cannot be made: carved name
         dir = sub.fd;
     }
 

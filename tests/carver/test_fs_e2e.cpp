@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,8 +15,10 @@
 #include <memory>
 #include <unordered_map>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/output.h"
 #include "fs/map.h"
 #include "helpers.h"
 
@@ -394,6 +397,37 @@ TEST(FileSystemNames, AreSanitised) {
     };
     for (const auto& [raw, want] : cases) EXPECT_EQ(carver::fs::sanitize_name(raw), want) << raw;
     EXPECT_EQ(carver::fs::utf16_to_utf8(u"\u00e9t\u00e9 \U0001F600\xD800"), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80_");
+}
+
+// An original name goes below the output folder, clashes are numbered, and a
+// folder that cannot be made (a file or a link is in its place) gives the
+// carved name instead of failing the scan.
+TEST(FileSystemNames, PlaceFilesBelowTheOutputFolder) {
+    TempDir tmp;
+    carver::OutputDir out;
+    std::string err;
+    ASSERT_TRUE(out.open(tmp / "out", err)) << err;
+    write_file(tmp / "out/BLOCKED", {1});
+    ASSERT_EQ(::symlink(tmp.path().c_str(), (tmp / "out/LINK").c_str()), 0);
+    const uint8_t data[] = {1, 2, 3};
+    std::atomic<bool> stop{false};
+    const std::pair<carver::Naming, std::string> cases[] = {
+        {{"DCIM/100CAMERA", "DSC_0412.JPG", 1700000000}, "DCIM/100CAMERA/DSC_0412.JPG"},
+        {{"DCIM/100CAMERA", "DSC_0412.JPG", -1}, "DCIM/100CAMERA/DSC_0412 (2).JPG"},
+        {{"BLOCKED/sub", "a.jpg", -1}, "f0000000007.jpg"},
+        {{"LINK", "b.jpg", -1}, "f0000000007_1.jpg"},
+    };
+    for (const auto& [naming, want] : cases) {
+        carver::BufferSource src(data, sizeof data);
+        carver::WriteResult r = out.write(7, "jpg", src, sizeof data, stop, &naming);
+        EXPECT_EQ(r.status, carver::WriteStatus::Ok) << r.error;
+        EXPECT_EQ(r.name, want);
+        EXPECT_EQ(read_file(tmp / ("out/" + want)), Bytes(data, data + 3)) << want;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat((tmp / "out/DCIM/100CAMERA/DSC_0412.JPG").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1700000000);
+    EXPECT_TRUE(list_dir(tmp.path()) == std::vector<std::string>{"out"}) << "nothing written through the link";
 }
 
 }  // namespace
