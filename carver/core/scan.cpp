@@ -5,9 +5,6 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
-#include <functional>
-#include <map>
-#include <memory>
 #include <vector>
 
 #include <dirent.h>
@@ -18,8 +15,7 @@
 
 #include "core/format.h"
 #include "core/output.h"
-#include "fs/map.h"
-#include "fs/stitch.h"
+#include "fs/scan_hook.h"
 
 namespace carver {
 namespace {
@@ -151,89 +147,6 @@ void underlying(unsigned maj, unsigned min, std::vector<dev_t>& out, int depth) 
     }
 }
 
-// Inside a file system, a candidate at the start of a free cluster is read
-// first through the stream of free clusters: a deleted file separated only by
-// live files' clusters reads whole there. The contiguous reading is the fallback.
-struct FsCarve {
-    Carve cv;
-    std::unique_ptr<fs::FreeStream> stream;  // set when the stream reached across live files
-    fs::Stitched stitched;                   // or: pieces put together across gaps
-    bool partial = false;
-
-    Source* body() const {
-        return stream ? static_cast<Source*>(stream.get()) : stitched.stream.get();
-    }
-    void pieces(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn) {
-        if (stream) stream->for_each_piece(0, length, fn);
-        else if (stitched.stream) stitched.stream->for_each_piece(length, fn);
-    }
-};
-
-FsCarve carve_free_stream(const fs::Map& map, const Candidate& c, uint64_t pos, Source& phys) {
-    FsCarve r;
-    uint64_t cluster;
-    const fs::Volume* v = map.free_cluster_at(pos, cluster);
-    if (!v) return r;
-    auto stream = std::make_unique<fs::FreeStream>(*v, cluster, phys);
-    Carve cv = c.format->walk(*stream, c.max_size);
-    if (cv.length == 0 || cv.length > c.max_size || !stream->crosses_used(cv.length)) return r;
-    r.cv = cv;
-    r.stream = std::move(stream);
-    return r;
-}
-
-// Neither reading gave a file: a format whose structure can prove a
-// continuation is put together across the clusters of other deleted files.
-FsCarve stitch(const fs::Map& map, const Candidate& c, uint64_t pos, Source& phys) {
-    FsCarve r;
-    uint64_t cluster;
-    const fs::Volume* v = map.free_cluster_at(pos, cluster);
-    if (!v) return r;
-    if (c.format->key == "jpg") r.stitched = fs::stitch_jpeg(*v, cluster, phys, c.max_size);
-    else if (c.format->key == "png") r.stitched = fs::stitch_png(*v, cluster, phys, c.max_size);
-    if (!r.stitched.stream) return r;
-    r.cv.length = r.stitched.length;
-    r.partial = r.stitched.partial;
-    return r;
-}
-
-// Later pieces of files carved through the free-cluster stream: the raw
-// scan passes over them rather than carve their insides again.
-class Claimed {
-public:
-    uint64_t next() const { return ranges_.empty() ? UINT64_MAX : ranges_.begin()->first; }
-    void add(uint64_t from, uint64_t to) {
-        if (ranges_.size() < kMaxRanges) ranges_[from] = std::max(ranges_[from], to);
-    }
-    // Called with pos >= next(): where the scan goes on, sector-aligned.
-    uint64_t skip(uint64_t pos) {
-        uint64_t to = std::max(pos + kSector, ranges_.begin()->second);
-        ranges_.erase(ranges_.begin());
-        return (to + kSector - 1) / kSector * kSector;
-    }
-
-private:
-    static constexpr size_t kMaxRanges = 1u << 20;
-    std::map<uint64_t, uint64_t> ranges_;
-};
-
-fs::Map probe_file_systems(const Device& dev, const std::atomic<bool>& stop) {
-    fs::Map map;
-    struct stat st;
-    if (!dev.seekable || ::fstat(dev.fd, &st) != 0) return map;
-    uint64_t size = static_cast<uint64_t>(st.st_size);
-    if (S_ISBLK(st.st_mode)) {
-        off_t end = ::lseek(dev.fd, 0, SEEK_END);
-        size = end > 0 ? static_cast<uint64_t>(end) : 0;
-    }
-    uint64_t bad = 0;
-    map.probe([&](uint64_t off, void* buf, size_t n) -> size_t {
-        if (off >= size || n > size - off) return 0;
-        return read_robust(dev, static_cast<uint8_t*>(buf), n, off, bad, stop);
-    }, size);
-    return map;
-}
-
 ScanResult fail(ScanStatus st, std::string msg) {
     ScanResult r;
     r.status = st;
@@ -299,7 +212,7 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
     if (opt.force_flock) out.force_flock_mode();
 
     fs::Map fsmap;
-    if (opt.file_systems) fsmap = probe_file_systems(dev, stop);
+    if (opt.file_systems) fsmap = fs::probe_device(dev, stop);
 
     ScanResult res;
     res.status = ScanStatus::Complete;
@@ -308,7 +221,7 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
         BlockReader reader(dev, opt.block_size, opt.queue_depth, stop);
         Window w(reader);
         uint64_t pos = 0;
-        Claimed claimed;
+        fs::Claimed claimed;
         while (res.status == ScanStatus::Complete) {
             if (stop.load()) {
                 res.status = ScanStatus::Stopped;
@@ -338,11 +251,11 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                     if (c.format->check && !c.format->check(head, avail)) continue;
                     WindowSource src(w, dev, pos, opt.window_cap, stop, bad);
                     WindowSource phys(w, dev, 0, opt.window_cap, stop, bad);
-                    FsCarve fc;
-                    if (!fsmap.empty()) fc = carve_free_stream(fsmap, c, pos, phys);
+                    fs::FsCarve fc;
+                    if (!fsmap.empty()) fc = fs::carve_free_stream(fsmap, *c.format, c.max_size, pos, phys);
                     Carve cv = fc.body() ? fc.cv : c.format->walk(src, c.max_size);
                     if ((cv.length == 0 || cv.length > c.max_size) && !fsmap.empty()) {
-                        fc = stitch(fsmap, c, pos, phys);
+                        fc = fs::stitch(fsmap, *c.format, c.max_size, pos, phys);
                         cv = fc.cv;
                     }
                     if (cv.length == 0 || cv.length > c.max_size) continue;
