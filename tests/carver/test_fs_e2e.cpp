@@ -138,8 +138,12 @@ public:
     }
     bool finish() override {
         if (mounted_) mounted_ = sh("umount " + mnt_) != 0;
-        if (!loop_.empty() && !mounted_ && sh("losetup -d " + loop_) == 0) loop_.clear();
-        return !mounted_;
+        // The driver lets go of the device a moment after the unmount returns.
+        for (int i = 0; i < 50 && !loop_.empty() && !mounted_; ++i) {
+            if (sh("losetup -d " + loop_) == 0) loop_.clear();
+            else ::usleep(100000);
+        }
+        return !mounted_ && loop_.empty();
     }
 
 private:
