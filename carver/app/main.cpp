@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     case carver::ScanStatus::Stopped: return 128 + SIGTERM;
     case carver::ScanStatus::BadInput: return die(res.message, 2);
     case carver::ScanStatus::OutputFailed: return die(res.message, 1);
+    case carver::ScanStatus::ReadFailed: return die(res.message, 2);  // the device cannot be read
     }
     return 1;
 }

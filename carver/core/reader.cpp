@@ -112,14 +112,39 @@ CacheBypass bypass_cache(Device& dev, const std::string& path, const struct stat
     return CacheBypass::Flushed;
 }
 
+bool device_gone(int err) { return err == ENODEV || err == ENOMEDIUM || err == ENXIO; }
+
+namespace {
+
+void mark_lost(const Device& dev, int err, uint64_t off) {
+    int none = 0;
+    if (dev.health->lost_errno.compare_exchange_strong(none, err)) dev.health->lost_at.store(off);
+}
+
+}  // namespace
+
 size_t read_robust(const Device& dev, uint8_t* buf, size_t n, uint64_t off, uint64_t& bad_sectors,
                    const std::atomic<bool>& stop) {
+    DeviceHealth& health = *dev.health;
+    if (health.lost_errno.load()) return 0;
     size_t got = 0;
-    if (read_full(dev, buf, n, off, got, stop) >= 0) return got;
+    if (read_full(dev, buf, n, off, got, stop) >= 0) {
+        if (got > 0) health.failed_run.store(0);
+        return got;
+    }
+    const int err = errno;
     if (!dev.seekable) return got;  // a pipe cannot be re-read; treat the error as its end
+    if (device_gone(err)) {
+        mark_lost(dev, err, off + got);
+        return got;
+    }
     size_t piece = n > kRetryPiece ? kRetryPiece : kSector;
     size_t done = got - got % kSector;
     if (n <= kSector) {  // one unreadable sector
+        if (health.failed_run.fetch_add(1) + 1 >= kMaxFailedRun) {
+            mark_lost(dev, err, off);
+            return got;
+        }
         std::memset(buf + got, 0, n - got);
         ++bad_sectors;
         return n;

@@ -43,6 +43,20 @@ using AlignedBytes = std::vector<uint8_t, PageAllocator<uint8_t>>;
 using ReadAtFn = std::function<ssize_t(int fd, void* buf, size_t n, uint64_t off)>;
 ssize_t default_read_at(int fd, void* buf, size_t n, uint64_t off);
 
+// Whether the device still answers, shared by every copy of a Device (the
+// block reader and the walks read on their own threads).
+struct DeviceHealth {
+    std::atomic<int> lost_errno{0};      // non-zero: stop reading; the scan is incomplete
+    std::atomic<uint64_t> lost_at{0};    // offset of the read that showed it
+    std::atomic<uint64_t> failed_run{0}; // consecutive sectors that failed
+};
+
+// Errors that mean the device is gone (unplugged, card pulled), and how many
+// unreadable sectors in a row count as the same: retrying every remaining
+// sector of a dead device would take as long as the scan and find nothing.
+bool device_gone(int err);
+constexpr uint64_t kMaxFailedRun = 16384;  // 8 MiB
+
 struct Device {
     int fd = -1;
     bool seekable = true;  // false for pipes: read strictly in order, no random access
@@ -52,6 +66,7 @@ struct Device {
     int direct_fd = -1;
     size_t align = 0;
     ReadAtFn read_at = default_read_at;
+    std::shared_ptr<DeviceHealth> health = std::make_shared<DeviceHealth>();
 };
 
 // How the scan bypasses cached pages of the device.
@@ -72,7 +87,8 @@ using BlockPtr = std::shared_ptr<Block>;
 
 // Reads n bytes at off. A failing range is retried in 64 KiB, then 512-byte
 // pieces; sectors that still fail are zero-filled and counted in bad_sectors.
-// Returns the bytes filled: fewer than n only at the end of the device.
+// Returns the bytes filled: fewer than n only at the end of the device, or
+// once the device is lost (dev.health says so; nothing more is read then).
 size_t read_robust(const Device& dev, uint8_t* buf, size_t n, uint64_t off, uint64_t& bad_sectors,
                    const std::atomic<bool>& stop);
 

@@ -321,6 +321,12 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
             }
         }
         if (stop.load() && res.status == ScanStatus::Complete) res.status = ScanStatus::Stopped;
+        if (int lost = dev.health->lost_errno.load(); lost && res.status == ScanStatus::Complete) {
+            res.status = ScanStatus::ReadFailed;
+            res.message = opt.device + ": the device stopped answering at byte " +
+                          std::to_string(dev.health->lost_at.load()) + " (" + std::strerror(lost) +
+                          "); the scan is incomplete";
+        }
         bad += reader.bad_sectors();
     }
     res.bad_sectors = bad;

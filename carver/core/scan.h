@@ -24,11 +24,13 @@ struct ScanOptions {
     bool file_systems = true;          // read FAT allocation and deleted entries
 };
 
-enum class ScanStatus { Complete, Stopped, BadInput, OutputFailed };
+// ReadFailed: the device stopped answering (gone, or a long run of
+// unreadable sectors); what was found before is kept.
+enum class ScanStatus { Complete, Stopped, BadInput, OutputFailed, ReadFailed };
 
 struct ScanResult {
     ScanStatus status = ScanStatus::BadInput;
-    std::string message;  // one line, for BadInput and OutputFailed
+    std::string message;  // one line, for BadInput, OutputFailed and ReadFailed
     uint64_t files = 0;
     uint64_t bad_sectors = 0;
 };

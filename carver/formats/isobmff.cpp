@@ -82,6 +82,7 @@ Carve walk(Source& src, uint64_t max_size) {
     Brand brand = bare ? Brand{Family::Mov, nullptr} : classify(h + 8);
     uint64_t pos = bare ? 0 : rd_be32(h);
     bool moov = false, meta = false, mdat = false, moof = false;
+    bool opaque_last = false;  // the last box's contents are not looked at
     for (;;) {
         uint8_t b[16];
         if (pos + 8 > max_size || !c.seek(pos) || !c.bytes(b, 8) || !top_level(b + 4)) break;
@@ -116,11 +117,14 @@ Carve walk(Source& src, uint64_t max_size) {
             moof |= !std::memcmp(t, "moof", 4);
         }
         mdat |= !std::memcmp(t, "mdat", 4);
+        opaque_last = std::memcmp(t, "moov", 4) && std::memcmp(t, "meta", 4) && std::memcmp(t, "moof", 4);
         pos += size;
     }
     bool complete = brand.family == Family::Still ? meta && mdat : moov && (mdat || moof);
     if (!complete) return {};
-    return {pos, brand.ext};
+    // A box followed by another is proven by it; the last one (media data
+    // after a leading movie header) only by its own size.
+    return {pos, brand.ext, opaque_last};
 }
 
 const std::string_view kSig("\0\0\0", 3);  // the ftyp box is far smaller than 16 MiB

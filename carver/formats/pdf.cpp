@@ -94,11 +94,7 @@ Carve walk(Source& src, uint64_t max_size) {
     constexpr uint64_t kEof = 0x2525454F46ull;          // "%%EOF"
     constexpr uint64_t kEndobj = 0x656E646F626Aull;     // "endobj"
     constexpr uint64_t kHeader = 0x255044462Dull;       // "%PDF-"
-    static const std::array<bool, 256> kLastByte = [] {
-        std::array<bool, 256> t{};
-        t['F'] = t['j'] = t['-'] = true;
-        return t;
-    }();
+    static constexpr uint8_t kLastBytes[3] = {'F', 'j', '-'};  // of "%%EOF", "endobj", "%PDF-"
     // Another PDF opening at a sector start ends this one (its own walk takes
     // over): so each byte is walked once, however many headers a disk holds.
     auto next_file = [&](uint64_t at) {
@@ -128,9 +124,19 @@ Carve walk(Source& src, uint64_t max_size) {
         bool more = c.consume(n, [&](const uint8_t* p, size_t k) {
             if (done) return;
             const uint64_t base = pos;  // offset of p[0]
-            // Only the last byte of a marker needs a look back: the rest pass by.
-            for (size_t i = 0; i < k && !done; ++i) {
-                if (!kLastByte[p[i]]) continue;
+            // Only the last byte of a marker needs a look back: the rest pass
+            // by, found by memchr rather than byte by byte.
+            size_t next[3];
+            auto find = [&](int m, size_t from) {
+                const void* hit = from < k ? std::memchr(p + from, kLastBytes[m], k - from) : nullptr;
+                next[m] = hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - p) : k;
+            };
+            for (int m = 0; m < 3; ++m) find(m, 0);
+            for (;;) {
+                int m = next[0] <= next[1] ? (next[0] <= next[2] ? 0 : 2) : (next[1] <= next[2] ? 1 : 2);
+                size_t i = next[m];
+                if (i >= k || done) break;
+                find(m, i + 1);
                 uint64_t w = window;
                 for (size_t j = i >= 7 ? i - 7 : 0; j <= i; ++j) w = w << 8 | p[j];
                 pos = base + i + 1;

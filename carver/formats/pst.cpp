@@ -42,7 +42,8 @@ Carve walk(Source& src, uint64_t max_size) {
     }
     uint8_t last;
     if (src.read(eof - 1, &last, 1) != 1) return {};
-    return {eof, nullptr};
+    // The header's end and two map pages: the pages between are not walked.
+    return {eof, nullptr, true};
 }
 
 }  // namespace

@@ -104,7 +104,9 @@ Carve avi_walk(Source& src, uint64_t max_size) {
         end = next;
     }
     if (!present(c, end)) return {};
-    return {end, nullptr};
+    // Only the lists' sizes vouch for the frames inside "movi": the range is
+    // claimed, not proven.
+    return {end, nullptr, true};
 }
 
 Carve wav_walk(Source& src, uint64_t max_size) {
@@ -151,7 +153,8 @@ Carve cdxa_walk(Source& src, uint64_t max_size) {
             return {};
     }
     if (!present(c, end)) return {};
-    return {end, nullptr};
+    // Three sectors checked of the many the data chunk's size claims.
+    return {end, nullptr, true};
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 namespace carver {
 namespace {
 
-constexpr uint64_t kMaxRatio = 16, kRatioSlack = 16 * 1024;
+constexpr uint64_t kMaxRatio = 16, kRatioSlack = 4096;
 
 bool check(const uint8_t* h, size_t n) {
     return n >= 8 && h[3] >= 1 && h[3] <= 50 && rd_le32(h + 4) >= 21;
@@ -40,7 +40,7 @@ Carve walk_cws(Source& src, uint64_t len, uint64_t max_size) {
     if (inflateInit(&z) != Z_OK) return {};
     struct End { z_stream& z; ~End() { inflateEnd(&z); } } end{z};
     Cursor c(src, max_size, 8);
-    uint8_t out[16384];
+    uint8_t out[4096];  // small: the ratio is checked after each
     uint64_t produced = 0;
     int rc = Z_OK;
     size_t chunk = 512;  // grows: junk after a signature fails within its first bytes
@@ -60,8 +60,9 @@ Carve walk_cws(Source& src, uint64_t len, uint64_t max_size) {
             produced += sizeof out - z.avail_out;
             if (produced + 8 > len) return {};
             // Work in proportion to the bytes the file may claim: a stream
-            // that inflates far beyond what real movies do is not one.
-            if (produced > kMaxRatio * (c.pos() - 8) + kRatioSlack) return {};
+            // that inflates far beyond what real movies do is not one. The
+            // bytes inflate has taken, not those handed to it, count.
+            if (produced > kMaxRatio * (c.pos() - 8 - z.avail_in) + kRatioSlack) return {};
         } while (rc == Z_OK && z.avail_in > 0);
         if (rc == Z_STREAM_END) {
             uint64_t end_pos = c.pos() - z.avail_in;

@@ -3,6 +3,7 @@
 // shorter than kMinText, or that do not look like prose or code, are not
 // carved, so that names and labels in file-system metadata are left alone.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "core/format.h"
@@ -33,6 +34,11 @@ size_t utf8_len(const uint8_t* p, size_t n) {
 size_t text_run(const uint8_t* p, size_t n) {
     size_t i = 0;
     while (i < n) {
+        if (p[i] < 0x80) {  // the common case, without the multi-byte checks
+            if (!text_byte(p[i])) break;
+            ++i;
+            continue;
+        }
         size_t k = utf8_len(p + i, n - i);
         if (k == 0) break;
         i += k;
@@ -55,8 +61,15 @@ bool looks_like_text(const uint8_t* p, size_t n) {
     return distinct >= 8 && space > 0 && wordy * 10 >= n * 7;
 }
 
+// Text needs white space: a sector without any is rejected before the
+// byte-by-byte look (long runs of one letter inside compressed data are common).
+bool has_space(const uint8_t* h, size_t n) {
+    return std::memchr(h, ' ', n) || std::memchr(h, '\n', n) || std::memchr(h, '\t', n);
+}
+
 bool check(const uint8_t* h, size_t n) {
     size_t lim = n < 512 ? n : 512;
+    if (!has_space(h, lim)) return false;
     size_t run = text_run(h, lim);
     if (run < lim) {
         bool zero_end = h[run] == 0 && run >= kMinText;   // the rest of its only sector

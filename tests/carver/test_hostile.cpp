@@ -10,6 +10,7 @@
 #include "core/scan.h"
 #include "core/source.h"
 #include "hostile.h"
+#include "media.h"
 
 using namespace carver;
 using namespace carver_test;
@@ -85,6 +86,45 @@ TEST_F(HostileTest, ScansEndInProportionToTheDiskAndFindWhatLiesInClaimedRanges)
         if (c.trap_ext) expect[c.trap_ext] = 1;
         for (auto it = by_ext.begin(); it != by_ext.end();) it = it->second ? std::next(it) : by_ext.erase(it);
         EXPECT_EQ(by_ext, expect);
+    }
+}
+
+// Containers whose end only a header's size gives: a photo lying inside
+// that range (the container stored in pieces, or cut) is found as well.
+TEST_F(HostileTest, PhotosInsideRangesOnlyAHeaderClaimsAreFound) {
+    if (media_samples().empty()) GTEST_SKIP() << "ffmpeg is not installed";
+    const Sample& photo = sample("baseline.jpg");
+    struct Case {
+        const char* what;
+        const char* ext;
+        Bytes data;
+        double at;  // share of the container where the photo lies
+    } cases[] = {
+        {"AVI frames", "avi", media_sample("clip.avi").data, 0.5},
+        {"MP4 media data after the movie header", "mp4", media_sample("faststart.mp4").data, 0.3},
+        {"PST pages between the allocation maps", "pst", pst_file(true, 7), 0.4},
+        {"Video CD sectors", "dat", media_sample("avseq01.dat").data, 0.2},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        size_t at = static_cast<size_t>(static_cast<double>(c.data.size()) * c.at) / 512 * 512;
+        ASSERT_LE(at + photo.data.size(), c.data.size());
+        std::copy(photo.data.begin(), photo.data.end(), c.data.begin() + long(at));
+        Bytes img = random_bytes(8192, 11);
+        append_aligned(img, c.data);
+        Bytes tail = random_bytes(8192, 12);
+        img.insert(img.end(), tail.begin(), tail.end());
+        std::string out = dir_ / (std::string(c.ext) + ".out");
+        write_file(dir_ / c.ext, img);
+
+        ScanOptions o;
+        o.device = dir_ / c.ext;
+        o.out_dir = out;
+        o.table = &table_;
+        for (const Format* f : all_formats()) o.enabled.insert(std::string(f->key));
+        ASSERT_EQ(run_scan(o, stop_).status, ScanStatus::Complete);
+        EXPECT_EQ(missing_in(out, {Sample{"container", c.ext, c.data}, photo}), "");
+        EXPECT_EQ(junk_in(out, {c.data, photo.data}), "");
     }
 }
 

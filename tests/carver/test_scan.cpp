@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include <fcntl.h>
@@ -114,6 +115,49 @@ TEST_F(ScanTest, UnreadableSectorsAreSkippedAndTheScanGoesOn) {
     EXPECT_EQ(r.bad_sectors, bad_sectors);
     EXPECT_GT(failed_calls, int(bad_sectors));  // the whole block, then smaller pieces
     EXPECT_EQ(missing_in(o.out_dir, files), "");
+}
+
+// A device that stops answering (unplugged: ENODEV and kin; or every sector
+// failing from some point on) ends the scan as a read failure, keeping what
+// was found before, instead of retrying each remaining sector and reporting
+// a clean scan.
+TEST_F(ScanTest, DeviceThatStopsAnsweringEndsTheScanAsAReadFailure) {
+    const Sample& photo = sample("baseline.jpg");
+    Bytes img = random_bytes(4096, 5);
+    append_aligned(img, photo.data);
+    ASSERT_LT(img.size() + 256 * 1024, 1024u * 1024);
+    const uint64_t dead_from = 1024 * 1024;  // past the blocks that hold the photo
+    img.resize(dead_from + 24 * 1024 * 1024, 0);  // room for a long run of failing sectors
+    write_file(dir_ / "img", img);
+    struct Case {
+        int err;
+        uint64_t max_calls;  // failing reads before the scan gives up
+    } cases[] = {
+        {ENODEV, 8}, {ENOMEDIUM, 8}, {ENXIO, 8},
+        // Single sectors up to the limit (each tried directly, then through
+        // the cache), and the larger pieces before them.
+        {EIO, 2 * kMaxFailedRun + 1024},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::strerror(c.err));
+        sh("rm -rf '" + dir_ / "out" + "'");
+        uint64_t failed = 0;
+        ScanOptions o = options(dir_ / "img");
+        o.block_size = 256 * 1024;
+        o.read_at = [&](int fd, void* buf, size_t n, uint64_t off) -> ssize_t {
+            if (off + n > dead_from) {
+                ++failed;
+                errno = c.err;
+                return -1;
+            }
+            return default_read_at(fd, buf, n, off);
+        };
+        ScanResult r = run_scan(o, stop_);
+        EXPECT_EQ(r.status, ScanStatus::ReadFailed);
+        EXPECT_NE(r.message.find("stopped answering"), std::string::npos) << r.message;
+        EXPECT_LE(failed, c.max_calls);
+        EXPECT_EQ(missing_in(o.out_dir, {photo}), "");
+    }
 }
 
 TEST_F(ScanTest, StopBeforeTheEndReportsStoppedAndBadInputWritesNothing) {
