@@ -110,5 +110,6 @@ std::string utf16_to_utf8(const std::u16string& s);
 // File system readers; each adds what it finds at `base` to the map.
 bool probe_fat(const ReadFn& read, uint64_t base, uint64_t limit, Map& map);
 bool probe_exfat(const ReadFn& read, uint64_t base, uint64_t limit, Map& map);
+bool probe_ext(const ReadFn& read, uint64_t base, uint64_t limit, Map& map);  // blocks in use, no entries
 
 }  // namespace carver::fs
