@@ -15,6 +15,8 @@ packages=(
   # test tools: disk images, sample files, display
   dosfstools e2fsprogs mtools fdisk dmsetup mdadm util-linux imagemagick ffmpeg ghostscript zip unzip
   xvfb xauth
+  # package checks: desktop entry and AppStream metainfo validators
+  desktop-file-utils appstream
   # benchmarks
   foremost hyperfine time bc e2fsprogs
 )

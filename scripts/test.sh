@@ -6,6 +6,6 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 rm -rf build
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j1 "$@"

@@ -34,7 +34,7 @@ Figures Measure(int listed)
         f.write("x");
     }
     // The pass as the window drives it, adding each reported file to a list.
-    HarvestPass pass;
+    HarvestPass pass{QString()};
     QTreeWidget list;
     QObject::connect(&pass, &HarvestPass::fileFound,
                      [&](const QString& path, quint64 size) { list.addTopLevelItem(MakeFileRow(path, size)); });

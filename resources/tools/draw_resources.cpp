@@ -1,6 +1,7 @@
 // Draws the program icon (resource 130) and the hand cursor (resource 131)
 // into PNG files. Run by hand when the drawings change; the PNGs are committed.
-// Usage: draw_resources OUTPUT_FOLDER
+// Usage: draw_resources OUTPUT_FOLDER [ICON_FOLDER]
+// ICON_FOLDER, when given, gets the icon in the menu's sizes, iconN.png.
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -98,15 +99,20 @@ QImage DrawIcon(int size)
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: draw_resources OUTPUT_FOLDER\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: draw_resources OUTPUT_FOLDER [ICON_FOLDER]\n");
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
-    const bool ok = DrawHand().save(folder + QStringLiteral("/hand.png")) &&
-                    DrawIcon(64).save(folder + QStringLiteral("/icon64.png")) &&
-                    DrawIcon(32).save(folder + QStringLiteral("/icon32.png")) &&
-                    DrawIcon(16).save(folder + QStringLiteral("/icon16.png"));
+    bool ok = DrawHand().save(folder + QStringLiteral("/hand.png")) &&
+              DrawIcon(64).save(folder + QStringLiteral("/icon64.png")) &&
+              DrawIcon(32).save(folder + QStringLiteral("/icon32.png")) &&
+              DrawIcon(16).save(folder + QStringLiteral("/icon16.png"));
+    if (argc == 3) {
+        const QString icons = QString::fromLocal8Bit(argv[2]);
+        for (int size : {16, 32, 48, 64, 128, 256})
+            ok = ok && DrawIcon(size).save(icons + QStringLiteral("/icon%1.png").arg(size));
+    }
     if (!ok) {
         std::fprintf(stderr, "draw_resources: cannot write into %s\n", argv[1]);
         return 1;

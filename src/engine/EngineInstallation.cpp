@@ -1,8 +1,10 @@
 #include "EngineInstallation.h"
 
-#include <QDir>
+#include <QFileInfo>
 
+#include "InstallLayout.h"
 #include "Paths.h"
+#include "PlatformServices.h"
 #include "UiServices.h"
 
 namespace snapmend {
@@ -22,10 +24,15 @@ QString GetAppDataFolder() { return UserDataFolder(); }
 
 QString GetTempFolder() { return SystemTempFolder(); }
 
-bool CheckEngineInstalled(UiServices& ui, QWidget* owner, QString& enginePath)
+QString EngineFolder(const PlatformServices& platform)
 {
-    const QString folder = JoinPath(GetAppDataFolder(), kEngineFolderName);
-    if (!QDir().mkpath(folder)) {
+    return platform.engineFolder.isEmpty() ? RunningLayout().engineFolder : platform.engineFolder;
+}
+
+bool CheckEngineInstalled(UiServices& ui, QWidget* owner, const QString& folder, QString& enginePath)
+{
+    // The folder belongs to the installation: it is looked for, never created.
+    if (!QFileInfo(folder).isDir()) {
         ui.MessageBox(owner, QStringLiteral("Failed to load engine, error code -1007"), kMessageCaption, MB_OK);
         return false;
     }

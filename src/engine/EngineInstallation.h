@@ -6,9 +6,11 @@ class QWidget;
 namespace snapmend {
 
 class UiServices;
+struct PlatformServices;
 
-// The engine lives in the per-user data folder + "kestrova": the program,
-// its carving library and its runtime tree (the format table).
+// The engine folder holds the program, its carving library and its runtime
+// tree (the format table). The per-user data folder's "kestrova" folder holds
+// the first scan workspace.
 inline const QString kEngineFolderName = QStringLiteral("kestrova");
 inline const QString kEngineFileName = QStringLiteral("photo");
 inline const QString kEngineLibraryName = QStringLiteral("libcarver.so");
@@ -19,9 +21,13 @@ QString GetAppDataFolder();
 // The system temporary folder with a trailing '/'.
 QString GetTempFolder();
 
-// True when every piece of the engine is installed. Fills `enginePath` with
-// the engine program's full path before testing it; shows a numbered message
-// for the first missing piece.
-bool CheckEngineInstalled(UiServices& ui, QWidget* owner, QString& enginePath);
+// The engine folder: the one `platform` names (a test's own), else the running
+// layout's (the build tree's staging folder or the installed private library folder).
+QString EngineFolder(const PlatformServices& platform);
+
+// True when every piece of the engine is installed in `engineFolder`. Fills
+// `enginePath` with the engine program's full path before testing it; shows a
+// numbered message for a missing folder or the first missing piece.
+bool CheckEngineInstalled(UiServices& ui, QWidget* owner, const QString& engineFolder, QString& enginePath);
 
 }  // namespace snapmend

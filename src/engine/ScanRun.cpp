@@ -74,11 +74,9 @@ std::shared_ptr<ChildProcess> ScanRun::Engine() const
     return m_engine;
 }
 
-void ScanRun::Start(ScanWorkspace workspace, QString device, QString enabledFormats)
+void ScanRun::Start(Request request)
 {
-    m_formats = std::move(enabledFormats);
-    m_workspace = std::move(workspace);
-    m_device = std::move(device);
+    m_request = std::move(request);
     // The flag is up before the worker exists, so the worker's clearing always comes later.
     m_scanning = true;
     m_stopRequested = false;
@@ -103,8 +101,9 @@ void ScanRun::Stop()
 
 void ScanRun::DeleteWorkspace()
 {
-    if (!m_workspace.root.isEmpty() && PathExists(m_workspace.root))
-        DeleteFolderTree(m_workspace.root, true);
+    const QString& root = m_request.workspace.root;
+    if (!root.isEmpty() && PathExists(root))
+        DeleteFolderTree(root, true);
 }
 
 void ScanRun::ClearScanning(bool dropEngine)
@@ -119,11 +118,11 @@ void ScanRun::ClearScanning(bool dropEngine)
 bool ScanRun::LaunchEngine(DeferredBoxes& boxes)
 {
     QString enginePath;
-    if (!CheckEngineInstalled(boxes, m_boxOwner, enginePath)) {
+    if (!CheckEngineInstalled(boxes, m_boxOwner, m_request.engineFolder, enginePath)) {
         ClearScanning(false);
         return false;
     }
-    const EngineCommand command = BuildEngineCommand(m_workspace.engineOutputDir, m_device, m_formats);
+    const EngineCommand command = BuildEngineCommand(m_request.workspace.engineOutputDir, m_request.device, m_request.enabledFormats);
     if (!command.anyEnabled) {
         boxes.MessageBox(m_boxOwner,
                          QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the type of "

@@ -31,9 +31,14 @@ public:
     ScanRun(const ScanRun&) = delete;
     ScanRun& operator=(const ScanRun&) = delete;
 
-    // Starts the worker on a prepared workspace; the engine reads `device`
-    // and looks for the types named in `enabledFormats` (formats.ini).
-    void Start(ScanWorkspace workspace, QString device, QString enabledFormats);
+    struct Request {
+        ScanWorkspace workspace;  // prepared, empty
+        QString device;           // what the engine reads
+        QString enabledFormats;   // the types to look for (formats.ini)
+        QString engineFolder;     // where the engine is installed
+    };
+    // Starts the worker.
+    void Start(Request request);
     // Stops the engine (SIGTERM, SIGKILL after a grace period); `ended`
     // follows. An exit caused by this is not reported as a failure.
     void Stop();
@@ -43,8 +48,8 @@ public:
     // True while the worker thread exists (until `ended`).
     bool Running() const { return m_worker.joinable(); }
     std::shared_ptr<ChildProcess> Engine() const;
-    const ScanWorkspace& Workspace() const { return m_workspace; }
-    const QString& Device() const { return m_device; }
+    const ScanWorkspace& Workspace() const { return m_request.workspace; }
+    const QString& Device() const { return m_request.device; }
     // Deletes the workspace folder tree, if there is one.
     void DeleteWorkspace();
 
@@ -67,9 +72,7 @@ private:
 
     UiServices& m_ui;
     QWidget* m_boxOwner;
-    QString m_formats;
-    ScanWorkspace m_workspace;
-    QString m_device;
+    Request m_request;
     std::thread m_worker;
     std::atomic<bool> m_scanning{false};
     // Set when Stop ended the engine, so its exit code is not an error.

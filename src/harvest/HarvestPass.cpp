@@ -11,7 +11,10 @@
 
 namespace snapmend {
 
-HarvestPass::HarvestPass(QObject* parent) : QObject(parent) {}
+HarvestPass::HarvestPass(QString fallbackIcon, QObject* parent)
+    : QObject(parent), m_fallbackIcon(std::move(fallbackIcon))
+{
+}
 
 bool HarvestPass::Begin(const QString& workspaceRoot, bool engineRunning, int photoRows)
 {
@@ -47,10 +50,9 @@ void HarvestPass::Step()
     std::optional<QImage> thumbnail = MakeThumbnail(path);
     if (!thumbnail) {
         // An undecodable photo shows the program's icon, still listed under its own path.
-        const QString icon = ExecutableFolder() + QStringLiteral("icon.png");
-        if (!PathExists(icon))
+        if (!PathExists(m_fallbackIcon))
             return;
-        thumbnail = MakeThumbnail(icon);
+        thumbnail = MakeThumbnail(m_fallbackIcon);
         if (!thumbnail)
             return;
     }

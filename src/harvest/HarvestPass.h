@@ -15,7 +15,8 @@ namespace snapmend {
 class HarvestPass : public QObject {
     Q_OBJECT
 public:
-    explicit HarvestPass(QObject* parent = nullptr);
+    // `fallbackIcon`: the picture shown for a photo that cannot be decoded.
+    explicit HarvestPass(QString fallbackIcon, QObject* parent = nullptr);
 
     // Lists the files below `workspaceRoot`; false when there are none.
     // `photoRows` is the number of thumbnails already shown: the next photo's row.
@@ -37,6 +38,7 @@ signals:
     void fileFound(const QString& path, quint64 size);
 
 private:
+    QString m_fallbackIcon;
     QStringList m_paths;
     qsizetype m_next = 0;
     int m_photoRow = 0;

@@ -14,6 +14,7 @@
 #include "CopyOutRun.h"
 #include "HarvestPass.h"
 #include "ScanRun.h"
+#include "SettingsFiles.h"
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "DialogTemplate.h"
@@ -94,7 +95,7 @@ MainDialog::MainDialog(PlatformServices& platform, QWidget* parent)
     m_hIcon = LoadIconResource(IDR_MAINFRAME);
     m_timers = new TimerService([this](int id) { OnTimer(id); }, this);
     m_scan = new ScanRun(*m_platform.ui, this, this);
-    m_harvest = new HarvestPass(this);
+    m_harvest = new HarvestPass(DataFolder(m_platform) + QStringLiteral("icon.png"), this);
     m_copy = new CopyOutRun(this);
     CreateControls(dialog);
     DoDataExchange();

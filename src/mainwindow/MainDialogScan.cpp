@@ -46,8 +46,9 @@ void MainDialog::OnStart()
                              QDateTime::currentDateTime());
     if (!workspace)
         return;
-    m_scan->Start(std::move(*workspace), drive->engineDevice,
-                  ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kScanDefaultFormats));
+    m_scan->Start({std::move(*workspace), drive->engineDevice,
+                   ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kScanDefaultFormats),
+                   EngineFolder(m_platform)});
     EnterScanView();
 }
 

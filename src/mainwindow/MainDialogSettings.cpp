@@ -37,6 +37,6 @@ void MainDialog::OpenFileTypesDialog()
     dialog.exec();
 }
 
-void MainDialog::OpenHelp() { OpenHelpFile(ProgramFolder(m_platform), *m_platform.ui, this); }
+void MainDialog::OpenHelp() { OpenHelpFile(DataFolder(m_platform), *m_platform.ui, this); }
 
 }  // namespace snapmend

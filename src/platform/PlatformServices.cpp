@@ -11,7 +11,7 @@ PlatformServices& PlatformServices::Default()
     static QtUiServices ui;
     static LinuxSystemInfo system;
     static LinuxDriveSource drives;
-    static PlatformServices services{&ui, &system, &drives, {}};
+    static PlatformServices services{&ui, &system, &drives, {}, {}};
     return services;
 }
 

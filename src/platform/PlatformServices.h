@@ -14,8 +14,10 @@ struct PlatformServices {
     UiServices* ui = nullptr;
     SystemInfo* system = nullptr;
     DriveSource* drives = nullptr;
-    // Where settings.ini, formats.ini and help.chm live; empty: the executable's folder.
+    // Where settings.ini, formats.ini and help.chm live; empty: the running layout's folders.
     QString programFolder;
+    // Where the engine's pieces are; empty: the running layout's engine folder.
+    QString engineFolder;
 
     // The Linux implementations, alive for the whole process.
     static PlatformServices& Default();

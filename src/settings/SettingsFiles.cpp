@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <sys/stat.h>
 
+#include "InstallLayout.h"
 #include "Paths.h"
 #include "PlatformServices.h"
 
@@ -23,11 +25,25 @@ void TakeLine(QByteArray line, const QByteArray& key, QString& result)
     result = QString::fromLocal8Bit(line.mid(key.size()));
 }
 
+// Creates the folder and its missing parents, 0700 as the XDG rules ask.
+bool MakeFolders(const QString& folder)
+{
+    if (QFileInfo(folder).isDir())
+        return true;
+    const QString parent = QFileInfo(folder).path();
+    if (parent == folder || !MakeFolders(parent))
+        return false;
+    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || QFileInfo(folder).isDir();
+}
+
 bool WriteSingleLine(const QString& path, const QString& key, const QString& value)
 {
     // One line per file: a value holding a line break or NUL cannot be stored
     // so that it reads back the same, so it is not written at all.
     if (value.contains(QLatin1Char('\n')) || value.contains(QChar(0)))
+        return false;
+    // An installed program's settings folder appears with its first setting.
+    if (!MakeFolders(QFileInfo(path).path()))
         return false;
     QSaveFile file(path);
     file.setDirectWriteFallback(true);
@@ -43,11 +59,16 @@ bool WriteSingleLine(const QString& path, const QString& key, const QString& val
 
 }  // namespace
 
-QString GetProgramFolder() { return ExecutableFolder(); }
+QString GetSettingsFolder() { return RunningLayout().settingsFolder; }
 
 QString ProgramFolder(const PlatformServices& platform)
 {
-    return platform.programFolder.isEmpty() ? GetProgramFolder() : platform.programFolder;
+    return platform.programFolder.isEmpty() ? GetSettingsFolder() : platform.programFolder;
+}
+
+QString DataFolder(const PlatformServices& platform)
+{
+    return platform.programFolder.isEmpty() ? RunningLayout().dataFolder : platform.programFolder;
 }
 
 QString GetDefaultOutputFolder()

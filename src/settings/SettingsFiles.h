@@ -5,7 +5,7 @@ namespace snapmend {
 
 struct PlatformServices;
 
-// The two one-line settings files in the program folder and their keys.
+// The two one-line settings files and their keys.
 inline const QString kSettingsFileName = QStringLiteral("settings.ini");
 inline const QString kFormatsFileName = QStringLiteral("formats.ini");
 inline const QString kSaveDirKey = QStringLiteral("savedir=");
@@ -21,11 +21,19 @@ inline const QString kDialogDefaultFormats = QStringLiteral("jpg,gif,png,bmp,tif
 inline constexpr qint64 kMaxSettingLineBytes = 64 * 1024;
 inline constexpr qint64 kMaxSettingsFileBytes = 1024 * 1024;
 
-// The executable's folder with a trailing '/', looked up afresh on each call.
-QString GetProgramFolder();
+// The folder settings.ini and formats.ini live in, with a trailing '/', looked
+// up afresh on each call: beside the executable when it runs from its build
+// folder; "snapmend" in the user's XDG configuration folder when installed
+// (root's ~/.config/snapmend/ for a program started through pkexec or sudo).
+QString GetSettingsFolder();
 
-// The program folder the platform names (a test's own folder), else GetProgramFolder().
+// The settings folder the platform names (a test's own folder), else GetSettingsFolder().
 QString ProgramFolder(const PlatformServices& platform);
+
+// The folder help.chm and icon.png are read from: the one the platform names
+// (a test's own folder), else the running layout's data folder (beside a
+// build-tree executable; the package's data folder when installed).
+QString DataFolder(const PlatformServices& platform);
 
 // The user's pictures folder; the home folder when there is none.
 QString GetDefaultOutputFolder();
@@ -41,8 +49,9 @@ QString SettingsFilePath(const QString& programFolder, const QString& fileName);
 QString ReadSettingValue(const QString& programFolder, const QString& fileName, const QString& key,
                          const QString& defaultValue);
 
-// Replace settings.ini with the single line "savedir=<folder>\n". False when it
-// could not be written; the old content then stays. Callers report nothing.
+// Replace settings.ini with the single line "savedir=<folder>\n", creating the
+// settings folder first when it is missing. False when it could not be
+// written; the old content then stays. Callers report nothing.
 bool SaveOutputFolder(const QString& programFolder, const QString& folder);
 
 // Replace formats.ini with the single line "formats=<list>\n", even for an empty list.

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -19,18 +20,6 @@ bool Touch(const QString& path, const QByteArray& data = "x")
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
-
-// Points the per-user data folder at a temporary folder for one test.
-class DataHome {
-public:
-    DataHome() : m_old(qgetenv("XDG_DATA_HOME")) { qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit()); }
-    ~DataHome() { qputenv("XDG_DATA_HOME", m_old); }
-    QString Path() const { return m_dir.path(); }
-
-private:
-    QTemporaryDir m_dir;
-    QByteArray m_old;
-};
 
 }  // namespace
 
@@ -145,8 +134,8 @@ TEST(DeleteFolderTree, RemovesTheTreeButNeverFollowsALinkOut)
 
 TEST(EngineInstallation, ReportsTheFirstMissingPieceAndFillsThePathAnyway)
 {
-    DataHome home;
-    const QString folder = home.Path() + "/kestrova";
+    QTemporaryDir root;
+    const QString folder = root.path() + "/engine";
     test::ScriptedUiServices ui;
     QString enginePath;
     auto message = [](int code) {
@@ -154,28 +143,24 @@ TEST(EngineInstallation, ReportsTheFirstMissingPieceAndFillsThePathAnyway)
                               "re-install Snapmend").arg(code);
     };
 
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(QFileInfo::exists(folder)) << "the installation's folder is never created";
+    ASSERT_TRUE(Touch(folder)) << "a file where the folder should be";
+    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    ASSERT_TRUE(QFile::remove(folder));
+    ASSERT_TRUE(QDir().mkpath(folder));
+
+    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
     EXPECT_EQ(enginePath, folder + "/photo");
-    EXPECT_TRUE(QDir(folder).exists()) << "the engine folder is created on demand";
-
     ASSERT_TRUE(Touch(folder + "/photo"));
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
     ASSERT_TRUE(Touch(folder + "/libcarver.so"));
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
     ASSERT_TRUE(QDir().mkpath(folder + "/formats"));
-    EXPECT_TRUE(CheckEngineInstalled(ui, nullptr, enginePath));
+    EXPECT_TRUE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
 
-    EXPECT_EQ(ui.Texts(), std::vector<QString>({message(-1003), message(-1004), message(-1005)}));
+    const QString noFolder = QStringLiteral("Failed to load engine, error code -1007");
+    EXPECT_EQ(ui.Texts(), std::vector<QString>({noFolder, noFolder, message(-1003), message(-1004), message(-1005)}));
     for (const auto& box : ui.Boxes())
         EXPECT_EQ(box.caption, "Snapmend");
-}
-
-TEST(EngineInstallation, UncreatableEngineFolderGives1007)
-{
-    DataHome home;
-    ASSERT_TRUE(Touch(home.Path() + "/kestrova"));
-    test::ScriptedUiServices ui;
-    QString enginePath;
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, enginePath));
-    EXPECT_EQ(ui.Texts(), std::vector<QString>({"Failed to load engine, error code -1007"}));
 }

@@ -71,7 +71,7 @@ protected:
         int row;
     };
     QTemporaryDir workspace;
-    HarvestPass pass;
+    HarvestPass pass{QCoreApplication::applicationDirPath() + "/icon.png"};
     std::map<QString, quint64> files;
     std::vector<Photo> photos;
     QStringList order;

@@ -140,6 +140,7 @@ TEST_F(ScanFixture, MissingEnginePiecesGiveTheirMessageThen1009AndNoScan)
     for (const Case& c : {Case{"photo", -1003}, Case{"libcarver.so", -1004}, Case{"formats", -1005}}) {
         QTemporaryDir home;
         qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+        platform.engineFolder = EngineFolderIn(home.path());
         ASSERT_TRUE(InstallEngine(home.path(), {c.missing}));
         ui.Clear();
         auto dialog = OpenOnDrivePage("/dev/null");

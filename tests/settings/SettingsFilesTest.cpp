@@ -129,9 +129,13 @@ TEST_F(SettingsFilesTest, UnwritablePlacesFailSilentlyAndKeepOldContent)
     EXPECT_TRUE(QFileInfo(PathOf(kFormatsFileName)).isDir());
     EXPECT_EQ(ReadSettingValue(Folder(), kFormatsFileName, kFormatsKey, QStringLiteral("D")), QStringLiteral("D"));
 
-    // The program folder does not exist.
-    EXPECT_FALSE(SaveOutputFolder(Folder() + QStringLiteral("missing/"), QStringLiteral("/x")));
-    EXPECT_FALSE(QFileInfo::exists(Folder() + QStringLiteral("missing")));
+    // A missing settings folder is made (private to its owner); one that cannot be made fails.
+    EXPECT_TRUE(SaveOutputFolder(Folder() + QStringLiteral("config/snapmend/"), QStringLiteral("/x")));
+    EXPECT_EQ(ReadSettingValue(Folder() + QStringLiteral("config/snapmend/"), kSettingsFileName, kSaveDirKey, {}),
+              QStringLiteral("/x"));
+    EXPECT_EQ(QFileInfo(Folder() + QStringLiteral("config")).permissions().toInt() & 0x0077, 0) << "group and others: no access";
+    Put(QStringLiteral("blocker"), "x");
+    EXPECT_FALSE(SaveOutputFolder(Folder() + QStringLiteral("blocker/snapmend/"), QStringLiteral("/x")));
 
     // A value that would not read back as one line is not written.
     Put(kSettingsFileName, "savedir=/old\n");

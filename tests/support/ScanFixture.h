@@ -1,6 +1,6 @@
 #pragma once
 // A main window wired to a test drive source whose one drive is a disk image,
-// with the engine installed from the build tree into a temporary data home.
+// with the engine linked from the build tree into an engine folder of its own.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -32,12 +32,14 @@ public:
 
 inline QString BuildDir() { return QString::fromLocal8Bit(qgetenv("SNAPMEND_BUILD_DIR")); }
 
-// Links the engine's three installed pieces into `dataHome`/kestrova, leaving
-// out the ones named in `skip`.
+inline QString EngineFolderIn(const QString& dataHome) { return dataHome + "/kestrova"; }
+
+// Links the engine's three pieces into `dataHome`/kestrova (the folder
+// EngineFolderIn names), leaving out the ones named in `skip`.
 inline bool InstallEngine(const QString& dataHome, const QStringList& skip = {})
 {
     const QString from = BuildDir() + "/engine/kestrova";
-    const QString to = dataHome + "/kestrova";
+    const QString to = EngineFolderIn(dataHome);
     if (!QDir().mkpath(to))
         return false;
     for (const QString& piece : {QStringLiteral("photo"), QStringLiteral("libcarver.so"), QStringLiteral("formats")}) {
@@ -88,6 +90,7 @@ protected:
         platform.system = &system;
         platform.drives = &drives;
         platform.programFolder = programFolder.path() + "/";
+        platform.engineFolder = EngineFolderIn(dataHome.path());
     }
     void TearDown() override { qputenv("XDG_DATA_HOME", m_oldDataHome); }
 
