@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <cstdlib>
+
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include "core/command_line.h"
@@ -35,9 +38,19 @@ int die(const std::string& msg, int code) {
     return code;
 }
 
+// Started by the front-end (which names itself in SNAPMEND_PARENT_PID): die
+// with it, at once, so that nothing more is written once it is gone.
+void tie_to_parent() {
+    const char* parent = std::getenv("SNAPMEND_PARENT_PID");
+    if (!parent) return;
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != static_cast<pid_t>(std::atol(parent))) ::_exit(128 + SIGKILL);  // already gone
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    tie_to_parent();
     struct sigaction sa {};
     sa.sa_handler = on_signal;
     sigemptyset(&sa.sa_mask);

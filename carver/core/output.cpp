@@ -23,7 +23,7 @@ bool make_dirs(const std::string& path, std::string& err) {
         cur = path.substr(0, slash);
         pos = slash;
         if (cur.empty() || cur == "/") continue;
-        if (::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST) {
+        if (::mkdir(cur.c_str(), 0700) != 0 && errno != EEXIST) {
             err = cur + ": " + std::strerror(errno);
             return false;
         }
@@ -41,18 +41,25 @@ OutputDir::~OutputDir() {
 
 bool OutputDir::open(const std::string& path, std::string& err) {
     if (!make_dirs(path, err)) return false;
-    dirfd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The folder itself is never a link, and it is ours alone.
+    dirfd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirfd_ < 0) {
         err = path + ": " + std::strerror(errno);
         return false;
     }
+    struct stat info {};
+    if (::fstat(dirfd_, &info) != 0 || info.st_uid != ::geteuid()) {
+        err = path + ": the folder belongs to another user";
+        return false;
+    }
+    ::fchmod(dirfd_, 0700);  // best effort: FAT has no modes
     path_ = path;
     return true;
 }
 
 int OutputDir::open_unnamed() {
     if (!tmpfile_) return -1;
-    int fd = ::openat(dirfd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    int fd = ::openat(dirfd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) tmpfile_ = false;
     return fd;
 }
@@ -88,7 +95,7 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
         }
         for (;; ++attempt) {
             fd = ::openat(dirfd_, name_for(attempt).c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (fd >= 0 || errno != EEXIST || attempt > 1000) break;
         }
         if (fd >= 0) ::flock(fd, LOCK_EX);

@@ -1,6 +1,8 @@
 #include "RecoveryApp.h"
 
+#include "EngineInstallation.h"
 #include "MainDialog.h"
+#include "ScanWorkspace.h"
 #include "SingleInstance.h"
 
 namespace snapmend {
@@ -13,7 +15,11 @@ bool RecoveryApp::InitInstance()
 {
     m_instance = std::make_unique<SingleInstance>(QString::fromLatin1(kMutexName),
                                                   QString::fromLatin1(kMainWindowCaption));
-    return m_instance->Claim() != SingleInstance::Role::Second;
+    const SingleInstance::Role role = m_instance->Claim();
+    // Only the holder of the lock knows no other run of this user is scanning.
+    if (role == SingleInstance::Role::First)
+        RemoveStaleWorkspaces(GetAppDataFolder(), GetTempFolder());
+    return role != SingleInstance::Role::Second;
 }
 
 int RecoveryApp::Run()

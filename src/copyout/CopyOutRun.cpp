@@ -2,6 +2,7 @@
 
 #include "Paths.h"
 #include "SafeCopy.h"
+#include "TargetNames.h"
 
 namespace snapmend {
 
@@ -21,15 +22,13 @@ CopyOutRun::StepResult CopyOutRun::Step(const QString& outputFolder)
         ++m_next;
         return StepResult::Missing;
     }
-    if (!EnsureOutputFolder(outputFolder))
+    if (!EnsureOutputFolder(outputFolder, m_run.owner))
         return StepResult::NoOutputFolder;
-    const QString target = m_run.names.TargetFor(outputFolder, source);
     ++m_next;
-    if (!CopyFileReplacing(source, target).ok) {
+    if (!CopyToNewFile(source, outputFolder, SourceFileName(source), m_run.owner).ok) {
         ++m_run.failed;
         return StepResult::Failed;
     }
-    m_run.names.Claim(target);
     m_run.copiedSources.insert(source);
     ++m_run.copied;
     return StepResult::Copied;

@@ -8,7 +8,8 @@
 namespace snapmend {
 
 // One recovery: the ticked results copied into the output folder one per
-// step, under names that never overwrite what this recovery wrote. No
+// step, each under a name nothing in the folder has yet, owned by the person
+// behind the program. No
 // widgets: the window fixes the sources, steps it on its timer and shows
 // the progress and the final report.
 class CopyOutRun : public QObject {

@@ -1,5 +1,6 @@
 #include "CopyPlan.h"
 
+#include "SameDisk.h"
 #include "UiServices.h"
 
 namespace snapmend {
@@ -47,10 +48,18 @@ FinalReport MakeFinalReport(int copied, int missing, int failed)
     return {recovered + view, kQuestionCaption, true, false};
 }
 
+std::optional<QString> ScannedDiskRefusal(const QString& scanSource, const QString& folder)
+{
+    const std::optional<QString> disk = FolderOnScannedDisk(scanSource, folder);
+    if (!disk)
+        return std::nullopt;
+    return FolderOnScannedDiskMessage(folder, *disk);
+}
+
 void CopyRun::Reset(std::vector<QString> newSources)
 {
     sources = std::move(newSources);
-    names.Clear();
+    owner = InvokingPerson();
     copiedSources.clear();
     copied = missing = failed = 0;
 }

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "Ownership.h"
 #include "TargetNames.h"
 
 namespace snapmend {
@@ -38,10 +39,14 @@ struct FinalReport {
 // longer in the workspace; failed: copies that failed (a retry may succeed).
 FinalReport MakeFinalReport(int copied, int missing, int failed);
 
+// The refusal to show when `folder` lies on the disk that `scanSource`
+// (device or image file) reads; nothing when the folder may be used.
+std::optional<QString> ScannedDiskRefusal(const QString& scanSource, const QString& folder);
+
 // The state of one recovery, from Recover to its report.
 struct CopyRun {
     std::vector<QString> sources;  // item k's source path, fixed when the recovery starts
-    TargetNames names;
+    std::optional<Account> owner;  // who gets the copies: the person behind pkexec/sudo
     QSet<QString> copiedSources;
     int copied = 0;
     int missing = 0;

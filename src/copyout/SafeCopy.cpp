@@ -1,19 +1,24 @@
 #include "SafeCopy.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
-#include <cstdlib>
 #include <memory>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "Paths.h"
+#include "TargetNames.h"
 
 namespace snapmend {
 namespace {
 
 constexpr size_t kCopyBlock = 1 << 20;
-constexpr mode_t kTargetMode = 0644;
+constexpr mode_t kTargetMode = 0600;
+// Enough numbered names for any real folder; a bound so that a folder full of
+// them cannot keep the copy looping.
+constexpr int kMaxNumberedNames = 100000;
 
 // Closes a descriptor once, whatever path leaves the scope.
 class Fd {
@@ -67,48 +72,119 @@ bool CopyBytes(int in, int out)
     }
 }
 
+QByteArray Candidate(const QString& fileName, int n)
+{
+    return QFile::encodeName(n == 1 ? fileName : NumberedFileName(fileName, n));
+}
+
+// File systems without owners and modes (FAT) refuse to change them; there
+// the mount decides who may use the files.
+bool Unsupported(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL; }
+
+bool HandOver(int fd, const std::optional<Account>& owner, mode_t mode)
+{
+    if (owner && ::fchown(fd, owner->uid, owner->gid) != 0 && !Unsupported(errno))
+        return false;
+    return ::fchmod(fd, mode) == 0 || Unsupported(errno);
+}
+
+// Bytes, owner, mode and a flush: the content is complete on the disk.
+bool FillTarget(int in, int out, const std::optional<Account>& owner)
+{
+    return CopyBytes(in, out) && HandOver(out, owner, kTargetMode) && ::fsync(out) == 0;
+}
+
+// Unnamed file linked under the first free name once complete. Nothing when
+// the file system has no O_TMPFILE.
+std::optional<CopyOutcome> CopyUnnamed(int in, int dir, const QString& folder, const QString& fileName,
+                                       const std::optional<Account>& owner)
+{
+    Fd out(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kTargetMode));
+    if (out.get() < 0) {
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
+            return std::nullopt;
+        return CopyOutcome{false, errno, {}};
+    }
+    if (!FillTarget(in, out.get(), owner))
+        return CopyOutcome{false, errno, {}};
+    const std::string proc = "/proc/self/fd/" + std::to_string(out.get());
+    for (int n = 1; n <= kMaxNumberedNames; ++n) {
+        const QByteArray name = Candidate(fileName, n);
+        if (::linkat(AT_FDCWD, proc.c_str(), dir, name.constData(), AT_SYMLINK_FOLLOW) == 0 ||
+            (errno == ENOENT && ::linkat(out.get(), "", dir, name.constData(), AT_EMPTY_PATH) == 0))  // no /proc
+            return CopyOutcome{true, 0, JoinPath(folder, QFile::decodeName(name))};
+        if (errno != EEXIST)
+            return CopyOutcome{false, errno, {}};
+    }
+    return CopyOutcome{false, EEXIST, {}};
+}
+
+// File systems without O_TMPFILE (FAT): the first free name, created
+// exclusively, removed again when the copy fails.
+CopyOutcome CopyNamed(int in, int dir, const QString& folder, const QString& fileName,
+                      const std::optional<Account>& owner)
+{
+    for (int n = 1; n <= kMaxNumberedNames; ++n) {
+        const QByteArray name = Candidate(fileName, n);
+        Fd out(::openat(dir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kTargetMode));
+        if (out.get() < 0) {
+            if (errno == EEXIST)
+                continue;
+            return {false, errno, {}};
+        }
+        if (!FillTarget(in, out.get(), owner) || out.Close() != 0) {
+            const int error = errno;
+            ::unlinkat(dir, name.constData(), 0);
+            return {false, error, {}};
+        }
+        return {true, 0, JoinPath(folder, QFile::decodeName(name))};
+    }
+    return {false, EEXIST, {}};
+}
+
 }  // namespace
 
-bool EnsureOutputFolder(const QString& folder)
+bool EnsureOutputFolder(const QString& folder, const std::optional<Account>& owner)
 {
     if (folder.isEmpty())
         return false;
-    if (QFileInfo(folder).isDir())
-        return true;
-    return ::mkdir(QFile::encodeName(folder).constData(), 0777) == 0;
+    const QByteArray native = QFile::encodeName(folder);
+    const bool made = ::mkdir(native.constData(), 0700) == 0;
+    if (!made && errno != EEXIST)
+        return false;
+    // A folder made here is handed over only as itself: if it was swapped for
+    // a link meanwhile, the link's target is not given away.
+    Fd dir(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (made ? O_NOFOLLOW : 0)));
+    if (dir.get() < 0)
+        return false;
+    return !made || HandOver(dir.get(), owner, 0700);
 }
 
-CopyOutcome CopyFileReplacing(const QString& source, const QString& target)
+CopyOutcome CopyToNewFile(const QString& source, const QString& folder, const QString& fileName,
+                          const std::optional<Account>& owner)
 {
-    Fd in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+    Fd in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (in.get() < 0)
-        return {false, errno};
+        return {false, errno, {}};
     struct stat info {};
     if (::fstat(in.get(), &info) != 0)
-        return {false, errno};
+        return {false, errno, {}};
     if (!S_ISREG(info.st_mode))
-        return {false, EISDIR};
+        return {false, EINVAL, {}};
+    if (fileName.isEmpty() || fileName.contains(QLatin1Char('/')) || fileName == QLatin1String(".") ||
+        fileName == QLatin1String(".."))
+        return {false, EINVAL, {}};
 
-    const QByteArray targetName = QFile::encodeName(target);
-    const qsizetype slash = targetName.lastIndexOf('/');
-    QByteArray temporary = (slash >= 0 ? targetName.left(slash + 1) : QByteArray()) + ".snapmend-XXXXXX";
-    Fd out(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (out.get() < 0)
-        return {false, errno};
-
-    const auto fail = [&temporary](int error) {
-        ::unlink(temporary.constData());
-        return CopyOutcome{false, error};
-    };
-    if (!CopyBytes(in.get(), out.get()))
-        return fail(errno);
-    if (::fchmod(out.get(), kTargetMode) != 0 || ::fsync(out.get()) != 0)
-        return fail(errno);
-    if (out.Close() != 0)
-        return fail(errno);
-    if (::rename(temporary.constData(), targetName.constData()) != 0)
-        return fail(errno);
-    return {true, 0};
+    QString cleanFolder = folder;
+    while (cleanFolder.size() > 1 && cleanFolder.endsWith(QLatin1Char('/')))
+        cleanFolder.chop(1);
+    // The folder the user chose may itself be a link; what lies in it is never followed.
+    Fd dir(::open(QFile::encodeName(cleanFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return {false, errno, {}};
+    if (std::optional<CopyOutcome> unnamed = CopyUnnamed(in.get(), dir.get(), cleanFolder, fileName, owner))
+        return *unnamed;
+    return CopyNamed(in.get(), dir.get(), cleanFolder, fileName, owner);
 }
 
 }  // namespace snapmend

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "InstallLayout.h"
+#include "Ownership.h"
 #include "Paths.h"
 #include "PlatformServices.h"
 #include "UiServices.h"
@@ -36,6 +37,11 @@ bool CheckEngineInstalled(UiServices& ui, QWidget* owner, const QString& folder,
         ui.MessageBox(owner, QStringLiteral("Failed to load engine, error code -1007"), kMessageCaption, MB_OK);
         return false;
     }
+    return CheckEngineFolder(ui, owner, folder, enginePath);
+}
+
+bool CheckEngineFolder(UiServices& ui, QWidget* owner, const QString& folder, QString& enginePath)
+{
     enginePath = JoinPath(folder, kEngineFileName);
     const struct {
         QString path;
@@ -48,6 +54,15 @@ bool CheckEngineInstalled(UiServices& ui, QWidget* owner, const QString& folder,
     for (const auto& piece : pieces) {
         if (!PathExists(piece.path)) {
             ui.MessageBox(owner, MissingPieceMessage(piece.code), kMessageCaption, MB_OK);
+            return false;
+        }
+    }
+    // The engine runs as root: a piece that another user could swap would run their code.
+    for (const auto& piece : pieces) {
+        QString reason;
+        if (!IsPathTrusted(piece.path, &reason)) {
+            ui.MessageBox(owner, MissingPieceMessage(piece.code) + QStringLiteral("\n\n") + reason, kMessageCaption,
+                          MB_OK);
             return false;
         }
     }

@@ -30,4 +30,11 @@ QString EngineFolder(const PlatformServices& platform);
 // numbered message for a missing folder or the first missing piece.
 bool CheckEngineInstalled(UiServices& ui, QWidget* owner, const QString& engineFolder, QString& enginePath);
 
+// The same check on the engine folder `folder`, wherever it was found. Each
+// piece must also be out of other users' reach (IsPathTrusted: every folder on
+// its way, link targets included, owned by root or the running user and
+// writable by nobody else); otherwise the piece's numbered message is shown
+// with a line saying why.
+bool CheckEngineFolder(UiServices& ui, QWidget* owner, const QString& folder, QString& enginePath);
+
 }  // namespace snapmend

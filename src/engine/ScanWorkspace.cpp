@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "EngineInstallation.h"
+#include "Ownership.h"
 #include "Paths.h"
 #include "UiServices.h"
 
@@ -18,11 +19,41 @@ namespace snapmend {
 namespace {
 
 
-// Creates one folder level; an existing folder is accepted.
-bool CreateFolder(const QString& path)
+const QString kTempParentPrefix = QStringLiteral("snapmend-");
+
+// Creates `path` afresh as a private folder. Whatever was there (ours: the
+// parent is private) is deleted first; what cannot be deleted is reused when
+// it is a private folder of ours.
+bool CreateFreshFolder(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    return ::mkdir(native.constData(), 0755) == 0 || errno == EEXIST;
+    DeleteFolderTree(path, true);
+    return MakePrivateFolder(path);
+}
+
+// The process's private parent for temporary-folder workspaces: a fresh
+// "snapmend-XXXXXX" made by mkdtemp, so nobody can guess or pre-create it.
+// Removed with what is left in it when the process ends (no engine outlives
+// the process); after a crash, RemoveStaleWorkspaces removes it.
+struct TempParent {
+    QString path;
+    QString madeIn;
+    ~TempParent() { DeleteFolderTree(path, true); }
+};
+
+QString PrivateTempParent(const QString& tempFolder)
+{
+    static TempParent parent;
+    if (!parent.path.isEmpty() && parent.madeIn == tempFolder && IsPrivateFolder(parent.path))
+        return parent.path;
+    parent.path.clear();
+    if (!IsPathTrusted(tempFolder, nullptr, true))
+        return {};
+    QByteArray pattern = QFile::encodeName(JoinPath(tempFolder, kTempParentPrefix + QStringLiteral("XXXXXX")));
+    if (!::mkdtemp(pattern.data()))
+        return {};
+    parent.path = QFile::decodeName(pattern);
+    parent.madeIn = tempFolder;
+    return parent.path;
 }
 
 // Deletes the entries of the open folder `dirFd`, depth first, without
@@ -78,10 +109,12 @@ std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner
     if (UsesPerUserWorkspace(random.Next())) {
         const QString engineFolder = JoinPath(appDataFolder, kEngineFolderName);
         root = JoinPath(engineFolder, QStringLiteral("data"));
-        created = QDir().mkpath(appDataFolder) && CreateFolder(engineFolder) && CreateFolder(root);
+        created = QDir().mkpath(appDataFolder) && IsPathTrusted(appDataFolder) && MakePrivateFolder(engineFolder) &&
+                  CreateFreshFolder(root);
     } else {
-        root = JoinPath(tempFolder, TempWorkspaceName(localTime));
-        created = CreateFolder(root);
+        const QString parent = PrivateTempParent(tempFolder);
+        root = JoinPath(parent, TempWorkspaceName(localTime));
+        created = !parent.isEmpty() && CreateFreshFolder(root);
     }
     if (!created) {
         ui.MessageBox(owner, QStringLiteral("Failed to initialize data"), kMessageCaption, MB_OK);
@@ -90,8 +123,6 @@ std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner
 
     ScanWorkspace workspace;
     workspace.root = root;
-    if (PathExists(root))
-        DeleteFolderTree(root, false);
     workspace.engineOutputDir = JoinPath(root, QStringLiteral("temp"));
     if (PathExists(workspace.engineOutputDir)) {
         ui.MessageBox(owner, QStringLiteral("Internal error, error code: -1008"), kMessageCaption, MB_OK);
@@ -119,6 +150,28 @@ void DeleteFolderTree(const QString& path, bool removeFolder)
     DeleteTreeAt(fd);
     if (removeFolder)
         ::rmdir(native.constData());
+}
+
+}  // namespace snapmend
+
+namespace snapmend {
+
+void RemoveStaleWorkspaces(const QString& appDataFolder, const QString& tempFolder)
+{
+    const QString engineFolder = JoinPath(appDataFolder, kEngineFolderName);
+    if (IsPrivateFolder(engineFolder) && IsPathTrusted(engineFolder))
+        DeleteFolderTree(JoinPath(engineFolder, QStringLiteral("data")), true);
+    if (!IsPathTrusted(tempFolder, nullptr, true))
+        return;
+    const QDir temp(tempFolder);
+    const QStringList parents =
+        temp.entryList({kTempParentPrefix + QStringLiteral("??????")}, QDir::Dirs | QDir::Hidden | QDir::NoSymLinks);
+    for (const QString& name : parents) {
+        // Only a private folder of ours: nobody else can have made it, nobody else can have filled it.
+        const QString parent = temp.filePath(name);
+        if (IsPrivateFolder(parent))
+            DeleteFolderTree(parent, true);
+    }
 }
 
 }  // namespace snapmend

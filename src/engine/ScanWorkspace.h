@@ -39,13 +39,22 @@ struct ScanWorkspace {
     QString engineOutputDir;  // root + "/temp" (or "/temp_1" when the old one survived)
 };
 
-// Chooses, creates and empties the workspace of a new scan. Shows "Failed to
+// Chooses and creates the workspace of a new scan: a fresh folder of mode
+// 0700, either "kestrova/data" in the per-user data folder or a "tempdata..."
+// folder inside this process's private parent in the temporary folder (made by
+// mkdtemp; a temporary folder others can change is refused). Shows "Failed to
 // initialize data" and returns nothing when a folder cannot be created, and
 // "Internal error, error code: -1008" when an old engine output folder could
 // not be deleted (the scan then goes on with "_1" appended).
 std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner, CrtRandom& random,
                                                   const QString& appDataFolder, const QString& tempFolder,
                                                   const QDateTime& localTime);
+
+// Removes the workspaces a crashed run left behind: the per-user data root
+// and the private parents in the temporary folder that are provably ours
+// (owned by the running user, mode 0700, not links). Call only while holding
+// the single-instance lock, so that no other run of this user is using them.
+void RemoveStaleWorkspaces(const QString& appDataFolder, const QString& tempFolder);
 
 // Deletes everything below `path` and, with `removeFolder`, the folder itself.
 // Symbolic links are removed, never followed. Failures are ignored: what

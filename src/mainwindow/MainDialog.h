@@ -94,6 +94,8 @@ private:
     void ShowDrivePage();
     // Drives and settings.
     void RefreshDriveList();
+    // The device of the drive selected in the list, else the one being scanned.
+    QString SelectedScanSource() const;
     void LoadOutputFolder();
     // Scan (MainDialogScan.cpp).
     void EnterScanView();

@@ -9,6 +9,7 @@
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "CopyOutRun.h"
+#include "CopyPlan.h"
 #include "HarvestPass.h"
 #include "MainDialog.h"
 #include "PlatformServices.h"
@@ -74,6 +75,11 @@ void MainDialog::StartRecovery()
         m_platform.ui->MessageBox(this,
                                   QStringLiteral("No files selected.\n\nPlease select files that you want to recover."),
                                   QCoreApplication::applicationName(), MB_OK);
+        return;
+    }
+    // Writing onto the scanned disk would overwrite what is still to be recovered.
+    if (const std::optional<QString> refusal = ScannedDiskRefusal(m_scan->Device(), m_edtOutputDir->text())) {
+        m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
     m_copy->Begin(std::move(sources));

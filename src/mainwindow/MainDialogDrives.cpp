@@ -7,6 +7,7 @@
 #include "DriveListView.h"
 #include "DriveSource.h"
 #include "PlatformServices.h"
+#include "ScanRun.h"
 
 namespace snapmend {
 namespace {
@@ -42,6 +43,13 @@ void MainDialog::OnRefresh()
 {
     WaitCursor wait;
     RefreshDriveList();
+}
+
+QString MainDialog::SelectedScanSource() const
+{
+    const QList<QTreeWidgetItem*> selected = m_lstDrives->selectedItems();
+    const DriveRecord* drive = selected.isEmpty() ? nullptr : FindDriveByName(m_drives, selected.first()->text(0));
+    return drive ? drive->engineDevice : m_scan->Device();
 }
 
 }  // namespace snapmend

@@ -1,9 +1,11 @@
 // The scan: Start, cancel and close; the engine and its worker live in ScanRun.
+#include <QLineEdit>
 #include <QListWidget>
 #include <QTreeWidget>
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
+#include "CopyPlan.h"
 #include "DriveRecord.h"
 #include "EngineInstallation.h"
 #include "HarvestPass.h"
@@ -39,6 +41,10 @@ void MainDialog::OnStart()
     const DriveRecord* drive = FindDriveByName(m_drives, selected.first()->text(0));
     if (!drive) {
         m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kMessageCaption, MB_OK);
+        return;
+    }
+    if (const std::optional<QString> refusal = ScannedDiskRefusal(drive->engineDevice, m_edtOutputDir->text())) {
+        m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
     std::optional<ScanWorkspace> workspace =

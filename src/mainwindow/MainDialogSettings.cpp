@@ -2,6 +2,7 @@
 // button, and the Settings and Help links.
 #include <QLineEdit>
 
+#include "CopyPlan.h"
 #include "FileTypesDialog.h"
 #include "Help.h"
 #include "MainDialog.h"
@@ -25,6 +26,10 @@ void MainDialog::BrowseForOutputFolder()
     if (!picked || picked->isEmpty())
         return;
     const QString folder = NormalizePickedFolder(*picked);
+    if (const std::optional<QString> refusal = ScannedDiskRefusal(SelectedScanSource(), folder)) {
+        m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
+        return;
+    }
     // The box first: the new folder holds for this run even when the write fails.
     m_edtOutputDir->setText(folder);
     SaveOutputFolder(ProgramFolder(m_platform), folder);

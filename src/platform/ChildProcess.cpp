@@ -30,6 +30,20 @@ bool HasEnded(int pidfd, int timeoutMs)
     return result > 0;
 }
 
+// The caller's environment plus the parent's process id, by which the child
+// can tie its life to this process (kParentPidVariable).
+std::vector<QByteArray> ChildEnvironment()
+{
+    const QByteArray prefix = QByteArray(ChildProcess::kParentPidVariable) + '=';
+    std::vector<QByteArray> out;
+    for (char** entry = environ; *entry; ++entry) {
+        if (!QByteArray(*entry).startsWith(prefix))
+            out.emplace_back(*entry);
+    }
+    out.push_back(prefix + QByteArray::number(::getpid()));
+    return out;
+}
+
 }  // namespace
 
 std::unique_ptr<ChildProcess> ChildProcess::Start(const QString& program, const QStringList& arguments)
@@ -62,8 +76,14 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const QString& program, const 
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
+    std::vector<QByteArray> environment = ChildEnvironment();
+    std::vector<char*> envp;
+    for (QByteArray& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
     pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), environ);
+    const int error = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error != 0)

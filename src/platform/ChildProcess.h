@@ -9,14 +9,20 @@ namespace snapmend {
 // A program started in the background: no terminal (its own session), the
 // standard streams on /dev/null, the caller's working folder. It is held by
 // a pidfd, so waiting on one thread and terminating from another is safe and
-// a signal can never reach a recycled process id.
+// a signal can never reach a recycled process id. The child finds this
+// process's id in its environment (kParentPidVariable), so that it can end
+// when this process ends, however it ends.
 class ChildProcess {
 public:
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Nothing when the program could not be started.
+    static constexpr const char* kParentPidVariable = "SNAPMEND_PARENT_PID";
+
+    // Nothing when the program could not be started. Start from a thread that
+    // outlives the child (the one that waits for it): a parent-death signal
+    // the child asks for follows the starting thread.
     static std::unique_ptr<ChildProcess> Start(const QString& program, const QStringList& arguments);
 
     // Blocks until the process has ended and reaps it; returns its exit code,

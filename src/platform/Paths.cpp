@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <unistd.h>
+
+#include "Ownership.h"
 
 namespace snapmend {
 
@@ -34,7 +37,16 @@ QString ExecutableFolder()
 
 QString UserDataFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    // HOME and XDG_DATA_HOME may be another user's (sudo -E): they count only
+    // where nobody else can change them; otherwise the account's own home.
+    const QString fromEnvironment = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    QString existing = fromEnvironment;
+    while (!existing.isEmpty() && !QFileInfo::exists(existing) && existing != QLatin1String("/"))
+        existing = QFileInfo(existing).path();
+    if (!fromEnvironment.isEmpty() && IsPathTrusted(existing))
+        return fromEnvironment;
+    const std::optional<Account> account = LookUpAccount(::geteuid());
+    return account ? JoinPath(account->home, QStringLiteral(".local/share")) : QString();
 }
 
 QString SystemTempFolder()
@@ -47,6 +59,8 @@ QString SystemTempFolder()
 
 QString UserPicturesFolder()
 {
+    if (const std::optional<Account> person = InvokingPerson())
+        return JoinPath(person->home, QStringLiteral("Pictures"));
     return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
 }
 

@@ -6,7 +6,11 @@
 #include <QLocalSocket>
 #include <QWidget>
 
+#include "Ownership.h"
+#include "Paths.h"
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -15,9 +19,10 @@ namespace {
 
 constexpr int kConnectTimeoutMs = 2000;
 
-QString LockFilePath(const QString& serverName)
+// The running user's own 0700 folder: nobody else can plant, lock or link a name there.
+QString PrivateFolder()
 {
-    return QDir::tempPath() + QLatin1Char('/') + serverName + QLatin1String(".lock");
+    return PrivateRuntimeFolder(UserDataFolder());
 }
 
 }  // namespace
@@ -44,9 +49,17 @@ QString SingleInstance::ServerName(const QString& lockName)
 
 SingleInstance::Role SingleInstance::Claim()
 {
-    const QString serverName = ServerName(m_lockName);
-    const QByteArray lockPath = QFile::encodeName(LockFilePath(serverName));
-    m_lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const QString folder = PrivateFolder();
+    if (folder.isEmpty())
+        return Role::Unprotected;
+    const QString serverName = JoinPath(folder, ServerName(m_lockName));
+    const QByteArray lockPath = QFile::encodeName(serverName + QLatin1String(".lock"));
+    m_lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (m_lockFd >= 0 && (::fstat(m_lockFd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())) {
+        ::close(m_lockFd);
+        m_lockFd = -1;
+    }
     if (m_lockFd < 0)
         return Role::Unprotected;
 

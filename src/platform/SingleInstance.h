@@ -9,7 +9,8 @@ namespace snapmend {
 // One instance per user. The first instance holds an exclusive lock named
 // after `lockName` for its whole life and listens on a local socket of the
 // same name; a later instance asks it to bring forward its top-level window
-// captioned exactly `caption`, and then ends.
+// captioned exactly `caption`, and then ends. Lock and socket live in the
+// running user's private runtime folder, never in a shared one.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -22,7 +23,7 @@ public:
     // been asked to show its window (or could not be reached).
     Role Claim();
 
-    // The per-user socket and lock names derived from the lock name.
+    // The per-user socket and lock file names (without folder) derived from the lock name.
     static QString ServerName(const QString& lockName);
 
 private:

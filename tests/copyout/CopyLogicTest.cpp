@@ -4,9 +4,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "CopyPlan.h"
+#include "Paths.h"
 #include "SafeCopy.h"
 #include "TargetNames.h"
 
@@ -110,27 +112,69 @@ TEST(TargetNames, FileNamesAndNumberedNames)
         EXPECT_EQ(Str(NumberedFileName(name, 2)), expected);
 }
 
-TEST(TargetNames, OneRecoveryNeverOverwritesItsOwnFilesButReplacesOlderOnes)
+// Two cards give the same result names: a clash never replaces a file, in one
+// recovery or across recoveries.
+TEST(SafeCopy, ClashesGetTheNextFreeNumberAndNothingIsReplaced)
 {
-    QTemporaryDir out;
-    ASSERT_TRUE(out.isValid());
-    // Files from before this recovery: the own name is replaced, a numbered one is kept.
-    ASSERT_TRUE(WriteFile(out.filePath("a.jpg"), "old"));
-    ASSERT_TRUE(WriteFile(out.filePath("a (2).jpg"), "user's own"));
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    const QString out = work.filePath("out");
+    QDir().mkdir(out);
+    ASSERT_TRUE(WriteFile(out + "/a.jpg", "earlier card"));
+    ASSERT_TRUE(WriteFile(out + "/a (3).jpg", "user's own"));
+    const char* const expected[] = {"a (2).jpg", "a (4).jpg", "a (5).jpg"};
+    for (int i = 0; i < 3; ++i) {
+        const QString source = work.filePath(QStringLiteral("card%1.jpg").arg(i));
+        ASSERT_TRUE(WriteFile(source, QByteArray("card ") + QByteArray::number(i)));
+        const CopyOutcome copied = CopyToNewFile(source, out + "/", "a.jpg");
+        ASSERT_TRUE(copied.ok) << strerror(copied.error);
+        EXPECT_EQ(Str(copied.target), Str(out + "/" + expected[i]));
+        EXPECT_EQ(ReadFile(copied.target), QByteArray("card ") + QByteArray::number(i));
+    }
+    EXPECT_EQ(ReadFile(out + "/a.jpg"), QByteArray("earlier card"));
+    EXPECT_EQ(ReadFile(out + "/a (3).jpg"), QByteArray("user's own"));
+}
 
-    TargetNames names;
-    const QString first = names.TargetFor(out.path(), "/ws/temp/x/a.jpg");
-    EXPECT_EQ(Str(first), Str(out.filePath("a.jpg")));
-    names.Claim(first);
-    const QString second = names.TargetFor(out.path(), "/ws/temp/y/a.jpg");
-    EXPECT_EQ(Str(second), Str(out.filePath("a (3).jpg")));
-    names.Claim(second);
-    EXPECT_EQ(Str(names.TargetFor(out.path() + "/", "/ws/z/a.jpg")), Str(out.filePath("a (4).jpg")));
-    EXPECT_EQ(Str(names.TargetFor(out.path(), "/ws/z/b.jpg")), Str(out.filePath("b.jpg")));
-
-    names.Clear();
-    EXPECT_EQ(Str(names.TargetFor(out.path(), "/ws/temp/y/a.jpg")), Str(out.filePath("a.jpg")))
-        << "a new recovery replaces what an earlier one wrote";
+// Copies belong to the person behind sudo/pkexec when one is known, else to the running user.
+TEST(SafeCopy, CopiesAndNewFoldersAreHandedToTheInvokingPerson)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "handing files to another user needs root";
+    const std::optional<Account> nobody = LookUpAccount(65534);
+    if (!nobody)
+        GTEST_SKIP() << "no account 65534 to hand files to";
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    const QString source = work.filePath("f1.jpg");
+    ASSERT_TRUE(WriteFile(source, "photo"));
+    const QByteArray oldSudo = qgetenv("SUDO_UID");
+    const struct {
+        const char* sudoUid;  // nullptr: no invoking person
+        uid_t owner;
+    } cases[] = {{"65534", 65534}, {nullptr, 0}};
+    for (const auto& c : cases) {
+        if (c.sudoUid)
+            qputenv("SUDO_UID", c.sudoUid);
+        else
+            qunsetenv("SUDO_UID");
+        const std::optional<Account> person = InvokingPerson();
+        const QString out = work.filePath(QStringLiteral("out-%1").arg(c.owner));
+        ASSERT_TRUE(EnsureOutputFolder(out, person));
+        const CopyOutcome copied = CopyToNewFile(source, out, "f1.jpg", person);
+        ASSERT_TRUE(copied.ok);
+        for (const QString& path : {out, copied.target}) {
+            struct stat info {};
+            ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+            EXPECT_EQ(info.st_uid, c.owner) << Str(path);
+            EXPECT_EQ(info.st_mode & 077, 0u) << Str(path);
+        }
+        if (c.sudoUid) {
+            EXPECT_EQ(Str(UserPicturesFolder()), Str(nobody->home + "/Pictures"));
+        }
+    }
+    qputenv("SUDO_UID", oldSudo);
+    if (oldSudo.isNull())
+        qunsetenv("SUDO_UID");
 }
 
 TEST(OutputFolder, CreatesOnlyTheLastComponent)
@@ -156,7 +200,7 @@ TEST(OutputFolder, CreatesOnlyTheLastComponent)
     EXPECT_FALSE(QFileInfo::exists(root.filePath("missing")));
 }
 
-TEST(SafeCopy, CopiesReplacesAndLeavesNothingBehindOnFailure)
+TEST(SafeCopy, CopiesAndLeavesNothingBehindOnFailure)
 {
     QTemporaryDir work;
     ASSERT_TRUE(work.isValid());
@@ -166,23 +210,20 @@ TEST(SafeCopy, CopiesReplacesAndLeavesNothingBehindOnFailure)
         bytes[i] = static_cast<char>(i * 131 + (i >> 9));
     ASSERT_TRUE(WriteFile(source, bytes));
     QDir().mkdir(work.filePath("out"));
-    const QString target = work.filePath("out/src.bin");
-    ASSERT_TRUE(WriteFile(target, "an older file of the same name"));
 
-    const CopyOutcome ok = CopyFileReplacing(source, target);
+    const CopyOutcome ok = CopyToNewFile(source, work.filePath("out"), "src.bin");
     EXPECT_TRUE(ok.ok) << strerror(ok.error);
-    EXPECT_EQ(ReadFile(target), bytes);
-    EXPECT_EQ(QFileInfo(target).permissions() & QFile::ReadOther, QFile::ReadOther);
+    EXPECT_EQ(ReadFile(work.filePath("out/src.bin")), bytes);
 
     // A vanished source and a folder as source fail without touching the output folder.
-    const CopyOutcome vanished = CopyFileReplacing(work.filePath("gone.jpg"), work.filePath("out/gone.jpg"));
+    const CopyOutcome vanished = CopyToNewFile(work.filePath("gone.jpg"), work.filePath("out"), "gone.jpg");
     EXPECT_FALSE(vanished.ok);
     EXPECT_EQ(vanished.error, ENOENT);
-    EXPECT_FALSE(CopyFileReplacing(work.filePath("out"), work.filePath("out/folder")).ok);
+    EXPECT_FALSE(CopyToNewFile(work.filePath("out"), work.filePath("out"), "folder").ok);
     EXPECT_EQ(Entries(work.filePath("out")), QStringList{"src.bin"});
 }
 
-TEST(SafeCopy, AFullDiskLeavesNoPartialFileAndKeepsTheOlderTarget)
+TEST(SafeCopy, AFullDiskLeavesNoPartialFileAndKeepsTheOlderFile)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to mount a small tmpfs";
@@ -201,9 +242,9 @@ TEST(SafeCopy, AFullDiskLeavesNoPartialFileAndKeepsTheOlderTarget)
     ASSERT_TRUE(WriteFile(source, QByteArray(600 * 1024, 'j')));
     ASSERT_TRUE(WriteFile(small + "/big.jpg", "older"));
 
-    const CopyOutcome full = CopyFileReplacing(source, small + "/big.jpg");
+    const CopyOutcome full = CopyToNewFile(source, small, "big.jpg");
     EXPECT_FALSE(full.ok);
     EXPECT_EQ(full.error, ENOSPC) << strerror(full.error);
-    EXPECT_EQ(Entries(small), QStringList{"big.jpg"}) << "no temporary file is left";
+    EXPECT_EQ(Entries(small), QStringList{"big.jpg"}) << "no partial file is left";
     EXPECT_EQ(ReadFile(small + "/big.jpg"), QByteArray("older"));
 }

@@ -271,7 +271,7 @@ TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAn
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "1 files recovered.\n\nDo you want to view recovered files?");
 }
 
-TEST_F(CopyOutDialogTest, SameNamesOfOneRecoveryNeverOverwriteEachOtherButAnOlderFileIsReplaced)
+TEST_F(CopyOutDialogTest, SameNamesNeverOverwriteEachOtherNorAnOlderFile)
 {
     AddFile("temp/a/report.txt", "first");
     AddFile("temp/b/report.txt", "second");
@@ -280,10 +280,11 @@ TEST_F(CopyOutDialogTest, SameNamesOfOneRecoveryNeverOverwriteEachOtherButAnOlde
     ui.QueueAnswer(IDNO);
     dialog->OnRecoverClicked();
     RunCopy();
-    EXPECT_EQ(Entries(output), (QStringList{"report (2).txt", "report (3).txt", "report.txt"}));
-    EXPECT_EQ(ReadFile(output + "/report.txt"), "first");
-    EXPECT_EQ(ReadFile(output + "/report (2).txt"), "second");
-    EXPECT_EQ(ReadFile(output + "/report (3).txt"), "third");
+    EXPECT_EQ(Entries(output), (QStringList{"report (2).txt", "report (3).txt", "report (4).txt", "report.txt"}));
+    EXPECT_EQ(ReadFile(output + "/report.txt"), "from before");
+    EXPECT_EQ(ReadFile(output + "/report (2).txt"), "first");
+    EXPECT_EQ(ReadFile(output + "/report (3).txt"), "second");
+    EXPECT_EQ(ReadFile(output + "/report (4).txt"), "third");
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "3 files recovered.\n\nDo you want to view recovered files?");
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "EngineInstallation.h"
+#include "Ownership.h"
 #include "ScanWorkspace.h"
 #include "ScriptedUiServices.h"
 
@@ -63,9 +64,22 @@ TEST(ScanWorkspace, FirstScanEmptiesTheLeftOverPerUserRootAndThirdGoesToTemp)
     ASSERT_TRUE(PrepareScanWorkspace(ui, nullptr, random, appData.path(), temp.path() + "/", now));
     auto third = PrepareScanWorkspace(ui, nullptr, random, appData.path(), temp.path() + "/", now);
     ASSERT_TRUE(third);
-    EXPECT_EQ(third->root, temp.path() + "/tempdata20240131_235907");
-    EXPECT_TRUE(QDir(third->root).exists());
+    const QString parent = QFileInfo(third->root).path();
+    EXPECT_EQ(QFileInfo(third->root).fileName(), "tempdata20240131_235907");
+    EXPECT_TRUE(parent.startsWith(temp.path() + "/snapmend-")) << parent.toStdString();
+    EXPECT_TRUE(IsPrivateFolder(parent));
+    EXPECT_TRUE(IsPrivateFolder(third->root));
+    EXPECT_TRUE(IsPrivateFolder(first->root));
     EXPECT_TRUE(ui.Boxes().empty());
+
+    // After a crash, the next start removes both, and only what is provably ours.
+    const QString foreign = temp.path() + "/snapmend-abcdef";
+    ASSERT_TRUE(QDir().mkpath(foreign));
+    ASSERT_EQ(chmod(foreign.toLocal8Bit().constData(), 0755), 0);
+    RemoveStaleWorkspaces(appData.path(), temp.path() + "/");
+    EXPECT_FALSE(QFileInfo::exists(root));
+    EXPECT_FALSE(QFileInfo::exists(parent));
+    EXPECT_TRUE(QFileInfo::exists(foreign)) << "a folder others could have made is not ours to delete";
 }
 
 TEST(ScanWorkspace, UndeletableOldOutputGivesMessage1008AndTheSuffix)

@@ -1,0 +1,367 @@
+// A second, unprivileged local user attacks what the program does as root.
+// Each attack must leave nothing written outside the workspace and the output
+// folder, no file of another user copied, nothing blocking, and a clear
+// refusal where the program refuses.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "ChildProcess.h"
+#include "EngineCommand.h"
+#include "EngineInstallation.h"
+#include "Ownership.h"
+#include "Paths.h"
+#include "SafeCopy.h"
+#include "ScanFixture.h"
+#include "ScanWorkspace.h"
+#include "ScriptedUiServices.h"
+#include "SingleInstance.h"
+
+using namespace snapmend;
+
+namespace {
+
+QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+
+struct stat Lstat(const QString& path)
+{
+    struct stat info {};
+    ::lstat(Native(path).constData(), &info);
+    return info;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class Attack : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (::geteuid() != 0)
+            return;
+        s_name = "snapatk" + QUuid::createUuid().toString(QUuid::Id128).left(8).toLocal8Bit();
+        if (QProcess::execute("useradd", {"-M", "-N", "-d", "/nonexistent", "-s", "/usr/sbin/nologin",
+                                          QString::fromLatin1(s_name)}) != 0)
+            return;
+        if (const passwd* entry = ::getpwnam(s_name.constData())) {
+            s_uid = entry->pw_uid;
+            s_gid = entry->pw_gid;
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        if (!s_name.isEmpty())
+            QProcess::execute("userdel", {QString::fromLatin1(s_name)});
+    }
+
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "attacks need root to make a throwaway user";
+        if (s_uid == 0)
+            GTEST_SKIP() << "useradd failed: no throwaway user";
+        ASSERT_TRUE(scratch.isValid());
+        ASSERT_EQ(::chmod(Native(scratch.path()).constData(), 0755), 0);
+        // A folder the attacker owns, and one only root may read.
+        attackerDir = scratch.path() + "/attacker";
+        rootOnly = scratch.path() + "/rootonly";
+        ASSERT_TRUE(QDir().mkpath(attackerDir) && QDir().mkpath(rootOnly));
+        ASSERT_EQ(::chown(Native(attackerDir).constData(), s_uid, s_gid), 0);
+        ASSERT_EQ(::chmod(Native(rootOnly).constData(), 0700), 0);
+        secret = rootOnly + "/secret";
+        QFile file(secret);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("root's secret") > 0);
+        file.close();
+        ASSERT_EQ(::chmod(Native(secret).constData(), 0600), 0);
+    }
+
+    void TearDown() override
+    {
+        for (pid_t pid : helpers) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        for (const QString& path : planted) {
+            if (S_ISDIR(Lstat(path).st_mode))
+                DeleteFolderTree(path, true);
+            else
+                ::unlink(Native(path).constData());
+        }
+    }
+
+    // Runs `attack` in a child process as the throwaway user; its exit code
+    // (0: the attack step succeeded).
+    static int AsAttacker(const std::function<int()>& attack)
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(s_gid, s_gid, s_gid) != 0 ||
+                ::setresuid(s_uid, s_uid, s_uid) != 0)
+                ::_exit(99);
+            ::_exit(attack());
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+    }
+
+    // Leaves a process of the attacker running `attack` until the test ends.
+    void AsAttackerInBackground(const std::function<void()>& attack)
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(s_gid, s_gid, s_gid) != 0 ||
+                ::setresuid(s_uid, s_uid, s_uid) != 0)
+                ::_exit(99);
+            attack();
+            for (;;)
+                ::pause();
+        }
+        helpers.push_back(pid);
+    }
+
+    static inline QByteArray s_name;
+    static inline uid_t s_uid = 0;
+    static inline gid_t s_gid = 0;
+
+    QTemporaryDir scratch;
+    QString attackerDir;
+    QString rootOnly;
+    QString secret;
+    std::vector<pid_t> helpers;
+    QStringList planted;
+};
+
+// Pre-created workspace names in the temporary folder, with `temp` a link into
+// a root-only folder and with the attacker's own folders; then a real scan,
+// with links and FIFOs planted beside its results while it runs.
+TEST_F(Attack, PlantedWorkspaceNamesAndEntriesAreNeverUsed)
+{
+    const QString tempFolder = "/tmp/";
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int s = 0; s < 5; ++s) {
+        const QString name = tempFolder + TempWorkspaceName(now.addSecs(s));
+        if (QFileInfo::exists(name))
+            continue;  // someone else's: leave it
+        planted << name;
+        const bool withLink = s % 2 == 0;
+        ASSERT_EQ(AsAttacker([&] {
+                      if (::mkdir(Native(name).constData(), 0777) != 0)
+                          return 1;
+                      const QString temp = name + "/temp";
+                      return withLink ? ::symlink(Native(rootOnly).constData(), Native(temp).constData())
+                                      : ::mkdir(Native(temp).constData(), 0777);
+                  }),
+                  0);
+    }
+
+    test::ScriptedUiServices ui;
+    CrtRandom random;
+    random.Next();
+    random.Next();  // the third scan of a session goes to the temporary folder
+    const std::optional<ScanWorkspace> workspace =
+        PrepareScanWorkspace(ui, nullptr, random, scratch.path() + "/data", tempFolder, now);
+    ASSERT_TRUE(workspace);
+    EXPECT_TRUE(ui.Boxes().empty());
+    EXPECT_FALSE(planted.contains(workspace->root));
+    const QString parent = QFileInfo(workspace->root).path();
+    EXPECT_TRUE(IsPrivateFolder(parent)) << parent.toStdString();
+    EXPECT_TRUE(IsPrivateFolder(workspace->root));
+    EXPECT_TRUE(parent.startsWith("/tmp/snapmend-"));
+
+    // A real scan into it, attacked while it runs.
+    const QString image = scratch.path() + "/card.img";
+    ASSERT_EQ(test::MakePhotoImage(image, 3, 4 << 20).size(), 3u);
+    const QString engine = test::BuildDir() + "/engine/kestrova/photo";
+    std::unique_ptr<ChildProcess> scan = ChildProcess::Start(
+        engine, SplitParameters(BuildEngineCommand(workspace->engineOutputDir, image, "jpg").parameters));
+    ASSERT_TRUE(scan);
+    const int plantedInside = AsAttacker([&] {
+        int made = 0;
+        made += ::symlink("/etc/shadow", Native(workspace->engineOutputDir + "/f0000000000.jpg").constData()) == 0;
+        made += ::mkfifo(Native(workspace->engineOutputDir + "/f0000000001.jpg").constData(), 0666) == 0;
+        made += ::mkfifo(Native(workspace->root + "/f2.jpg").constData(), 0666) == 0;
+        made += ::open(Native(workspace->engineOutputDir).constData(), O_RDONLY | O_DIRECTORY) >= 0;
+        return made;
+    });
+    EXPECT_EQ(scan->Wait(), 0);
+    EXPECT_EQ(plantedInside, 0) << "the attacker reached into the workspace";
+
+    const QStringList results = QDir(workspace->engineOutputDir).entryList(QDir::Files);
+    EXPECT_EQ(results.size(), 3);
+    for (const QString& name : results) {
+        const struct stat info = Lstat(workspace->engineOutputDir + "/" + name);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_mode & 077, 0u) << "a result other users can read: " << name.toStdString();
+    }
+    EXPECT_EQ(Lstat(workspace->engineOutputDir).st_mode & 077, 0u);
+    EXPECT_EQ(QDir(rootOnly).entryList(QDir::Files), QStringList{"secret"}) << "written through a planted link";
+    for (const QString& name : planted)
+        EXPECT_EQ(Lstat(name).st_uid, s_uid) << "the attacker's folder was taken over";
+
+    DeleteFolderTree(parent, true);
+}
+
+// The copy-out into a folder the attacker can write: links and FIFOs under the
+// result names, and results that are themselves links or FIFOs.
+TEST_F(Attack, CopyOutNeitherFollowsNorBlocksNorReplaces)
+{
+    const QString output = attackerDir + "/out";
+    ASSERT_EQ(AsAttacker([&] {
+                  int failed = ::mkdir(Native(output).constData(), 0777) != 0;
+                  failed += ::symlink(Native(secret).constData(), Native(output + "/f1.jpg").constData()) != 0;
+                  failed += ::mkfifo(Native(output + "/f2.jpg").constData(), 0666) != 0;
+                  return failed;
+              }),
+              0);
+    const QString workspace = scratch.path() + "/ws";
+    ASSERT_TRUE(QDir().mkpath(workspace));
+    for (const char* name : {"f1.jpg", "f2.jpg"}) {
+        QFile result(workspace + "/" + name);
+        ASSERT_TRUE(result.open(QIODevice::WriteOnly) && result.write(QByteArray("photo ") + name) > 0);
+    }
+    ASSERT_EQ(::symlink(Native(secret).constData(), Native(workspace + "/f3.jpg").constData()), 0);
+    ASSERT_EQ(::mkfifo(Native(workspace + "/f4.jpg").constData(), 0600), 0);
+
+    for (const char* name : {"f1.jpg", "f2.jpg"}) {
+        const CopyOutcome copied = CopyToNewFile(workspace + "/" + name, output, name);
+        ASSERT_TRUE(copied.ok) << name;
+        EXPECT_EQ(QFileInfo(copied.target).fileName(), QString(name).replace(".jpg", " (2).jpg"));
+        EXPECT_EQ(ReadAll(copied.target), QByteArray("photo ") + name);
+    }
+    EXPECT_EQ(ReadAll(secret), "root's secret") << "written through the planted link";
+    EXPECT_TRUE(S_ISLNK(Lstat(output + "/f1.jpg").st_mode));
+    EXPECT_TRUE(S_ISFIFO(Lstat(output + "/f2.jpg").st_mode));
+    for (const char* name : {"f3.jpg", "f4.jpg"}) {
+        const CopyOutcome refused = CopyToNewFile(workspace + "/" + name, output, name);
+        EXPECT_FALSE(refused.ok) << name;
+    }
+    EXPECT_FALSE(QFileInfo::exists(output + "/f3.jpg")) << "another user's file was copied";
+    EXPECT_FALSE(QFileInfo::exists(output + "/f4.jpg"));
+}
+
+// A lock file pre-created and held in the temporary folder, where the lock
+// used to live, and an attempt on the private runtime folder.
+TEST_F(Attack, PreCreatedLockFileDoesNotStopTheProgram)
+{
+    const QString lockName = "KestrovaSnapmend Test " + QUuid::createUuid().toString(QUuid::Id128);
+    const QString fileName = SingleInstance::ServerName(lockName) + ".lock";
+    const QString oldPlace = "/tmp/" + fileName;
+    planted << oldPlace;
+    const QString runtime = PrivateRuntimeFolder(UserDataFolder());
+    ASSERT_FALSE(runtime.isEmpty());
+    AsAttackerInBackground([&] {
+        const int fd = ::open(Native(oldPlace).constData(), O_RDWR | O_CREAT, 0666);
+        ::flock(fd, LOCK_EX);
+        ::open(Native(runtime + "/" + fileName).constData(), O_RDWR | O_CREAT, 0666);
+    });
+    ASSERT_TRUE(test::WaitUntil([&] { return QFileInfo::exists(oldPlace); }));
+    EXPECT_FALSE(QFileInfo::exists(runtime + "/" + fileName));
+
+    QProcess probe;
+    probe.start(test::BuildDir() + "/tests/app/single_instance_probe", {lockName, "Kestrova Snapmend"});
+    ASSERT_TRUE(probe.waitForReadyRead(10000));
+    EXPECT_EQ(QString::fromLatin1(probe.readLine()).trimmed(), "first");
+    probe.kill();
+    probe.waitForFinished(5000);
+}
+
+// Engine folders the attacker could change: refused with the installation
+// message and a line saying why; the build tree's engine passes.
+TEST_F(Attack, EngineOutsideOthersReachOnly)
+{
+    const auto makePieces = [](const QString& folder) {
+        int failed = ::mkdir(Native(folder).constData(), 0755) != 0;
+        static const char script[] = "#!/bin/sh\ntouch /tmp/owned\n";
+        for (const char* piece : {"/photo", "/libcarver.so"}) {
+            const int fd = ::open(Native(folder + piece).constData(), O_WRONLY | O_CREAT, 0755);
+            failed += fd < 0 || ::write(fd, script, sizeof script - 1) != static_cast<ssize_t>(sizeof script - 1);
+            ::close(fd);
+        }
+        return failed + (::mkdir(Native(folder + "/formats").constData(), 0755) != 0);
+    };
+    const QString own = attackerDir + "/kestrova";
+    ASSERT_EQ(AsAttacker([&] { return makePieces(own); }), 0);
+    const QString open = scratch.path() + "/open";
+    ASSERT_EQ(makePieces(open), 0);
+    ASSERT_EQ(::chmod(Native(open).constData(), 0777), 0);
+    const QString linked = scratch.path() + "/linked";
+    ASSERT_EQ(makePieces(linked), 0);
+    ASSERT_EQ(::unlink(Native(linked + "/photo").constData()), 0);
+    ASSERT_EQ(::symlink(Native(own + "/photo").constData(), Native(linked + "/photo").constData()), 0);
+
+    const struct {
+        QString folder;
+        const char* why;
+    } refused[] = {
+        {own, "belongs to another user"},
+        {open, "can be changed by other users"},
+        {linked, "belongs to another user"},
+    };
+    for (const auto& c : refused) {
+        test::ScriptedUiServices ui;
+        QString enginePath;
+        EXPECT_FALSE(CheckEngineFolder(ui, nullptr, c.folder, enginePath)) << c.folder.toStdString();
+        ASSERT_EQ(ui.Texts().size(), 1u);
+        EXPECT_TRUE(ui.Texts()[0].startsWith("Failed to load engine, error code -1003. Installation may be corrupted"));
+        EXPECT_TRUE(ui.Texts()[0].contains(c.why)) << ui.Texts()[0].toStdString();
+    }
+    test::ScriptedUiServices ui;
+    QString enginePath;
+    EXPECT_TRUE(CheckEngineFolder(ui, nullptr, test::BuildDir() + "/engine/kestrova", enginePath));
+    EXPECT_TRUE(ui.Boxes().empty());
+}
+
+// kill -9 of the front-end in the middle of a scan: the engine goes with it.
+TEST(EngineLife, EndsWithinASecondOfTheFrontEndsKill)
+{
+    QTemporaryDir scratch;
+    const QString image = scratch.path() + "/big.img";
+    QFile file(image);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(qint64(64) << 30)) << "sparse 64 GiB image";
+    file.close();
+    QProcess frontEnd;
+    frontEnd.start(test::BuildDir() + "/tests/platform/engine_parent_probe",
+                   {test::BuildDir() + "/engine/kestrova/photo", scratch.path() + "/out", image});
+    ASSERT_TRUE(frontEnd.waitForReadyRead(10000));
+    const pid_t engine = QString::fromLatin1(frontEnd.readLine()).trimmed().toInt();
+    ASSERT_GT(engine, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const QString stat = QStringLiteral("/proc/%1/stat").arg(engine);
+    ASSERT_TRUE(QFileInfo::exists(stat)) << "the engine ended before the kill";
+
+    ::kill(static_cast<pid_t>(frontEnd.processId()), SIGKILL);
+    const auto killed = std::chrono::steady_clock::now();
+    // Gone, or a zombie waiting to be reaped by init: either way it runs no more.
+    const auto running = [&] {
+        const QByteArray text = ReadAll(stat);
+        const int close = text.lastIndexOf(')');
+        return close > 0 && text.size() > close + 2 && text[close + 2] != 'Z';
+    };
+    while (running() && std::chrono::steady_clock::now() - killed < std::chrono::seconds(3))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - killed);
+    EXPECT_FALSE(running());
+    EXPECT_LT(took.count(), 1000) << "the engine outlived the front-end by " << took.count() << " ms";
+    frontEnd.waitForFinished(5000);
+}
+
+}  // namespace
