@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "ChildProcess.h"
+#include "carver/contract.h"
 #include "EngineCommand.h"
 #include "EngineInstallation.h"
 #include "Paths.h"
@@ -13,10 +14,6 @@ namespace {
 
 // How long the engine may take to stop on SIGTERM before it is killed.
 constexpr int kEngineStopGraceMs = 1500;
-// The engine's exit codes: 1 its output failed (disk full), 2 it refused the
-// device or the output folder.
-constexpr int kEngineExitOutputFailed = 1;
-constexpr int kEngineExitBadInput = 2;
 
 }  // namespace
 
@@ -38,9 +35,9 @@ public:
 QString EngineFailureText(int exitCode)
 {
     switch (exitCode) {
-    case kEngineExitOutputFailed:
+    case carver::contract::kExitOutputFailed:
         return QStringLiteral("Failed to save the files detected. The disk that holds the scan data may be full.");
-    case kEngineExitBadInput:
+    case carver::contract::kExitBadInput:
         return QStringLiteral("Failed to analyze disk. The disk cannot be read, or the scan data would be written "
                               "to the disk being analyzed.");
     default:
@@ -130,7 +127,7 @@ bool ScanRun::LaunchEngine(DeferredBoxes& boxes)
                          kMessageCaption, MB_OK);
         return false;
     }
-    std::shared_ptr<ChildProcess> engine = ChildProcess::Start(enginePath, SplitParameters(command.parameters));
+    std::shared_ptr<ChildProcess> engine = ChildProcess::Start(enginePath, command.arguments);
     if (!engine)
         return false;
     bool stoppedMeanwhile;
