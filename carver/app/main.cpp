@@ -3,6 +3,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 
 #include "carver/contract.h"
 #include "core/command_line.h"
+#include "core/progress.h"
 #include "core/scan.h"
 #include "core/types_table.h"
 
@@ -59,6 +61,8 @@ int main(int argc, char** argv) {
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+
+    carver::progress().open_from_env(std::getenv(carver::kProgressFdVariable));
 
     carver::TypeTable table;
     std::string err;

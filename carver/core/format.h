@@ -12,6 +12,14 @@ namespace carver {
 struct Carve {
     uint64_t length = 0;         // bytes from the candidate's start; 0 = rejected
     const char* ext = nullptr;   // extension override; nullptr = the table's extension
+    // The length comes from a header alone (the content cannot tell a whole
+    // file from one cut short or stored in pieces): the scan writes the file
+    // and still looks for other files inside its range.
+    bool claimed = false;
+    // On a reject: no candidate of the same format starting before this
+    // offset can succeed either (they lie on the structure already walked),
+    // so the scan does not walk it again. 0 = no such knowledge.
+    uint64_t skip = 0;
 };
 
 struct Format {

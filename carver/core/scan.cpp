@@ -15,6 +15,7 @@
 
 #include "core/format.h"
 #include "core/output.h"
+#include "core/progress.h"
 
 namespace carver {
 namespace {
@@ -112,6 +113,7 @@ struct Candidate {
     std::string_view signature;
     uint64_t max_size;
     std::string ext;
+    uint64_t* no_start_before;  // shared by the format's signatures: see Carve::skip
 };
 
 bool read_dev_file(const std::string& path, unsigned& maj, unsigned& min) {
@@ -187,10 +189,22 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
         return fail(ScanStatus::BadInput,
                     "output folder " + opt.out_dir + " is on the device being scanned");
     if (dev.seekable) ::posix_fadvise(dev.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    bypass_cache(dev, opt.device, st);
+    struct DirectCloser {
+        const Device& d;
+        ~DirectCloser() {
+            if (d.direct_fd >= 0) ::close(d.direct_fd);
+        }
+    } direct_closer{dev};
+    // Walks reading past the window go through the (flushed) cache: read-ahead
+    // for long walks, and the copy of a long file finds what the walk read.
+    Device walk_dev = dev;
+    walk_dev.direct_fd = -1;
 
     // Keys enabled but without a parser are accepted and carve nothing.
     // Plain text is the fallback: tried after every other format at a sector.
     std::array<std::vector<Candidate>, 256> dispatch;
+    std::deque<uint64_t> no_start_before;  // per format; a deque keeps the addresses
     std::vector<const Format*> order;
     for (const Format* f : all_formats())
         if (f->key != "txt") order.push_back(f);
@@ -200,9 +214,10 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
         if (!opt.enabled.count(std::string(f->key))) continue;
         const TypeInfo* info = opt.table ? opt.table->find(f->key) : nullptr;
         if (!info) return fail(ScanStatus::BadInput, "no types table entry for " + std::string(f->key));
+        uint64_t* skip = &no_start_before.emplace_back(0);
         for (std::string_view sig : f->signatures)
             if (!sig.empty())
-                dispatch[static_cast<uint8_t>(sig[0])].push_back({f, sig, info->max_size, info->ext});
+                dispatch[static_cast<uint8_t>(sig[0])].push_back({f, sig, info->max_size, info->ext, skip});
     }
 
     OutputDir out;
@@ -223,6 +238,7 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                 break;
             }
             w.drop_before(pos);
+            progress().at(dev.fd, pos);
             if (pos >= w.end()) {
                 if (!w.pull()) break;
                 continue;
@@ -236,13 +252,16 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                 if (cands.empty()) continue;
                 size_t avail = static_cast<size_t>(bend - pos);
                 for (const Candidate& c : cands) {
-                    if (c.signature.size() > avail ||
+                    if (pos < *c.no_start_before || c.signature.size() > avail ||
                         std::memcmp(head, c.signature.data(), c.signature.size()) != 0)
                         continue;
                     if (c.format->check && !c.format->check(head, avail)) continue;
-                    WindowSource src(w, dev, pos, opt.window_cap, stop, bad);
+                    WindowSource src(w, walk_dev, pos, opt.window_cap, stop, bad);
                     Carve cv = c.format->walk(src, c.max_size);
-                    if (cv.length == 0 || cv.length > c.max_size) continue;
+                    if (cv.length == 0 || cv.length > c.max_size) {
+                        if (cv.length == 0 && cv.skip) *c.no_start_before = pos + cv.skip;
+                        continue;
+                    }
                     WriteResult wr = out.write(pos / kSector, cv.ext ? cv.ext : c.ext, src,
                                                cv.length, stop);
                     if (wr.status == WriteStatus::Stopped) {
@@ -256,7 +275,7 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                     } else {
                         ++res.files;
                     }
-                    pos = (pos + cv.length + kSector - 1) / kSector * kSector - kSector;
+                    if (!cv.claimed) pos = (pos + cv.length + kSector - 1) / kSector * kSector - kSector;
                     carved = true;
                     break;
                 }

@@ -1,11 +1,13 @@
 #include "core/source.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace carver {
 
 namespace {
 constexpr size_t kCursorBuffer = 64 * 1024;
+constexpr size_t kFirstFill = 1024;
 }
 
 size_t BufferSource::read(uint64_t off, void* buf, size_t n) {
@@ -17,13 +19,16 @@ size_t BufferSource::read(uint64_t off, void* buf, size_t n) {
 }
 
 Cursor::Cursor(Source& src, uint64_t limit, uint64_t start)
-    : src_(src), limit_(limit), pos_(start), buf_(kCursorBuffer) {}
+    : src_(src), limit_(limit), pos_(start), nextFill_(kFirstFill) {}
 
 bool Cursor::fill(size_t need) {
-    if (pos_ + need > limit_) return false;
+    if (pos_ > limit_ || need > limit_ - pos_) return false;
     if (pos_ >= bufStart_ && pos_ + need <= bufStart_ + bufLen_) return true;
+    size_t want = std::max(need, nextFill_);
+    if (buf_.size() < want) buf_.resize(want);
+    nextFill_ = std::min(kCursorBuffer, nextFill_ * 2);
     bufStart_ = pos_;
-    bufLen_ = src_.read(pos_, buf_.data(), buf_.size());
+    bufLen_ = src_.read(pos_, buf_.data(), want);
     return bufLen_ >= need;
 }
 

@@ -34,7 +34,7 @@ public:
 
     uint64_t pos() const { return pos_; }
     bool seek(uint64_t off);
-    bool skip(uint64_t n) { return seek(pos_ + n); }
+    bool skip(uint64_t n) { return pos_ <= limit_ && n <= limit_ - pos_ && seek(pos_ + n); }
     bool u8(uint8_t& v);
     bool peek(uint8_t& v);
     bool be16(uint16_t& v);
@@ -55,6 +55,7 @@ private:
     uint64_t pos_;
     uint64_t bufStart_ = 0;
     size_t bufLen_ = 0;
+    size_t nextFill_;  // grows while the walk goes on, so a short walk reads little
     std::vector<uint8_t> buf_;
 };
 

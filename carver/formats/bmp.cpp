@@ -61,7 +61,8 @@ Carve walk(Source& src, uint64_t max_size) {
     if (size == 0 || size > max_size) return {};
     uint8_t last;
     if (src.read(size - 1, &last, 1) != 1) return {};  // truncated by the device end
-    return {size, nullptr};
+    // Pixels say nothing about where the file really lies: sized by the header.
+    return {size, nullptr, true};
 }
 
 }  // namespace

@@ -7,6 +7,7 @@ namespace carver {
 namespace {
 
 constexpr uint32_t kMaxStuffing = 7;
+constexpr uint64_t kVcdSector = 2324;  // Video CD (Mode 2 Form 2) payload: one pack each
 constexpr uint64_t kMinPacks = 2;  // without an end code
 
 // A pack header after its 00 00 01 BA: MPEG-2 ('01' marker, 10 more bytes
@@ -40,6 +41,19 @@ bool pack_body(Cursor& c, uint64_t& scr) {
     return false;
 }
 
+// Video CD writers fill a pack's sector up with zeros: true (and the cursor
+// at `sector_end`) when zeros run from `at` to there.
+bool vcd_padding(Cursor& c, uint64_t at, uint64_t sector_end) {
+    if (at >= sector_end || !c.seek(at)) return false;
+    bool zero = true;
+    bool whole = c.consume(sector_end - at, [&](const uint8_t* p, size_t n) {
+        for (size_t i = 0; i < n && zero; ++i) zero = p[i] == 0;
+    });
+    if (whole && zero) return true;
+    c.seek(at);
+    return false;
+}
+
 bool check(const uint8_t* h, size_t n) {
     if (n < 14) return false;
     uint8_t m = h[4];
@@ -50,6 +64,7 @@ Carve walk(Source& src, uint64_t max_size) {
     Cursor c(src, max_size);
     uint64_t packs = 0, packets = 0;
     uint64_t pack_start = 0, last_scr = 0;
+    bool on_vcd_grid = true;  // every pack so far opens a 2324-byte sector
     // Without an end code: up to where the structure stops, or back to the
     // start of a pack cut short.
     auto stop = [&](uint64_t end) -> Carve {
@@ -60,7 +75,10 @@ Carve walk(Source& src, uint64_t max_size) {
         uint64_t at = c.pos();
         uint8_t sc[4];
         if (!c.bytes(sc, 4)) return stop(at);
-        if (sc[0] != 0 || sc[1] != 0 || sc[2] != 1) return stop(at);
+        if (sc[0] != 0 || sc[1] != 0 || sc[2] != 1) {
+            if (packs && on_vcd_grid && vcd_padding(c, at, pack_start + kVcdSector)) continue;
+            return stop(at);
+        }
         uint8_t id = sc[3];
         if (id == 0xB9) {  // program end code
             if (packets == 0) return {};
@@ -68,6 +86,7 @@ Carve walk(Source& src, uint64_t max_size) {
         }
         if (id == 0xBA) {
             pack_start = at;
+            on_vcd_grid = on_vcd_grid && at % kVcdSector == 0;
             uint64_t scr = 0;
             if (!pack_body(c, scr)) return packs ? stop(at) : Carve{};
             // The clock restarting means another stream starts here.

@@ -3,6 +3,7 @@
 // table or stream; incremental updates (objects or "xref" after an end
 // marker) continue the file.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 
@@ -92,6 +93,19 @@ Carve walk(Source& src, uint64_t max_size) {
     bool done = false;
     constexpr uint64_t kEof = 0x2525454F46ull;          // "%%EOF"
     constexpr uint64_t kEndobj = 0x656E646F626Aull;     // "endobj"
+    constexpr uint64_t kHeader = 0x255044462Dull;       // "%PDF-"
+    static const std::array<bool, 256> kLastByte = [] {
+        std::array<bool, 256> t{};
+        t['F'] = t['j'] = t['-'] = true;
+        return t;
+    }();
+    // Another PDF opening at a sector start ends this one (its own walk takes
+    // over): so each byte is walked once, however many headers a disk holds.
+    auto next_file = [&](uint64_t at) {
+        if (at % 512 != 0) return false;
+        uint8_t h[1024];
+        return check(h, src.read(at, h, sizeof h));
+    };
     auto on_eof = [&](uint64_t at) {  // "%%EOF" at `at`
         if (!valid_trailer(src, at)) return;
         uint64_t e = at + 5;
@@ -107,15 +121,26 @@ Carve walk(Source& src, uint64_t max_size) {
         last_mark = at;
         if (!update_follows(src, e, max_size)) done = true;
     };
+    uint64_t chunk = 1024;  // grows: most candidates end within their first sectors
     while (!done && pos < max_size) {
-        uint64_t n = std::min<uint64_t>(65536, max_size - pos);
+        uint64_t n = std::min<uint64_t>(chunk, max_size - pos);
+        chunk = std::min<uint64_t>(chunk * 2, 65536);
         bool more = c.consume(n, [&](const uint8_t* p, size_t k) {
+            if (done) return;
+            const uint64_t base = pos;  // offset of p[0]
+            // Only the last byte of a marker needs a look back: the rest pass by.
             for (size_t i = 0; i < k && !done; ++i) {
-                window = window << 8 | p[i];
-                ++pos;
-                if ((window & 0xFFFFFFFFFFull) == kEof) on_eof(pos - 5);
-                else if ((window & 0xFFFFFFFFFFFFull) == kEndobj) last_mark = pos;
+                if (!kLastByte[p[i]]) continue;
+                uint64_t w = window;
+                for (size_t j = i >= 7 ? i - 7 : 0; j <= i; ++j) w = w << 8 | p[j];
+                pos = base + i + 1;
+                if ((w & 0xFFFFFFFFFFull) == kEof) on_eof(pos - 5);
+                else if ((w & 0xFFFFFFFFFFFFull) == kEndobj) last_mark = pos;
+                else if ((w & 0xFFFFFFFFFFull) == kHeader && pos > 5 && next_file(pos - 5)) done = true;
             }
+            if (done) return;
+            for (size_t j = k >= 8 ? k - 8 : 0; j < k; ++j) window = window << 8 | p[j];
+            pos = base + k;
         });
         if (!more || pos - last_mark > kMaxGap) break;
     }

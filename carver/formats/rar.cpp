@@ -1,6 +1,7 @@
 // RAR 4 and RAR 5: the block walk (header CRCs checked) to the end-of-archive block.
 #include <zlib.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/format.h"
@@ -9,6 +10,7 @@ namespace carver {
 namespace {
 
 constexpr uint32_t kMaxBlocks = 1u << 20;
+constexpr uint64_t kMaxMainHeader = 64 * 1024;
 
 uint32_t crc32_of(const uint8_t* p, size_t n) {
     return static_cast<uint32_t>(::crc32(::crc32(0L, Z_NULL, 0), p, static_cast<uInt>(n)));
@@ -69,6 +71,14 @@ Carve walk5(Source& src, uint64_t max_size) {
         uint64_t hsize;
         size_t vl = vint(b + 4, 3, hsize);  // header sizes fit in 3 bytes (at most 2 MiB)
         if (vl == 0 || hsize == 0 || hsize > (2u << 20)) return {};
+        // The main header first, and a small one: its type is checked before
+        // a header's worth of bytes is read and summed.
+        if (n == 0) {
+            uint8_t t[16];
+            uint64_t type;
+            size_t got = src.read(pos + 4 + vl, t, static_cast<size_t>(std::min<uint64_t>(sizeof t, hsize)));
+            if (hsize > kMaxMainHeader || vint(t, got, type) == 0 || type != 1) return {};
+        }
         uint64_t total = vl + hsize;
         if (pos + 4 + total > max_size) return {};
         h.resize(static_cast<size_t>(total));

@@ -14,6 +14,7 @@ namespace carver {
 namespace {
 
 const char kRaf[] = "FUJIFILMCCD-RAW ";
+const char kCrw[] = "II\x1A\0\0\0HEAPCCDR";
 
 Carve walk_raf(Source& src, uint64_t max_size) {
     uint8_t h[108];
@@ -43,13 +44,19 @@ Carve walk_crw(Source& src, uint64_t max_size) {
     if (src.read(0, h, sizeof h) != sizeof h) return {};
     uint32_t hlen = rd_le32(h + 2);
     if (hlen < 14 || hlen > 512) return {};
-    constexpr size_t kChunk = 65536, kMaxTable = 2 + 10 * 255 + 4;
-    std::vector<uint8_t> buf(kChunk + kMaxTable);
-    for (uint64_t base = hlen; base < max_size; base += kChunk) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), max_size - base));
+    constexpr size_t kMaxChunk = 65536, kMaxTable = 2 + 10 * 255 + 4;
+    std::vector<uint8_t> buf(kMaxChunk + kMaxTable);
+    size_t chunk = 512;  // grows: a heap that is junk ends at the next sector's header
+    for (uint64_t base = hlen; base < max_size; base += chunk, chunk = std::min(kMaxChunk, chunk * 2)) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(chunk + kMaxTable, max_size - base));
         size_t got = src.read(base, buf.data(), want);
-        size_t scan = std::min(got, kChunk);
+        size_t scan = std::min(got, chunk);
         for (size_t i = 0; i < scan; ++i) {
+            // Another CRW opening at a sector start: no table before it ends
+            // this heap, and its own walk takes over from there.
+            if ((base + i) % 512 == 0 && base + i > 0 && i + sizeof kCrw - 1 <= got &&
+                std::memcmp(&buf[i], kCrw, sizeof kCrw - 1) == 0)
+                return {};
             uint16_t n = rd_le16(&buf[i]);
             if (n == 0 || n > 255 || i + 2 + 10u * n + 4 > got) continue;
             uint64_t table = base + i - hlen;  // offset within the heap
@@ -66,7 +73,7 @@ Carve walk_crw(Source& src, uint64_t max_size) {
             if (!ok || !data) continue;
             return {base + i + 2 + 10u * n + 4, "crw"};
         }
-        if (got < want || got <= kChunk) return {};
+        if (got < want || got <= chunk) return {};
     }
     return {};
 }
@@ -88,7 +95,7 @@ Carve walk(Source& src, uint64_t max_size) {
 const Format& raw_format() {
     static const Format f{"raw",
                           {std::string_view("II*\0", 4), std::string_view("MM\0*", 4), "IIRO", "IIRS",
-                           std::string_view("IIU\0", 4), kRaf, std::string_view("II\x1A\0\0\0HEAPCCDR", 14)},
+                           std::string_view("IIU\0", 4), kRaf, std::string_view(kCrw, sizeof kCrw - 1)},
                           nullptr, walk};
     return f;
 }

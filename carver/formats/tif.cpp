@@ -13,7 +13,7 @@
 namespace carver {
 namespace {
 
-constexpr int kMaxIfds = 64;
+constexpr size_t kMaxIfds = 64;
 constexpr uint32_t kMaxEntries = 4096;
 constexpr uint32_t kMaxOffsets = 1u << 20;
 
@@ -26,6 +26,7 @@ struct Tiff {
     bool image = false;
     std::vector<uint32_t> pending;  // IFD offsets still to visit
     std::vector<uint32_t> visited;
+    uint64_t value_budget = 2ull * kMaxOffsets;  // strip/tile values read by one walk
 
     bool get(uint64_t off, uint8_t* out, size_t n) {
         if (off + n > max_size) return false;
@@ -38,7 +39,8 @@ struct Tiff {
     // Reads `count` SHORT or LONG values stored at `off` (or inline in `inl`).
     bool values(uint16_t type, uint32_t count, const uint8_t* inl, std::vector<uint32_t>& out) {
         size_t width = type == 3 ? 2 : 4;
-        if ((type != 3 && type != 4) || count > kMaxOffsets) return false;
+        if ((type != 3 && type != 4) || count > kMaxOffsets || count > value_budget) return false;
+        value_budget -= count;
         std::vector<uint8_t> raw(width * count);
         if (raw.size() <= 4) {
             std::copy(inl, inl + raw.size(), raw.begin());
@@ -164,9 +166,12 @@ struct Tiff {
                 if (!values(type, count, p + 8, counts)) return false;
                 break;
             case 330: case 34665: case 34853: case 40965: {  // sub-IFDs, EXIF, GPS, interop
+                // More IFDs than a walk visits: rejected before reading them.
                 std::vector<uint32_t> subs;
                 if (type == 13) type = 4;
-                if (!values(type, count, p + 8, subs)) return false;
+                if (count > kMaxIfds - std::min(kMaxIfds, pending.size() + visited.size()) ||
+                    !values(type, count, p + 8, subs))
+                    return false;
                 pending.insert(pending.end(), subs.begin(), subs.end());
                 break;
             }
@@ -209,7 +214,7 @@ bool tiff_walk(Source& src, uint64_t max_size, bool camera_magic, TiffInfo& info
     info.cr2 = h[8] == 'C' && h[9] == 'R';
     Tiff t{src, max_size, be, info, 8, false, {}, {}};
     t.pending.push_back(t.u32(h + 4));
-    for (int i = 0; !t.pending.empty(); ++i) {
+    for (size_t i = 0; !t.pending.empty(); ++i) {
         if (i == kMaxIfds) return false;
         uint32_t off = t.pending.back();
         t.pending.pop_back();

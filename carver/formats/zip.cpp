@@ -2,6 +2,8 @@
 // signing block, the central directory and the end record with its comment.
 // The counts and offsets of the end record must agree with what was walked.
 // OpenDocument, EPUB, OOXML, JAR and APK archives are named by their contents.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -83,8 +85,8 @@ void zip64_sizes(const std::string& extra, uint64_t& usize, uint64_t& csize) {
 }
 
 // Entry data of unknown size followed by a data descriptor: finds the
-// descriptor whose compressed size matches the distance walked. Returns the
-// offset after it, or 0.
+// descriptor whose compressed size matches the distance walked, before the
+// next header. Returns the offset after it, or 0.
 uint64_t find_descriptor(Source& src, uint64_t data, uint64_t max_size) {
     Cursor c(src, max_size, data);
     for (;;) {
@@ -101,93 +103,122 @@ uint64_t find_descriptor(Source& src, uint64_t data, uint64_t max_size) {
             uint64_t c64 = rd_le32(d + 4) | static_cast<uint64_t>(rd_le32(d + 8)) << 32;
             if (c64 == at - data) return at + 24;
         } else if ((sig == kLocal || sig == kCentral) && at >= data + 12) {
-            // A descriptor without its optional signature just before the next header.
+            // A descriptor without its optional signature just before the next
+            // header; the next header without one means this entry is broken
+            // (searching on would cost every broken entry the rest of the disk).
             if (src.read(at - 12, b, 12) != 12) return 0;
-            if (rd_le32(b + 4) == at - 12 - data) return at;
+            return rd_le32(b + 4) == at - 12 - data ? at : 0;
         }
     }
 }
 
+// Rejects tell the scan how far the walked structure reaches: a local header
+// met on the way leads to the same end, so it is not walked again. Stored
+// entries may hold whole archives of their own: their sectors stay open.
+struct Walk {
+    uint64_t nested = UINT64_MAX;  // first sector start inside a stored entry's data
+
+    void stored(uint64_t data, uint64_t size) {
+        uint64_t first = (data + 511) / 512 * 512;
+        if (first < data + size && first < nested) nested = first;
+    }
+    Carve reject(uint64_t reached) const { return {0, nullptr, false, std::min(reached, nested)}; }
+};
+
 Carve walk(Source& src, uint64_t max_size) {
     Cursor c(src, max_size);
     Contents kinds;
+    Walk w;
     uint32_t locals = 0;
     uint32_t sig = 0;
     for (;;) {
-        if (!c.le32(sig)) return {};
+        uint64_t at = c.pos();
+        if (!c.le32(sig)) return w.reject(at);
         if (sig != kLocal) break;
         uint8_t h[26];
-        if (!c.bytes(h, 26)) return {};
+        if (!c.bytes(h, 26)) return w.reject(at);
         uint16_t flags = rd_le16(h + 2), method = rd_le16(h + 4);
         uint64_t csize = rd_le32(h + 14), usize = rd_le32(h + 18);
         uint16_t nlen = rd_le16(h + 22), xlen = rd_le16(h + 24);
-        if (nlen == 0 || method > 99 || (rd_le16(h) & 0xFF) > 63 || ++locals > kMaxEntries) return {};
+        if (nlen == 0 || method > 99 || (rd_le16(h) & 0xFF) > 63 || ++locals > kMaxEntries)
+            return w.reject(at);
         std::string name(nlen, '\0'), extra(xlen, '\0');
-        if (!c.bytes(name.data(), nlen) || !c.bytes(extra.data(), xlen)) return {};
+        if (!c.bytes(name.data(), nlen) || !c.bytes(extra.data(), xlen)) return w.reject(at);
         zip64_sizes(extra, usize, csize);
         kinds.name(name);
         uint64_t data = c.pos();
         if (locals == 1 && name == "mimetype" && method == 0 && csize > 0 && csize < 100) {
             kinds.mimetype.resize(static_cast<size_t>(csize));
-            if (!c.bytes(kinds.mimetype.data(), kinds.mimetype.size())) return {};
+            if (!c.bytes(kinds.mimetype.data(), kinds.mimetype.size())) return w.reject(at);
         }
         if ((flags & 8) && csize == 0) {
             uint64_t next = find_descriptor(src, data, max_size);
-            if (next == 0 || !c.seek(next)) return {};
+            if (next == 0 || !c.seek(next)) return w.reject(at);
+            if (method == 0) w.stored(data, next - data);
         } else {
-            if (!c.seek(data + csize)) return {};
+            // A size near 2^64 must not wrap around to an earlier header.
+            if (!c.seek(data) || !c.skip(csize)) return w.reject(at);
+            if (method == 0) w.stored(data, csize);
             if (flags & 8) {
                 uint32_t d;
-                if (!c.le32(d)) return {};
+                if (!c.le32(d)) return w.reject(at);
                 bool big = csize >= 0xFFFFFFFFu || usize >= 0xFFFFFFFFu;
                 uint64_t body = d == kDescriptor ? c.pos() : c.pos() - 4;  // signature optional
-                if (!c.seek(body + (big ? 20 : 12))) return {};
+                if (!c.seek(body + (big ? 20 : 12))) return w.reject(at);
             }
         }
     }
     if (locals == 0) return {};
+    uint64_t chain_end = c.pos() - 4;
     // APK signing block: size, pairs, size again, magic.
     if (sig != kCentral) {
-        uint64_t at = c.pos() - 4;
+        uint64_t at = chain_end;
         uint8_t b[8];
-        if (src.read(at, b, 8) != 8) return {};
+        if (src.read(at, b, 8) != 8) return w.reject(chain_end);
         uint64_t size = rd_le32(b) | static_cast<uint64_t>(rd_le32(b + 4)) << 32;
         uint8_t tail[24];
         if (size < 24 || size > max_size || at + 8 + size > max_size ||
             src.read(at + 8 + size - 24, tail, 24) != 24 || std::memcmp(tail + 8, "APK Sig Block 42", 16) != 0 ||
             (rd_le32(tail) | static_cast<uint64_t>(rd_le32(tail + 4)) << 32) != size)
-            return {};
-        if (!c.seek(at + 8 + size) || !c.le32(sig)) return {};
+            return w.reject(chain_end);
+        if (!c.seek(at + 8 + size) || !c.le32(sig)) return w.reject(chain_end);
     }
+    // From here on a later header of the chain reaches the same directory
+    // with fewer entries, so it fails as well: unless the end record names it
+    // as the archive's start (this candidate then being junk before it).
     uint64_t cd_start = c.pos() - 4;
     uint32_t centrals = 0;
     while (sig == kCentral) {
         uint8_t h[42];
-        if (!c.bytes(h, 42) || ++centrals > locals) return {};
-        if (!c.skip(static_cast<uint64_t>(rd_le16(h + 24)) + rd_le16(h + 26) + rd_le16(h + 28))) return {};
-        if (!c.le32(sig)) return {};
+        if (!c.bytes(h, 42) || ++centrals > locals) return w.reject(chain_end);
+        if (!c.skip(static_cast<uint64_t>(rd_le16(h + 24)) + rd_le16(h + 26) + rd_le16(h + 28)))
+            return w.reject(chain_end);
+        if (!c.le32(sig)) return w.reject(chain_end);
     }
     uint64_t cd_end = c.pos() - 4;
-    if (centrals != locals) return {};
     if (sig == kEnd64) {
         uint8_t b[8];
-        if (!c.bytes(b, 8)) return {};
+        if (!c.bytes(b, 8)) return w.reject(chain_end);
         uint64_t size = rd_le32(b) | static_cast<uint64_t>(rd_le32(b + 4)) << 32;
         if (size < 44 || !c.skip(size) || !c.le32(sig) || sig != kLocator64 || !c.skip(16) || !c.le32(sig))
-            return {};
+            return w.reject(chain_end);
     }
-    if (sig != kEnd) return {};
+    if (sig != kEnd) return w.reject(chain_end);
     uint8_t e[18];
-    if (!c.bytes(e, 18)) return {};
+    if (!c.bytes(e, 18)) return w.reject(chain_end);
     uint16_t total = rd_le16(e + 6);
     uint32_t cd_size = rd_le32(e + 8), cd_off = rd_le32(e + 12);
-    if (rd_le16(e) != 0 || rd_le16(e + 2) != 0) return {};  // multi-part archives
-    if (total != 0xFFFF && total != (centrals & 0xFFFF)) return {};
-    if (cd_off != 0xFFFFFFFFu && cd_off != cd_start) return {};
-    if (cd_size != 0xFFFFFFFFu && cd_size != cd_end - cd_start) return {};
-    if (!c.skip(rd_le16(e + 16))) return {};
+    if (centrals != locals) {
+        bool names_later = cd_off != 0xFFFFFFFFu && cd_off > 0 && cd_off < cd_start;
+        return w.reject(names_later ? cd_start - cd_off : chain_end);
+    }
+    if (rd_le16(e) != 0 || rd_le16(e + 2) != 0) return w.reject(chain_end);  // multi-part archives
+    if (total != 0xFFFF && total != (centrals & 0xFFFF)) return w.reject(chain_end);
+    if (cd_off != 0xFFFFFFFFu && cd_off != cd_start) return w.reject(chain_end);
+    if (cd_size != 0xFFFFFFFFu && cd_size != cd_end - cd_start) return w.reject(chain_end);
+    if (!c.skip(rd_le16(e + 16))) return w.reject(chain_end);
     uint8_t last;
-    if (c.pos() == 0 || src.read(c.pos() - 1, &last, 1) != 1) return {};
+    if (c.pos() == 0 || src.read(c.pos() - 1, &last, 1) != 1) return w.reject(chain_end);
     return {c.pos(), kinds.ext()};
 }
 

@@ -92,6 +92,11 @@ std::optional<QString> BlockDeviceDir(const QString& sysRoot, const MountEntry& 
     return dir;
 }
 
+QString DeviceNodeOf(const QString& deviceDir)
+{
+    return QStringLiteral("/dev/") + DeviceName(deviceDir);
+}
+
 std::optional<DiskInfo> MapVolumeToDisk(const QString& deviceDir)
 {
     const std::optional<QString> dir = WholeDiskDir(deviceDir, 0);

@@ -24,4 +24,7 @@ std::optional<QString> BlockDeviceDir(const QString& sysRoot, const MountEntry& 
 // one disk under all of them. Nothing when there are several disks or none.
 std::optional<DiskInfo> MapVolumeToDisk(const QString& deviceDir);
 
+// The /dev node of the block device whose sysfs folder is `deviceDir`.
+QString DeviceNodeOf(const QString& deviceDir);
+
 }  // namespace snapmend

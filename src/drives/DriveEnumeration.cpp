@@ -1,5 +1,9 @@
 #include "DriveEnumeration.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
 #include <map>
@@ -39,6 +43,31 @@ bool BetterMount(const MountEntry& a, const MountEntry& b)
     if (a.mountPoint.size() != b.mountPoint.size())
         return a.mountPoint.size() < b.mountPoint.size();
     return a.mountPoint < b.mountPoint;
+}
+
+// Smaller devices are empty readers (0) or extended-partition stubs (2 sectors).
+constexpr quint64 kMinSectors = 128;
+
+QByteArray ReadSysFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(256).trimmed();
+}
+
+// Kernel devices that hold no user data worth a scan.
+bool IsSkippedKernelName(const QString& name)
+{
+    static const QRegularExpression skipped(QStringLiteral("^(z?ram\\d+|.*boot\\d+|.*rpmb)$"));
+    return skipped.match(name).hasMatch();
+}
+
+bool HasHolders(const QString& dir)
+{
+    return !QDir(dir + QStringLiteral("/holders"))
+                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+                .isEmpty();
 }
 
 }  // namespace
@@ -104,10 +133,67 @@ std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts
         drive.fileSystem = mount.fsType;
         drive.typeText = DriveTypeText(*disk, mount.fsType);
         drive.engineDevice = disk->node;
+        drive.device = DeviceNodeOf(deviceDir);
         drives.push_back(drive);
     }
     std::sort(drives.begin(), drives.end(),
               [](const DriveRecord& a, const DriveRecord& b) { return a.name < b.name; });
+    return drives;
+}
+
+}  // namespace snapmend
+
+namespace snapmend {
+
+QSet<QString> MountedDeviceDirs(const std::vector<MountEntry>& mounts, const QString& sysRoot)
+{
+    QSet<QString> dirs;
+    for (const MountEntry& mount : mounts) {
+        if (const std::optional<QString> dir = BlockDeviceDir(sysRoot, mount))
+            dirs.insert(*dir);
+    }
+    return dirs;
+}
+
+std::vector<DriveRecord> BuildUnmountedRecords(const QString& sysRoot, const QSet<QString>& mountedDirs,
+                                               const VolumeProbe& probe)
+{
+    const QDir blocks(sysRoot + QStringLiteral("/dev/block"));
+    QSet<QString> seen;
+    std::vector<DriveRecord> drives;
+    for (const QString& entry : blocks.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
+        const QString dir = QFileInfo(blocks.filePath(entry)).canonicalFilePath();
+        if (dir.isEmpty() || seen.contains(dir) || mountedDirs.contains(dir))
+            continue;
+        seen.insert(dir);
+        const QString node = DeviceNodeOf(dir);
+        const quint64 sectors = ReadSysFile(dir + QStringLiteral("/size")).toULongLong();
+        if (sectors < kMinSectors || IsSkippedKernelName(node.mid(5)) || HasHolders(dir))
+            continue;
+        const std::optional<DiskInfo> disk = MapVolumeToDisk(dir);
+        if (!disk)
+            continue;
+        const VolumeIdentity identity = probe(node);
+        if (IsExcludedFileSystem(identity.type))
+            continue;
+        DriveRecord drive;
+        drive.name = node;
+        drive.device = node;
+        drive.physicalPath = disk->node;
+        drive.engineDevice = disk->node;
+        drive.capacity = sectors * 512;  // sysfs counts 512-byte units whatever the sector size
+        drive.fileSystem = identity.type.isEmpty() ? QStringLiteral("unknown") : identity.type;
+        drive.label = identity.label;
+        drive.typeText = DriveTypeText(*disk, identity.type);
+        drive.mounted = false;
+        drives.push_back(drive);
+    }
+    std::sort(drives.begin(), drives.end(), [](const DriveRecord& a, const DriveRecord& b) {
+        // sdb before sdb1 before sdb2 before sdc; sdb10 after sdb9
+        if (a.name.size() != b.name.size() && a.physicalPath == b.physicalPath)
+            return a.name.size() < b.name.size();
+        return a.physicalPath != b.physicalPath ? a.physicalPath < b.physicalPath : a.name < b.name;
+    });
     return drives;
 }
 

@@ -3,6 +3,7 @@
 #include "DriveRecord.h"
 #include "MountInfo.h"
 
+#include <QSet>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -29,5 +30,26 @@ QString DriveNameFromMountPoint(const QString& mountPoint);
 // not map to exactly one whole disk.
 std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts, const QString& sysRoot,
                                            const CapacityQuery& capacityOf);
+
+// What a volume's own first sectors say it is: file system type (or, for a
+// whole disk with no file system of its own, its partition table type) and
+// label; both empty when nothing is recognised.
+struct VolumeIdentity {
+    QString type;
+    QString label;
+};
+using VolumeProbe = std::function<VolumeIdentity(const QString& node)>;
+
+// The sysfs folders of every block device mounted somewhere.
+QSet<QString> MountedDeviceDirs(const std::vector<MountEntry>& mounts, const QString& sysRoot);
+
+// Block devices that are not mounted, whole disks and partitions, sorted by
+// node: the card with a damaged or unknown file system is exactly the one to
+// scan, so no file system is needed ("unknown"). Left out: devices without
+// media (size 0), devices in use by another volume (holders), RAM disks,
+// read-only image file systems, eMMC boot and RPMB areas, and devices that do
+// not map to exactly one whole disk.
+std::vector<DriveRecord> BuildUnmountedRecords(const QString& sysRoot, const QSet<QString>& mountedDirs,
+                                               const VolumeProbe& probe);
 
 }  // namespace snapmend

@@ -17,6 +17,8 @@ void SetupDriveListColumns(QTreeWidget* list)
         list->headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
     }
     list->header()->setStretchLastSection(false);
+    // Long mount points differ at their ends: "/media/u…card2", not "/media/u…".
+    list->setTextElideMode(Qt::ElideMiddle);
     list->setRootIsDecorated(false);
 }
 
@@ -25,10 +27,11 @@ void FillDriveList(QTreeWidget* list, const std::vector<DriveRecord>& drives)
     list->clear();
     QList<QTreeWidgetItem*> rows;
     for (const DriveRecord& drive : drives) {
-        auto* row = new QTreeWidgetItem(QStringList{drive.name, drive.fileSystem,
-                                                    FormatSize(static_cast<qint64>(drive.capacity)),
-                                                    drive.typeText});
-        row->setToolTip(0, drive.name);  // mount points rarely fit the 80-pixel column
+        const QString capacity = drive.imageRow ? QString() : FormatSize(static_cast<qint64>(drive.capacity));
+        auto* row = new QTreeWidgetItem(QStringList{drive.name, drive.fileSystem, capacity, drive.typeText});
+        const QString tip = DriveToolTip(drive);
+        for (int column = 0; column < 4; ++column)
+            row->setToolTip(column, tip);
         rows.append(row);
     }
     list->addTopLevelItems(rows);

@@ -1,5 +1,7 @@
 #include "DriveRecord.h"
 
+#include <QStringList>
+
 namespace snapmend {
 
 QString FormatSize(qint64 bytes)
@@ -24,6 +26,33 @@ QString MakeEngineDeviceName(unsigned diskNumber)
         n = n / 26 - 1;
     } while (n >= 0);
     return QStringLiteral("/dev/sd") + letters;
+}
+
+DriveRecord DiskImageRow()
+{
+    DriveRecord row;
+    row.name = kDiskImageRowText;
+    row.typeText = kDiskImageRowType;
+    row.mounted = false;
+    row.imageRow = true;
+    return row;
+}
+
+QString DriveToolTip(const DriveRecord& drive)
+{
+    if (drive.imageRow)
+        return QStringLiteral("Choose a disk image file to scan, for example a copy of a failing card.");
+    QStringList lines{drive.name};
+    if (drive.mounted && !drive.device.isEmpty())
+        lines << QStringLiteral("Device: %1").arg(drive.device);
+    if (!drive.mounted)
+        lines << QStringLiteral("Not mounted");
+    if (!drive.label.isEmpty())
+        lines << QStringLiteral("Label: %1").arg(drive.label);
+    lines << QStringLiteral("Size: %1").arg(FormatSize(static_cast<qint64>(drive.capacity)));
+    if (drive.engineDevice != drive.device && !drive.engineDevice.isEmpty())
+        lines << QStringLiteral("Scanned through the whole disk %1").arg(drive.engineDevice);
+    return lines.join(QLatin1Char('\n'));
 }
 
 const DriveRecord* FindDriveByName(const std::vector<DriveRecord>& drives, const QString& name)

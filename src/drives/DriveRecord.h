@@ -13,13 +13,29 @@ struct DriveRecord {
     QString fileSystem;    // e.g. ext4; empty when unknown
     QString typeText;      // "Removable Disk", "Local Disk", "Network Drive", "Compact Disc" or empty
     QString engineDevice;  // the disk as named on the engine's command line
+    QString device;        // node of the volume itself, e.g. /dev/sdb1; empty for the image row
+    QString label;         // the volume's label; empty when it has none
+    bool mounted = true;   // false: listed by its device node
+    bool imageRow = false; // the row that asks for a disk image file instead of naming a drive
 
     bool operator==(const DriveRecord& o) const
     {
         return name == o.name && physicalPath == o.physicalPath && capacity == o.capacity &&
-               fileSystem == o.fileSystem && typeText == o.typeText && engineDevice == o.engineDevice;
+               fileSystem == o.fileSystem && typeText == o.typeText && engineDevice == o.engineDevice &&
+               device == o.device && label == o.label && mounted == o.mounted && imageRow == o.imageRow;
     }
 };
+
+// The Drive and Information texts of the row that asks for a disk image file
+// (the Drive column is 80 pixels wide).
+inline const QString kDiskImageRowText = QStringLiteral("Image file...");
+inline const QString kDiskImageRowType = QStringLiteral("Disk image file");
+
+// The row that asks for a disk image file; it is always the last row.
+DriveRecord DiskImageRow();
+
+// The row's tool tip: the full mount point or device, device, label and size.
+QString DriveToolTip(const DriveRecord& drive);
 
 // A byte count for display: "%d bytes", "%.1f KB", "%.1f MB" or "%.1f GB",
 // with strict thresholds at 1024, 2^20 and 2^30.

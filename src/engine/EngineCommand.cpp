@@ -61,8 +61,11 @@ EngineCommand BuildEngineCommand(const QString& engineOutputDir, const QString& 
     EngineCommand command;
     const QString selection = Selection(enabledFormats, command.anyEnabled);
     command.arguments = {Text(kOutputSwitch), engineOutputDir, Text(kDeviceSwitch), deviceName, selection};
+    // Device nodes never hold a space; a disk image file's path may.
+    const QString device = deviceName.contains(QLatin1Char(' ')) ? QLatin1Char('"') + deviceName + QLatin1Char('"')
+                                                                  : deviceName;
     command.parameters = Text(kOutputSwitch) + QStringLiteral(" \"") + engineOutputDir + QStringLiteral("\" ") +
-                         Text(kDeviceSwitch) + QLatin1Char(' ') + deviceName + QLatin1Char(' ') + selection;
+                         Text(kDeviceSwitch) + QLatin1Char(' ') + device + QLatin1Char(' ') + selection;
     return command;
 }
 

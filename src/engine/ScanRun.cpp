@@ -27,6 +27,10 @@ public:
         return IDOK;
     }
     std::optional<QString> BrowseForFolder(QWidget*, const QString&, const QString&) override { return {}; }
+    std::optional<QString> BrowseForFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return {};
+    }
     bool OpenWithDefaultHandler(const QString&) override { return false; }
 
     std::vector<Box> boxes;
@@ -74,6 +78,8 @@ std::shared_ptr<ChildProcess> ScanRun::Engine() const
 void ScanRun::Start(Request request)
 {
     m_request = std::move(request);
+    m_presence.emplace(m_request.device);
+    m_progress.OpenChannel();
     // The flag is up before the worker exists, so the worker's clearing always comes later.
     m_scanning = true;
     m_stopRequested = false;
@@ -127,7 +133,12 @@ bool ScanRun::LaunchEngine(DeferredBoxes& boxes)
                          kMessageCaption, MB_OK);
         return false;
     }
-    std::shared_ptr<ChildProcess> engine = ChildProcess::Start(enginePath, command.arguments);
+    ChildProcess::Extras extras;
+    if (m_progress.EngineEnd() >= 0) {
+        extras.inheritFd = m_progress.EngineEnd();
+        extras.environment = {QByteArray(kEngineProgressVariable) + '=' + QByteArray::number(extras.childFd)};
+    }
+    std::shared_ptr<ChildProcess> engine = ChildProcess::Start(enginePath, command.arguments, extras);
     if (!engine)
         return false;
     bool stoppedMeanwhile;
@@ -146,7 +157,10 @@ bool ScanRun::LaunchEngine(DeferredBoxes& boxes)
 void ScanRun::Work()
 {
     DeferredBoxes boxes;
-    if (LaunchEngine(boxes)) {
+    const bool launched = LaunchEngine(boxes);
+    // The engine holds its own copy now: the pipe ends when the engine does.
+    m_progress.CloseEngineEnd();
+    if (launched) {
         int exitCode = 0;
         if (std::shared_ptr<ChildProcess> engine = Engine())
             exitCode = engine->Wait();

@@ -4,9 +4,12 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "DevicePresence.h"
+#include "ScanProgress.h"
 #include "ScanWorkspace.h"
 
 class QWidget;
@@ -48,6 +51,12 @@ public:
     // True while the worker thread exists (until `ended`).
     bool Running() const { return m_worker.joinable(); }
     std::shared_ptr<ChildProcess> Engine() const;
+    // False once the device the scan reads has gone (a card pulled out).
+    bool DeviceStillThere() const { return !m_presence || m_presence->StillThere(); }
+    // The status line while the engine runs: the next dot and the engine's
+    // figures, or the figures alone.
+    QString NextStatusText() { return m_progress.NextStatusText(); }
+    QString CurrentStatusText() { return m_progress.CurrentStatusText(); }
     const ScanWorkspace& Workspace() const { return m_request.workspace; }
     const QString& Device() const { return m_request.device; }
     // Deletes the workspace folder tree, if there is one.
@@ -73,6 +82,8 @@ private:
     UiServices& m_ui;
     QWidget* m_boxOwner;
     Request m_request;
+    std::optional<DevicePresence> m_presence;
+    ScanProgress m_progress{MonotonicMs};  // the engine's reports of how far it has read
     std::thread m_worker;
     std::atomic<bool> m_scanning{false};
     // Set when Stop ended the engine, so its exit code is not an error.

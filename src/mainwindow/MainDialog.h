@@ -96,11 +96,15 @@ private:
     void RefreshDriveList();
     // The device of the drive selected in the list, else the one being scanned.
     QString SelectedScanSource() const;
+    // Asks for a disk image file; nothing when the user cancels or the file cannot be scanned.
+    std::optional<QString> ChooseDiskImage();
     void LoadOutputFolder();
     // Scan (MainDialogScan.cpp).
     void EnterScanView();
     void CancelScan();
     void OnScanEnded();
+    // The scanned device has gone: stop the engine, say so, list what was found.
+    void OnScanDeviceGone();
     void FinishClose();
     // Harvesting (MainDialogHarvest.cpp).
     void StartHarvestPass(bool engineRunning);

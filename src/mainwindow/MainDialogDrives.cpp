@@ -4,9 +4,11 @@
 #include <QApplication>
 #include <QTreeWidget>
 
+#include "DiskImage.h"
 #include "DriveListView.h"
 #include "DriveSource.h"
 #include "PlatformServices.h"
+#include "UiServices.h"
 #include "ScanRun.h"
 
 namespace snapmend {
@@ -36,7 +38,23 @@ void MainDialog::RefreshDriveList()
     m_lstDrives->clear();
     if (m_platform.drives)
         m_drives = m_platform.drives->ListDrives();
+    m_drives.push_back(DiskImageRow());
     FillDriveList(m_lstDrives, m_drives);
+}
+
+std::optional<QString> MainDialog::ChooseDiskImage()
+{
+    const std::optional<QString> image = m_platform.ui->BrowseForFile(
+        this, QStringLiteral("Choose a disk image file"), QString(),
+        QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso *.dmg *.001);;All files (*)"));
+    if (!image)
+        return std::nullopt;
+    const QString problem = DiskImageProblem(*image);
+    if (!problem.isEmpty()) {
+        m_platform.ui->MessageBox(this, problem, kMessageCaption, MB_OK);
+        return std::nullopt;
+    }
+    return image;
 }
 
 void MainDialog::OnRefresh()

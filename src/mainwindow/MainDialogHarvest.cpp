@@ -10,7 +10,6 @@
 #include "PlatformServices.h"
 #include "ResultRows.h"
 #include "ScanRun.h"
-#include "StatusAnimation.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 #include "UiServices.h"
@@ -26,7 +25,13 @@ constexpr int kHarvestTickMs = 200;
 void MainDialog::OnRescanTimer()
 {
     m_timers->KillTimer(TIMER_POLL_WORKSPACE);
-    StartHarvestPass(m_scan->Scanning());
+    // A pulled card makes every read fail: the engine would retry each sector.
+    if (m_scan->Scanning() && !m_scan->DeviceStillThere())
+        OnScanDeviceGone();
+    const bool engineRunning = m_scan->Scanning();
+    if (engineRunning)
+        m_lblStatus->setText(m_scan->CurrentStatusText());
+    StartHarvestPass(engineRunning);
 }
 
 void MainDialog::StartHarvestPass(bool engineRunning)
@@ -51,7 +56,7 @@ void MainDialog::OnHarvestTick()
             EnterReadyState();
         return;
     }
-    m_lblStatus->setText(NextStatusText(m_lblStatus->text()));
+    m_lblStatus->setText(m_scan->NextStatusText());
     m_harvest->Step();
 }
 

@@ -43,7 +43,14 @@ void MainDialog::OnStart()
         m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kMessageCaption, MB_OK);
         return;
     }
-    if (const std::optional<QString> refusal = ScannedDiskRefusal(drive->engineDevice, m_edtOutputDir->text())) {
+    QString device = drive->engineDevice;
+    if (drive->imageRow) {
+        const std::optional<QString> image = ChooseDiskImage();
+        if (!image)
+            return;
+        device = *image;
+    }
+    if (const std::optional<QString> refusal = ScannedDiskRefusal(device, m_edtOutputDir->text())) {
         m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
@@ -52,7 +59,7 @@ void MainDialog::OnStart()
                              QDateTime::currentDateTime());
     if (!workspace)
         return;
-    m_scan->Start({std::move(*workspace), drive->engineDevice,
+    m_scan->Start({std::move(*workspace), device,
                    ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kScanDefaultFormats),
                    EngineFolder(m_platform)});
     EnterScanView();
@@ -63,6 +70,7 @@ void MainDialog::EnterScanView()
     SetDrivePageVisible(false);
 
     const QRect drives = m_lstDrives->geometry();
+    m_lblStatus->setText(m_scan->CurrentStatusText());
     m_lblStatus->show();
     const QRect status = m_lblStatus->geometry();
     const QSize link = m_lnkSelectPhotos->size();
@@ -93,6 +101,15 @@ void MainDialog::EnterScanView()
     m_lblProgress->show();
 
     m_timers->SetTimer(TIMER_POLL_WORKSPACE, kFirstPollDelayMs);
+}
+
+void MainDialog::OnScanDeviceGone()
+{
+    m_scan->Stop();
+    m_platform.ui->MessageBox(this,
+                              QStringLiteral("The disk being analyzed is no longer attached, so the scan has "
+                                             "stopped. The files found so far are listed."),
+                              kMessageCaption, MB_OK | MB_ICONWARNING);
 }
 
 void MainDialog::OnRecoverClicked()

@@ -1,4 +1,6 @@
 #pragma once
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -12,8 +14,19 @@ namespace snapmend {
 // a signal can never reach a recycled process id. The child finds this
 // process's id in its environment (kParentPidVariable), so that it can end
 // when this process ends, however it ends.
+// What a child gets beyond its arguments: `inheritFd` (when not -1) becomes
+// its descriptor `childFd`, and `environment` ("NAME=value") is added to the
+// caller's environment, replacing a variable of the same name.
+struct ChildExtras {
+    int inheritFd = -1;
+    int childFd = 3;
+    QList<QByteArray> environment;
+};
+
 class ChildProcess {
 public:
+    using Extras = ChildExtras;
+
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -23,7 +36,8 @@ public:
     // Nothing when the program could not be started. Start from a thread that
     // outlives the child (the one that waits for it): a parent-death signal
     // the child asks for follows the starting thread.
-    static std::unique_ptr<ChildProcess> Start(const QString& program, const QStringList& arguments);
+    static std::unique_ptr<ChildProcess> Start(const QString& program, const QStringList& arguments,
+                                               const Extras& extras = {});
 
     // Blocks until the process has ended and reaps it; returns its exit code,
     // 128 + the signal when a signal ended it, -1 on error. Call from one thread only.

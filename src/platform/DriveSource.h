@@ -1,4 +1,5 @@
 #pragma once
+#include "DriveEnumeration.h"
 #include "DriveRecord.h"
 
 #include <QString>
@@ -15,16 +16,23 @@ public:
     virtual std::vector<DriveRecord> ListDrives() = 0;
 };
 
-// Mounted volumes from mountinfo, capacities from statvfs, disks from sysfs.
+// Mounted volumes from mountinfo with capacities from statvfs, then every
+// block device that is not mounted; disks from sysfs, file system types and
+// labels from libblkid.
 class LinuxDriveSource : public DriveSource {
 public:
     explicit LinuxDriveSource(QString mountInfoPath = QStringLiteral("/proc/self/mountinfo"),
-                              QString sysRoot = QStringLiteral("/sys"));
+                              QString sysRoot = QStringLiteral("/sys"), VolumeProbe probe = ProbeVolume);
     std::vector<DriveRecord> ListDrives() override;
+
+    // libblkid's view of a device node: its file system type (or partition
+    // table type) and label. Reads the device; empty when nothing is found.
+    static VolumeIdentity ProbeVolume(const QString& node);
 
 private:
     QString m_strMountInfoPath;
     QString m_strSysRoot;
+    VolumeProbe m_probe;
 };
 
 // Total bytes of the file system mounted at `mountPoint` (statvfs), or nothing.

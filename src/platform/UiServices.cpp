@@ -58,6 +58,15 @@ std::optional<QString> QtUiServices::BrowseForFolder(QWidget* owner, const QStri
     return folder;
 }
 
+std::optional<QString> QtUiServices::BrowseForFile(QWidget* owner, const QString& title, const QString& startFolder,
+                                                   const QString& filter)
+{
+    const QString file = QFileDialog::getOpenFileName(owner, title, startFolder, filter);
+    if (file.isEmpty())
+        return std::nullopt;
+    return file;
+}
+
 bool QtUiServices::OpenWithDefaultHandler(const QString& path)
 {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));

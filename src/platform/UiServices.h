@@ -34,6 +34,10 @@ public:
     virtual std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title,
                                                    const QString& startFolder) = 0;
 
+    // The chosen file, or nothing when the user cancels.
+    virtual std::optional<QString> BrowseForFile(QWidget* owner, const QString& title, const QString& startFolder,
+                                                 const QString& filter) = 0;
+
     // Opens a file or folder with the desktop's default handler; false when nothing could.
     virtual bool OpenWithDefaultHandler(const QString& path) = 0;
 };
@@ -44,6 +48,8 @@ public:
     int MessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags) override;
     std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title,
                                            const QString& startFolder) override;
+    std::optional<QString> BrowseForFile(QWidget* owner, const QString& title, const QString& startFolder,
+                                         const QString& filter) override;
     bool OpenWithDefaultHandler(const QString& path) override;
 };
 

@@ -234,4 +234,43 @@ TEST_F(RootEngineTest, RefusesAnOutputFolderOnTheScannedDevice) {
     EXPECT_EQ(run_photo({"/d", dir_ / "out", "/cmd", dev, kAll}).status, 0);
 }
 
+// Pages of the device cached before the medium changed underneath (a mounted
+// file system writing through its own cache; here the backing file written
+// through its path) must not be what the scan reads.
+TEST_F(RootEngineTest, ReadsTheMediumNotPagesCachedBeforeItChanged) {
+    if (!have_tool("losetup")) GTEST_SKIP() << "losetup missing";
+    const Sample& before = sample("plain.png");
+    const Sample& after = sample("baseline.jpg");
+    std::string img = dir_ / "card.img";
+    Bytes data(4u << 20, 0);
+    std::copy(before.data.begin(), before.data.end(), data.begin() + (1u << 20));
+    write_file(img, data);
+    std::string loop = dir_ / "loopdev";
+    if (sh("losetup -f --show " + img + " | tee " + loop) != 0) GTEST_SKIP() << "no loop device";
+    Bytes name = read_file(loop);
+    std::string dev(name.begin(), name.end());
+    dev.erase(dev.find_last_not_of("\n") + 1);
+    if (dev.empty()) GTEST_SKIP() << "no loop device";
+    struct Detach { std::string d; ~Detach() { sh("losetup -d " + d); } } detach{dev};
+    // Held open, as a mounted file system holds its device: the last close
+    // would drop the device's pages.
+    int held = ::open(dev.c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    struct Close { int fd; ~Close() { ::close(fd); } } close_held{held};
+    ASSERT_EQ(sh("cat " + dev + " > /dev/null"), 0);  // the device's pages now hold the PNG
+
+    std::fill(data.begin() + (1u << 20), data.begin() + (2u << 20), 0);
+    std::copy(after.data.begin(), after.data.end(), data.begin() + (1u << 20));
+    int fd = ::open(img.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, data.data() + (1u << 20), 1u << 20, 1u << 20), 1 << 20);
+    ::fsync(fd);
+    ::close(fd);
+
+    RunResult r = run_photo({"/d", dir_ / "out", "/cmd", dev, kAll});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(list_dir(dir_ / "out"), std::vector<std::string>{"f0000002048.jpg"});
+    EXPECT_EQ(missing_in(dir_ / "out", {after}), "");
+}
+
 }  // namespace

@@ -38,7 +38,14 @@ public:
 
 DriveRecord Drive(const char* name, const char* disk, quint64 capacity, const char* fs, const char* type)
 {
-    return DriveRecord{name, disk, capacity, fs, type, disk};
+    DriveRecord drive;
+    drive.name = name;
+    drive.physicalPath = disk;
+    drive.capacity = capacity;
+    drive.fileSystem = fs;
+    drive.typeText = type;
+    drive.engineDevice = disk;
+    return drive;
 }
 
 class DriveListTest : public ::testing::Test {
@@ -89,11 +96,14 @@ TEST_F(DriveListTest, StartUpListsTheDrivesBeforeShowingTheDrivePage)
         EXPECT_EQ(list->headerItem()->text(column), headers[column]);
         EXPECT_EQ(list->columnWidth(column), widths[column]);
     }
-    ASSERT_EQ(list->topLevelItemCount(), 3);
+    ASSERT_EQ(list->topLevelItemCount(), 4);
     EXPECT_EQ(Row(list, 0), QStringList({"/", "ext4", "465.8 GB", "Local Disk"}));
     EXPECT_EQ(Row(list, 1), QStringList({"/boot/efi", "vfat", "512.0 MB", "Local Disk"}));
     EXPECT_EQ(Row(list, 2), QStringList({"/media/user/My Photos", "vfat", "1.0 KB", "Removable Disk"}));
-    EXPECT_EQ(list->topLevelItem(2)->toolTip(0), "/media/user/My Photos") << "the full name of a clipped cell";
+    EXPECT_EQ(Row(list, 3), QStringList({"Image file...", "", "", "Disk image file"}));
+    EXPECT_TRUE(list->topLevelItem(2)->toolTip(0).startsWith("/media/user/My Photos\n"))
+        << "the full name of a clipped cell";
+    EXPECT_EQ(list->textElideMode(), Qt::ElideMiddle) << "rows that differ at their ends stay apart";
     EXPECT_TRUE(list->selectedItems().isEmpty());
 }
 
@@ -120,7 +130,7 @@ TEST_F(DriveListTest, RefreshReplacesTheRowsUnderAWaitCursorAndSelectsNothing)
 
         ASSERT_EQ(cursorWhileListing, Qt::WaitCursor) << "press " << press;
         EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the normal cursor is back";
-        ASSERT_EQ(list->topLevelItemCount(), 2) << "press " << press;
+        ASSERT_EQ(list->topLevelItemCount(), 3) << "press " << press;
         EXPECT_EQ(Row(list, 0), QStringList({"/", "ext4", "465.8 GB", "Local Disk"}));
         EXPECT_EQ(Row(list, 1), QStringList({"/media/card", "", "0 bytes", ""}));
         EXPECT_TRUE(list->selectedItems().isEmpty());
@@ -137,5 +147,6 @@ TEST_F(DriveListTest, AnEmptyListingLeavesAnEmptyList)
     dialog.OnInitDialog();
     dialog.show();
     ASSERT_TRUE(test::WaitUntil([&] { return Ctl(dialog).lstDrives->isVisible(); }, 3000));
-    EXPECT_EQ(Ctl(dialog).lstDrives->topLevelItemCount(), 0);
+    ASSERT_EQ(Ctl(dialog).lstDrives->topLevelItemCount(), 1) << "only the disk image row";
+    EXPECT_EQ(Ctl(dialog).lstDrives->topLevelItem(0)->text(0), kDiskImageRowText);
 }

@@ -6,12 +6,15 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <iterator>
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
 
+#include "DevicePresence.h"
 #include "DriveRecord.h"
 #include "DriveSource.h"
 
@@ -148,11 +151,12 @@ protected:
         return result.output.split('\n').last().trimmed().toULongLong();
     }
 
-    static std::vector<DriveRecord> OnDevice(const std::vector<DriveRecord>& drives, const QString& device)
+    static std::vector<DriveRecord> OnDevice(const std::vector<DriveRecord>& drives, const QString& device,
+                                             bool mounted = true)
     {
         std::vector<DriveRecord> found;
         for (const DriveRecord& drive : drives) {
-            if (drive.engineDevice == device)
+            if (drive.engineDevice == device && drive.mounted == mounted)
                 found.push_back(drive);
         }
         return found;
@@ -201,6 +205,56 @@ TEST_F(LoopDeviceTest, BothPartitionsOfAPartitionedImageMapToTheLoopDisk)
     }
     EXPECT_GT(mine[1].capacity, 16u << 20);
     EXPECT_LE(mine[1].capacity, 24u << 20);
+    // Its partitions are mounted, the whole disk is not: listed by its node.
+    const std::vector<DriveRecord> unmounted = OnDevice(drives, device, false);
+    ASSERT_EQ(unmounted.size(), 1u);
+    EXPECT_EQ(Str(unmounted[0].name), Str(device));
+    EXPECT_EQ(Str(unmounted[0].fileSystem), "dos");
+}
+
+TEST_F(LoopDeviceTest, UnmountedPartitionsAreListedWithTypeAndLabelAndADamagedOneAsUnknown)
+{
+    const QString image = work.filePath(QStringLiteral("card.img"));
+    QString device;
+    if (!MakeImage(image, 48) ||
+        !Step(QStringLiteral("sfdisk"), {QStringLiteral("-q"), image}, "label: dos\n,16M,c\n,16M,L\n,,L\n") ||
+        !Attach(image, true, device) || !WaitForPartitions(device, 3))
+        GTEST_SKIP() << Str(why);
+    const QString p1 = device + QStringLiteral("p1");
+    const QString p2 = device + QStringLiteral("p2");
+    const QString p3 = device + QStringLiteral("p3");
+    // p2 had ext4 until its superblock was wiped; p3 never had a file system.
+    if (!Step(QStringLiteral("mkfs.vfat"), {QStringLiteral("-n"), QStringLiteral("HOLIDAY"), p1}) ||
+        !Step(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-L"), QStringLiteral("gone"), p2}) ||
+        !Step(QStringLiteral("dd"), {QStringLiteral("if=/dev/zero"), QStringLiteral("of=") + p2, QStringLiteral("bs=4096"),
+                                     QStringLiteral("count=1"), QStringLiteral("conv=fsync")}))
+        GTEST_SKIP() << Str(why);
+
+    const std::vector<DriveRecord> drives = LinuxDriveSource().ListDrives();
+    const std::vector<DriveRecord> mine = OnDevice(drives, device, false);
+
+    struct Row {
+        QString name;
+        const char* fileSystem;
+        const char* label;
+        quint64 capacity;
+    } const expected[] = {
+        {device, "dos", "", 48u << 20},
+        {p1, "vfat", "HOLIDAY", 16u << 20},
+        {p2, "unknown", "", 16u << 20},
+        {p3, "unknown", "", (16u << 20) - (1u << 20)},  // after the first MiB that holds the table
+    };
+    ASSERT_EQ(mine.size(), std::size(expected));
+    for (size_t i = 0; i < mine.size(); ++i) {
+        EXPECT_EQ(Str(mine[i].name), Str(expected[i].name));
+        EXPECT_EQ(Str(mine[i].device), Str(expected[i].name));
+        EXPECT_EQ(Str(mine[i].fileSystem), expected[i].fileSystem) << Str(mine[i].name);
+        EXPECT_EQ(Str(mine[i].label), expected[i].label) << Str(mine[i].name);
+        EXPECT_EQ(mine[i].capacity, expected[i].capacity) << Str(mine[i].name);
+        EXPECT_EQ(Str(mine[i].engineDevice), Str(device)) << "scanned through the whole disk";
+        EXPECT_EQ(Str(mine[i].typeText), "Local Disk");
+        EXPECT_EQ(FindDriveByName(drives, mine[i].name), &*std::find(drives.begin(), drives.end(), mine[i]));
+    }
 }
 
 TEST_F(LoopDeviceTest, APlainLoopDeviceMountedTwiceIsOneRowOnItself)
@@ -252,4 +306,24 @@ TEST_F(LoopDeviceTest, AVolumeOverTwoLoopDisksIsNotListed)
     EXPECT_EQ(FindDriveByName(drives, dir), nullptr);
     EXPECT_TRUE(OnDevice(drives, first).empty());
     EXPECT_TRUE(OnDevice(drives, second).empty());
+}
+
+TEST_F(LoopDeviceTest, ADetachedDeviceOrADeletedImageIsNoLongerThere)
+{
+    const QString image = work.filePath(QStringLiteral("gone.img"));
+    QString device;
+    if (!MakeImage(image, 8) || !Attach(image, false, device))
+        GTEST_SKIP() << Str(why);
+    const DevicePresence disk(device);
+    const DevicePresence file(image);
+    EXPECT_TRUE(disk.StillThere());
+    EXPECT_TRUE(file.StillThere());
+
+    ASSERT_TRUE(Step(QStringLiteral("losetup"), {QStringLiteral("-d"), device})) << Str(why);
+    ASSERT_TRUE(QFile::remove(image));
+    // Detaching is asynchronous: the sysfs entry goes a moment later.
+    for (int i = 0; i < 100 && disk.StillThere(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(disk.StillThere());
+    EXPECT_FALSE(file.StillThere());
 }

@@ -1,6 +1,7 @@
 // Mountinfo parsing, disk mapping and the drive list over recorded samples.
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <map>
 
 #include "DiskMapping.h"
@@ -154,7 +155,14 @@ TEST_F(DesktopSample, ListsOneRowPerScannableVolumeSortedByName)
     const std::vector<DriveRecord> drives = BuildDriveRecords(mounts, sysRoot, capacityOf);
 
     const auto row = [](const char* name, const char* disk, quint64 capacity, const char* fs, const char* type) {
-        return DriveRecord{name, disk, capacity, fs, type, disk};
+        DriveRecord drive;
+        drive.name = name;
+        drive.physicalPath = disk;
+        drive.capacity = capacity;
+        drive.fileSystem = fs;
+        drive.typeText = type;
+        drive.engineDevice = disk;
+        return drive;
     };
     const std::vector<DriveRecord> expected = {
         row("/", "/dev/sda", 100, "ext4", "Local Disk"),
@@ -201,4 +209,77 @@ TEST(DriveNameTest, TrailingSlashesGoExceptForTheRoot)
         {"/", "/"}, {"/mnt/usb/", "/mnt/usb"}, {"/mnt/usb", "/mnt/usb"}, {"//", "/"}, {"/a//", "/a"}};
     for (const auto& [mountPoint, name] : cases)
         EXPECT_EQ(Str(DriveNameFromMountPoint(QString::fromUtf8(mountPoint))), name) << mountPoint;
+}
+
+TEST(UnmountedSample, ListsCardsWithoutAFileSystemAndLeavesOutWhatCannotBeScanned)
+{
+    QTemporaryDir dir;
+    const QString sysRoot = dir.path() + QStringLiteral("/sys");
+    test::MaterializeSysfs(test::ReadSample(QStringLiteral("cardreader.sysfs")), sysRoot);
+    const QSet<QString> mounted = {
+        QFileInfo(sysRoot + QStringLiteral("/dev/block/8:1")).canonicalFilePath(),
+        QFileInfo(sysRoot + QStringLiteral("/dev/block/254:0")).canonicalFilePath(),
+    };
+    // What libblkid would read on each node; sdb5 and the eMMC have lost theirs.
+    const std::map<QString, VolumeIdentity> identities = {
+        {"/dev/sda", {"gpt", ""}},      {"/dev/sdb", {"dos", ""}},          {"/dev/sdb1", {"vfat", "EOS_DIGITAL"}},
+        {"/dev/loop0", {"squashfs", ""}}, {"/dev/zram0", {"swap", ""}},
+    };
+    QStringList probed;
+    const auto probe = [&](const QString& node) {
+        probed << node;
+        const auto it = identities.find(node);
+        return it == identities.end() ? VolumeIdentity{} : it->second;
+    };
+
+    const std::vector<DriveRecord> drives = BuildUnmountedRecords(sysRoot, mounted, probe);
+
+    struct Row {
+        const char* name;
+        const char* disk;
+        quint64 capacity;
+        const char* fileSystem;
+        const char* label;
+        const char* type;
+    } const expected[] = {
+        {"/dev/mmcblk0", "/dev/mmcblk0", 61071360ull * 512, "unknown", "", "Local Disk"},
+        {"/dev/sda", "/dev/sda", 1000215216ull * 512, "gpt", "", "Local Disk"},
+        {"/dev/sdb", "/dev/sdb", 31116288ull * 512, "dos", "", "Removable Disk"},
+        {"/dev/sdb1", "/dev/sdb", 20480000ull * 512, "vfat", "EOS_DIGITAL", "Removable Disk"},
+        {"/dev/sdb5", "/dev/sdb", 10633216ull * 512, "unknown", "", "Removable Disk"},
+    };
+    ASSERT_EQ(drives.size(), std::size(expected));
+    for (size_t i = 0; i < drives.size(); ++i) {
+        const DriveRecord& d = drives[i];
+        const Row& e = expected[i];
+        EXPECT_EQ(Str(d.name), e.name) << i;
+        EXPECT_EQ(Str(d.device), e.name);
+        EXPECT_EQ(Str(d.engineDevice), e.disk) << e.name;
+        EXPECT_EQ(Str(d.physicalPath), e.disk) << e.name;
+        EXPECT_EQ(d.capacity, e.capacity) << e.name;
+        EXPECT_EQ(Str(d.fileSystem), e.fileSystem) << e.name;
+        EXPECT_EQ(Str(d.label), e.label) << e.name;
+        EXPECT_EQ(Str(d.typeText), e.type) << e.name;
+        EXPECT_FALSE(d.mounted);
+    }
+    for (const char* skipped : {"/dev/sdc", "/dev/sdb2", "/dev/sda2", "/dev/zram0", "/dev/mmcblk0boot0", "/dev/loop1"})
+        EXPECT_FALSE(probed.contains(QString::fromUtf8(skipped))) << skipped << " is not even read";
+}
+
+TEST(DriveToolTipTest, NamesTheVolumeItsDeviceLabelAndSize)
+{
+    DriveRecord card;
+    card.name = "/media/user/EOS_DIGITAL";
+    card.device = "/dev/sdb1";
+    card.engineDevice = "/dev/sdb";
+    card.label = "EOS_DIGITAL";
+    card.capacity = 31914983424ULL;
+    EXPECT_EQ(Str(DriveToolTip(card)),
+              "/media/user/EOS_DIGITAL\nDevice: /dev/sdb1\nLabel: EOS_DIGITAL\nSize: 29.7 GB\n"
+              "Scanned through the whole disk /dev/sdb");
+    card.name = card.device = card.engineDevice = "/dev/sdc";
+    card.mounted = false;
+    card.label.clear();
+    card.capacity = 2048;
+    EXPECT_EQ(Str(DriveToolTip(card)), "/dev/sdc\nNot mounted\nSize: 2.0 KB");
 }

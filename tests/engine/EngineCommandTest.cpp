@@ -63,6 +63,6 @@ TEST(EngineCommand, TheEngineGetsOneArgumentPerWordWhateverThePathsHold)
     EXPECT_EQ(command.arguments, QStringList({"/d", "/tmp/my \"work\"/temp", "/cmd", "/media/my card.img",
                                               "fileopt,everything,disable,jpg,enable,search"}));
     EXPECT_EQ(command.parameters,
-              "/d \"/tmp/my \"work\"/temp\" /cmd /media/my card.img fileopt,everything,disable,jpg,enable,search")
+              "/d \"/tmp/my \"work\"/temp\" /cmd \"/media/my card.img\" fileopt,everything,disable,jpg,enable,search")
         << "the line shown keeps its form";
 }

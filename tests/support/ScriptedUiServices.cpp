@@ -32,6 +32,17 @@ bool ScriptedUiServices::OpenWithDefaultHandler(const QString& path)
 }
 
 void ScriptedUiServices::QueueAnswer(int answer) { std::lock_guard lock(m_mutex); m_answers.push_back(answer); }
+std::optional<QString> ScriptedUiServices::BrowseForFile(QWidget*, const QString&, const QString&, const QString&)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_files.empty())
+        return std::nullopt;
+    auto file = m_files.front();
+    m_files.pop_front();
+    return file;
+}
+
+void ScriptedUiServices::QueueFile(std::optional<QString> file) { std::lock_guard lock(m_mutex); m_files.push_back(std::move(file)); }
 void ScriptedUiServices::QueueFolder(std::optional<QString> folder) { std::lock_guard lock(m_mutex); m_folders.push_back(std::move(folder)); }
 void ScriptedUiServices::SetOpenResult(bool result) { std::lock_guard lock(m_mutex); m_openResult = result; }
 

@@ -23,10 +23,14 @@ public:
     int MessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags) override;
     std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title,
                                            const QString& startFolder) override;
+    std::optional<QString> BrowseForFile(QWidget* owner, const QString& title, const QString& startFolder,
+                                         const QString& filter) override;
     bool OpenWithDefaultHandler(const QString& path) override;
 
     void QueueAnswer(int answer);
     void QueueFolder(std::optional<QString> folder);
+    // Answers for the file picker, in order; unscripted pickers are cancelled.
+    void QueueFile(std::optional<QString> file);
     void SetOpenResult(bool result);
 
     std::vector<Box> Boxes() const;
@@ -39,6 +43,7 @@ private:
     std::vector<Box> m_boxes;
     std::deque<int> m_answers;
     std::deque<std::optional<QString>> m_folders;
+    std::deque<std::optional<QString>> m_files;
     std::vector<QString> m_opened;
     bool m_openResult = true;
 };

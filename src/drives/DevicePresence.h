@@ -1,0 +1,20 @@
+#pragma once
+#include <QString>
+
+namespace snapmend {
+
+// Whether the device a scan reads is still attached. A block device is gone
+// once its sysfs entry has gone (a stick unplugged) or reports no media (a
+// card pulled out of its reader, a loop device detached), even while the
+// engine still holds it open; a disk image file once its path no longer exists.
+class DevicePresence {
+public:
+    explicit DevicePresence(const QString& path, const QString& sysRoot = QStringLiteral("/sys"));
+    bool StillThere() const;
+
+private:
+    QString m_path;
+    QString m_sysEntry;  // empty for anything but a block device
+};
+
+}  // namespace snapmend

@@ -1,0 +1,178 @@
+#include "ScanProgress.h"
+
+#include <QList>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace snapmend {
+namespace {
+
+// Reading needs a few seconds behind it before a rate means anything.
+constexpr qint64 kMinEstimateMs = 3000;
+// A report is a few dozen bytes; far more without a newline is not one.
+constexpr int kMaxPendingBytes = 256;
+constexpr int kMaxDots = 5;
+
+std::optional<ProgressFigures> ParseLine(const QByteArray& line)
+{
+    const QList<QByteArray> fields = line.split(' ');
+    if (fields.size() != 2)
+        return std::nullopt;
+    bool okDone = false;
+    bool okTotal = false;
+    ProgressFigures figures{fields[0].toULongLong(&okDone), fields[1].toULongLong(&okTotal)};
+    if (!okDone || !okTotal || (figures.total != 0 && figures.done > figures.total))
+        return std::nullopt;
+    return figures;
+}
+
+QString TimeLeftText(qint64 seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("less than a minute left");
+    const qint64 minutes = (seconds + 30) / 60;
+    if (minutes < 60)
+        return QStringLiteral("about %1 min left").arg(minutes);
+    return QStringLiteral("about %1 h %2 min left").arg(minutes / 60).arg(minutes % 60);
+}
+
+}  // namespace
+
+qint64 MonotonicMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<qint64>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+std::optional<ProgressFigures> TakeProgressLines(QByteArray& buffer)
+{
+    std::optional<ProgressFigures> last;
+    qsizetype newline;
+    while ((newline = buffer.indexOf('\n')) >= 0) {
+        if (std::optional<ProgressFigures> figures = ParseLine(buffer.left(newline)))
+            last = figures;
+        buffer.remove(0, newline + 1);
+    }
+    if (buffer.size() > kMaxPendingBytes)
+        buffer.clear();
+    return last;
+}
+
+TimeLeftEstimate::TimeLeftEstimate(Clock clock) : m_clock(std::move(clock)) {}
+
+void TimeLeftEstimate::Update(const ProgressFigures& figures)
+{
+    const qint64 now = m_clock();
+    if (!m_first || figures.done < m_last.done || figures.total != m_last.total) {
+        m_first = figures;  // a new device, or a report out of order: start again
+        m_firstMs = now;
+    }
+    m_last = figures;
+    m_lastMs = now;
+}
+
+std::optional<int> TimeLeftEstimate::Percent() const
+{
+    if (!m_first || m_last.total == 0)
+        return std::nullopt;
+    return static_cast<int>(m_last.done * 100 / m_last.total);
+}
+
+std::optional<qint64> TimeLeftEstimate::SecondsLeft() const
+{
+    if (!m_first || m_last.total == 0)
+        return std::nullopt;
+    const qint64 elapsedMs = m_lastMs - m_firstMs;
+    const quint64 read = m_last.done - m_first->done;
+    if (elapsedMs < kMinEstimateMs || read == 0)
+        return std::nullopt;
+    const double bytesPerMs = static_cast<double>(read) / static_cast<double>(elapsedMs);
+    const double leftMs = static_cast<double>(m_last.total - m_last.done) / bytesPerMs;
+    return static_cast<qint64>(leftMs / 1000.0 + 0.5);
+}
+
+QString ScanStatusText(int dots, std::optional<int> percent, std::optional<qint64> secondsLeft)
+{
+    QString text = QStringLiteral("Analyzing disk, please wait") + QString(dots, QLatin1Char('.'));
+    if (!percent)
+        return text;
+    text += QStringLiteral(" %1%").arg(*percent);
+    if (secondsLeft && *percent < 100)
+        text += QStringLiteral(" (%1)").arg(TimeLeftText(*secondsLeft));
+    return text;
+}
+
+ScanProgress::ScanProgress(TimeLeftEstimate::Clock clock) : m_estimate(std::move(clock)) {}
+
+ScanProgress::~ScanProgress() { CloseAll(); }
+
+bool ScanProgress::OpenChannel()
+{
+    CloseAll();
+    m_estimate.Reset();
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    // The front-end never waits on the engine; the engine sets its own end non-blocking.
+    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    m_readFd = fds[0];
+    m_writeFd = fds[1];
+    return true;
+}
+
+void ScanProgress::CloseEngineEnd()
+{
+    const int fd = m_writeFd.exchange(-1);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void ScanProgress::CloseAll()
+{
+    CloseEngineEnd();
+    if (m_readFd >= 0)
+        ::close(m_readFd);
+    m_readFd = -1;
+    m_pending.clear();
+    m_dots = 0;
+}
+
+void ScanProgress::ReadAvailable()
+{
+    if (m_readFd < 0)
+        return;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_readFd, chunk, sizeof chunk);
+        if (n > 0) {
+            m_pending.append(chunk, n);
+            if (std::optional<ProgressFigures> figures = TakeProgressLines(m_pending))
+                m_estimate.Update(*figures);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0) {  // the engine has ended: nothing more will come
+            ::close(m_readFd);
+            m_readFd = -1;
+        }
+        return;
+    }
+}
+
+QString ScanProgress::NextStatusText()
+{
+    m_dots = m_dots >= kMaxDots ? 0 : m_dots + 1;
+    return CurrentStatusText();
+}
+
+QString ScanProgress::CurrentStatusText()
+{
+    ReadAvailable();
+    return ScanStatusText(m_dots, m_estimate.Percent(), m_estimate.SecondsLeft());
+}
+
+}  // namespace snapmend
