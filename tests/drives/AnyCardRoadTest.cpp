@@ -11,9 +11,12 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QThread>
 #include <QTest>
 #include <iostream>
 #include <map>
+#include <signal.h>
+#include <unistd.h>
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
@@ -135,15 +138,43 @@ protected:
     }
 
     // Start on `row`, wait for the ready view; returns every status text seen on the way.
-    QStringList ScanToReady(MainDialog& dialog, QTreeWidgetItem* row)
+    // The engine started by this process, 0 while there is none.
+    static pid_t EngineChild()
+    {
+        QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+        while (it.hasNext()) {
+            QFile stat(it.next() + QStringLiteral("/stat"));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = stat.readAll();
+            const int close = line.lastIndexOf(')');
+            const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+            if (line.contains("(photo)") && fields.size() > 1 && fields[1].toInt() == ::getpid())
+                return line.left(line.indexOf(' ')).toInt();
+        }
+        return 0;
+    }
+
+    // With `paced`, the engine is kept stopped and runs a 10 ms slice each
+    // time the status line changes, so every share it reaches can be shown
+    // however fast the machine reads.
+    QStringList ScanToReady(MainDialog& dialog, QTreeWidgetItem* row, bool paced = false)
     {
         Ctl(dialog).lstDrives->setCurrentItem(row);
         row->setSelected(true);
         QTest::mouseClick(Ctl(dialog).btnStart, Qt::LeftButton);
         QStringList seen;
+        pid_t engine = 0;
         const bool ready = WaitUntil(
             [&] {
                 const QString text = Ctl(dialog).lblStatus->text();
+                if (paced && !engine && (engine = EngineChild()) != 0)
+                    ::kill(engine, SIGSTOP);
+                if (paced && engine && (seen.isEmpty() || seen.back() != text)) {
+                    ::kill(engine, SIGCONT);
+                    QThread::msleep(10);
+                    ::kill(engine, SIGSTOP);
+                }
                 if (seen.isEmpty() || seen.back() != text)
                     seen << text;
                 if (seen.size() == 20)
@@ -151,6 +182,8 @@ protected:
                 return Ctl(dialog).btnRecover->text() == "Recover" && Ctl(dialog).btnRecover->isVisible();
             },
             300000);
+        if (engine)
+            ::kill(engine, SIGCONT);
         EXPECT_TRUE(ready) << "no ready view";
         return seen;
     }
@@ -243,7 +276,7 @@ TEST_F(AnyCardRoadTest, ADiskImageFileChosenThroughThePickerIsScannedAndRecovere
     ExpectEveryPhoto(RecoverAll(*dialog));
 }
 
-TEST_F(AnyCardRoadTest, ALargeScanShowsItsShareRisingTo100Percent)
+TEST_F(AnyCardRoadTest, AFourGibibyteScanShowsItsShareRisingTo100Percent)
 {
     // Sparse, with the photos in its last mebibyte: the engine reads all of
     // it, and the photos are still being listed after it has finished.
@@ -254,7 +287,7 @@ TEST_F(AnyCardRoadTest, ALargeScanShowsItsShareRisingTo100Percent)
     QFile tail(scratch.path() + "/tail.raw");
     QFile big(image);
     ASSERT_TRUE(tail.open(QIODevice::ReadOnly) && big.open(QIODevice::WriteOnly));
-    const qint64 size = 64LL << 30;  // holes read at several GB/s: long enough for several shares
+    const qint64 size = 4LL << 30;
     ASSERT_TRUE(big.seek(size - (1 << 20)));
     big.write(tail.readAll());
     ASSERT_TRUE(big.resize(size));
@@ -263,7 +296,7 @@ TEST_F(AnyCardRoadTest, ALargeScanShowsItsShareRisingTo100Percent)
     auto dialog = OpenDrivePage();
     QTreeWidgetItem* row = Ctl(*dialog).lstDrives->topLevelItem(Ctl(*dialog).lstDrives->topLevelItemCount() - 1);
     ui.QueueFile(image);
-    const QStringList seen = ScanToReady(*dialog, row);
+    const QStringList seen = ScanToReady(*dialog, row, /*paced=*/true);
 
     const QRegularExpression share(QStringLiteral("^Analyzing disk, please wait\\.{0,5} (\\d+)%"));
     ASSERT_FALSE(seen.isEmpty());
