@@ -6,6 +6,7 @@
 // SNAPMEND_SCREENSHOT_DIR=dir (with a real display) saves drives.png and scanning.png there.
 #include <QCryptographicHash>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
@@ -156,8 +157,9 @@ protected:
     }
 
     // With `paced`, the engine is kept stopped and runs a 10 ms slice each
-    // time the status line changes, so every share it reaches can be shown
-    // however fast the machine reads.
+    // time the status line changes (or has stood still for 100 ms, so that a
+    // slice too short to move the share on a busy machine cannot stall the
+    // scan), so every share it reaches can be shown however fast the machine reads.
     QStringList ScanToReady(MainDialog& dialog, QTreeWidgetItem* row, bool paced = false)
     {
         Ctl(dialog).lstDrives->setCurrentItem(row);
@@ -165,15 +167,18 @@ protected:
         QTest::mouseClick(Ctl(dialog).btnStart, Qt::LeftButton);
         QStringList seen;
         pid_t engine = 0;
+        QElapsedTimer still;
+        still.start();
         const bool ready = WaitUntil(
             [&] {
                 const QString text = Ctl(dialog).lblStatus->text();
                 if (paced && !engine && (engine = EngineChild()) != 0)
                     ::kill(engine, SIGSTOP);
-                if (paced && engine && (seen.isEmpty() || seen.back() != text)) {
+                if (paced && engine && (seen.isEmpty() || seen.back() != text || still.elapsed() > 100)) {
                     ::kill(engine, SIGCONT);
                     QThread::msleep(10);
                     ::kill(engine, SIGSTOP);
+                    still.restart();
                 }
                 if (seen.isEmpty() || seen.back() != text)
                     seen << text;
