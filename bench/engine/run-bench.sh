@@ -3,6 +3,7 @@
 #  1. scan speed on an image with no carvable content vs `cat IMAGE > /dev/null`
 #  2. time on an image full of photos vs foremost (normal and 512-byte quick mode)
 #  3. peak memory (max RSS) on a 4 GiB sparse image holding a few photos
+#  4. peak memory on a 256 GiB sparse image holding a FAT32 file system
 # Usage: bench/engine/run-bench.sh [build-dir] [work-dir]
 # Images are cached in the work dir (default /tmp/snapmend-bench) and warmed
 # into the page cache, so device speed does not decide the comparison.
@@ -107,3 +108,19 @@ rss=$( { /usr/bin/time -f '%M' "$photo" /d out3 /cmd big.img $all; } 2>&1 | tail
 t1=$(now)
 echo "4 GiB sparse image: peak RSS $((rss / 1024)) MiB, $(printf '%.2f' "$(echo "$t1 - $t0" | bc -l)")s (cat: ${t_cat}s), $(ls out3 | wc -l) files"
 rm -rf out1 out3
+
+# 4. Peak memory on a 256 GiB sparse image holding a FAT32 file system (its
+# allocation map and folders are read before the scan) with deleted photos.
+if [ ! -f fat256.img ]; then
+  truncate -s 256G fat256.img
+  mkfs.vfat -F 32 fat256.img > /dev/null
+  mmd -i fat256.img ::/DCIM
+  mcopy -i fat256.img src/*.jpg src/*.png ::/DCIM/
+  mdel -i fat256.img '::/DCIM/p1*.jpg' ::/DCIM/a.png
+fi
+rm -rf out4
+t0=$(now)
+rss=$( { /usr/bin/time -f '%M' "$photo" /d out4 /cmd fat256.img $photos; } 2>&1 | tail -1)
+t1=$(now)
+echo "256 GiB sparse FAT32 image: peak RSS $((rss / 1024)) MiB, $(printf '%.1f' "$(echo "$t1 - $t0" | bc -l)")s, $(find out4 -type f | wc -l) files"
+rm -rf out4

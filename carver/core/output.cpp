@@ -57,34 +57,81 @@ bool OutputDir::open(const std::string& path, std::string& err) {
     return true;
 }
 
-int OutputDir::open_unnamed() {
+int OutputDir::open_unnamed(int dir) {
     if (!tmpfile_) return -1;
-    int fd = ::openat(dirfd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    int fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) tmpfile_ = false;
     return fd;
 }
 
-bool OutputDir::link_unnamed(int fd, const std::string& name, int& err) {
+bool OutputDir::link_unnamed(int fd, int dir, const std::string& name, int& err) {
     // /proc/self/fd works without CAP_DAC_READ_SEARCH, which AT_EMPTY_PATH needs.
     std::string proc = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, proc.c_str(), dirfd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (::linkat(AT_FDCWD, proc.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
     err = errno;
     if (err == EEXIST) return false;
-    if (::linkat(fd, "", dirfd_, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) return true;
     err = errno;
     return false;
 }
 
+// Opens (creating as needed) a folder below the output folder, never
+// following a link on the way.
+int OutputDir::open_folder(const std::string& folder) {
+    int dir = ::dup(dirfd_);
+    size_t pos = 0;
+    while (dir >= 0 && pos < folder.size()) {
+        size_t slash = folder.find('/', pos);
+        if (slash == std::string::npos) slash = folder.size();
+        std::string part = folder.substr(pos, slash - pos);
+        pos = slash + 1;
+        if (part.empty() || part == "." || part == "..") continue;
+        if (::mkdirat(dir, part.c_str(), 0700) != 0 && errno != EEXIST) {
+            ::close(dir);
+            return -1;
+        }
+        int next = ::openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(dir);
+        dir = next;
+    }
+    return dir;
+}
+
 WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& src, uint64_t length,
-                             const std::atomic<bool>& stop) {
+                             const std::atomic<bool>& stop, const Naming* naming) {
     WriteResult res;
     char base[32];
     std::snprintf(base, sizeof base, "f%010llu", static_cast<unsigned long long>(sector));
+    std::string stem = base, suffix = "." + ext;
+    if (naming) {
+        size_t dot = naming->name.rfind('.');
+        stem = naming->name.substr(0, dot);
+        suffix = dot == std::string::npos ? "" : naming->name.substr(dot);
+    }
     auto name_for = [&](int attempt) {
-        return std::string(base) + (attempt ? "_" + std::to_string(attempt) : "") + "." + ext;
+        if (naming)
+            return stem + (attempt ? " (" + std::to_string(attempt + 1) + ")" : "") + suffix;
+        return stem + (attempt ? "_" + std::to_string(attempt) : "") + suffix;
     };
+    struct DirCloser {
+        int fd = -1;
+        ~DirCloser() {
+            if (fd >= 0) ::close(fd);
+        }
+    } sub;
+    int dir = dirfd_;
+    if (naming && !naming->folder.empty()) {
+        sub.fd = open_folder(naming->folder);
+        if (sub.fd < 0 && disk_full(errno)) {
+            res.status = WriteStatus::DiskFull;
+            res.error = path_ + "/" + naming->folder + ": " + std::strerror(errno);
+            return res;
+        }
+        if (sub.fd < 0) return write(sector, ext, src, length, stop);  // the folder cannot be made: carved name
+        dir = sub.fd;
+    }
 
-    int fd = open_unnamed();
+    int fd = open_unnamed(dir);
     bool named = fd < 0;
     int attempt = 0;
     if (named) {
@@ -94,7 +141,7 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
             return res;
         }
         for (;; ++attempt) {
-            fd = ::openat(dirfd_, name_for(attempt).c_str(),
+            fd = ::openat(dir, name_for(attempt).c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (fd >= 0 || errno != EEXIST || attempt > 1000) break;
         }
@@ -106,7 +153,7 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
         return res;
     }
     auto fail = [&](WriteStatus st, const std::string& msg) {
-        if (named) ::unlinkat(dirfd_, name_for(attempt).c_str(), 0);
+        if (named) ::unlinkat(dir, name_for(attempt).c_str(), 0);
         ::close(fd);
         res.status = st;
         res.error = msg;
@@ -135,9 +182,13 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
         off += got;
     }
 
+    if (naming && naming->mtime >= 0) {
+        struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(naming->mtime), 0}};
+        ::futimens(fd, times);
+    }
     if (!named) {
         int err = 0;
-        for (attempt = 0; !link_unnamed(fd, name_for(attempt), err); ++attempt) {
+        for (attempt = 0; !link_unnamed(fd, dir, name_for(attempt), err); ++attempt) {
             if (err != EEXIST || attempt > 1000)
                 return fail(disk_full(err) ? WriteStatus::DiskFull : WriteStatus::Failed,
                             path_ + "/" + name_for(attempt) + ": " + std::strerror(err));
@@ -145,13 +196,13 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
     }
     if (::close(fd) != 0 && errno != EINTR) {  // delayed write errors (NFS and the like)
         int e = errno;
-        ::unlinkat(dirfd_, name_for(attempt).c_str(), 0);
+        ::unlinkat(dir, name_for(attempt).c_str(), 0);
         res.status = disk_full(e) ? WriteStatus::DiskFull : WriteStatus::Failed;
         res.error = path_ + "/" + name_for(attempt) + ": " + std::strerror(e);
         return res;
     }
     res.status = WriteStatus::Ok;
-    res.name = name_for(attempt);
+    res.name = (naming && !naming->folder.empty() ? naming->folder + "/" : "") + name_for(attempt);
     return res;
 }
 

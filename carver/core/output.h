@@ -18,20 +18,30 @@ struct WriteResult {
     std::string error;  // for DiskFull and Failed
 };
 
+// An original name for a carved file: a folder below the output folder
+// ("" for the top, components already safe), a file name, its mtime (-1: none).
+struct Naming {
+    std::string folder;
+    std::string name;
+    int64_t mtime = -1;
+};
+
 class OutputDir {
 public:
     ~OutputDir();
     // Creates the folder (and its parents) if missing and opens it.
     bool open(const std::string& path, std::string& err);
-    // Copies `length` bytes of src into f<sector, 10 digits>.<ext>.
+    // Copies `length` bytes of src into f<sector, 10 digits>.<ext>, or under
+    // `naming` when given (with " (2)" and so on before the extension on a clash).
     WriteResult write(uint64_t sector, const std::string& ext, Source& src, uint64_t length,
-                      const std::atomic<bool>& stop);
+                      const std::atomic<bool>& stop, const Naming* naming = nullptr);
     void force_flock_mode() { tmpfile_ = false; }  // tests
     bool tmpfile_mode() const { return tmpfile_; }
 
 private:
-    int open_unnamed();
-    bool link_unnamed(int fd, const std::string& name, int& err);
+    int open_unnamed(int dir);
+    bool link_unnamed(int fd, int dir, const std::string& name, int& err);
+    int open_folder(const std::string& folder);  // below the output folder; -1 on failure
 
     std::string path_;
     int dirfd_ = -1;

@@ -16,6 +16,7 @@
 #include "core/format.h"
 #include "core/output.h"
 #include "core/progress.h"
+#include "fs/scan_hook.h"
 
 namespace carver {
 namespace {
@@ -225,6 +226,9 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
     if (!out.open(opt.out_dir, err)) return fail(ScanStatus::BadInput, "output folder " + err);
     if (opt.force_flock) out.force_flock_mode();
 
+    fs::Map fsmap;
+    if (opt.file_systems) fsmap = fs::probe_device(dev, stop);
+
     ScanResult res;
     res.status = ScanStatus::Complete;
     uint64_t bad = 0;
@@ -232,6 +236,7 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
         BlockReader reader(dev, opt.block_size, opt.queue_depth, stop);
         Window w(reader);
         uint64_t pos = 0;
+        fs::Claimed claimed;
         while (res.status == ScanStatus::Complete) {
             if (stop.load()) {
                 res.status = ScanStatus::Stopped;
@@ -247,6 +252,10 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
             uint64_t bend = b->off + b->len;
             bool carved = false;
             for (; pos < bend && !carved; pos += kSector) {
+                if (pos >= claimed.next()) {  // a later piece of a file carved already
+                    pos = claimed.skip(pos) - kSector;
+                    continue;
+                }
                 const uint8_t* head = b->data.data() + (pos - b->off);
                 const auto& cands = dispatch[head[0]];
                 if (cands.empty()) continue;
@@ -257,13 +266,31 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                         continue;
                     if (c.format->check && !c.format->check(head, avail)) continue;
                     WindowSource src(w, walk_dev, pos, opt.window_cap, stop, bad);
-                    Carve cv = c.format->walk(src, c.max_size);
+                    WindowSource phys(w, walk_dev, 0, opt.window_cap, stop, bad);
+                    fs::FsCarve fc;
+                    if (!fsmap.empty()) fc = fs::carve_free_stream(fsmap, *c.format, c.max_size, pos, phys);
+                    Carve cv = fc.body() ? fc.cv : c.format->walk(src, c.max_size);
+                    const uint64_t skip = cv.length == 0 ? cv.skip : 0;
+                    if ((cv.length == 0 || cv.length > c.max_size) && !fsmap.empty()) {
+                        fc = fs::stitch(fsmap, *c.format, c.max_size, pos, phys);
+                        cv = fc.cv;
+                    }
                     if (cv.length == 0 || cv.length > c.max_size) {
-                        if (cv.length == 0 && cv.skip) *c.no_start_before = pos + cv.skip;
+                        if (skip) *c.no_start_before = pos + skip;
                         continue;
                     }
-                    WriteResult wr = out.write(pos / kSector, cv.ext ? cv.ext : c.ext, src,
-                                               cv.length, stop);
+                    std::string ext = cv.ext ? cv.ext : c.ext;
+                    const fs::DeletedEntry* entry =
+                        fsmap.entry_for(pos, fc.partial ? 0 : cv.length, ext);
+                    Naming naming;
+                    if (entry) naming = {entry->folder, entry->name, entry->mtime};
+                    if (fc.partial) {  // a name that says so, the extension still the type's
+                        if (entry) naming.name.insert(naming.name.rfind('.'), ".partial");
+                        ext = "partial." + ext;
+                    }
+                    Source& body = fc.body() ? *fc.body() : src;
+                    WriteResult wr = out.write(pos / kSector, ext, body, cv.length, stop,
+                                               entry ? &naming : nullptr);
                     if (wr.status == WriteStatus::Stopped) {
                         res.status = ScanStatus::Stopped;
                     } else if (wr.status == WriteStatus::DiskFull) {
@@ -275,7 +302,19 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                     } else {
                         ++res.files;
                     }
-                    if (!cv.claimed) pos = (pos + cv.length + kSector - 1) / kSector * kSector - kSector;
+                    // A size claimed by a header alone leaves its range open to the
+                    // scan. After a file read across live clusters, the raw scan goes
+                    // on into those live files.
+                    if (!cv.claimed) {
+                        uint64_t end = pos + cv.length;
+                        bool first = true;
+                        fc.pieces(cv.length, [&](uint64_t from, uint64_t to) {
+                            if (first) end = to;
+                            else claimed.add(from, to);
+                            first = false;
+                        });
+                        pos = (end + kSector - 1) / kSector * kSector - kSector;
+                    }
                     carved = true;
                     break;
                 }

@@ -21,6 +21,7 @@ struct ScanOptions {
     size_t queue_depth = 4;            // blocks read ahead of the scanner
     uint64_t window_cap = 48ull << 20; // bytes a parser may hold in memory ahead
     bool force_flock = false;          // tests: write named files under flock
+    bool file_systems = true;          // read FAT allocation and deleted entries
 };
 
 enum class ScanStatus { Complete, Stopped, BadInput, OutputFailed };

@@ -1,0 +1,114 @@
+#pragma once
+// What the engine knows of the file systems on the scanned device: for each
+// volume, where its clusters lie and which are in use, and the deleted
+// directory entries that still name a first cluster. Built once before the
+// scan, in memory bounded by the volume's cluster count (one bit a cluster).
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/source.h"
+
+namespace carver::fs {
+
+// Reads n bytes at an absolute device offset; returns the bytes read.
+using ReadFn = std::function<size_t(uint64_t off, void* buf, size_t n)>;
+
+struct Volume {
+    uint64_t data_start = 0;    // absolute offset of cluster index 0
+    uint64_t cluster_size = 0;  // bytes, a multiple of 512
+    uint64_t clusters = 0;      // clusters in the data area
+    std::vector<uint64_t> used; // one bit per cluster index
+
+    bool is_used(uint64_t c) const { return (used[c >> 6] >> (c & 63)) & 1; }
+    void set_used(uint64_t c) { used[c >> 6] |= uint64_t(1) << (c & 63); }
+    // First cluster index >= c that is free (or in use); `clusters` when none.
+    uint64_t next_free(uint64_t c) const { return next_with(c, false); }
+    uint64_t next_used(uint64_t c) const { return next_with(c, true); }
+    uint64_t offset_of(uint64_t c) const { return data_start + c * cluster_size; }
+    uint64_t end() const { return data_start + clusters * cluster_size; }
+
+private:
+    uint64_t next_with(uint64_t c, bool bit) const;
+};
+
+struct DeletedEntry {
+    uint64_t start = 0;    // absolute offset of its first cluster
+    uint64_t size = 0;     // bytes, as the entry says
+    std::string folder;    // sanitised path below the output folder, "" for the top
+    std::string name;      // sanitised
+    int64_t mtime = -1;    // seconds since the epoch; -1 unknown
+};
+
+// Where a carved file goes when its start and size match a deleted entry.
+struct Placement {
+    std::string folder;
+    std::string name;
+    int64_t mtime = -1;
+};
+
+class Map {
+public:
+    // Looks for file systems at the device start and in MBR/GPT partitions.
+    // Damaged or unknown layouts are skipped; the map is then empty.
+    void probe(const ReadFn& read, uint64_t device_size);
+
+    bool empty() const { return volumes_.empty(); }
+    const std::vector<Volume>& volumes() const { return volumes_; }
+    const std::vector<DeletedEntry>& entries() const { return entries_; }
+
+    // The volume and cluster index when `abs` is the start of a free cluster.
+    const Volume* free_cluster_at(uint64_t abs, uint64_t& cluster) const;
+    // A deleted entry starting at `abs` whose size is `length` and whose
+    // extension names the type `ext`, or nullptr.
+    // length 0: any size.
+    const DeletedEntry* entry_for(uint64_t abs, uint64_t length, const std::string& ext) const;
+
+    // Used by the file system readers while probing.
+    void add_volume(Volume v) { volumes_.push_back(std::move(v)); }
+    void add_entry(DeletedEntry e);
+    void finish();  // sorts the entries for lookup
+
+private:
+    std::vector<Volume> volumes_;
+    std::vector<DeletedEntry> entries_;
+};
+
+// The bytes of a volume's free clusters in order, from one free cluster on:
+// a deleted file whose pieces are separated only by live files reads whole.
+class FreeStream final : public Source {
+public:
+    // `phys` reads absolute device offsets.
+    FreeStream(const Volume& v, uint64_t first_cluster, Source& phys);
+    size_t read(uint64_t off, void* buf, size_t n) override;
+    // True when the first `length` bytes cross a cluster in use.
+    bool crosses_used(uint64_t length) const;
+    // Calls fn(from, to) with the absolute range of each physical piece of
+    // the stream's bytes [begin, end), in order.
+    void for_each_piece(uint64_t begin, uint64_t end, const std::function<void(uint64_t, uint64_t)>& fn);
+
+private:
+    void rewind();
+    bool locate(uint64_t k);  // makes k (a stream cluster index) lie in the current run
+
+    const Volume& v_;
+    uint64_t first_;
+    Source& phys_;
+    uint64_t run_k_ = 0, run_c_ = 0, run_len_ = 0;  // stream index, cluster, length of a free run
+};
+
+// File and folder names as read from disk, made safe to create: UTF-8, no
+// '/', no control characters, never "." or "..", at most 200 bytes.
+std::string sanitize_name(const std::string& raw);
+// True when a name's extension (any case) is one the carved type `ext` goes by.
+bool extension_matches(const std::string& name, const std::string& ext);
+// Encodes UTF-16 code units as UTF-8 (unpaired surrogates become '_').
+std::string utf16_to_utf8(const std::u16string& s);
+
+// File system readers; each adds what it finds at `base` to the map.
+bool probe_fat(const ReadFn& read, uint64_t base, uint64_t limit, Map& map);
+bool probe_exfat(const ReadFn& read, uint64_t base, uint64_t limit, Map& map);
+
+}  // namespace carver::fs

@@ -1,0 +1,68 @@
+#include "fs/scan_hook.h"
+
+#include <algorithm>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace carver::fs {
+
+Map probe_device(const Device& dev, const std::atomic<bool>& stop) {
+    Map map;
+    struct stat st;
+    if (!dev.seekable || ::fstat(dev.fd, &st) != 0) return map;
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (S_ISBLK(st.st_mode)) {
+        off_t end = ::lseek(dev.fd, 0, SEEK_END);
+        size = end > 0 ? static_cast<uint64_t>(end) : 0;
+    }
+    uint64_t bad = 0;
+    map.probe([&](uint64_t off, void* buf, size_t n) -> size_t {
+        if (off >= size || n > size - off) return 0;
+        return read_robust(dev, static_cast<uint8_t*>(buf), n, off, bad, stop);
+    }, size);
+    return map;
+}
+
+void FsCarve::pieces(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn) {
+    if (stream) stream->for_each_piece(0, length, fn);
+    else if (stitched.stream) stitched.stream->for_each_piece(length, fn);
+}
+
+FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys) {
+    FsCarve r;
+    uint64_t cluster;
+    const Volume* v = map.free_cluster_at(pos, cluster);
+    if (!v) return r;
+    auto stream = std::make_unique<FreeStream>(*v, cluster, phys);
+    Carve cv = f.walk(*stream, max_size);
+    if (cv.length == 0 || cv.length > max_size || !stream->crosses_used(cv.length)) return r;
+    r.cv = cv;
+    r.stream = std::move(stream);
+    return r;
+}
+
+FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys) {
+    FsCarve r;
+    uint64_t cluster;
+    const Volume* v = map.free_cluster_at(pos, cluster);
+    if (!v) return r;
+    if (f.key == "jpg") r.stitched = stitch_jpeg(*v, cluster, phys, max_size);
+    else if (f.key == "png") r.stitched = stitch_png(*v, cluster, phys, max_size);
+    if (!r.stitched.stream) return r;
+    r.cv.length = r.stitched.length;
+    r.partial = r.stitched.partial;
+    return r;
+}
+
+void Claimed::add(uint64_t from, uint64_t to) {
+    if (ranges_.size() < kMaxRanges) ranges_[from] = std::max(ranges_[from], to);
+}
+
+uint64_t Claimed::skip(uint64_t pos) {
+    uint64_t to = std::max(pos + kSector, ranges_.begin()->second);
+    ranges_.erase(ranges_.begin());
+    return (to + kSector - 1) / kSector * kSector;
+}
+
+}  // namespace carver::fs

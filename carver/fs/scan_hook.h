@@ -1,0 +1,57 @@
+#pragma once
+// What the scan loop asks of the file system map: carving through the stream
+// of free clusters, stitching across other deleted files, and the later
+// pieces of carved files that the raw scan passes over.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "core/format.h"
+#include "core/reader.h"
+#include "fs/map.h"
+#include "fs/stitch.h"
+
+namespace carver::fs {
+
+// Reads the device's file systems (none for a pipe).
+Map probe_device(const Device& dev, const std::atomic<bool>& stop);
+
+struct FsCarve {
+    Carve cv;
+    std::unique_ptr<FreeStream> stream;  // set when the stream reached across live files
+    Stitched stitched;                   // or: pieces put together across gaps
+    bool partial = false;
+
+    // The file's bytes; nullptr when neither reading applied.
+    Source* body() const { return stream ? static_cast<Source*>(stream.get()) : stitched.stream.get(); }
+    // Physical pieces of the file's first `length` bytes, in order.
+    void pieces(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn);
+};
+
+// Inside a file system, a candidate at the start of a free cluster is read
+// first through the stream of free clusters: a deleted file separated only by
+// live files' clusters reads whole there. Empty unless that reading reaches
+// across a cluster in use (otherwise the contiguous reading is the same).
+FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys);
+
+// Neither reading gave a file: a format whose structure can prove a
+// continuation is put together across the clusters of other deleted files.
+FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys);
+
+// Later pieces of files carved through the free-cluster stream: the raw
+// scan passes over them rather than carve their insides again.
+class Claimed {
+public:
+    uint64_t next() const { return ranges_.empty() ? UINT64_MAX : ranges_.begin()->first; }
+    void add(uint64_t from, uint64_t to);
+    // Called with pos >= next(): where the scan goes on, sector-aligned.
+    uint64_t skip(uint64_t pos);
+
+private:
+    static constexpr size_t kMaxRanges = 1u << 20;
+    std::map<uint64_t, uint64_t> ranges_;
+};
+
+}  // namespace carver::fs

@@ -1,0 +1,529 @@
+#include "fs/stitch.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+
+#include <zlib.h>
+
+namespace carver::fs {
+
+GappedStream::GappedStream(const Volume& v, uint64_t first_cluster, Source& phys)
+    : v_(v), free_(v, first_cluster, phys) {}
+
+void GappedStream::set_gap(uint64_t at, uint64_t clusters) {
+    while (!gaps_.empty() && gaps_.back().at >= at) gaps_.pop_back();
+    if (clusters) gaps_.push_back({at, clusters});
+}
+
+void GappedStream::set_end(uint64_t at, std::vector<uint8_t> tail) {
+    end_ = at;
+    tail_ = std::move(tail);
+}
+
+uint64_t GappedStream::to_stream(uint64_t off, uint64_t& room) const {
+    uint64_t skip = 0;
+    room = UINT64_MAX;
+    for (const Gap& g : gaps_) {
+        if (g.at > off) {
+            room = g.at - off;
+            break;
+        }
+        skip += g.clusters * v_.cluster_size;
+    }
+    return off + skip;
+}
+
+size_t GappedStream::read(uint64_t off, void* buf, size_t n) {
+    auto* out = static_cast<uint8_t*>(buf);
+    size_t done = 0;
+    while (done < n) {
+        uint64_t at = off + done;
+        if (at >= end_) {
+            uint64_t i = at - end_;
+            if (i >= tail_.size()) break;
+            size_t take = std::min<size_t>(n - done, tail_.size() - static_cast<size_t>(i));
+            std::memcpy(out + done, tail_.data() + i, take);
+            done += take;
+            continue;
+        }
+        uint64_t room;
+        uint64_t s = to_stream(at, room);
+        size_t take = static_cast<size_t>(std::min<uint64_t>({n - done, room, end_ - at}));
+        size_t got = free_.read(s, out + done, take);
+        done += got;
+        if (got < take) break;
+    }
+    return done;
+}
+
+void GappedStream::for_each_piece(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn) {
+    length = std::min(length, end_);
+    for (uint64_t at = 0; at < length;) {
+        uint64_t room;
+        uint64_t s = to_stream(at, room);
+        uint64_t take = std::min(room, length - at);
+        free_.for_each_piece(s, s + take, fn);
+        at += take;
+    }
+}
+
+namespace {
+
+// ---- Baseline JPEG: headers, then a Huffman decoder that checks every block.
+
+struct Huff {
+    int32_t maxcode[18] = {};
+    int32_t valptr[17] = {};
+    int32_t mincode[17] = {};
+    uint8_t vals[256] = {};
+    bool present = false;
+
+    bool build(const uint8_t* counts, const uint8_t* v, int total) {
+        if (total > 256) return false;
+        std::memcpy(vals, v, static_cast<size_t>(total));
+        int32_t code = 0, k = 0;
+        for (int l = 1; l <= 16; ++l) {
+            valptr[l] = k;
+            mincode[l] = code;
+            code += counts[l - 1];
+            k += counts[l - 1];
+            maxcode[l] = counts[l - 1] ? code - 1 : -1;
+            if (code > (1 << l)) return false;  // over-subscribed
+            code <<= 1;
+        }
+        maxcode[17] = INT32_MAX;
+        present = true;
+        return true;
+    }
+};
+
+struct Component {
+    int id = 0, h = 1, v = 1, td = 0, ta = 0;
+};
+
+struct Frame {
+    Huff dc[4], ac[4];
+    std::vector<Component> comps;
+    int hmax = 1, vmax = 1;
+    uint32_t width = 0, height = 0, restart = 0;
+    uint64_t scan_start = 0;
+    uint64_t total_mcus = 0;
+};
+
+// Reads the markers up to the first scan. Only single-scan baseline or
+// extended Huffman frames are accepted: their one scan holds every block.
+bool parse_headers(Source& src, uint64_t max_size, Frame& f) {
+    Cursor c(src, max_size);
+    uint16_t soi;
+    if (!c.be16(soi) || soi != 0xFFD8) return false;
+    bool frame = false;
+    for (;;) {
+        uint8_t b, m;
+        if (!c.u8(b) || b != 0xFF) return false;
+        do {
+            if (!c.u8(m)) return false;
+        } while (m == 0xFF);
+        uint16_t len;
+        if (!c.be16(len) || len < 2) return false;
+        std::vector<uint8_t> seg(len - 2u);
+        if (!c.bytes(seg.data(), seg.size())) return false;
+        const uint8_t* p = seg.data();
+        size_t n = seg.size();
+        if (m == 0xC4) {
+            for (size_t at = 0; at < n;) {
+                if (at + 17 > n) return false;
+                int cls = p[at] >> 4, id = p[at] & 15, total = 0;
+                for (int i = 0; i < 16; ++i) total += p[at + 1 + i];
+                if (cls > 1 || id > 3 || at + 17 + static_cast<size_t>(total) > n) return false;
+                Huff& h = cls ? f.ac[id] : f.dc[id];
+                if (!h.build(p + at + 1, p + at + 17, total)) return false;
+                at += 17 + static_cast<size_t>(total);
+            }
+        } else if (m == 0xC0 || m == 0xC1) {
+            if (n < 6 || p[0] != 8) return false;
+            f.height = rd_be16(p + 1);
+            f.width = rd_be16(p + 3);
+            int nc = p[5];
+            if (nc < 1 || nc > 4 || n < 6 + 3u * nc || f.width == 0 || f.height == 0) return false;
+            for (int i = 0; i < nc; ++i) {
+                Component k;
+                k.id = p[6 + 3 * i];
+                k.h = p[7 + 3 * i] >> 4;
+                k.v = p[7 + 3 * i] & 15;
+                if (k.h < 1 || k.h > 4 || k.v < 1 || k.v > 4) return false;
+                f.hmax = std::max(f.hmax, k.h);
+                f.vmax = std::max(f.vmax, k.v);
+                f.comps.push_back(k);
+            }
+            frame = true;
+        } else if (m >= 0xC2 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) {
+            return false;  // progressive, lossless or arithmetic: not decoded here
+        } else if (m == 0xDD) {
+            if (n < 2) return false;
+            f.restart = rd_be16(p);
+        } else if (m == 0xDA) {
+            if (!frame || n < 1 || p[0] != f.comps.size() || n < 1 + 2u * p[0]) return false;
+            for (size_t i = 0; i < f.comps.size(); ++i) {
+                Component& k = f.comps[i];
+                if (p[1 + 2 * i] != k.id) return false;
+                k.td = p[2 + 2 * i] >> 4;
+                k.ta = p[2 + 2 * i] & 15;
+                if (k.td > 3 || k.ta > 3 || !f.dc[k.td].present || !f.ac[k.ta].present) return false;
+            }
+            if (f.comps.size() == 1) {  // one component: blocks, not MCUs of the sampling factors
+                f.comps[0].h = f.comps[0].v = 1;
+                f.total_mcus = uint64_t((f.width + 7) / 8) * ((f.height + 7) / 8);
+            } else {
+                f.total_mcus = uint64_t((f.width + 8 * f.hmax - 1) / (8 * f.hmax)) *
+                               ((f.height + 8 * f.vmax - 1) / (8 * f.vmax));
+            }
+            f.scan_start = c.pos();
+            return true;
+        } else if (m == 0xD9 || m == 0xD8 || m < 0xC0) {
+            return false;
+        }
+    }
+}
+
+struct State {
+    uint64_t pos = 0;  // next byte to fetch
+    uint32_t acc = 0;
+    int nbits = 0;
+    int dc[4] = {};
+    uint64_t mcu = 0;
+    unsigned rst = 0;
+};
+
+enum class Run { Done, Bad, Horizon };
+
+class Decoder {
+public:
+    Decoder(Source& s, const Frame& f, uint64_t limit) : src_(s), f_(f), limit_(limit) {}
+    void invalidate() { cache_len_ = 0; }
+    uint64_t bytes_fetched() const { return fetched_; }
+
+    // Decodes from `st` until the end marker (Done, st.pos after it), an
+    // error (Bad, st.pos where it showed) or st.pos passing `horizon`.
+    template <class OnMcu> Run run(State& st, uint64_t horizon, OnMcu&& on_mcu) {
+        while (st.mcu < f_.total_mcus) {
+            if (st.pos >= horizon) return Run::Horizon;
+            if (f_.restart && st.mcu && st.mcu % f_.restart == 0) {
+                st.nbits = 0;
+                if (!marker(st, static_cast<uint8_t>(0xD0 + (st.rst & 7)))) return Run::Bad;
+                ++st.rst;
+                std::fill(std::begin(st.dc), std::end(st.dc), 0);
+            }
+            on_mcu(st);
+            for (size_t i = 0; i < f_.comps.size(); ++i) {
+                const Component& k = f_.comps[i];
+                for (int b = 0; b < k.h * k.v; ++b)
+                    if (!block(st, k, st.dc[i])) return Run::Bad;
+            }
+            ++st.mcu;
+        }
+        st.nbits = 0;
+        return marker(st, 0xD9) ? Run::Done : Run::Bad;
+    }
+
+private:
+    bool byte(uint64_t at, uint8_t& b) {
+        if (at >= limit_) return false;
+        if (at < cache_at_ || at >= cache_at_ + cache_len_) {
+            cache_at_ = at;
+            cache_len_ = src_.read(at, cache_, sizeof cache_);
+            fetched_ += cache_len_;
+            if (cache_len_ == 0) return false;
+        }
+        b = cache_[at - cache_at_];
+        return true;
+    }
+
+    // Fill bytes, then FF m.
+    bool marker(State& st, uint8_t m) {
+        uint8_t b;
+        if (!byte(st.pos, b) || b != 0xFF) return false;
+        do {
+            if (!byte(++st.pos, b)) return false;
+        } while (b == 0xFF);
+        ++st.pos;
+        return b == m;
+    }
+
+    bool bit(State& st, int& out) {
+        if (st.nbits == 0) {
+            uint8_t b;
+            if (!byte(st.pos, b)) return false;
+            if (b == 0xFF) {
+                uint8_t z;
+                if (!byte(st.pos + 1, z) || z != 0) return false;  // a marker inside the data
+                st.pos += 2;
+            } else {
+                st.pos += 1;
+            }
+            st.acc = b;
+            st.nbits = 8;
+        }
+        --st.nbits;
+        out = (st.acc >> st.nbits) & 1;
+        return true;
+    }
+
+    bool decode(State& st, const Huff& h, int& value) {
+        int32_t code = 0;
+        for (int l = 1; l <= 16; ++l) {
+            int b;
+            if (!bit(st, b)) return false;
+            code = (code << 1) | b;
+            if (code <= h.maxcode[l]) {
+                int32_t i = h.valptr[l] + code - h.mincode[l];
+                if (i < 0 || i > 255) return false;
+                value = h.vals[i];
+                return true;
+            }
+        }
+        return false;  // no such code
+    }
+
+    bool receive(State& st, int s, int& v) {
+        int32_t x = 0;
+        for (int i = 0; i < s; ++i) {
+            int b;
+            if (!bit(st, b)) return false;
+            x = (x << 1) | b;
+        }
+        v = s && x < (1 << (s - 1)) ? x - (1 << s) + 1 : x;
+        return true;
+    }
+
+    bool block(State& st, const Component& k, int& dc) {
+        int t, diff;
+        if (!decode(st, f_.dc[k.td], t) || t > 11 || !receive(st, t, diff)) return false;
+        dc += diff;
+        if (dc < -2048 * 8 || dc > 2047 * 8) return false;
+        for (int i = 1; i < 64;) {
+            int rs, v;
+            if (!decode(st, f_.ac[k.ta], rs)) return false;
+            int r = rs >> 4, s = rs & 15;
+            if (s == 0) {
+                if (r != 15) break;  // end of block
+                i += 16;
+                if (i > 63) return false;
+                continue;
+            }
+            i += r;
+            if (i > 63 || s > 10 || !receive(st, s, v)) return false;
+            ++i;
+        }
+        return true;
+    }
+
+    Source& src_;
+    const Frame& f_;
+    uint64_t limit_;
+    uint8_t cache_[1024];
+    uint64_t cache_at_ = 0;
+    size_t cache_len_ = 0;
+    uint64_t fetched_ = 0;
+};
+
+constexpr uint64_t kLag = 8192;          // how far past a break an error may show, at most
+constexpr uint64_t kProvenLag = 2048;    // ... in all but rare cases: a partial file ends before
+constexpr uint64_t kMaxGapClusters = 4096;
+constexpr int kMaxGaps = 16;
+constexpr uint64_t kWorkBytes = 32u << 20;  // bytes fetched per file, all hypotheses together
+
+}  // namespace
+
+namespace {
+
+// Depth-first search over breaks: at each break, the continuations that
+// decode cleanly for a while are tried smallest gap first; a wrong one shows
+// later (a wrong block count at the end marker) and the next is tried.
+class JpegSearch {
+public:
+    JpegSearch(GappedStream& gs, const Frame& f, uint64_t max_size)
+        : gs_(gs), f_(f), d_(gs, f, max_size), cs_(gs.cluster_size()) {}
+
+    // True with end() set when the whole file decodes; otherwise proven()
+    // is where the data decoded without any gap stops being certain.
+    bool solve(State st, uint64_t committed, int depth) {
+        std::deque<State> marks;  // the first MCU start in each cluster
+        Run r = d_.run(st, UINT64_MAX, [&](const State& s) {
+            if (marks.empty() || marks.back().pos / cs_ != s.pos / cs_) marks.push_back(s);
+        });
+        if (r == Run::Done) {
+            end_ = st.pos;
+            return true;
+        }
+        uint64_t fail = st.pos;
+        uint64_t lowest = std::max(committed, fail > kLag ? fail - kLag : 0);
+        if (depth == 0) proven_ = std::max(committed, fail > kProvenLag ? fail - kProvenLag : 0) / cs_ * cs_;
+        if (depth >= kMaxGaps) return false;
+        for (uint64_t b = fail / cs_ * cs_; b > lowest && b >= cs_; b -= cs_) {
+            auto cp = std::find_if(marks.rbegin(), marks.rend(), [&](const State& s) { return s.pos < b; });
+            if (cp == marks.rend()) break;
+            std::vector<uint64_t> tried;
+            for (uint64_t g = 1; g <= kMaxGapClusters && tried.size() < 4 && d_.bytes_fetched() < kWorkBytes;
+                 ++g) {
+                gs_.set_gap(b, g);
+                d_.invalidate();
+                uint8_t probe;
+                if (gs_.read(b, &probe, 1) == 0) break;  // no free clusters left
+                State t = *cp;
+                Run r2 = d_.run(t, b + kSurvive, [](const State&) {});
+                if (r2 == Run::Bad && t.pos < b + kSurvive) continue;
+                tried.push_back(g);
+                if (solve(*cp, b, depth + 1)) return true;
+                gs_.set_gap(b, g);  // the deeper search changed the later gaps
+            }
+            gs_.set_gap(b, 0);
+            d_.invalidate();
+        }
+        return false;
+    }
+    uint64_t end() const { return end_; }
+    uint64_t proven() const { return proven_; }
+
+private:
+    static constexpr uint64_t kSurvive = 2048;  // clean decoding that makes a continuation worth following
+
+    GappedStream& gs_;
+    const Frame& f_;
+    Decoder d_;
+    uint64_t cs_;
+    uint64_t end_ = 0, proven_ = 0;
+};
+
+}  // namespace
+
+Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size) {
+    Stitched out;
+    auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
+    Frame f;
+    if (!parse_headers(*gs, max_size, f) || f.total_mcus == 0) return out;
+    JpegSearch search(*gs, f, max_size);
+    State st;
+    st.pos = f.scan_start;
+    if (search.solve(st, f.scan_start, 0)) {
+        out.length = search.end();
+        out.stream = std::move(gs);
+        return out;
+    }
+    // The visible part: what precedes the earliest place the first break can be.
+    uint64_t proven = search.proven();
+    if (proven <= f.scan_start + 1024) return out;
+    gs->set_gap(0, 0);
+    gs->set_end(proven, {0xFF, 0xD9});
+    out.length = proven + 2;
+    out.partial = true;
+    out.stream = std::move(gs);
+    return out;
+}
+
+namespace {
+
+// ---- PNG: every chunk's CRC tells whether its bytes are the right ones.
+
+bool is_letter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+
+enum class Chunk { Good, Bad, End };
+
+// Checks the chunk at `at`; on Good and End, `next` is the offset after it.
+Chunk check_chunk(Source& src, uint64_t at, uint64_t max_size, bool first, uint64_t& next, uint64_t& work) {
+    uint8_t h[8];
+    if (src.read(at, h, 8) != 8) return Chunk::Bad;
+    uint32_t len = rd_be32(h);
+    for (int i = 4; i < 8; ++i)
+        if (!is_letter(h[i])) return Chunk::Bad;
+    bool ihdr = std::memcmp(h + 4, "IHDR", 4) == 0;
+    if (len > 0x7FFFFFFFu || at + 12 + len > max_size || first != ihdr || (ihdr && len != 13)) return Chunk::Bad;
+    uLong crc = ::crc32(0L, h + 4, 4);
+    uint8_t buf[16384];
+    for (uint64_t done = 0; done < len;) {
+        size_t take = static_cast<size_t>(std::min<uint64_t>(sizeof buf, len - done));
+        if (src.read(at + 8 + done, buf, take) != take) return Chunk::Bad;
+        crc = ::crc32(crc, buf, static_cast<uInt>(take));
+        done += take;
+    }
+    work += len + 12;
+    uint8_t stored[4];
+    if (src.read(at + 8 + len, stored, 4) != 4 || rd_be32(stored) != static_cast<uint32_t>(crc)) return Chunk::Bad;
+    next = at + 12 + len;
+    return std::memcmp(h + 4, "IEND", 4) == 0 ? Chunk::End : Chunk::Good;
+}
+
+constexpr uint64_t kPngWork = 64u << 20;
+
+// Cheap first test of a continuation: the chunk's header and the type of the
+// chunk after it are letters where the layout puts them.
+bool next_header_plausible(Source& src, uint64_t at, uint64_t& work) {
+    work += 64;
+    uint8_t h[8], t[8];
+    if (src.read(at, h, 8) != 8) return false;
+    uint32_t len = rd_be32(h);
+    if (len > 0x7FFFFFFFu || src.read(at + 12 + len, t, 8) != 8) return false;
+    for (int i = 4; i < 8; ++i)
+        if (!is_letter(h[i]) || !is_letter(t[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size) {
+    Stitched out;
+    auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
+    uint8_t sig[8];
+    if (gs->read(0, sig, 8) != 8 || std::memcmp(sig, "\x89PNG\r\n\x1A\n", 8) != 0) return out;
+    const uint64_t cs = v.cluster_size;
+    uint64_t at = 8, committed = 8, work = 0;
+    int gaps = 0;
+    for (bool first = true;; first = false) {
+        uint64_t next = 0;
+        Chunk r = check_chunk(*gs, at, max_size, first, next, work);
+        if (r == Chunk::End) {
+            out.length = next;
+            out.stream = std::move(gs);
+            return out;
+        }
+        if (r == Chunk::Good) {
+            at = next;
+            committed = std::max(committed, at);
+            continue;
+        }
+        // The break lies at a cluster boundary inside this chunk (or its header).
+        uint8_t h[8];
+        uint64_t span = gs->read(at, h, 8) == 8 ? 12 + uint64_t(rd_be32(h)) : 12;
+        bool found = false;
+        uint64_t from = std::max(committed + 1, at);
+        for (uint64_t b = (from + cs - 1) / cs * cs; !found && gaps < kMaxGaps && b < at + span && work < kPngWork;
+             b += cs) {
+            for (uint64_t g = 1; g <= kMaxGapClusters && work < kPngWork; ++g) {
+                gs->set_gap(b, g);
+                uint8_t probe;
+                if (gs->read(b, &probe, 1) == 0) break;  // no free clusters left
+                if (!next_header_plausible(*gs, at, work)) continue;
+                r = check_chunk(*gs, at, max_size, first, next, work);
+                if (r != Chunk::Bad) {
+                    found = true;
+                    committed = b;
+                    ++gaps;
+                    break;
+                }
+            }
+            if (!found) gs->set_gap(b, 0);
+            // A header read across the break gives a length that means nothing:
+            // only boundaries within the 8 header bytes are tried then.
+            if (b >= at + 8 && span == 12) break;
+        }
+        if (!found) return out;
+        if (r == Chunk::End) {
+            out.length = next;
+            out.stream = std::move(gs);
+            return out;
+        }
+        at = next;
+    }
+}
+
+}  // namespace carver::fs

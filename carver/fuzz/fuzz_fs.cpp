@@ -1,0 +1,56 @@
+// libFuzzer target for the file system readers: the input is a whole disk
+// image (boot sector, FAT, folders); the map built from it is then used the
+// way the scan uses it.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "fs/map.h"
+#include "fs/stitch.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    auto read = [&](uint64_t off, void* buf, size_t n) -> size_t {
+        if (off >= size || n > size - off) return 0;
+        std::memcpy(buf, data + off, n);
+        return n;
+    };
+    carver::fs::Map map;
+    map.probe(read, size);
+    carver::BufferSource disk(data, size);
+    uint8_t buf[4096];
+    for (const carver::fs::Volume& v : map.volumes()) {
+        uint64_t c = v.next_free(0);
+        if (c >= v.clusters) continue;
+        carver::fs::FreeStream s(v, c, disk);
+        s.read(0, buf, sizeof buf);
+        s.read(sizeof buf / 2, buf, sizeof buf);
+        s.for_each_piece(100, 3 * sizeof buf, [](uint64_t from, uint64_t to) {
+            if (to <= from) __builtin_trap();
+        });
+    }
+    for (const carver::fs::DeletedEntry& e : map.entries()) {
+        if (e.name.empty() || e.name.find('/') != std::string::npos || e.name == "." || e.name == "..")
+            __builtin_trap();
+        map.entry_for(e.start, e.size, "jpg");
+    }
+    // The JPEG stitcher over the input as a volume of 512-byte clusters whose
+    // in-use bits come from the input's last bytes.
+    if (size >= 1024) {
+        carver::fs::Volume v;
+        v.cluster_size = 512;
+        v.clusters = size / 512;
+        v.used.assign((v.clusters + 63) / 64, 0);
+        for (uint64_t c = 1; c < v.clusters; ++c)
+            if (data[size - 1 - (c % 64)] & (1u << (c % 8))) v.set_used(c);
+        carver::fs::Stitched st = carver::fs::stitch_jpeg(v, 0, disk, 1u << 20);
+        if (st.stream) {
+            std::vector<uint8_t> all(static_cast<size_t>(st.length));
+            if (st.stream->read(0, all.data(), all.size()) != all.size() && !st.partial) __builtin_trap();
+            st.stream->for_each_piece(st.length, [](uint64_t from, uint64_t to) {
+                if (to <= from) __builtin_trap();
+            });
+        }
+    }
+    return 0;
+}

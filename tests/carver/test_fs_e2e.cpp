@@ -1,0 +1,437 @@
+// The engine over FAT and exFAT volumes built by their own tools (mtools
+// without mounting; exFAT through its FUSE driver on a loop device): deleted
+// files written into the gaps of earlier deletions (2 to 4 pieces each,
+// separated by live files or by files deleted later) must come back whole
+// under their original names and folders, and nothing else may be written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <unordered_map>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/output.h"
+#include "fs/map.h"
+#include "helpers.h"
+
+using namespace carver_test;
+namespace stdfs = std::filesystem;
+
+namespace {
+
+struct Range {  // sectors of the image, inclusive
+    uint64_t first, last;
+};
+
+std::map<std::string, Bytes> files_below(const std::string& dir) {
+    std::map<std::string, Bytes> out;
+    for (const auto& e : stdfs::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) out[stdfs::relative(e.path(), dir).string()] = read_file(e.path().string());
+    return out;
+}
+
+// Where a file's clusters lie, found by content: every cluster of a planted
+// file is unique random or compressed data, so its bytes name its sector.
+class SectorIndex {
+public:
+    explicit SectorIndex(const Bytes& img) : img_(img) {
+        for (size_t at = 0; at + 32 <= img.size(); at += 512) index_.emplace(key(&img[at]), at / 512);
+    }
+    std::vector<Range> runs(const Bytes& file, size_t cluster) const {
+        std::vector<Range> out;
+        for (size_t off = 0; off < file.size(); off += cluster) {
+            if (file.size() - off < 32) break;
+            size_t len = std::min(cluster, file.size() - off);
+            auto [from, to] = index_.equal_range(key(&file[off]));
+            auto it = std::find_if(from, to, [&](const auto& e) {
+                return e.second * 512 + len <= img_.size() && std::memcmp(&img_[e.second * 512], &file[off], len) == 0;
+            });
+            if (it == to) return {};
+            uint64_t s = it->second, n = (len + 511) / 512;
+            if (!out.empty() && out.back().last + 1 == s) out.back().last = s + n - 1;
+            else out.push_back({s, s + n - 1});
+        }
+        return out;
+    }
+
+private:
+    static std::string key(const uint8_t* p) { return std::string(reinterpret_cast<const char*>(p), 32); }
+    const Bytes& img_;
+    std::unordered_multimap<std::string, uint64_t> index_;
+};
+
+// Writes and deletes files on a volume image, by the file system's own tools.
+class Writer {
+public:
+    virtual ~Writer() = default;
+    virtual bool mkdir(const std::string& path) = 0;
+    virtual bool copy(const std::vector<std::string>& local, const std::string& folder) = 0;  // in order
+    virtual bool remove(const std::vector<std::string>& paths) = 0;
+    // Called between writing the gaps and the planted files.
+    virtual bool rewind_allocation() { return true; }
+    virtual bool finish() { return true; }
+};
+
+std::string quoted(const std::vector<std::string>& v, const std::string& prefix = "") {
+    std::string s;
+    for (const auto& x : v) s += " '" + prefix + x + "'";
+    return s;
+}
+
+class MtoolsWriter final : public Writer {
+public:
+    explicit MtoolsWriter(std::string img) : img_(std::move(img)) {}
+    bool mkdir(const std::string& p) override { return sh("mmd -i " + img_ + " '::/" + p + "'") == 0; }
+    bool copy(const std::vector<std::string>& local, const std::string& folder) override {
+        return sh("mcopy -i " + img_ + quoted(local) + " '::/" + (folder.empty() ? "" : folder + "/") + "'") == 0;
+    }
+    bool remove(const std::vector<std::string>& paths) override {
+        return paths.empty() || sh("mdel -i " + img_ + quoted(paths, "::/")) == 0;
+    }
+    // FAT32 keeps a next-free hint; pointing it back at the start makes the
+    // next files fill the gaps, as a camera's first-fit allocation would.
+    bool rewind_allocation() override {
+        Bytes v(512);
+        std::fstream f(img_, std::ios::in | std::ios::out | std::ios::binary);
+        f.read(reinterpret_cast<char*>(v.data()), 512);
+        if (v[82] == 'F' && v[85] == '3') {
+            f.seekp(static_cast<long>(size_t(v[48] | v[49] << 8) * 512 + 0x1EC));
+            const char hint[4] = {2, 0, 0, 0};
+            f.write(hint, 4);
+        }
+        return static_cast<bool>(f);
+    }
+
+private:
+    std::string img_;
+};
+
+class FuseWriter final : public Writer {
+public:
+    FuseWriter(const std::string& img, const TempDir& tmp) : mnt_(tmp / "mnt") {
+        sh("mkdir -p " + mnt_);
+        std::string dev = tmp / "loop";
+        if (sh("(losetup -f --show " + img + " > " + dev + ")") != 0) return;
+        Bytes d = read_file(dev);
+        loop_.assign(d.begin(), d.end());
+        while (!loop_.empty() && loop_.back() == '\n') loop_.pop_back();
+        mounted_ = !loop_.empty() && sh("mount.exfat-fuse " + loop_ + " " + mnt_) == 0;
+    }
+    ~FuseWriter() override { finish(); }
+    bool ok() const { return mounted_; }
+    bool mkdir(const std::string& p) override { return sh("mkdir -p '" + mnt_ + "/" + p + "'") == 0; }
+    bool copy(const std::vector<std::string>& local, const std::string& folder) override {
+        for (const auto& f : local)
+            if (sh("cp '" + f + "' '" + mnt_ + "/" + folder + "/' && sync") != 0) return false;
+        return true;
+    }
+    bool remove(const std::vector<std::string>& paths) override {
+        return paths.empty() || sh("rm" + quoted(paths, mnt_ + "/") + " && sync") == 0;
+    }
+    bool finish() override {
+        if (mounted_) mounted_ = sh("umount " + mnt_) != 0;
+        // The driver lets go of the device a moment after the unmount returns.
+        for (int i = 0; i < 50 && !loop_.empty() && !mounted_; ++i) {
+            if (sh("losetup -d " + loop_) == 0) loop_.clear();
+            else ::usleep(100000);
+        }
+        return !mounted_ && loop_.empty();
+    }
+
+private:
+    std::string mnt_, loop_;
+    bool mounted_ = false;
+};
+
+struct Planted {
+    Sample sample;
+    std::string path;    // below the volume root
+    std::vector<Range> runs;
+    int pieces = 0;
+    bool live_gaps_only = true;
+    bool overwritten = false;  // its last piece: only a partial file can come back
+};
+
+struct FsCase {
+    const char* label;
+    const char* mkfs;      // formats the image file (%s)
+    bool fuse;             // written through the FUSE driver, else with mtools
+    size_t cluster;        // bytes
+    unsigned mib;          // volume size
+    size_t budget;         // bytes of planted files
+};
+
+const FsCase kFatCases[] = {
+    {"FAT12", "mkfs.vfat -F 12 -s 2 -C %s 4000", false, 1024, 0, 1200 << 10},
+    {"FAT16", "mkfs.vfat -F 16 -s 2 -C %s 32768", false, 1024, 0, 6 << 20},
+    {"FAT32", "mkfs.vfat -F 32 -s 1 -C %s 65536", false, 512, 0, 12 << 20},
+};
+const FsCase kExfatCases[] = {
+    {"exFAT", "truncate -s 64M %s && mkfs.exfat -c 1K %s", true, 1024, 64, 12 << 20},
+};
+
+std::string format_cmd(const char* tmpl, const std::string& img) {
+    std::string out, t = tmpl;
+    for (size_t at = 0; at < t.size(); ++at) {
+        if (t.compare(at, 2, "%s") == 0) {
+            out += img;
+            ++at;
+        } else {
+            out += t[at];
+        }
+    }
+    return out;
+}
+
+// Builds the volume: gaps sized so that each planted file fills 2 to 4 of
+// them, separated by live files and (every third file) by files deleted
+// after the planted ones were written; then every planted file is deleted.
+std::vector<Planted> build(const FsCase& fc, const std::string& img, const TempDir& tmp) {
+    std::vector<Planted> plan;
+    std::vector<Sample> pool = samples();
+    pool.insert(pool.begin() + 1, {"exif.jpg", "jpg", jpeg_with_exif_thumbnail()});
+    {  // a photo whose last piece is overwritten after its deletion
+        std::string cut = tmp / "cut-source.jpg";
+        if (sh("convert -size 400x300 plasma: -seed 9 -quality 90 " + cut) == 0)
+            pool.insert(pool.begin() + 2, {"cut.jpg", "jpg", read_file(cut)});
+    }
+    for (const Sample& s : document_samples())
+        if (s.ext == "pdf" || s.ext == "zip" || s.ext == "docx") pool.push_back(s);
+    size_t used = 0;
+    for (const Sample& s : pool) {
+        if (s.data.size() < 3 * fc.cluster || used + s.data.size() > fc.budget) continue;
+        used += s.data.size();
+        Planted p;
+        p.sample = s;
+        bool photo = s.ext == "jpg" || s.ext == "png" || s.ext == "gif" || s.ext == "bmp" || s.ext == "tif";
+        p.path = (photo ? "DCIM/100CAMERA/Holiday " : "Documents/Report ") + std::to_string(plan.size()) + " " +
+                 s.name;
+        plan.push_back(p);
+    }
+    if (sh(format_cmd(fc.mkfs, img)) != 0) return {};
+    std::unique_ptr<Writer> w;
+    if (fc.fuse) {
+        auto fw = std::make_unique<FuseWriter>(img, tmp);
+        if (!fw->ok()) return {};
+        w = std::move(fw);
+    } else {
+        w = std::make_unique<MtoolsWriter>(img);
+    }
+    // Folders with room for every name, so that no folder grows into a gap;
+    // the last seat stays taken, so that no driver shrinks the folder again.
+    for (const char* d : {"DCIM", "DCIM/100CAMERA", "Documents"}) w->mkdir(d);
+    std::vector<std::string> seats, seat_paths;
+    for (int i = 0; i < 40; ++i) {
+        std::string n = "placeholder with a long name " + std::to_string(i);
+        write_file(tmp / n, {});
+        seats.push_back(tmp / n);
+        if (i == 39) break;
+        seat_paths.push_back("DCIM/100CAMERA/" + n);
+        seat_paths.push_back("Documents/" + n);
+    }
+    if (!w->copy(seats, "DCIM/100CAMERA") || !w->copy(seats, "Documents") || !w->remove(seat_paths)) return {};
+
+    std::vector<std::string> fill, gaps, later;
+    std::vector<Bytes> later_data;
+    int n = 0;
+    auto add = [&](std::vector<std::string>* list, size_t clusters) {
+        std::string name = "F" + std::to_string(n++) + ".BIN";
+        Bytes data = random_bytes(clusters * fc.cluster, static_cast<uint32_t>(n));
+        write_file(tmp / name, data);
+        fill.push_back(tmp / name);
+        if (list) list->push_back(name);
+        if (list == &later) later_data.push_back(data);
+    };
+    for (size_t j = 0; j < plan.size(); ++j) {
+        size_t total = (plan[j].sample.data.size() + fc.cluster - 1) / fc.cluster;
+        size_t k = 2 + j % 3;
+        const std::string& sn = plan[j].sample.name;
+        bool later_gaps = j % 3 == 2 || sn == "exif.jpg" || sn == "alpha.png";
+        for (size_t p = 0; p < k; ++p) {
+            add(&gaps, p + 1 < k ? total / k : total - (k - 1) * (total / k));
+            add(later_gaps && p + 1 < k ? &later : nullptr, 1 + (j + p) % 3);
+        }
+    }
+    if (!w->copy(fill, "") || !w->remove(gaps) || !w->rewind_allocation()) return {};
+    for (Planted& p : plan) {
+        std::string folder = p.path.substr(0, p.path.rfind('/'));
+        std::string src = tmp / p.path.substr(p.path.rfind('/') + 1);
+        write_file(src, p.sample.data);
+        if (!w->copy({src}, folder)) return {};
+    }
+    std::vector<std::string> planted_paths;
+    for (const Planted& p : plan) planted_paths.push_back(p.path);
+    if (!w->remove(planted_paths) || !w->remove(later) || !w->finish()) return {};
+
+    Bytes image = read_file(img);
+    SectorIndex index(image);
+    std::vector<Range> deleted_later;
+    for (const Bytes& d : later_data)
+        for (Range r : index.runs(d, fc.cluster)) deleted_later.push_back(r);
+    for (Planted& p : plan) {
+        p.runs = index.runs(p.sample.data, fc.cluster);
+        p.pieces = static_cast<int>(p.runs.size());
+        for (size_t i = 1; i < p.runs.size(); ++i)
+            for (Range d : deleted_later)
+                if (d.first > p.runs[i - 1].last && d.last < p.runs[i].first) p.live_gaps_only = false;
+        if (p.sample.name == "cut.jpg" && p.runs.size() > 1) {
+            Range last = p.runs.back();
+            Bytes junk = random_bytes((last.last - last.first + 1) * 512, 99);
+            std::fstream f(img, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(static_cast<long>(last.first * 512));
+            f.write(reinterpret_cast<const char*>(junk.data()), static_cast<std::streamsize>(junk.size()));
+            p.overwritten = true;
+        }
+    }
+    return plan;
+}
+
+class Volumes : public ::testing::TestWithParam<FsCase> {};
+
+TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
+    const FsCase& fc = GetParam();
+    if (samples().empty()) GTEST_SKIP() << "needs ImageMagick";
+    if (!fc.fuse && (!have_tool("mkfs.vfat") || !have_tool("mcopy"))) GTEST_SKIP() << "needs mkfs.vfat and mtools";
+    if (fc.fuse && (!have_tool("mkfs.exfat") || !have_tool("mount.exfat-fuse") || ::geteuid() != 0 ||
+                    ::access("/dev/fuse", R_OK | W_OK) != 0))
+        GTEST_SKIP() << "needs exfatprogs, exfat-fuse, /dev/fuse and root for a loop device";
+    TempDir tmp;
+    std::string img = tmp / "card.img";
+    std::vector<Planted> plan = build(fc, img, tmp);
+    ASSERT_FALSE(plan.empty()) << "building the volume failed";
+
+    std::string out = tmp / "out";
+    RunResult r = run_photo({"/d", out, "/cmd", img, "fileopt,everything,enable,search"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, Bytes> carved = files_below(out);
+
+    struct Tally { int fragmented = 0, whole = 0, live_only = 0, live_whole = 0, named = 0; };
+    std::map<std::string, Tally> by_ext;
+    for (const Planted& p : plan) {
+        EXPECT_GE(p.pieces, 2) << p.path << " was meant to lie in pieces";
+        if (p.overwritten) {
+            std::string partial = p.path.substr(0, p.path.size() - 4) + ".partial.jpg";
+            EXPECT_TRUE(carved.count(partial)) << partial << " missing";
+            continue;
+        }
+        Tally& t = by_ext[p.sample.ext];
+        ++t.fragmented;
+        t.live_only += p.live_gaps_only;
+        bool whole = false, named = false;
+        for (const auto& [name, data] : carved)
+            if (data == p.sample.data) {
+                whole = true;
+                named = named || name == p.path;
+            }
+        t.whole += whole;
+        t.live_whole += whole && p.live_gaps_only;
+        t.named += named;
+        if (p.live_gaps_only) {
+            EXPECT_TRUE(whole) << p.path << " (" << p.pieces << " pieces between live files) not recovered";
+            EXPECT_TRUE(named) << p.path << " not recovered under its name";
+        }
+        if (whole) {
+            EXPECT_TRUE(named) << p.path << " recovered, but not under its name";
+        }
+    }
+    // A file that is no planted file may only start in the clusters of a
+    // planted file whose pieces were separated by deleted files: pieces not
+    // put back together (a format sized by its header alone cannot tell).
+    std::map<std::string, uint64_t> start_of;  // original path -> first sector
+    for (const Planted& p : plan) start_of[p.path] = p.runs.empty() ? 0 : p.runs[0].first;
+    int unstitched = 0, partial = 0;
+    for (const auto& [name, data] : carved) {
+        if (std::any_of(plan.begin(), plan.end(), [&](const Planted& p) { return p.sample.data == data; }))
+            continue;
+        if (name.find(".partial.") != std::string::npos) {  // a planted file's start, closed
+            bool prefix = data.size() > 2 && data[data.size() - 2] == 0xFF && data.back() == 0xD9 &&
+                std::any_of(plan.begin(), plan.end(), [&](const Planted& p) {
+                    return p.sample.data.size() > data.size() &&
+                           std::equal(data.begin(), data.end() - 2, p.sample.data.begin());
+                });
+            EXPECT_TRUE(prefix) << name << " is no closed start of a planted file";
+            ++partial;
+            continue;
+        }
+        unsigned long long sector = 0;
+        if (std::sscanf(name.c_str(), "f%llu.", &sector) != 1 && start_of.count(name)) sector = start_of[name];
+        bool in_unstitched = sector > 0 &&
+            std::any_of(plan.begin(), plan.end(), [&](const Planted& p) {
+                return !p.live_gaps_only && std::any_of(p.runs.begin(), p.runs.end(), [&](Range run) {
+                    return sector >= run.first && sector <= run.last;
+                });
+            });
+        unstitched += in_unstitched;
+        EXPECT_TRUE(in_unstitched) << name << " (" << data.size() << " bytes) is no planted file";
+    }
+    for (const auto& [ext, t] : by_ext)
+        std::printf("[%s] %-4s fragmented %d, whole %d (between live files only: %d of %d), "
+                    "under the original name %d\n",
+                    fc.label, ext.c_str(), t.fragmented, t.whole, t.live_whole, t.live_only, t.named);
+    std::printf("[%s] %d files written from pieces not put back together, %d partial\n", fc.label,
+                unstitched, partial);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fat, Volumes, ::testing::ValuesIn(kFatCases),
+                         [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Exfat, Volumes, ::testing::ValuesIn(kExfatCases),
+                         [](const auto& p) { return std::string(p.param.label); });
+
+// Names as the disk holds them, whatever the bytes, become names that can be
+// created below the output folder and cannot leave it.
+TEST(FileSystemNames, AreSanitised) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"DSC_0412.JPG", "DSC_0412.JPG"},
+        {"..", "_"},
+        {".", "_"},
+        {"...x", "...x"},
+        {"", "_"},
+        {"a/../b", "a_.._b"},
+        {std::string("x\0y\x1F\x7F.jpg", 9), "x_y__.jpg"},
+        {"name. . ", "name"},
+        {std::string(300, 'a') + ".jpg", std::string(196, 'a') + ".jpg"},
+    };
+    for (const auto& [raw, want] : cases) EXPECT_EQ(carver::fs::sanitize_name(raw), want) << raw;
+    EXPECT_EQ(carver::fs::utf16_to_utf8(u"\u00e9t\u00e9 \U0001F600\xD800"), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80_");
+}
+
+// An original name goes below the output folder, clashes are numbered, and a
+// folder that cannot be made (a file or a link is in its place) gives the
+// carved name instead of failing the scan.
+TEST(FileSystemNames, PlaceFilesBelowTheOutputFolder) {
+    TempDir tmp;
+    carver::OutputDir out;
+    std::string err;
+    ASSERT_TRUE(out.open(tmp / "out", err)) << err;
+    write_file(tmp / "out/BLOCKED", {1});
+    ASSERT_EQ(::symlink(tmp.path().c_str(), (tmp / "out/LINK").c_str()), 0);
+    const uint8_t data[] = {1, 2, 3};
+    std::atomic<bool> stop{false};
+    const std::pair<carver::Naming, std::string> cases[] = {
+        {{"DCIM/100CAMERA", "DSC_0412.JPG", 1700000000}, "DCIM/100CAMERA/DSC_0412.JPG"},
+        {{"DCIM/100CAMERA", "DSC_0412.JPG", -1}, "DCIM/100CAMERA/DSC_0412 (2).JPG"},
+        {{"BLOCKED/sub", "a.jpg", -1}, "f0000000007.jpg"},
+        {{"LINK", "b.jpg", -1}, "f0000000007_1.jpg"},
+    };
+    for (const auto& [naming, want] : cases) {
+        carver::BufferSource src(data, sizeof data);
+        carver::WriteResult r = out.write(7, "jpg", src, sizeof data, stop, &naming);
+        EXPECT_EQ(r.status, carver::WriteStatus::Ok) << r.error;
+        EXPECT_EQ(r.name, want);
+        EXPECT_EQ(read_file(tmp / ("out/" + want)), Bytes(data, data + 3)) << want;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat((tmp / "out/DCIM/100CAMERA/DSC_0412.JPG").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1700000000);
+    EXPECT_TRUE(list_dir(tmp.path()) == std::vector<std::string>{"out"}) << "nothing written through the link";
+}
+
+}  // namespace
