@@ -10,6 +10,10 @@ function(snapmend_add_test name)
     set(T_TIMEOUT 300)
   endif()
   add_executable(${name} ${T_SOURCES})
+  # Tests of the front-end get private folders per test (tests/support/HermeticFolders.h).
+  if(TARGET snapmend_test_main)
+    list(TRANSFORM T_LIBS REPLACE "^GTest::gtest_main$" snapmend_test_main)
+  endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest snapmend_warnings)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES

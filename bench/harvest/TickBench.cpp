@@ -1,5 +1,5 @@
 // Prints the cost of one harvest tick with 10 and with 10 000 results already
-// listed: a pass over the workspace where every entry but one new file is
+// listed: a HarvestPass over the workspace where every entry but one new file is
 // already shown (skipped through the listed-path set), and the tick that adds
 // the new row.
 #include <QApplication>
@@ -12,10 +12,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "MainDialog.h"
-#include "PlatformServices.h"
-#include "TimerIds.h"
-#include "TimerService.h"
+#include "HarvestPass.h"
+#include "ResultRows.h"
 
 using namespace snapmend;
 
@@ -35,23 +33,22 @@ Figures Measure(int listed)
         f.open(QIODevice::WriteOnly);
         f.write("x");
     }
-    MainDialog dialog(PlatformServices::Default());
-    dialog.OnInitDialog();
-    dialog.Timers().KillTimer(TIMER_STARTUP);
-    dialog.show();
-    dialog.m_strWorkspaceRoot = workspace.path();
-    dialog.m_bScanning = true;
+    // The pass as the window drives it, adding each reported file to a list.
+    HarvestPass pass{QString()};
+    QTreeWidget list;
+    QObject::connect(&pass, &HarvestPass::fileFound,
+                     [&](const QString& path, quint64 size) { list.addTopLevelItem(MakeFileRow(path, size)); });
     auto runPass = [&](std::vector<double>* ticks, double* newRow) {
-        dialog.OnTimer(TIMER_POLL_WORKSPACE);
-        while (dialog.Timers().IsActive(TIMER_HARVEST)) {
-            const int rowsBefore = dialog.m_lstFiles->topLevelItemCount();
+        pass.Begin(workspace.path(), true, 0);
+        while (!pass.AtEnd()) {
+            const int rowsBefore = list.topLevelItemCount();
             QElapsedTimer timer;
             timer.start();
-            dialog.OnTimer(TIMER_HARVEST);
+            pass.Step();
             const double us = static_cast<double>(timer.nsecsElapsed()) / 1e3;
             if (ticks)
                 ticks->push_back(us);
-            if (newRow && dialog.m_lstFiles->topLevelItemCount() > rowsBefore)
+            if (newRow && list.topLevelItemCount() > rowsBefore)
                 *newRow = us;
         }
     };
@@ -65,8 +62,8 @@ Figures Measure(int listed)
     runPass(&ticks, &figures.newRowTickUs);
     std::sort(ticks.begin(), ticks.end());
     figures.medianTickUs = ticks[ticks.size() / 2];
-    if (dialog.m_lstFiles->topLevelItemCount() != listed + 1)
-        std::fprintf(stderr, "unexpected row count %d\n", dialog.m_lstFiles->topLevelItemCount());
+    if (list.topLevelItemCount() != listed + 1)
+        std::fprintf(stderr, "unexpected row count %d\n", list.topLevelItemCount());
     return figures;
 }
 

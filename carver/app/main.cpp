@@ -12,6 +12,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include "carver/contract.h"
 #include "core/command_line.h"
 #include "core/progress.h"
 #include "core/scan.h"
@@ -46,7 +47,8 @@ void tie_to_parent() {
     const char* parent = std::getenv("SNAPMEND_PARENT_PID");
     if (!parent) return;
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != static_cast<pid_t>(std::atol(parent))) ::_exit(128 + SIGKILL);  // already gone
+    if (::getppid() != static_cast<pid_t>(std::atol(parent)))  // already gone
+        ::_exit(carver::contract::kExitSignalBase + SIGKILL);
 }
 
 }  // namespace
@@ -64,12 +66,12 @@ int main(int argc, char** argv) {
 
     carver::TypeTable table;
     std::string err;
-    if (!table.load(exe_dir() + "/formats/types.tsv", err))
-        return die("cannot read the types table " + err, 2);
+    if (!table.load(exe_dir() + "/" + std::string(carver::contract::kTypesTableName), err))
+        return die("cannot read the types table " + err, carver::contract::kExitBadInput);
 
     carver::Command cmd;
     if (!carver::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), cmd, err))
-        return die(err, 2);
+        return die(err, carver::contract::kExitBadInput);
 
     carver::ScanOptions opt;
     opt.device = cmd.device;
@@ -80,13 +82,14 @@ int main(int argc, char** argv) {
     if (res.bad_sectors)
         std::fprintf(stderr, "photo: %llu unreadable sectors skipped\n",
                      static_cast<unsigned long long>(res.bad_sectors));
-    if (g_signal) return 128 + g_signal;  // also when the signal broke off opening the device
+    using namespace carver::contract;
+    if (g_signal) return kExitSignalBase + g_signal;  // also when the signal broke off opening the device
     switch (res.status) {
-    case carver::ScanStatus::Complete: return 0;
-    case carver::ScanStatus::Stopped: return 128 + SIGTERM;
-    case carver::ScanStatus::BadInput: return die(res.message, 2);
-    case carver::ScanStatus::OutputFailed: return die(res.message, 1);
-    case carver::ScanStatus::ReadFailed: return die(res.message, 2);  // the device cannot be read
+    case carver::ScanStatus::Complete: return kExitComplete;
+    case carver::ScanStatus::Stopped: return kExitSignalBase + SIGTERM;
+    case carver::ScanStatus::BadInput: return die(res.message, kExitBadInput);
+    case carver::ScanStatus::OutputFailed: return die(res.message, kExitOutputFailed);
+    case carver::ScanStatus::ReadFailed: return die(res.message, kExitBadInput);  // the device stopped answering
     }
-    return 1;
+    return kExitOutputFailed;
 }

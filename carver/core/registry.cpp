@@ -1,5 +1,7 @@
 #include "core/format.h"
 
+#include "carver/contract.h"
+
 namespace carver {
 
 // One accessor per formats/<key>.cpp.
@@ -53,10 +55,7 @@ const Format* find_format(std::string_view key) {
 }
 
 const std::vector<std::string_view>& command_keys() {
-    static const std::vector<std::string_view> keys = {
-        "jpg", "gif", "png", "bmp", "tif", "avi", "mpg", "dat", "wmv", "asf", "mp3", "mp4",
-        "mov", "3gp", "rm",  "pdf", "swf", "doc", "txt", "wav", "pst", "zip", "rar", "raw",
-    };
+    static const std::vector<std::string_view> keys(contract::kTypeKeys.begin(), contract::kTypeKeys.end());
     return keys;
 }
 

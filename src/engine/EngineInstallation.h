@@ -1,5 +1,8 @@
 #pragma once
 #include <QString>
+#include <string_view>
+
+#include "carver/contract.h"
 
 class QWidget;
 
@@ -11,10 +14,15 @@ struct PlatformServices;
 // The engine folder holds the program, its carving library and its runtime
 // tree (the format table). The per-user data folder's "kestrova" folder holds
 // the first scan workspace.
+// A name of the engine's contract as a QString.
+inline QString ContractText(std::string_view text)
+{
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
 inline const QString kEngineFolderName = QStringLiteral("kestrova");
-inline const QString kEngineFileName = QStringLiteral("photo");
-inline const QString kEngineLibraryName = QStringLiteral("libcarver.so");
-inline const QString kEngineRuntimeTreeName = QStringLiteral("formats");
+inline const QString kEngineFileName = ContractText(carver::contract::kProgramName);
+inline const QString kEngineLibraryName = ContractText(carver::contract::kLibraryName);
+inline const QString kEngineRuntimeTreeName = ContractText(carver::contract::kRuntimeTreeName);
 
 // The per-user data folder (not created).
 QString GetAppDataFolder();

@@ -4,11 +4,24 @@
 #include <QTreeWidget>
 #include <algorithm>
 
+#include "DriveRecord.h"
+
 namespace snapmend {
 
 ResultRow::ResultRow(ResultItem item) : QTreeWidgetItem(Type), m_item(std::move(item))
 {
     setData(0, Qt::UserRole, m_item.fullPath);
+}
+
+ResultRow* MakeFileRow(const QString& path, quint64 size)
+{
+    auto* row = new ResultRow(MakeResultItem(path, size));
+    row->setText(0, row->Item().fileName);
+    row->setText(1, size == 0 ? QStringLiteral("unknown") : FormatSize(static_cast<qint64>(size)));
+    row->setText(2, row->Item().extension);
+    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+    row->setCheckState(0, Qt::Checked);
+    return row;
 }
 
 const ResultItem* ResultItemOfRow(const QTreeWidgetItem* row)

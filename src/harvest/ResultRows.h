@@ -22,6 +22,10 @@ private:
     ResultItem m_item;
 };
 
+// A ticked other-files row as the harvest adds it: name, size ("unknown" for
+// 0 bytes) and extension.
+ResultRow* MakeFileRow(const QString& path, quint64 size);
+
 // The record of an other-files row, or null for a row of another kind.
 const ResultItem* ResultItemOfRow(const QTreeWidgetItem* row);
 

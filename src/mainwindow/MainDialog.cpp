@@ -11,6 +11,10 @@
 #include <QTreeWidget>
 
 #include "Administrator.h"
+#include "CopyOutRun.h"
+#include "HarvestPass.h"
+#include "ScanRun.h"
+#include "SettingsFiles.h"
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "DialogTemplate.h"
@@ -90,6 +94,9 @@ MainDialog::MainDialog(PlatformServices& platform, QWidget* parent)
     setFixedSize(DialogUnitsToPixelsX(dialog.width), DialogUnitsToPixelsY(dialog.height));
     m_hIcon = LoadIconResource(IDR_MAINFRAME);
     m_timers = new TimerService([this](int id) { OnTimer(id); }, this);
+    m_scan = new ScanRun(*m_platform.ui, this, this);
+    m_harvest = new HarvestPass(DataFolder(m_platform) + QStringLiteral("icon.png"), this);
+    m_copy = new CopyOutRun(this);
     CreateControls(dialog);
     DoDataExchange();
     ConnectControls();
@@ -152,6 +159,9 @@ void MainDialog::ConnectControls()
     connect(m_lnkSelectPhotos, &CStyledLabel::clicked, this, &MainDialog::OnPhotoLinkClicked);
     connect(m_lnkSelectFiles, &CStyledLabel::clicked, this, &MainDialog::OnFileLinkClicked);
     connect(m_lstFiles->header(), &QHeaderView::sectionClicked, this, &MainDialog::OnHeaderClick);
+    connect(m_scan, &ScanRun::ended, this, &MainDialog::OnScanEnded);
+    connect(m_harvest, &HarvestPass::photoFound, this, &MainDialog::AddThumbnail);
+    connect(m_harvest, &HarvestPass::fileFound, this, &MainDialog::AddFileRow);
 }
 
 int MainDialog::DoModal()

@@ -1,22 +1,13 @@
 #pragma once
 #include <QRect>
 #include <QString>
-#include <QStringList>
-#include <atomic>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <map>
 #include <optional>
 #include <vector>
 
 #include "CBitmapDialog.h"
-#include "CopyPlan.h"
-#include "DevicePresence.h"
 #include "DriveRecord.h"
 #include "ImageList.h"
-#include "ListedPaths.h"
-#include "ScanProgress.h"
 
 class QLineEdit;
 class QListWidget;
@@ -25,16 +16,21 @@ class QTreeWidget;
 
 namespace snapmend {
 
-class ChildProcess;
+class CopyOutRun;
 class CStyledButton;
 class CStyledLabel;
+class HarvestPass;
+class ScanRun;
 class TimerService;
 struct PlatformServices;
 struct DialogTemplate;
 
-// The program's only window: owns every control and every piece of state of
-// a scan. Handlers are named after the events they serve; the subsystems'
+// The program's only window. It owns the controls and routes their events;
+// the work is done by objects without widgets: a ScanRun (engine and
+// worker), a HarvestPass (the workspace's new files) and a CopyOutRun (the
+// recovery). Handlers are named after the events they serve; the topics'
 // handler bodies live in MainDialog<Topic>.cpp files beside this one.
+// Tests find the controls by their ids (Control(id), object name "control<id>").
 class MainDialog : public CBitmapDialog {
     Q_OBJECT
 public:
@@ -46,110 +42,31 @@ public:
 
     bool OnInitDialog();
     void OnTimer(int id);
-    // The close path: true when the window has ended.
+    // The close path: true when the window has ended now; false when it
+    // stays (the user said No, or it ends once the scan has stopped).
     bool OnClose();
 
-    void SetDrivePageVisible(bool visible);
-    void ShowLoading();
-    void ShowDrivePage();
-
-    // Drives.
-    void RefreshDriveList();
+    // Handlers.
     void OnRefresh();
-    // The device of the drive selected in the list, else the one being scanned.
-    QString SelectedScanSource() const;
-    // Asks for a disk image file; nothing when the user cancels or the file cannot be scanned.
-    std::optional<QString> ChooseDiskImage();
-    // Settings and help.
-    void LoadOutputFolder();
+    void OnStart();
+    void OnRecoverClicked();
+    void OnRescanTimer();
+    void OnHarvestTick();
+    void OnCopyTick();
+    void OnHeaderClick(int column);
+    void OnPhotoLinkClicked();
+    void OnFileLinkClicked();
     void BrowseForOutputFolder();
     void OpenFileTypesDialog();
     void OpenHelp();
-    // Scan lifecycle.
-    void OnStart();
-    void OnRecoverClicked();
-    bool CreateScanWorkspace();
-    void DeleteWorkspace();
-    QString LoadEnabledFormats() const;
-    bool StartWorker();
-    void ResetScanState(bool close);
-    void EnterScanView();
-    void CancelScan();
-    // True while the engine worker thread exists (it is joined when it ends).
-    bool WorkerRunning() const { return m_hWorkerThread.joinable(); }
-    std::shared_ptr<ChildProcess> EngineProcess() const;
-    // Harvesting.
-    void OnRescanTimer();
-    void OnHarvestTick();
-    void OnHeaderClick(int column);
-    void StartHarvestPass(bool engineRunning);
-    void EnterReadyState();
-    // Empties both result lists, their row data and the thumbnail images.
-    void ClearResults();
-    // Copy-out (MainDialogCopyOut.cpp).
-    void StartRecovery();
-    void OnCopyTick();
-    void FinishRecovery();
-    void OnPhotoLinkClicked();
-    void OnFileLinkClicked();
-    // Empties the selection, appends every ticked row in row order; returns how many.
-    static int CollectCheckedRows(const QListWidget& list, std::vector<int>& selection);
-    static int CollectCheckedRows(const QTreeWidget& list, std::vector<int>& selection);
 
     // The exit code the modal loop ended with (18: no administrator rights).
     std::optional<int> QuitRequest() const { return m_quitRequest; }
     TimerService& Timers() { return *m_timers; }
-    PlatformServices& Platform() { return m_platform; }
+    const ScanRun& Scan() const { return *m_scan; }
     QWidget* Control(int id) const;
-
-    // Members, in the order of the original dialog class. The engine process
-    // is shared with the worker and guarded by m_handleMutex; the worker
-    // thread is joined by the UI thread once it has ended.
-    std::shared_ptr<ChildProcess> m_hEngineProcess;
-    CStyledLabel* m_lnkSelectPhotos = nullptr;
-    CStyledLabel* m_lnkSelectFiles = nullptr;
-    QTreeWidget* m_lstFiles = nullptr;
-    CStyledLabel* m_lblLoading = nullptr;
-    CStyledLabel* m_lnkSettings = nullptr;
-    CStyledLabel* m_lnkHelp = nullptr;
-    CStyledLabel* m_lblStatus = nullptr;
-    CStyledLabel* m_lblProgress = nullptr;
-    QProgressBar* m_progress = nullptr;
-    QListWidget* m_lstPhotos = nullptr;
-    QLineEdit* m_edtOutputDir = nullptr;
-    CStyledLabel* m_lblOutputDir = nullptr;
-    CStyledLabel* m_lblSelectDrive = nullptr;
-    CStyledButton* m_btnStart = nullptr;
-    CStyledButton* m_btnRefresh = nullptr;
-    CStyledButton* m_btnBrowse = nullptr;
-    CStyledButton* m_btnRecover = nullptr;
-    QTreeWidget* m_lstDrives = nullptr;
-    std::vector<DriveRecord> m_drives;  // row i shows m_drives[i]
-    QIcon m_hIcon;
-    std::atomic<bool> m_bScanning{false};
-    QString m_strEngineOutputDir;
-    QString m_strWorkspaceRoot;
-    QString m_strDeviceName;
-    std::thread m_hWorkerThread;
-    QRect m_rcProgressLine;
-    QRect m_rcTipLine;
-    ImageList m_thumbnails;
-    QStringList m_discoveredPaths;
-    int index = 0;
-    int count = 0;
-    int photoRow = 0;
-    bool engineRunningAtPassStart = false;
-    ScanProgress m_scanProgress{MonotonicMs};  // the engine's reports for the status line
-    std::optional<DevicePresence> m_scanDevice;  // the device the running scan reads
-    ListedPaths m_listedPaths;  // the paths of the rows of both result lists
-    bool m_bSortAscending = true;
-    std::vector<int> m_photoSelection;
-    std::vector<int> m_fileSelection;
-    CopyRun m_copyRun;  // the recovery in progress: sources, names written, counts
-    QString m_strSelectAllPhotos = QStringLiteral("Select All Photos");
-    QString m_strUnselectAllPhotos = QStringLiteral("Unselect All Photos");
-    QString m_strSelectAllFiles = QStringLiteral("Select All Files");
-    QString m_strUnselectAllFiles = QStringLiteral("Unselect All Files");
+    // The thumbnails shown in the photo list, in row order.
+    const ImageList& Thumbnails() const { return m_thumbnails; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -171,30 +88,71 @@ private:
     void InitResultViews();
     void StyleButton(CStyledButton& button);
     void OnStartupTimer();
-    // Harvesting (MainDialogHarvest.cpp).
-    bool IsAlreadyListed(const QString& path);
-    void AddThumbnail(const QImage& thumbnail, const QString& photoPath, int row);
-    void AddFileRow(const QString& path);
-    // Copy-out: back to the results after a failure, with what was copied unticked.
-    void ReturnToReadyView();
     void PostQuitMessage(int exitCode);
-    bool LaunchEngine();
+    void SetDrivePageVisible(bool visible);
+    void ShowLoading();
+    void ShowDrivePage();
+    // Drives and settings.
+    void RefreshDriveList();
+    // The device of the drive selected in the list, else the one being scanned.
+    QString SelectedScanSource() const;
+    // Asks for a disk image file; nothing when the user cancels or the file cannot be scanned.
+    std::optional<QString> ChooseDiskImage();
+    void LoadOutputFolder();
+    // Scan (MainDialogScan.cpp).
+    void EnterScanView();
+    void CancelScan();
+    void OnScanEnded();
     // The scanned device has gone: stop the engine, say so, list what was found.
     void OnScanDeviceGone();
-    void EngineWorker();
-    void ReportEngineFailure(int exitCode);
-    void TerminateEngine();
-    void JoinWorker();
-    void WaitForWorker();
+    void FinishClose();
+    // Harvesting (MainDialogHarvest.cpp).
+    void StartHarvestPass(bool engineRunning);
+    void EnterReadyState();
+    void AddThumbnail(const QImage& thumbnail, const QString& photoPath, int row);
+    void AddFileRow(const QString& path, quint64 size);
+    // Empties both result lists and the thumbnail images.
+    void ClearResults();
+    // Copy-out (MainDialogCopyOut.cpp).
+    void StartRecovery();
+    void FinishRecovery();
+    // Back to the results after a failure, with what was copied unticked.
+    void ReturnToReadyView();
 
     PlatformServices& m_platform;
     TimerService* m_timers = nullptr;
+    ScanRun* m_scan = nullptr;
+    HarvestPass* m_harvest = nullptr;
+    CopyOutRun* m_copy = nullptr;
     std::map<int, QWidget*> m_controls;
     std::optional<int> m_quitRequest;
-    mutable std::mutex m_handleMutex;
-    std::atomic<bool> m_workerDone{true};
-    // Set when the window stopped the engine, so its exit code is not an error.
-    std::atomic<bool> m_engineStopRequested{false};
+    // Set once the user agreed to close; the window ends when the scan has.
+    bool m_closing = false;
+
+    CStyledLabel* m_lnkSelectPhotos = nullptr;
+    CStyledLabel* m_lnkSelectFiles = nullptr;
+    QTreeWidget* m_lstFiles = nullptr;
+    CStyledLabel* m_lblLoading = nullptr;
+    CStyledLabel* m_lnkSettings = nullptr;
+    CStyledLabel* m_lnkHelp = nullptr;
+    CStyledLabel* m_lblStatus = nullptr;
+    CStyledLabel* m_lblProgress = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QListWidget* m_lstPhotos = nullptr;
+    QLineEdit* m_edtOutputDir = nullptr;
+    CStyledLabel* m_lblOutputDir = nullptr;
+    CStyledLabel* m_lblSelectDrive = nullptr;
+    CStyledButton* m_btnStart = nullptr;
+    CStyledButton* m_btnRefresh = nullptr;
+    CStyledButton* m_btnBrowse = nullptr;
+    CStyledButton* m_btnRecover = nullptr;
+    QTreeWidget* m_lstDrives = nullptr;
+    std::vector<DriveRecord> m_drives;  // row i shows m_drives[i]
+    QIcon m_hIcon;
+    QRect m_rcProgressLine;
+    QRect m_rcTipLine;
+    ImageList m_thumbnails;
+    bool m_bSortAscending = true;
 };
 
 }  // namespace snapmend

@@ -1,5 +1,5 @@
-// Copy-out: the ticked results copied into the output folder, one per tick,
-// the final report and the two selection links.
+// Copy-out: the ticked results copied into the output folder one per tick
+// (CopyOutRun), the final report and the two selection links.
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -8,12 +8,13 @@
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
+#include "CopyOutRun.h"
 #include "CopyPlan.h"
+#include "HarvestPass.h"
 #include "MainDialog.h"
-#include "Paths.h"
 #include "PlatformServices.h"
 #include "ResultRows.h"
-#include "SafeCopy.h"
+#include "ScanRun.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 #include "UiServices.h"
@@ -22,6 +23,10 @@ namespace snapmend {
 namespace {
 
 constexpr int kCopyTickMs = 200;
+const QString kSelectAllPhotos = QStringLiteral("Select All Photos");
+const QString kUnselectAllPhotos = QStringLiteral("Unselect All Photos");
+const QString kSelectAllFiles = QStringLiteral("Select All Files");
+const QString kUnselectAllFiles = QStringLiteral("Unselect All Files");
 
 // The source of a row: a photo's workspace path, or the fullPath of a file row's ResultItem.
 QString RowPath(const QListWidgetItem* row) { return row ? PhotoPathOfRow(row) : QString(); }
@@ -43,59 +48,43 @@ void SetAllChecked(QTreeWidget& list, bool checked)
         list.topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
 }
 
+// The sources of a recovery: the ticked photos in row order, then the ticked files.
+std::vector<QString> CheckedSources(const QListWidget& photos, const QTreeWidget& files)
+{
+    std::vector<QString> sources;
+    for (int i = 0; i < photos.count(); ++i)
+        if (photos.item(i)->checkState() == Qt::Checked)
+            sources.push_back(RowPath(photos.item(i)));
+    for (int i = 0; i < files.topLevelItemCount(); ++i)
+        if (files.topLevelItem(i)->checkState(0) == Qt::Checked)
+            sources.push_back(RowPath(files.topLevelItem(i)));
+    return sources;
+}
+
 }  // namespace
-
-int MainDialog::CollectCheckedRows(const QListWidget& list, std::vector<int>& selection)
-{
-    selection.clear();
-    for (int i = 0; i < list.count(); ++i)
-        if (list.item(i)->checkState() == Qt::Checked)
-            selection.push_back(i);
-    return static_cast<int>(selection.size());
-}
-
-int MainDialog::CollectCheckedRows(const QTreeWidget& list, std::vector<int>& selection)
-{
-    selection.clear();
-    for (int i = 0; i < list.topLevelItemCount(); ++i)
-        if (list.topLevelItem(i)->checkState(0) == Qt::Checked)
-            selection.push_back(i);
-    return static_cast<int>(selection.size());
-}
 
 void MainDialog::StartRecovery()
 {
-    // A harvest pass still pending after a cancel would move the shared cursor under the copy.
+    // A harvest pass still pending after a cancel would step under the copy.
     m_timers->KillTimer(TIMER_POLL_WORKSPACE);
     m_timers->KillTimer(TIMER_HARVEST);
-    m_discoveredPaths.clear();
-    const int photos = CollectCheckedRows(*m_lstPhotos, m_photoSelection);
-    const int files = CollectCheckedRows(*m_lstFiles, m_fileSelection);
-    index = 0;
-    count = photos + files;
-    if (count == 0) {
+    m_harvest->Cancel();
+    // The sources are fixed now: sorting the list during the copy must not change what is copied.
+    std::vector<QString> sources = CheckedSources(*m_lstPhotos, *m_lstFiles);
+    if (sources.empty()) {
         m_platform.ui->MessageBox(this,
                                   QStringLiteral("No files selected.\n\nPlease select files that you want to recover."),
                                   QCoreApplication::applicationName(), MB_OK);
         return;
     }
-
-    // The sources are fixed now: sorting the list during the copy must not change what is copied.
-    std::vector<QString> sources;
-    sources.reserve(static_cast<size_t>(count));
-    for (int k = 0; k < count; ++k) {
-        const std::optional<CopyItem> item = CopyItemAt(m_photoSelection, m_fileSelection, k);
-        sources.push_back(item->photo ? RowPath(m_lstPhotos->item(item->row))
-                                      : RowPath(m_lstFiles->topLevelItem(item->row)));
-    }
     // Writing onto the scanned disk would overwrite what is still to be recovered.
-    if (const std::optional<QString> refusal = ScannedDiskRefusal(m_strDeviceName, m_edtOutputDir->text())) {
+    if (const std::optional<QString> refusal = ScannedDiskRefusal(m_scan->Device(), m_edtOutputDir->text())) {
         m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
-    m_copyRun.Reset(std::move(sources));
+    m_copy->Begin(std::move(sources));
 
-    m_progress->setRange(0, count);
+    m_progress->setRange(0, m_copy->Total());
     m_progress->setValue(0);
     m_btnRecover->hide();
     m_progress->show();
@@ -105,51 +94,38 @@ void MainDialog::StartRecovery()
 
 void MainDialog::OnCopyTick()
 {
-    if (index >= count) {
+    if (m_copy->AtEnd()) {
         m_timers->KillTimer(TIMER_COPY_OUT);
         FinishRecovery();
         return;
     }
-    if (index >= static_cast<int>(m_photoSelection.size() + m_fileSelection.size()) ||
-        index >= static_cast<int>(m_copyRun.sources.size())) {
-        m_platform.ui->MessageBox(this, QStringLiteral("Internal error, photo index goes out of boundry."), kMessageCaption,
-                                  MB_OK);
-        return;
-    }
-    const QString source = m_copyRun.sources[static_cast<size_t>(index)];
-    if (!PathExists(source)) {
-        ++m_copyRun.missing;
-        ++index;
-        return;
-    }
     const QString folder = m_edtOutputDir->text();
-    if (!EnsureOutputFolder(folder, m_copyRun.owner)) {
+    switch (m_copy->Step(folder)) {
+    case CopyOutRun::StepResult::Missing:
+        return;
+    case CopyOutRun::StepResult::NoOutputFolder:
         m_platform.ui->MessageBox(this, OutputDirectoryMessage(folder), kMessageCaption, MB_OK);
         m_timers->KillTimer(TIMER_COPY_OUT);
         ReturnToReadyView();
         return;
+    case CopyOutRun::StepResult::Copied:
+    case CopyOutRun::StepResult::Failed:
+        break;
     }
-    if (CopyToNewFile(source, folder, SourceFileName(source), m_copyRun.owner).ok) {
-        m_copyRun.copiedSources.insert(source);
-        ++m_copyRun.copied;
-    } else {
-        ++m_copyRun.failed;
-    }
-    ++index;
-    m_lblProgress->SetText(RecoveringText(index, count));
-    m_progress->setValue(index);
+    m_lblProgress->SetText(RecoveringText(m_copy->Done(), m_copy->Total()));
+    m_progress->setValue(m_copy->Done());
 }
 
 void MainDialog::FinishRecovery()
 {
-    const FinalReport report = MakeFinalReport(m_copyRun.copied, m_copyRun.missing, m_copyRun.failed);
+    const FinalReport report = m_copy->Report();
     if (report.keepResults) {
         m_platform.ui->MessageBox(this, report.text, report.caption, MB_OK);
         ReturnToReadyView();
         return;
     }
     // Everything selected is in the output folder (or had vanished): the workspace goes first.
-    DeleteWorkspace();
+    m_scan->DeleteWorkspace();
     const int answer = m_platform.ui->MessageBox(this, report.text, report.caption, MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES)
         m_platform.ui->OpenWithDefaultHandler(m_edtOutputDir->text());
@@ -165,10 +141,10 @@ void MainDialog::ReturnToReadyView()
 {
     // What was copied is unticked, so that a retry copies only the rest.
     for (int i = 0; i < m_lstPhotos->count(); ++i)
-        if (m_copyRun.copiedSources.contains(RowPath(m_lstPhotos->item(i))))
+        if (m_copy->WasCopied(RowPath(m_lstPhotos->item(i))))
             m_lstPhotos->item(i)->setCheckState(Qt::Unchecked);
     for (int i = 0; i < m_lstFiles->topLevelItemCount(); ++i)
-        if (m_copyRun.copiedSources.contains(RowPath(m_lstFiles->topLevelItem(i))))
+        if (m_copy->WasCopied(RowPath(m_lstFiles->topLevelItem(i))))
             m_lstFiles->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
     m_progress->setValue(0);
     m_progress->hide();
@@ -177,16 +153,16 @@ void MainDialog::ReturnToReadyView()
 
 void MainDialog::OnPhotoLinkClicked()
 {
-    const bool selectAll = m_lnkSelectPhotos->text() == m_strSelectAllPhotos;
+    const bool selectAll = m_lnkSelectPhotos->text() == kSelectAllPhotos;
     SetAllChecked(*m_lstPhotos, selectAll);
-    m_lnkSelectPhotos->SetText(selectAll ? m_strUnselectAllPhotos : m_strSelectAllPhotos);
+    m_lnkSelectPhotos->SetText(selectAll ? kUnselectAllPhotos : kSelectAllPhotos);
 }
 
 void MainDialog::OnFileLinkClicked()
 {
-    const bool selectAll = m_lnkSelectFiles->text() == m_strSelectAllFiles;
+    const bool selectAll = m_lnkSelectFiles->text() == kSelectAllFiles;
     SetAllChecked(*m_lstFiles, selectAll);
-    m_lnkSelectFiles->SetText(selectAll ? m_strUnselectAllFiles : m_strSelectAllFiles);
+    m_lnkSelectFiles->SetText(selectAll ? kUnselectAllFiles : kSelectAllFiles);
 }
 
 }  // namespace snapmend

@@ -9,6 +9,7 @@
 #include "DriveSource.h"
 #include "PlatformServices.h"
 #include "UiServices.h"
+#include "ScanRun.h"
 
 namespace snapmend {
 namespace {
@@ -66,7 +67,7 @@ QString MainDialog::SelectedScanSource() const
 {
     const QList<QTreeWidgetItem*> selected = m_lstDrives->selectedItems();
     const DriveRecord* drive = selected.isEmpty() ? nullptr : FindDriveByName(m_drives, selected.first()->text(0));
-    return drive ? drive->engineDevice : m_strDeviceName;
+    return drive ? drive->engineDevice : m_scan->Device();
 }
 
 }  // namespace snapmend

@@ -1,23 +1,18 @@
-// Harvesting: the workspace polls, one found file per tick, the two result
-// lists, the column sort and the ready-to-recover view.
-#include <QFileInfo>
+// Harvesting: the workspace polls, one found file per tick (HarvestPass),
+// the two result lists, the column sort and the ready-to-recover view.
 #include <QListWidget>
 #include <QTreeWidget>
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
-#include "DriveRecord.h"
-#include "FileProbe.h"
+#include "HarvestPass.h"
 #include "MainDialog.h"
-#include "Paths.h"
 #include "PlatformServices.h"
 #include "ResultRows.h"
-#include "SettingsFiles.h"
-#include "Thumbnail.h"
+#include "ScanRun.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 #include "UiServices.h"
-#include "WorkspaceWalk.h"
 
 namespace snapmend {
 namespace {
@@ -25,93 +20,44 @@ namespace {
 constexpr int kPassDelayMs = 200;
 constexpr int kHarvestTickMs = 200;
 
-QString SizeText(quint64 size)
-{
-    return size == 0 ? QStringLiteral("unknown") : FormatSize(static_cast<qint64>(size));
-}
-
 }  // namespace
 
 void MainDialog::OnRescanTimer()
 {
     m_timers->KillTimer(TIMER_POLL_WORKSPACE);
     // A pulled card makes every read fail: the engine would retry each sector.
-    if (m_bScanning && m_scanDevice && !m_scanDevice->StillThere())
+    if (m_scan->Scanning() && !m_scan->DeviceStillThere())
         OnScanDeviceGone();
-    const bool engineRunning = m_bScanning.load();
+    const bool engineRunning = m_scan->Scanning();
     if (engineRunning)
-        m_lblStatus->setText(m_scanProgress.CurrentStatusText());
+        m_lblStatus->setText(m_scan->CurrentStatusText());
     StartHarvestPass(engineRunning);
 }
 
 void MainDialog::StartHarvestPass(bool engineRunning)
 {
-    m_discoveredPaths.clear();
-    CollectWorkspaceFiles(m_strWorkspaceRoot, m_discoveredPaths);
-    if (m_discoveredPaths.isEmpty()) {
+    if (!m_harvest->Begin(m_scan->Workspace().root, engineRunning, m_thumbnails.GetImageCount())) {
         if (engineRunning)
             m_timers->SetTimer(TIMER_POLL_WORKSPACE, kPassDelayMs);
         else
             EnterReadyState();
         return;
     }
-    index = 0;
-    count = static_cast<int>(m_discoveredPaths.size());
-    photoRow = m_thumbnails.GetImageCount();
-    engineRunningAtPassStart = engineRunning;
     m_timers->SetTimer(TIMER_HARVEST, kHarvestTickMs);
 }
 
 void MainDialog::OnHarvestTick()
 {
-    if (index >= count) {
+    if (m_harvest->AtEnd()) {
         m_timers->KillTimer(TIMER_HARVEST);
-        if (engineRunningAtPassStart)
+        if (m_harvest->EngineRanAtBegin())
             m_timers->SetTimer(TIMER_POLL_WORKSPACE, kPassDelayMs);
         else
             EnterReadyState();
         return;
     }
-    m_lblStatus->setText(m_scanProgress.NextStatusText());
-    if (index >= m_discoveredPaths.size()) {
-        index = count;
-        return;
-    }
-    const QString path = m_discoveredPaths.at(index);
-    ++index;  // every entry is consumed by exactly one tick, shown or skipped
-    if (!PathExists(path) || IsAlreadyListed(path) || !IsFileWriteFinished(path))
-        return;
-
-    if (!IsPhotoPath(path)) {
-        AddFileRow(path);
-        return;
-    }
-    std::optional<QImage> thumbnail = MakeThumbnail(path);
-    if (!thumbnail) {
-        const QString icon = DataFolder(m_platform) + QStringLiteral("icon.png");
-        if (!PathExists(icon))
-            return;
-        thumbnail = MakeThumbnail(icon);
-        if (!thumbnail)
-            return;
-    }
-    AddThumbnail(*thumbnail, path, photoRow);
-    ++photoRow;
-}
-
-bool MainDialog::IsAlreadyListed(const QString& path)
-{
-    // The set mirrors the rows; rebuild it if someone emptied the lists.
-    const qsizetype rows = m_lstPhotos->count() + m_lstFiles->topLevelItemCount();
-    if (m_listedPaths.Size() != rows) {
-        m_listedPaths.Clear();
-        for (int i = 0; i < m_lstPhotos->count(); ++i)
-            m_listedPaths.Insert(PhotoPathOfRow(m_lstPhotos->item(i)));
-        for (int i = 0; i < m_lstFiles->topLevelItemCount(); ++i)
-            if (const ResultItem* item = ResultItemOfRow(m_lstFiles->topLevelItem(i)))
-                m_listedPaths.Insert(item->fullPath);
-    }
-    return m_listedPaths.Contains(path);
+    m_lblStatus->setText(m_scan->NextStatusText());
+    m_harvest->Step();
 }
 
 void MainDialog::AddThumbnail(const QImage& thumbnail, const QString& photoPath, int row)
@@ -123,24 +69,15 @@ void MainDialog::AddThumbnail(const QImage& thumbnail, const QString& photoPath,
     item->setCheckState(Qt::Checked);
     item->setData(Qt::UserRole, photoPath);
     m_lstPhotos->insertItem(row, item);
-    m_listedPaths.Insert(photoPath);
     m_lstPhotos->scrollToItem(item);
     if (m_lstPhotos->count() != row + 1)
         m_platform.ui->MessageBox(this, QStringLiteral("Photo items count error"), kMessageCaption, MB_OK);
 }
 
-void MainDialog::AddFileRow(const QString& path)
+void MainDialog::AddFileRow(const QString& path, quint64 size)
 {
-    const QFileInfo info(path);
-    const quint64 size = info.exists() ? static_cast<quint64>(info.size()) : 0;
-    auto* row = new ResultRow(MakeResultItem(path, size));
-    row->setText(0, row->Item().fileName);
-    row->setText(1, SizeText(size));
-    row->setText(2, row->Item().extension);
-    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
-    row->setCheckState(0, Qt::Checked);
+    ResultRow* row = MakeFileRow(path, size);
     m_lstFiles->addTopLevelItem(row);
-    m_listedPaths.Insert(path);
     m_lstFiles->scrollToItem(row);
 }
 
@@ -149,7 +86,7 @@ void MainDialog::ClearResults()
     m_lstPhotos->clear();
     m_lstFiles->clear();
     m_thumbnails.RemoveAll();
-    m_listedPaths.Clear();
+    m_harvest->ForgetReported();
 }
 
 void MainDialog::EnterReadyState()
@@ -161,8 +98,8 @@ void MainDialog::EnterReadyState()
     m_lblStatus->setText(QStringLiteral("Press 'Recover' to recover files detected."));
     m_lblStatus->show();
 
-    m_lnkSelectPhotos->setText(m_strUnselectAllPhotos);
-    m_lnkSelectFiles->setText(m_strUnselectAllFiles);
+    m_lnkSelectPhotos->setText(QStringLiteral("Unselect All Photos"));
+    m_lnkSelectFiles->setText(QStringLiteral("Unselect All Files"));
     m_lnkSelectPhotos->show();
     m_lnkSelectFiles->show();
     m_lnkSelectPhotos->setEnabled(m_lstPhotos->count() > 0);

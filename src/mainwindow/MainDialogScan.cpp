@@ -1,22 +1,18 @@
-// The scan lifecycle: Start, the engine worker, cancel, close.
-#include <QCloseEvent>
-#include <QCoreApplication>
+// The scan: Start, cancel and close; the engine and its worker live in ScanRun.
 #include <QLineEdit>
 #include <QListWidget>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
-#include "ChildProcess.h"
 #include "CopyPlan.h"
 #include "DriveRecord.h"
-#include "EngineCommand.h"
 #include "EngineInstallation.h"
+#include "HarvestPass.h"
 #include "MainDialog.h"
-#include "Paths.h"
 #include "PlatformServices.h"
 #include "RectEdges.h"
+#include "ScanRun.h"
 #include "ScanWorkspace.h"
 #include "SettingsFiles.h"
 #include "TimerIds.h"
@@ -28,26 +24,11 @@ namespace {
 
 const QString kCancelCaption = QStringLiteral("Cancel");
 constexpr int kFirstPollDelayMs = 500;
-// How long the engine may take to stop on SIGTERM before it is killed.
-constexpr int kEngineStopGraceMs = 1500;
-// The engine's exit codes: 1 its output failed (disk full), 2 it refused the
-// device or the output folder.
-constexpr int kEngineExitOutputFailed = 1;
-constexpr int kEngineExitBadInput = 2;
 
 }  // namespace
 
-MainDialog::~MainDialog()
-{
-    TerminateEngine();
-    WaitForWorker();
-}
-
-std::shared_ptr<ChildProcess> MainDialog::EngineProcess() const
-{
-    std::lock_guard lock(m_handleMutex);
-    return m_hEngineProcess;
-}
+// The scan run stops its engine and joins its worker as it is destroyed.
+MainDialog::~MainDialog() = default;
 
 void MainDialog::OnStart()
 {
@@ -62,178 +43,26 @@ void MainDialog::OnStart()
         m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kMessageCaption, MB_OK);
         return;
     }
+    QString device = drive->engineDevice;
     if (drive->imageRow) {
         const std::optional<QString> image = ChooseDiskImage();
         if (!image)
             return;
-        m_strDeviceName = *image;
-    } else {
-        m_strDeviceName = drive->engineDevice;
+        device = *image;
     }
-    if (const std::optional<QString> refusal = ScannedDiskRefusal(m_strDeviceName, m_edtOutputDir->text())) {
+    if (const std::optional<QString> refusal = ScannedDiskRefusal(device, m_edtOutputDir->text())) {
         m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
-    if (!CreateScanWorkspace())
-        return;
-    m_scanDevice.emplace(m_strDeviceName);
-    m_scanProgress.OpenChannel();
-    // The flag is up before the worker exists, so the worker's clearing always comes later.
-    m_bScanning = true;
-    StartWorker();
-    EnterScanView();
-}
-
-bool MainDialog::CreateScanWorkspace()
-{
-    const std::optional<ScanWorkspace> workspace =
+    std::optional<ScanWorkspace> workspace =
         PrepareScanWorkspace(*m_platform.ui, this, WorkspaceBranchRandom(), GetAppDataFolder(), GetTempFolder(),
                              QDateTime::currentDateTime());
     if (!workspace)
-        return false;
-    m_strWorkspaceRoot = workspace->root;
-    m_strEngineOutputDir = workspace->engineOutputDir;
-    return true;
-}
-
-void MainDialog::DeleteWorkspace()
-{
-    if (PathExists(m_strWorkspaceRoot))
-        DeleteFolderTree(m_strWorkspaceRoot, true);
-}
-
-QString MainDialog::LoadEnabledFormats() const
-{
-    return ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kScanDefaultFormats);
-}
-
-bool MainDialog::StartWorker()
-{
-    m_workerDone = false;
-    m_engineStopRequested = false;
-    m_hWorkerThread = std::thread([this] { EngineWorker(); });
-    return true;
-}
-
-// Runs on the worker thread.
-bool MainDialog::LaunchEngine()
-{
-    QString enginePath;
-    if (!CheckEngineInstalled(*m_platform.ui, this, EngineFolder(m_platform), enginePath)) {
-        ResetScanState(false);
-        return false;
-    }
-    const EngineCommand command = BuildEngineCommand(m_strEngineOutputDir, m_strDeviceName, LoadEnabledFormats());
-    if (!command.anyEnabled) {
-        m_platform.ui->MessageBox(this,
-                                  QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the "
-                                                 "type of file you wish to recover."),
-                                  kMessageCaption, MB_OK);
-        return false;
-    }
-    ChildProcess::Extras extras;
-    if (m_scanProgress.EngineEnd() >= 0) {
-        extras.inheritFd = m_scanProgress.EngineEnd();
-        extras.environment = {QByteArray(kEngineProgressVariable) + '=' + QByteArray::number(extras.childFd)};
-    }
-    std::shared_ptr<ChildProcess> engine =
-        ChildProcess::Start(enginePath, SplitParameters(command.parameters), extras);
-    if (!engine)
-        return false;
-    bool cancelledMeanwhile;
-    {
-        std::lock_guard lock(m_handleMutex);
-        cancelledMeanwhile = !m_bScanning;
-        m_hEngineProcess = engine;
-    }
-    // A cancel that came while the engine was starting stops it at once.
-    if (cancelledMeanwhile)
-        engine->Terminate(kEngineStopGraceMs);
-    return true;
-}
-
-// The worker thread: start the engine, wait for it, clear the scan state.
-void MainDialog::EngineWorker()
-{
-    const bool launched = LaunchEngine();
-    // The engine holds its own copy now: the pipe ends when the engine does.
-    m_scanProgress.CloseEngineEnd();
-    if (launched) {
-        int exitCode = 0;
-        if (std::shared_ptr<ChildProcess> engine = EngineProcess())
-            exitCode = engine->Wait();
-        ResetScanState(true);
-        if (exitCode != 0 && !m_engineStopRequested)
-            ReportEngineFailure(exitCode);
-    } else {
-        // Whatever made the launch fail, no scan runs: let the window drain to the ready view.
-        ResetScanState(false);
-        m_platform.ui->MessageBox(this,
-                                  QStringLiteral("Failed to load engine, error code -1009. Installation may be "
-                                                 "corrupted, please try to re-install Snapmend"),
-                                  kMessageCaption, MB_OK);
-    }
-    m_workerDone = true;
-    QMetaObject::invokeMethod(this, [this] { JoinWorker(); }, Qt::QueuedConnection);
-}
-
-// An engine that ends by itself with a failure would otherwise look like a
-// scan that found nothing.
-void MainDialog::ReportEngineFailure(int exitCode)
-{
-    QString text;
-    switch (exitCode) {
-    case kEngineExitOutputFailed:
-        text = QStringLiteral("Failed to save the files detected. The disk that holds the scan data may be full.");
-        break;
-    case kEngineExitBadInput:
-        text = QStringLiteral("Failed to analyze disk. The disk cannot be read, or the scan data would be written "
-                              "to the disk being analyzed.");
-        break;
-    default:
-        text = QStringLiteral("Failed to analyze disk, the engine stopped with code %1.").arg(exitCode);
-        break;
-    }
-    m_platform.ui->MessageBox(this, text, kMessageCaption, MB_OK);
-}
-
-void MainDialog::ResetScanState(bool close)
-{
-    std::lock_guard lock(m_handleMutex);
-    m_bScanning = false;
-    if (close)
-        m_hEngineProcess.reset();
-}
-
-void MainDialog::TerminateEngine()
-{
-    std::shared_ptr<ChildProcess> engine;
-    {
-        std::lock_guard lock(m_handleMutex);
-        m_bScanning = false;
-        m_engineStopRequested = true;
-        engine = std::move(m_hEngineProcess);
-    }
-    if (!engine)
         return;
-    // SIGTERM now; SIGKILL later if it is still there. The worker's wait returns either way.
-    engine->Terminate(0);
-    QTimer::singleShot(kEngineStopGraceMs, [engine] { engine->Kill(); });
-}
-
-void MainDialog::JoinWorker()
-{
-    if (m_workerDone && m_hWorkerThread.joinable())
-        m_hWorkerThread.join();
-}
-
-void MainDialog::WaitForWorker()
-{
-    // The worker may be waiting for a message box that only this thread can
-    // show; its end posts an event, so blocking for the next event cannot hang.
-    while (m_hWorkerThread.joinable() && !m_workerDone)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    JoinWorker();
+    m_scan->Start({std::move(*workspace), device,
+                   ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kScanDefaultFormats),
+                   EngineFolder(m_platform)});
+    EnterScanView();
 }
 
 void MainDialog::EnterScanView()
@@ -241,7 +70,7 @@ void MainDialog::EnterScanView()
     SetDrivePageVisible(false);
 
     const QRect drives = m_lstDrives->geometry();
-    m_lblStatus->setText(m_scanProgress.CurrentStatusText());
+    m_lblStatus->setText(m_scan->CurrentStatusText());
     m_lblStatus->show();
     const QRect status = m_lblStatus->geometry();
     const QSize link = m_lnkSelectPhotos->size();
@@ -276,8 +105,7 @@ void MainDialog::EnterScanView()
 
 void MainDialog::OnScanDeviceGone()
 {
-    TerminateEngine();
-    m_scanDevice.reset();
+    m_scan->Stop();
     m_platform.ui->MessageBox(this,
                               QStringLiteral("The disk being analyzed is no longer attached, so the scan has "
                                              "stopped. The files found so far are listed."),
@@ -299,26 +127,47 @@ void MainDialog::CancelScan()
         kQuestionCaption, MB_YESNO | MB_ICONQUESTION);
     if (answer != IDYES)
         return;
-    TerminateEngine();
+    m_scan->Stop();
     m_timers->KillTimer(TIMER_HARVEST);
+    m_harvest->Cancel();
     EnterReadyState();
 }
 
 bool MainDialog::OnClose()
 {
-    if (m_bScanning) {
+    if (m_closing)
+        return false;
+    if (m_scan->Scanning()) {
         const int answer = m_platform.ui->MessageBox(
             this, QStringLiteral("Snapmend is currently analyzing disk, are you sure you want to exist?"),
             kQuestionCaption, MB_YESNO | MB_ICONQUESTION);
         if (answer != IDYES)
             return false;
-        TerminateEngine();
     }
-    WaitForWorker();
-    DeleteWorkspace();
+    // Nothing may run while the window ends: no timer, no engine.
+    for (int id : {TIMER_POLL_WORKSPACE, TIMER_HARVEST, TIMER_COPY_OUT, TIMER_STARTUP})
+        m_timers->KillTimer(id);
+    m_scan->Stop();
+    if (m_scan->Running()) {
+        // The window ends when the run reports that its worker has ended.
+        m_closing = true;
+        return false;
+    }
+    FinishClose();
+    return true;
+}
+
+void MainDialog::OnScanEnded()
+{
+    if (m_closing)
+        FinishClose();
+}
+
+void MainDialog::FinishClose()
+{
+    m_scan->DeleteWorkspace();
     ClearResults();
     done(0);
-    return true;
 }
 
 }  // namespace snapmend

@@ -15,11 +15,9 @@
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
-#include "FakeSystemInfo.h"
-#include "MainDialog.h"
 #include "PlatformServices.h"
 #include "ResultRows.h"
-#include "ScriptedUiServices.h"
+#include "ScanFixture.h"
 #include "TestUtil.h"
 #include "TimerIds.h"
 #include "TimerService.h"
@@ -48,37 +46,34 @@ QStringList Entries(const QString& folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-class CopyOutDialogTest : public ::testing::Test {
+// The window as a finished scan leaves it: a real scan of an empty card by the
+// engine, the workspace it made, Recover ready.
+class CopyOutDialogTest : public test::ScanFixture {
 protected:
-    CopyOutDialogTest()
+    void SetUp() override
     {
-        platform.ui = &ui;
-        platform.system = &system;
-        dialog.m_strWorkspaceRoot = work.filePath("workspace");
-        QDir().mkpath(dialog.m_strWorkspaceRoot + "/temp");
-        output = work.filePath("out");
-        dialog.m_edtOutputDir->setText(output);
+        ScanFixture::SetUp();
+        ASSERT_TRUE(test::InstallEngine(dataHome.path()));
+        const QString image = scratch.path() + "/empty.img";
+        ASSERT_EQ(test::MakePhotoImage(image, 0, 1 << 20).size(), 0u);
+        dialog = OpenOnDrivePage(image);
+        SelectFirstDrive(*dialog);
+        dialog->OnStart();
+        ASSERT_TRUE(test::WaitUntil([&] { return c().btnRecover->text() == "Recover"; }, 20000));
+        root = dialog->Scan().Workspace().root;
+        ASSERT_FALSE(root.isEmpty());
+        output = scratch.filePath("out");
+        c().edtOutputDir->setText(output);
     }
 
-    // The window as a finished scan leaves it: lists and links shown, Recover ready.
-    void EnterReady()
-    {
-        dialog.OnInitDialog();
-        dialog.Timers().KillTimer(TIMER_STARTUP);
-        dialog.show();
-        dialog.SetDrivePageVisible(false);
-        dialog.m_lblLoading->hide();
-        dialog.m_lstPhotos->show();
-        dialog.m_lstFiles->show();
-        dialog.EnterReadyState();
-    }
+    test::WindowControls c() const { return test::WindowControls(*dialog); }
 
     // Result rows the way the harvest adds them: ticked, full workspace path on the row.
     QString AddPhoto(const QString& relative, const QByteArray& bytes)
     {
-        const QString path = dialog.m_strWorkspaceRoot + "/" + relative;
+        const QString path = dialog->Scan().Workspace().root + "/" + relative;
         EXPECT_TRUE(WriteFile(path, bytes));
-        auto* item = new QListWidgetItem(QString(), dialog.m_lstPhotos);
+        auto* item = new QListWidgetItem(QString(), c().lstPhotos);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Checked);
         item->setData(Qt::UserRole, path);
@@ -87,11 +82,11 @@ protected:
 
     QString AddFile(const QString& relative, const QByteArray& bytes)
     {
-        const QString path = dialog.m_strWorkspaceRoot + "/" + relative;
+        const QString path = dialog->Scan().Workspace().root + "/" + relative;
         EXPECT_TRUE(WriteFile(path, bytes));
         auto* row = new ResultRow(MakeResultItem(path, static_cast<quint64>(bytes.size())));
         row->setText(0, row->Item().fileName);
-        dialog.m_lstFiles->addTopLevelItem(row);
+        c().lstFiles->addTopLevelItem(row);
         row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
         row->setCheckState(0, Qt::Checked);
         return path;
@@ -100,24 +95,21 @@ protected:
     // Runs the copy tick by tick until the recovery has ended.
     void RunCopy(int maxTicks = 1000)
     {
-        for (int i = 0; i < maxTicks && dialog.Timers().IsActive(TIMER_COPY_OUT); ++i)
-            dialog.OnCopyTick();
-        ASSERT_FALSE(dialog.Timers().IsActive(TIMER_COPY_OUT));
+        for (int i = 0; i < maxTicks && dialog->Timers().IsActive(TIMER_COPY_OUT); ++i)
+            dialog->OnCopyTick();
+        ASSERT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
     }
 
-    bool DrivePageShown() const { return dialog.m_btnStart->isVisible() && dialog.m_lstDrives->isVisible(); }
+    bool DrivePageShown() const { return c().btnStart->isVisible() && c().lstDrives->isVisible(); }
     bool ReadyViewShown() const
     {
-        return dialog.m_btnRecover->isVisible() && dialog.m_btnRecover->text() == "Recover" &&
-               !dialog.m_progress->isVisible() && !dialog.m_btnStart->isVisible();
+        return c().btnRecover->isVisible() && c().btnRecover->text() == "Recover" && !c().progress->isVisible() &&
+               !c().btnStart->isVisible();
     }
 
-    QTemporaryDir work;
+    std::unique_ptr<MainDialog> dialog;
+    QString root;
     QString output;
-    test::ScriptedUiServices ui;
-    test::FakeSystemInfo system;
-    PlatformServices platform = [] { return PlatformServices::Default(); }();
-    MainDialog dialog{platform};
 };
 
 }  // namespace
@@ -126,18 +118,17 @@ TEST_F(CopyOutDialogTest, WithEveryRowUntickedRecoverOnlySaysSoAndTheWindowStays
 {
     AddPhoto("temp/f1.jpg", "p1");
     AddFile("temp/f2.txt", "t2");
-    EnterReady();
-    dialog.m_lstPhotos->item(0)->setCheckState(Qt::Unchecked);
-    dialog.m_lstFiles->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    c().lstPhotos->item(0)->setCheckState(Qt::Unchecked);
+    c().lstFiles->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
 
-    dialog.StartRecovery();
+    dialog->OnRecoverClicked();
 
     ASSERT_EQ(ui.Boxes().size(), 1u);
     EXPECT_EQ(Str(ui.Boxes()[0].text), "No files selected.\n\nPlease select files that you want to recover.");
     EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_OK));
-    EXPECT_FALSE(dialog.Timers().IsActive(TIMER_COPY_OUT));
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
     EXPECT_TRUE(ReadyViewShown());
-    EXPECT_FALSE(dialog.m_lblProgress->isVisible());
+    EXPECT_FALSE(c().lblProgress->isVisible());
     EXPECT_FALSE(QFileInfo::exists(output));
 }
 
@@ -147,18 +138,15 @@ TEST_F(CopyOutDialogTest, TwoPhotosAndOneFileAreCopiedPhotosFirstWithProgressThe
     const QString photo1 = AddPhoto("temp/f1.jpg", "photo one");
     AddPhoto("temp/f2.png", "unticked photo");
     const QString photo3 = AddPhoto("temp/f3.gif", "photo three");
-    EnterReady();
-    dialog.m_lstPhotos->item(1)->setCheckState(Qt::Unchecked);
+    c().lstPhotos->item(1)->setCheckState(Qt::Unchecked);
     ui.QueueAnswer(IDYES);
 
-    dialog.StartRecovery();
-    EXPECT_EQ(dialog.Timers().Interval(TIMER_COPY_OUT), 200);
-    EXPECT_FALSE(dialog.m_btnRecover->isVisible());
-    EXPECT_TRUE(dialog.m_progress->isVisible());
-    EXPECT_TRUE(dialog.m_lblProgress->isVisible());
-    EXPECT_EQ(dialog.m_progress->maximum(), 3);
-    EXPECT_EQ(dialog.m_photoSelection, (std::vector<int>{0, 2}));
-    EXPECT_EQ(dialog.m_fileSelection, (std::vector<int>{0}));
+    dialog->OnRecoverClicked();
+    EXPECT_EQ(dialog->Timers().Interval(TIMER_COPY_OUT), 200);
+    EXPECT_FALSE(c().btnRecover->isVisible());
+    EXPECT_TRUE(c().progress->isVisible());
+    EXPECT_TRUE(c().lblProgress->isVisible());
+    EXPECT_EQ(c().progress->maximum(), 3);
 
     // One file per tick, in plan order; the progress follows.
     const struct {
@@ -168,45 +156,44 @@ TEST_F(CopyOutDialogTest, TwoPhotosAndOneFileAreCopiedPhotosFirstWithProgressThe
                  {"Recovering photo 2 of 3", {"f1.jpg", "f3.gif"}},
                  {"Recovering photo 3 of 3", {"f1.jpg", "f3.gif", "f9.txt"}}};
     for (const auto& step : steps) {
-        dialog.OnCopyTick();
-        EXPECT_EQ(Str(dialog.m_lblProgress->text()), step.text);
+        dialog->OnCopyTick();
+        EXPECT_EQ(Str(c().lblProgress->text()), step.text);
         EXPECT_EQ(Entries(output), step.present) << step.text;
     }
-    EXPECT_EQ(dialog.m_progress->value(), 3);
+    EXPECT_EQ(c().progress->value(), 3);
     EXPECT_TRUE(ui.Boxes().empty());
     EXPECT_EQ(ReadFile(output + "/f1.jpg"), ReadFile(photo1));
     EXPECT_EQ(ReadFile(output + "/f3.gif"), ReadFile(photo3));
     EXPECT_EQ(ReadFile(output + "/f9.txt"), ReadFile(file));
 
-    dialog.OnCopyTick();  // the end
-    EXPECT_FALSE(dialog.Timers().IsActive(TIMER_COPY_OUT));
+    dialog->OnCopyTick();  // the end
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
     ASSERT_EQ(ui.Boxes().size(), 1u);
     EXPECT_EQ(Str(ui.Boxes()[0].text), "3 files recovered.\n\nDo you want to view recovered files?");
     EXPECT_EQ(Str(ui.Boxes()[0].caption), "Confirm");
     EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_YESNO | MB_ICONQUESTION));
     EXPECT_EQ(ui.OpenedPaths(), std::vector<QString>{output});
-    EXPECT_FALSE(QFileInfo::exists(dialog.m_strWorkspaceRoot)) << "the workspace is deleted";
+    EXPECT_FALSE(QFileInfo::exists(dialog->Scan().Workspace().root)) << "the workspace is deleted";
     EXPECT_TRUE(DrivePageShown());
-    for (QWidget* hidden : std::initializer_list<QWidget*>{dialog.m_progress, dialog.m_lblProgress, dialog.m_lblStatus,
-                                                            dialog.m_lstPhotos, dialog.m_btnRecover,
-                                                            dialog.m_lnkSelectFiles, dialog.m_lnkSelectPhotos,
-                                                            dialog.m_lstFiles})
+    for (QWidget* hidden : std::initializer_list<QWidget*>{c().progress, c().lblProgress, c().lblStatus,
+                                                            c().lstPhotos, c().btnRecover,
+                                                            c().lnkSelectFiles, c().lnkSelectPhotos,
+                                                            c().lstFiles})
         EXPECT_FALSE(hidden->isVisible()) << Str(hidden->objectName());
-    EXPECT_EQ(dialog.m_progress->value(), 0);
-    EXPECT_EQ(dialog.m_lstPhotos->count(), 3) << "rows stay until the next scan";
+    EXPECT_EQ(c().progress->value(), 0);
+    EXPECT_EQ(c().lstPhotos->count(), 3) << "rows stay until the next scan";
 }
 
 TEST_F(CopyOutDialogTest, TheCopyTimerRunsTheRecoveryToItsEndAndNoOpensNothing)
 {
     AddPhoto("temp/f1.jpg", "one");
     AddFile("temp/f2.txt", "two");
-    EnterReady();
     ui.QueueAnswer(IDNO);
-    dialog.StartRecovery();
+    dialog->OnRecoverClicked();
     ASSERT_TRUE(test::WaitUntil([&] { return !ui.Boxes().empty(); }, 5000));
     EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f2.txt"}));
     EXPECT_TRUE(ui.OpenedPaths().empty());
-    EXPECT_FALSE(QFileInfo::exists(dialog.m_strWorkspaceRoot));
+    EXPECT_FALSE(QFileInfo::exists(dialog->Scan().Workspace().root));
     EXPECT_TRUE(DrivePageShown());
 }
 
@@ -216,7 +203,6 @@ TEST_F(CopyOutDialogTest, SelectionLinksAlternateTheirTextsAndTickOrUntickEveryR
         AddPhoto(QString("temp/p%1.jpg").arg(i), "p");
         AddFile(QString("temp/f%1.txt").arg(i), "f");
     }
-    EnterReady();
     struct Link {
         CStyledLabel* link;
         std::function<void()> click;
@@ -226,23 +212,23 @@ TEST_F(CopyOutDialogTest, SelectionLinksAlternateTheirTextsAndTickOrUntickEveryR
         const char* selectAll;
     };
     const Link links[] = {
-        {dialog.m_lnkSelectPhotos, [&] { dialog.OnPhotoLinkClicked(); },
+        {c().lnkSelectPhotos, [&] { dialog->OnPhotoLinkClicked(); },
          [&] {
              int n = 0;
-             for (int i = 0; i < dialog.m_lstPhotos->count(); ++i)
-                 n += dialog.m_lstPhotos->item(i)->checkState() == Qt::Checked;
+             for (int i = 0; i < c().lstPhotos->count(); ++i)
+                 n += c().lstPhotos->item(i)->checkState() == Qt::Checked;
              return n;
          },
-         [&] { dialog.m_lstPhotos->item(1)->setCheckState(Qt::Checked); }, "Unselect All Photos",
+         [&] { c().lstPhotos->item(1)->setCheckState(Qt::Checked); }, "Unselect All Photos",
          "Select All Photos"},
-        {dialog.m_lnkSelectFiles, [&] { dialog.OnFileLinkClicked(); },
+        {c().lnkSelectFiles, [&] { dialog->OnFileLinkClicked(); },
          [&] {
              int n = 0;
-             for (int i = 0; i < dialog.m_lstFiles->topLevelItemCount(); ++i)
-                 n += dialog.m_lstFiles->topLevelItem(i)->checkState(0) == Qt::Checked;
+             for (int i = 0; i < c().lstFiles->topLevelItemCount(); ++i)
+                 n += c().lstFiles->topLevelItem(i)->checkState(0) == Qt::Checked;
              return n;
          },
-         [&] { dialog.m_lstFiles->topLevelItem(1)->setCheckState(0, Qt::Checked); }, "Unselect All Files",
+         [&] { c().lstFiles->topLevelItem(1)->setCheckState(0, Qt::Checked); }, "Unselect All Files",
          "Select All Files"},
     };
     for (const Link& l : links) {
@@ -261,26 +247,25 @@ TEST_F(CopyOutDialogTest, SelectionLinksAlternateTheirTextsAndTickOrUntickEveryR
 TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAndOffersTheResultsAgain)
 {
     AddPhoto("temp/f1.jpg", "one");
-    EnterReady();
-    const QString folder = work.filePath("no/such/parent");
-    dialog.m_edtOutputDir->setText(folder);
+    const QString folder = scratch.filePath("no/such/parent");
+    c().edtOutputDir->setText(folder);
 
-    dialog.StartRecovery();
-    dialog.OnCopyTick();
+    dialog->OnRecoverClicked();
+    dialog->OnCopyTick();
 
     ASSERT_EQ(ui.Boxes().size(), 1u);
     EXPECT_EQ(Str(ui.Boxes()[0].text), "Output directory \"" + Str(folder) + "\" does not exists.");
     EXPECT_EQ(Str(ui.Boxes()[0].caption), "Snapmend");
-    EXPECT_FALSE(dialog.Timers().IsActive(TIMER_COPY_OUT));
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
     EXPECT_TRUE(ReadyViewShown()) << "Recover is offered again";
-    EXPECT_TRUE(QFileInfo::exists(dialog.m_strWorkspaceRoot + "/temp/f1.jpg"));
-    EXPECT_EQ(dialog.m_lstPhotos->item(0)->checkState(), Qt::Checked);
+    EXPECT_TRUE(QFileInfo::exists(dialog->Scan().Workspace().root + "/temp/f1.jpg"));
+    EXPECT_EQ(c().lstPhotos->item(0)->checkState(), Qt::Checked);
 
     // The parent made, Recover works.
-    QDir().mkpath(work.filePath("no/such"));
+    QDir().mkpath(scratch.filePath("no/such"));
     ui.Clear();
     ui.QueueAnswer(IDNO);
-    dialog.StartRecovery();
+    dialog->OnRecoverClicked();
     RunCopy();
     EXPECT_EQ(Entries(folder), QStringList{"f1.jpg"});
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "1 files recovered.\n\nDo you want to view recovered files?");
@@ -292,9 +277,8 @@ TEST_F(CopyOutDialogTest, SameNamesNeverOverwriteEachOtherNorAnOlderFile)
     AddFile("temp/b/report.txt", "second");
     AddFile("temp/c/report.txt", "third");
     ASSERT_TRUE(WriteFile(output + "/report.txt", "from before"));
-    EnterReady();
     ui.QueueAnswer(IDNO);
-    dialog.StartRecovery();
+    dialog->OnRecoverClicked();
     RunCopy();
     EXPECT_EQ(Entries(output), (QStringList{"report (2).txt", "report (3).txt", "report (4).txt", "report.txt"}));
     EXPECT_EQ(ReadFile(output + "/report.txt"), "from before");
@@ -309,9 +293,8 @@ TEST_F(CopyOutDialogTest, AVanishedSourceIsNotCountedAsRecovered)
     AddPhoto("temp/f1.jpg", "one");
     const QString gone = AddPhoto("temp/f2.jpg", "two");
     AddFile("temp/f3.txt", "three");
-    EnterReady();
     ui.QueueAnswer(IDNO);
-    dialog.StartRecovery();
+    dialog->OnRecoverClicked();
     QFile::remove(gone);
     RunCopy();
     EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f3.txt"}));
@@ -319,7 +302,7 @@ TEST_F(CopyOutDialogTest, AVanishedSourceIsNotCountedAsRecovered)
     EXPECT_EQ(Str(ui.Boxes()[0].text),
               "2 files recovered.\n\n1 files could not be recovered, they are no longer in the scan results.\n\n"
               "Do you want to view recovered files?");
-    EXPECT_FALSE(QFileInfo::exists(dialog.m_strWorkspaceRoot)) << "nothing left to retry from";
+    EXPECT_FALSE(QFileInfo::exists(dialog->Scan().Workspace().root)) << "nothing left to retry from";
     EXPECT_TRUE(DrivePageShown());
 }
 
@@ -338,8 +321,7 @@ TEST_F(CopyOutDialogTest, AFullOutputDiskKeepsTheWorkspaceAndOffersTheFailedFile
     AddPhoto("temp/small.jpg", QByteArray(300 * 1024, 's'));
     const QString big = AddPhoto("temp/big.jpg", QByteArray(300 * 1024, 'b'));
     AddFile("temp/note.txt", "note");
-    EnterReady();
-    dialog.StartRecovery();
+    dialog->OnRecoverClicked();
     RunCopy();
 
     ASSERT_EQ(ui.Boxes().size(), 1u);
@@ -350,42 +332,35 @@ TEST_F(CopyOutDialogTest, AFullOutputDiskKeepsTheWorkspaceAndOffersTheFailedFile
     EXPECT_EQ(Entries(output), (QStringList{"note.txt", "small.jpg"})) << "no partial file is left";
     EXPECT_TRUE(QFileInfo::exists(big)) << "the workspace is kept";
     EXPECT_TRUE(ReadyViewShown());
-    EXPECT_EQ(dialog.m_lstPhotos->item(0)->checkState(), Qt::Unchecked) << "copied: unticked";
-    EXPECT_EQ(dialog.m_lstPhotos->item(1)->checkState(), Qt::Checked) << "failed: still ticked";
-    EXPECT_EQ(dialog.m_lstFiles->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(c().lstPhotos->item(0)->checkState(), Qt::Unchecked) << "copied: unticked";
+    EXPECT_EQ(c().lstPhotos->item(1)->checkState(), Qt::Checked) << "failed: still ticked";
+    EXPECT_EQ(c().lstFiles->topLevelItem(0)->checkState(0), Qt::Unchecked);
 
     // Space freed, the retry copies only what is left.
     QFile::remove(output + "/small.jpg");
     ui.Clear();
     ui.QueueAnswer(IDNO);
-    dialog.StartRecovery();
-    EXPECT_EQ(dialog.count, 1);
+    dialog->OnRecoverClicked();
+    EXPECT_EQ(c().progress->maximum(), 1);
     RunCopy();
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "1 files recovered.\n\nDo you want to view recovered files?");
     EXPECT_EQ(ReadFile(output + "/big.jpg"), QByteArray(300 * 1024, 'b'));
-    EXPECT_FALSE(QFileInfo::exists(dialog.m_strWorkspaceRoot));
+    EXPECT_FALSE(QFileInfo::exists(dialog->Scan().Workspace().root));
 }
 
 TEST_F(CopyOutDialogTest, MoreThan65535ItemsKeepAnExactProgressRange)
 {
-    EnterReady();
-    dialog.m_lstFiles->setUpdatesEnabled(false);
+    c().lstFiles->setUpdatesEnabled(false);
     const int rows = 70000;
     for (int i = 0; i < rows; ++i) {
         auto* row = new ResultRow(MakeResultItem(QString("/nowhere/f%1.txt").arg(i), 1));
-        dialog.m_lstFiles->addTopLevelItem(row);
+        c().lstFiles->addTopLevelItem(row);
         row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
         row->setCheckState(0, Qt::Checked);
     }
-    dialog.StartRecovery();
-    EXPECT_EQ(dialog.count, rows);
-    EXPECT_EQ(dialog.m_progress->maximum(), rows);
-    dialog.index = rows - 1;
-    dialog.m_edtOutputDir->setText(output);
-    AddFile("temp/last.txt", "last");  // row 70000, not selected: the copy plan was fixed at Recover
-    dialog.OnCopyTick();
-    EXPECT_EQ(dialog.index, rows);
-    dialog.Timers().KillTimer(TIMER_COPY_OUT);
+    dialog->OnRecoverClicked();
+    EXPECT_EQ(c().progress->maximum(), rows);
+    dialog->Timers().KillTimer(TIMER_COPY_OUT);
 }
 
 TEST_F(CopyOutDialogTest, APollStillPendingAfterACancelCannotMoveTheCopyCursor)
@@ -393,12 +368,11 @@ TEST_F(CopyOutDialogTest, APollStillPendingAfterACancelCannotMoveTheCopyCursor)
     AddPhoto("temp/f1.jpg", "one");
     AddPhoto("temp/f2.jpg", "two");
     AddFile("temp/f3.txt", "three");
-    EnterReady();
-    dialog.Timers().SetTimer(TIMER_POLL_WORKSPACE, 100);  // left by a cancel; fires before the first copy tick
+    dialog->Timers().SetTimer(TIMER_POLL_WORKSPACE, 100);  // left by a cancel; fires before the first copy tick
     ui.QueueAnswer(IDNO);
-    dialog.StartRecovery();
+    dialog->OnRecoverClicked();
     ASSERT_TRUE(test::WaitUntil([&] { return !ui.Boxes().empty(); }, 5000));
     EXPECT_EQ(Str(ui.Boxes()[0].text), "3 files recovered.\n\nDo you want to view recovered files?");
     EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f2.jpg", "f3.txt"}));
-    EXPECT_FALSE(dialog.Timers().IsActive(TIMER_HARVEST));
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
 }

@@ -138,37 +138,37 @@ TEST_F(RecoveryRoadTest, DeletedPhotosOfAMountedCardAreRecoveredByteForByte)
     dialog->OnTimer(TIMER_STARTUP);
     QTreeWidgetItem* row = nullptr;
     QStringList listed;
-    for (int i = 0; i < dialog->m_lstDrives->topLevelItemCount(); ++i) {
-        listed << dialog->m_lstDrives->topLevelItem(i)->text(0);
+    for (int i = 0; i < Ctl(*dialog).lstDrives->topLevelItemCount(); ++i) {
+        listed << Ctl(*dialog).lstDrives->topLevelItem(i)->text(0);
         if (listed.back() == card["mount"])
-            row = dialog->m_lstDrives->topLevelItem(i);
+            row = Ctl(*dialog).lstDrives->topLevelItem(i);
     }
     ASSERT_TRUE(row) << "the card is not listed; rows: " << Str(listed.join(", "));
     const QString output = scratch.path() + "/recovered";
-    dialog->m_edtOutputDir->setText(output);
+    Ctl(*dialog).edtOutputDir->setText(output);
 
     // 2. Start: the real engine scans the whole loop device.
-    dialog->m_lstDrives->setCurrentItem(row);
+    Ctl(*dialog).lstDrives->setCurrentItem(row);
     row->setSelected(true);
-    QTest::mouseClick(dialog->m_btnStart, Qt::LeftButton);
-    EXPECT_EQ(dialog->m_strDeviceName, card["device"]);
+    QTest::mouseClick(Ctl(*dialog).btnStart, Qt::LeftButton);
+    EXPECT_EQ(dialog->Scan().Device(), card["device"]);
     ASSERT_TRUE(WaitUntil(
-        [&] { return dialog->m_btnRecover->isVisible() && dialog->m_btnRecover->text() == "Recover"; }, 120000))
+        [&] { return Ctl(*dialog).btnRecover->isVisible() && Ctl(*dialog).btnRecover->text() == "Recover"; }, 120000))
         << "no ready view; messages: " << ui.Texts().size();
     EXPECT_TRUE(ui.Boxes().empty()) << Str(ui.Texts().front());
-    const int photos = dialog->m_lstPhotos->count();
-    const int files = dialog->m_lstFiles->topLevelItemCount();
+    const int photos = Ctl(*dialog).lstPhotos->count();
+    const int files = Ctl(*dialog).lstFiles->topLevelItemCount();
     EXPECT_GE(photos, 8) << "seven deleted photos and one kept";
-    const QString workspace = dialog->m_strWorkspaceRoot;
+    const QString workspace = dialog->Scan().Workspace().root;
     ASSERT_TRUE(QFileInfo::exists(workspace));
     Screenshot("ready.png");
 
     // 3. Recover everything; Yes opens the output folder.
     ui.QueueAnswer(IDYES);
-    QTest::mouseClick(dialog->m_btnRecover, Qt::LeftButton);
-    EXPECT_EQ(dialog->m_progress->maximum(), photos + files);
+    QTest::mouseClick(Ctl(*dialog).btnRecover, Qt::LeftButton);
+    EXPECT_EQ(Ctl(*dialog).progress->maximum(), photos + files);
     if (!qEnvironmentVariable("SNAPMEND_SCREENSHOT_DIR").isEmpty()) {
-        WaitUntil([&] { return dialog->index >= 3; }, 10000);
+        WaitUntil([&] { return Ctl(*dialog).progress->value() >= 3; }, 10000);
         Screenshot("copying.png");
     }
     ASSERT_TRUE(WaitUntil([&] { return !ui.Boxes().empty(); }, 60000));
@@ -188,5 +188,5 @@ TEST_F(RecoveryRoadTest, DeletedPhotosOfAMountedCardAreRecoveredByteForByte)
         }
     }
     EXPECT_FALSE(QFileInfo::exists(workspace)) << "the workspace is deleted after the recovery";
-    EXPECT_TRUE(dialog->m_btnStart->isVisible() && dialog->m_lstDrives->isVisible()) << "the drive page returns";
+    EXPECT_TRUE(Ctl(*dialog).btnStart->isVisible() && Ctl(*dialog).lstDrives->isVisible()) << "the drive page returns";
 }

@@ -6,6 +6,7 @@
 // SNAPMEND_SCREENSHOT_DIR=dir (with a real display) saves drives.png and scanning.png there.
 #include <QCryptographicHash>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
@@ -121,14 +122,14 @@ protected:
         dialog->OnInitDialog();
         dialog->show();
         dialog->OnTimer(TIMER_STARTUP);
-        dialog->m_edtOutputDir->setText(scratch.path() + "/recovered");
+        Ctl(*dialog).edtOutputDir->setText(scratch.path() + "/recovered");
         return dialog;
     }
 
     static QTreeWidgetItem* Row(MainDialog& dialog, const QString& name, QStringList* listed = nullptr)
     {
-        for (int i = 0; i < dialog.m_lstDrives->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* row = dialog.m_lstDrives->topLevelItem(i);
+        for (int i = 0; i < Ctl(dialog).lstDrives->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = Ctl(dialog).lstDrives->topLevelItem(i);
             if (listed)
                 *listed << row->text(0);
             if (row->text(0) == name)
@@ -156,30 +157,34 @@ protected:
     }
 
     // With `paced`, the engine is kept stopped and runs a 10 ms slice each
-    // time the status line changes, so every share it reaches can be shown
-    // however fast the machine reads.
+    // time the status line changes (or has stood still for 100 ms, so that a
+    // slice too short to move the share on a busy machine cannot stall the
+    // scan), so every share it reaches can be shown however fast the machine reads.
     QStringList ScanToReady(MainDialog& dialog, QTreeWidgetItem* row, bool paced = false)
     {
-        dialog.m_lstDrives->setCurrentItem(row);
+        Ctl(dialog).lstDrives->setCurrentItem(row);
         row->setSelected(true);
-        QTest::mouseClick(dialog.m_btnStart, Qt::LeftButton);
+        QTest::mouseClick(Ctl(dialog).btnStart, Qt::LeftButton);
         QStringList seen;
         pid_t engine = 0;
+        QElapsedTimer still;
+        still.start();
         const bool ready = WaitUntil(
             [&] {
-                const QString text = dialog.m_lblStatus->text();
+                const QString text = Ctl(dialog).lblStatus->text();
                 if (paced && !engine && (engine = EngineChild()) != 0)
                     ::kill(engine, SIGSTOP);
-                if (paced && engine && (seen.isEmpty() || seen.back() != text)) {
+                if (paced && engine && (seen.isEmpty() || seen.back() != text || still.elapsed() > 100)) {
                     ::kill(engine, SIGCONT);
                     QThread::msleep(10);
                     ::kill(engine, SIGSTOP);
+                    still.restart();
                 }
                 if (seen.isEmpty() || seen.back() != text)
                     seen << text;
                 if (seen.size() == 20)
                     Screenshot("scanning.png");
-                return dialog.m_btnRecover->text() == "Recover" && dialog.m_btnRecover->isVisible();
+                return Ctl(dialog).btnRecover->text() == "Recover" && Ctl(dialog).btnRecover->isVisible();
             },
             300000);
         if (engine)
@@ -192,7 +197,7 @@ protected:
     QSet<QByteArray> RecoverAll(MainDialog& dialog)
     {
         ui.QueueAnswer(IDNO);  // do not open the folder
-        QTest::mouseClick(dialog.m_btnRecover, Qt::LeftButton);
+        QTest::mouseClick(Ctl(dialog).btnRecover, Qt::LeftButton);
         EXPECT_TRUE(WaitUntil([&] { return !ui.Boxes().empty(); }, 60000));
         return FolderDigests(scratch.path() + "/recovered");
     }
@@ -239,7 +244,7 @@ TEST_F(AnyCardRoadTest, AnUnmountedCardWithADestroyedFileSystemIsListedScannedAn
     Screenshot("drives.png");
 
     ScanToReady(*dialog, row);
-    EXPECT_EQ(dialog->m_strDeviceName, m_loop) << "a partition is scanned through its whole disk";
+    EXPECT_EQ(dialog->Scan().Device(), m_loop) << "a partition is scanned through its whole disk";
     EXPECT_TRUE(ui.Boxes().empty()) << Str(ui.Texts().front());
     ExpectEveryPhoto(RecoverAll(*dialog));
 }
@@ -252,26 +257,26 @@ TEST_F(AnyCardRoadTest, ADiskImageFileChosenThroughThePickerIsScannedAndRecovere
         GTEST_SKIP() << "cannot build the card image: " << Str(why);
 
     auto dialog = OpenDrivePage();
-    const int rows = dialog->m_lstDrives->topLevelItemCount();
-    QTreeWidgetItem* row = dialog->m_lstDrives->topLevelItem(rows - 1);
+    const int rows = Ctl(*dialog).lstDrives->topLevelItemCount();
+    QTreeWidgetItem* row = Ctl(*dialog).lstDrives->topLevelItem(rows - 1);
     ASSERT_EQ(row->text(0), "Image file...") << "the last row";
     EXPECT_EQ(row->text(3), "Disk image file");
 
     // Cancelling the picker starts nothing; a file that is no image is refused.
-    dialog->m_lstDrives->setCurrentItem(row);
+    Ctl(*dialog).lstDrives->setCurrentItem(row);
     row->setSelected(true);
     ui.QueueFile(std::nullopt);
-    QTest::mouseClick(dialog->m_btnStart, Qt::LeftButton);
+    QTest::mouseClick(Ctl(*dialog).btnStart, Qt::LeftButton);
     ui.QueueFile(scratch.path());
-    QTest::mouseClick(dialog->m_btnStart, Qt::LeftButton);
-    EXPECT_TRUE(dialog->m_lstDrives->isVisible()) << "still on the drive page";
+    QTest::mouseClick(Ctl(*dialog).btnStart, Qt::LeftButton);
+    EXPECT_TRUE(Ctl(*dialog).lstDrives->isVisible()) << "still on the drive page";
     ASSERT_EQ(ui.Texts().size(), 1u);
     EXPECT_EQ(Str(ui.Texts()[0]), "The chosen file cannot be scanned: it is not a disk image file.");
     ui.Clear();
 
     ui.QueueFile(disk);
     ScanToReady(*dialog, row);
-    EXPECT_EQ(dialog->m_strDeviceName, disk);
+    EXPECT_EQ(dialog->Scan().Device(), disk);
     EXPECT_TRUE(ui.Boxes().empty()) << Str(ui.Texts().front());
     ExpectEveryPhoto(RecoverAll(*dialog));
 }
@@ -294,7 +299,7 @@ TEST_F(AnyCardRoadTest, AFourGibibyteScanShowsItsShareRisingTo100Percent)
     big.close();
 
     auto dialog = OpenDrivePage();
-    QTreeWidgetItem* row = dialog->m_lstDrives->topLevelItem(dialog->m_lstDrives->topLevelItemCount() - 1);
+    QTreeWidgetItem* row = Ctl(*dialog).lstDrives->topLevelItem(Ctl(*dialog).lstDrives->topLevelItemCount() - 1);
     ui.QueueFile(image);
     const QStringList seen = ScanToReady(*dialog, row, /*paced=*/true);
 
@@ -315,5 +320,5 @@ TEST_F(AnyCardRoadTest, AFourGibibyteScanShowsItsShareRisingTo100Percent)
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << Str(shown.join(' '));
     ASSERT_FALSE(percents.empty());
     EXPECT_EQ(percents.back(), 100);
-    EXPECT_EQ(dialog->m_lstPhotos->count(), 3);
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->count(), 3);
 }

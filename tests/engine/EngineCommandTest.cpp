@@ -57,10 +57,12 @@ TEST(EngineCommand, EverySingleKeyHasItsSwitchInTableOrder)
     EXPECT_EQ(Line(reversed.join(',')), expected + "search");
 }
 
-TEST(EngineCommand, QuotedFolderStaysOneArgument)
+TEST(EngineCommand, TheEngineGetsOneArgumentPerWordWhateverThePathsHold)
 {
-    const EngineCommand command = BuildEngineCommand("/tmp/my work/temp", "/dev/loop3", "jpg");
-    EXPECT_EQ(SplitParameters(command.parameters),
-              QStringList({"/d", "/tmp/my work/temp", "/cmd", "/dev/loop3", "fileopt,everything,disable,jpg,enable,search"}));
-    EXPECT_EQ(SplitParameters("a  \"\" b"), QStringList({"a", "", "b"}));
+    const EngineCommand command = BuildEngineCommand("/tmp/my \"work\"/temp", "/media/my card.img", "jpg");
+    EXPECT_EQ(command.arguments, QStringList({"/d", "/tmp/my \"work\"/temp", "/cmd", "/media/my card.img",
+                                              "fileopt,everything,disable,jpg,enable,search"}));
+    EXPECT_EQ(command.parameters,
+              "/d \"/tmp/my \"work\"/temp\" /cmd \"/media/my card.img\" fileopt,everything,disable,jpg,enable,search")
+        << "the line shown keeps its form";
 }

@@ -18,6 +18,7 @@
 #include "CStyledLabel.h"
 #include "FakeSystemInfo.h"
 #include "MainDialog.h"
+#include "WindowControls.h"
 #include "PlatformServices.h"
 #include "ResultRows.h"
 #include "ScriptedUiServices.h"
@@ -27,6 +28,7 @@
 #include "TimerService.h"
 
 using namespace snapmend;
+using snapmend::test::Ctl;
 
 namespace {
 
@@ -102,8 +104,8 @@ TEST_F(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollo
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
     dialog->OnStart();
-    ASSERT_TRUE(dialog->m_bScanning);
-    EXPECT_EQ(dialog->m_btnRecover->text(), "Cancel");
+    ASSERT_TRUE(dialog->Scan().Scanning());
+    EXPECT_EQ(Ctl(*dialog).btnRecover->text(), "Cancel");
 
     int shownWhileRunning = 0;
     const QByteArray shot = qgetenv("SNAPMEND_SCREENSHOT");
@@ -112,33 +114,34 @@ TEST_F(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollo
     pid_t held = 0;
     ASSERT_TRUE(test::WaitUntil(
         [&] {
-            if (held && dialog->m_lstPhotos->count() > 0) {
+            if (held && Ctl(*dialog).lstPhotos->count() > 0) {
                 ::kill(held, SIGCONT);
                 held = -1;
             }
-            if (!held && dialog->m_bScanning && QDir(dialog->m_strEngineOutputDir).entryList(QDir::Files).size() >= 4)
+            if (!held && dialog->Scan().Scanning() &&
+                QDir(dialog->Scan().Workspace().engineOutputDir).entryList(QDir::Files).size() >= 4)
                 if ((held = EngineChild()) > 0)
                     ::kill(held, SIGSTOP);
-            if (dialog->m_bScanning) {
-                shownWhileRunning = dialog->m_lstPhotos->count();
+            if (dialog->Scan().Scanning()) {
+                shownWhileRunning = Ctl(*dialog).lstPhotos->count();
                 if (!shot.isEmpty() && shownWhileRunning == 3)
                     QProcess::execute(QStringLiteral("import"), {"-window", "root", QString::fromLocal8Bit(shot)});
             }
-            return dialog->m_btnRecover->text() == QLatin1String("Recover");
+            return Ctl(*dialog).btnRecover->text() == QLatin1String("Recover");
         },
         120000));
     if (held > 0)
         ::kill(held, SIGCONT);
     EXPECT_GE(shownWhileRunning, 1) << "no thumbnail while the engine ran";
-    EXPECT_FALSE(dialog->WorkerRunning());
+    EXPECT_FALSE(dialog->Scan().Running());
 
-    EXPECT_EQ(dialog->m_lblStatus->text(), "Press 'Recover' to recover files detected.");
-    ASSERT_EQ(dialog->m_lstPhotos->count(), 4);
-    EXPECT_TRUE(dialog->m_lnkSelectPhotos->isEnabled());
+    EXPECT_EQ(Ctl(*dialog).lblStatus->text(), "Press 'Recover' to recover files detected.");
+    ASSERT_EQ(Ctl(*dialog).lstPhotos->count(), 4);
+    EXPECT_TRUE(Ctl(*dialog).lnkSelectPhotos->isEnabled());
     for (int i = 0; i < 4; ++i) {
-        const QString carved = PhotoPathOfRow(dialog->m_lstPhotos->item(i));
-        EXPECT_TRUE(carved.startsWith(dialog->m_strEngineOutputDir + "/")) << carved.toStdString();
-        const QImage thumb = dialog->m_thumbnails.Image(i);
+        const QString carved = PhotoPathOfRow(Ctl(*dialog).lstPhotos->item(i));
+        EXPECT_TRUE(carved.startsWith(dialog->Scan().Workspace().engineOutputDir + "/")) << carved.toStdString();
+        const QImage thumb = dialog->Thumbnails().Image(i);
         EXPECT_NE(thumb.pixelColor(32, 32), QColor(Qt::white)) << "thumbnail " << i << " is blank";
     }
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_POLL_WORKSPACE));

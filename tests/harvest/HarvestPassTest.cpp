@@ -1,29 +1,24 @@
-// The harvest passes stepped through OnTimer on a real workspace folder.
+// The harvest pass over a real workspace folder, and the window's side of it:
+// the ready view after a scan and the sortable other-files list.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QListWidget>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 #include <gtest/gtest.h>
+#include <map>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "CStyledButton.h"
-#include "CStyledLabel.h"
-#include "FakeSystemInfo.h"
-#include "MainDialog.h"
-#include "PlatformServices.h"
+#include "HarvestPass.h"
 #include "ResultRows.h"
-#include "ScriptedUiServices.h"
+#include "ScanFixture.h"
 #include "Thumbnail.h"
-#include "TimerIds.h"
-#include "TimerService.h"
 
 using namespace snapmend;
+using namespace snapmend::test;
 
 namespace {
 
@@ -31,23 +26,14 @@ class HarvestPassTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        platform.ui = &ui;
-        platform.system = &system;
-        platform.programFolder = QCoreApplication::applicationDirPath() + "/";  // holds the fallback icon.png
         ASSERT_TRUE(workspace.isValid());
         ASSERT_TRUE(QDir(workspace.path()).mkpath(QStringLiteral("temp")));
-        dialog = std::make_unique<MainDialog>(platform);
-        dialog->OnInitDialog();
-        dialog->Timers().KillTimer(TIMER_STARTUP);
-        dialog->m_strWorkspaceRoot = workspace.path();
-        // The scanning view as the scan start leaves it.
-        dialog->show();
-        dialog->SetDrivePageVisible(false);
-        dialog->m_lstPhotos->show();
-        dialog->m_lstFiles->show();
-        dialog->m_btnRecover->setText(QStringLiteral("Cancel"));
-        dialog->m_btnRecover->show();
-        dialog->m_bScanning = true;
+        QObject::connect(&pass, &HarvestPass::fileFound,
+                         [this](const QString& path, quint64 size) { files[path] = size; order << path; });
+        QObject::connect(&pass, &HarvestPass::photoFound, [this](const QImage& thumb, const QString& path, int row) {
+            photos.push_back({thumb, path, row});
+            order << path;
+        });
     }
 
     QString Carved(const QString& name) const { return workspace.path() + "/temp/" + name; }
@@ -66,126 +52,84 @@ protected:
         ASSERT_TRUE(image.save(Carved(name), "JPEG"));
     }
 
-    void Poll() { dialog->OnTimer(TIMER_POLL_WORKSPACE); }
-    void Tick() { dialog->OnTimer(TIMER_HARVEST); }
-
-    // One poll and every tick of the pass it starts; returns the ticks taken.
-    int RunPass()
+    // A whole pass; returns the steps taken.
+    int RunPass(bool engineRunning = true)
     {
-        Poll();
-        int ticks = 0;
-        while (dialog->Timers().IsActive(TIMER_HARVEST) && ticks < 10000) {
-            Tick();
-            ++ticks;
+        if (!pass.Begin(workspace.path(), engineRunning, static_cast<int>(photos.size())))
+            return 0;
+        int steps = 0;
+        while (!pass.AtEnd() && steps < 10000) {
+            pass.Step();
+            ++steps;
         }
-        return ticks;
+        return steps;
     }
 
-    int Photos() const { return dialog->m_lstPhotos->count(); }
-    int Files() const { return dialog->m_lstFiles->topLevelItemCount(); }
-    QTreeWidgetItem* FileRow(int i) const { return dialog->m_lstFiles->topLevelItem(i); }
-    QStringList FileNames() const
-    {
-        QStringList names;
-        for (int i = 0; i < Files(); ++i)
-            names << FileRow(i)->text(0);
-        return names;
-    }
-
+    struct Photo {
+        QImage thumbnail;
+        QString path;
+        int row;
+    };
     QTemporaryDir workspace;
-    test::ScriptedUiServices ui;
-    test::FakeSystemInfo system;
-    PlatformServices platform = PlatformServices::Default();
-    std::unique_ptr<MainDialog> dialog;
+    HarvestPass pass{QCoreApplication::applicationDirPath() + "/icon.png"};
+    std::map<QString, quint64> files;
+    std::vector<Photo> photos;
+    QStringList order;
 };
 
-TEST_F(HarvestPassTest, EmptyWorkspacePollsEvery200MsThenGoesStraightToReady)
+TEST_F(HarvestPassTest, AnEmptyWorkspaceHasNoPassAndEachStepTakesOneEntry)
 {
-    Poll();
-    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
-    EXPECT_EQ(dialog->Timers().Interval(TIMER_POLL_WORKSPACE), 200);
-    Poll();
-    EXPECT_EQ(dialog->Timers().Interval(TIMER_POLL_WORKSPACE), 200);
-    EXPECT_TRUE(dialog->m_lnkSelectPhotos->isHidden());
+    EXPECT_FALSE(pass.Begin(workspace.path(), true, 0));
+    EXPECT_TRUE(pass.AtEnd());
 
-    dialog->m_bScanning = false;  // the engine has ended
-    Poll();
-    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_POLL_WORKSPACE));
-    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
-    EXPECT_EQ(dialog->m_lblStatus->text(), "Press 'Recover' to recover files detected.");
-    EXPECT_TRUE(dialog->m_lblStatus->isVisible());
-    EXPECT_TRUE(dialog->m_lnkSelectPhotos->isVisible());
-    EXPECT_TRUE(dialog->m_lnkSelectFiles->isVisible());
-    EXPECT_FALSE(dialog->m_lnkSelectPhotos->isEnabled());
-    EXPECT_FALSE(dialog->m_lnkSelectFiles->isEnabled());
-    EXPECT_EQ(dialog->m_lnkSelectPhotos->text(), "Unselect All Photos");
-    EXPECT_EQ(dialog->m_lnkSelectFiles->text(), "Unselect All Files");
-    EXPECT_EQ(dialog->m_btnRecover->text(), "Recover");
-    EXPECT_TRUE(dialog->m_btnRecover->isVisible());
-    EXPECT_TRUE(dialog->m_lblProgress->isHidden());
-    EXPECT_EQ(dialog->m_lblProgress->geometry(), dialog->m_rcProgressLine);
-}
-
-TEST_F(HarvestPassTest, OneEntryPerTickThenAnotherPassWhileTheEngineRuns)
-{
     Write("a.dat", "1");
     Write("b.dat", "2");
-    Poll();
-    EXPECT_EQ(dialog->Timers().Interval(TIMER_HARVEST), 200);
-    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_POLL_WORKSPACE));
-    EXPECT_EQ(dialog->count, 2);
-    Tick();
-    EXPECT_EQ(Files(), 1);
-    EXPECT_EQ(dialog->m_lblStatus->text(), "Analyzing disk, please wait.");
-    Tick();
-    EXPECT_EQ(Files(), 2);
-    EXPECT_EQ(dialog->m_lblStatus->text(), "Analyzing disk, please wait..");
-    Tick();  // past the end: the pass is over
-    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
-    EXPECT_EQ(dialog->Timers().Interval(TIMER_POLL_WORKSPACE), 200);
-    EXPECT_EQ(dialog->m_btnRecover->text(), "Cancel");  // not the ready view yet
-    EXPECT_TRUE(dialog->m_lnkSelectPhotos->isHidden());
+    ASSERT_TRUE(pass.Begin(workspace.path(), true, 0));
+    EXPECT_TRUE(pass.EngineRanAtBegin());
+    pass.Step();
+    EXPECT_EQ(files.size(), 1u);
+    EXPECT_FALSE(pass.AtEnd());
+    pass.Step();
+    EXPECT_EQ(files.size(), 2u);
+    EXPECT_TRUE(pass.AtEnd());
+
+    // A cancelled pass has nothing left.
+    ASSERT_TRUE(pass.Begin(workspace.path(), false, 0));
+    EXPECT_FALSE(pass.EngineRanAtBegin());
+    pass.Cancel();
+    EXPECT_TRUE(pass.AtEnd());
 }
 
-TEST_F(HarvestPassTest, FileHeldByAWriterIsSkippedAndListedInALaterPass)
+TEST_F(HarvestPassTest, FileHeldByAWriterIsSkippedAndReportedInALaterPass)
 {
     Write("f100.dat", QByteArray(2048, 'x'));
     const int writer = ::open(Carved("f100.dat").toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(writer, 0);
     ASSERT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
 
-    EXPECT_EQ(RunPass(), 2);
-    EXPECT_EQ(Files(), 0);
-    EXPECT_TRUE(dialog->Timers().IsActive(TIMER_POLL_WORKSPACE));
+    EXPECT_EQ(RunPass(), 1);
+    EXPECT_TRUE(files.empty());
 
     ::close(writer);  // the engine finished the file
     RunPass();
-    ASSERT_EQ(Files(), 1);
-    EXPECT_EQ(FileRow(0)->text(0), "f100.dat");
-    EXPECT_EQ(FileRow(0)->text(1), "2.0 KB");
-    EXPECT_EQ(FileRow(0)->text(2), "dat");
+    EXPECT_EQ(files, (std::map<QString, quint64>{{Carved("f100.dat"), 2048}}));
 }
 
-TEST_F(HarvestPassTest, SameFileIsNeverListedTwiceOverManyPasses)
+TEST_F(HarvestPassTest, SameFileIsNeverReportedTwiceOverManyPassesUntilTheRowsAreGone)
 {
     Write("one.txt", "1");
     WritePicture("two.jpg", 40, 30, Qt::red);
-    for (int pass = 0; pass < 6; ++pass) {
-        EXPECT_EQ(RunPass(), 3) << "pass " << pass;  // two entries plus the closing tick
-        EXPECT_EQ(Files(), 1);
-        EXPECT_EQ(Photos(), 1);
-        EXPECT_EQ(dialog->m_thumbnails.GetImageCount(), 1);
-    }
-    // Rows emptied behind the harvester's back are listed again, once.
-    dialog->ClearResults();
+    for (int pass = 0; pass < 6; ++pass)
+        EXPECT_EQ(RunPass(), 2) << "pass " << pass;
+    EXPECT_EQ(order.size(), 2);
+    // The rows emptied with the window's results: reported again, once.
+    pass.ForgetReported();
     RunPass();
     RunPass();
-    EXPECT_EQ(Files(), 1);
-    EXPECT_EQ(Photos(), 1);
-    EXPECT_TRUE(ui.Texts().empty());
+    EXPECT_EQ(order.size(), 4);
 }
 
-TEST_F(HarvestPassTest, ClassifiesSizesAndChecksEveryRow)
+TEST_F(HarvestPassTest, PhotosBecomeNumberedThumbnailsAndOtherFilesSizedRows)
 {
     WritePicture("PHOTO.JPG", 640, 480, Qt::blue);
     Write("photo.jpe", QByteArray(10, 'j'));
@@ -194,70 +138,89 @@ TEST_F(HarvestPassTest, ClassifiesSizesAndChecksEveryRow)
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     ASSERT_TRUE(big.resize(5ll << 30));  // sparse 5 GiB
     big.close();
-    dialog->m_bScanning = false;
-    RunPass();
+    photos.resize(2);  // two thumbnails are already shown
+    RunPass(false);
 
-    ASSERT_EQ(Photos(), 1);
-    EXPECT_EQ(PhotoPathOfRow(dialog->m_lstPhotos->item(0)), Carved("PHOTO.JPG"));
-    EXPECT_EQ(dialog->m_lstPhotos->item(0)->checkState(), Qt::Checked);
-    EXPECT_EQ(dialog->m_lstPhotos->item(0)->text(), QString());
-    ASSERT_EQ(Files(), 3);
+    ASSERT_EQ(photos.size(), 3u);
+    EXPECT_EQ(photos[2].path, Carved("PHOTO.JPG"));
+    EXPECT_EQ(photos[2].row, 2);
+    // The thumbnail is the photo itself: blue inside, white above the rectangle.
+    EXPECT_EQ(photos[2].thumbnail.pixelColor(32, 2), QColor(Qt::white));
+    EXPECT_GT(photos[2].thumbnail.pixelColor(32, 32).blue(), 200);
+
+    ASSERT_EQ(files.size(), 3u);
+    // The rows the window makes of them: name, size, extension, ticked.
     std::map<QString, QStringList> rows;
-    for (int i = 0; i < Files(); ++i) {
-        rows[FileRow(i)->text(0)] = {FileRow(i)->text(1), FileRow(i)->text(2)};
-        EXPECT_EQ(FileRow(i)->checkState(0), Qt::Checked);
-        EXPECT_EQ(ResultItemOfRow(FileRow(i))->fullPath, Carved(FileRow(i)->text(0)));
+    for (const auto& [path, size] : files) {
+        std::unique_ptr<ResultRow> row(MakeFileRow(path, size));
+        rows[row->text(0)] = {row->text(1), row->text(2)};
+        EXPECT_EQ(row->checkState(0), Qt::Checked);
+        EXPECT_EQ(ResultItemOfRow(row.get())->fullPath, path);
     }
     EXPECT_EQ(rows["photo.jpe"], (QStringList{"10 bytes", "jpe"}));
     EXPECT_EQ(rows["noext"], (QStringList{"unknown", ""}));
     EXPECT_EQ(rows["movie.mov"], (QStringList{"5.0 GB", "mov"}));
-
-    // The engine had ended: the pass ends in the ready view with both links live.
-    EXPECT_EQ(dialog->m_lblStatus->text(), "Press 'Recover' to recover files detected.");
-    EXPECT_TRUE(dialog->m_lnkSelectPhotos->isEnabled());
-    EXPECT_TRUE(dialog->m_lnkSelectFiles->isEnabled());
-
-    // The thumbnail is the photo itself: blue inside, white above the rectangle.
-    const QImage thumb = dialog->m_thumbnails.Image(0);
-    EXPECT_EQ(thumb.pixelColor(32, 2), QColor(Qt::white));
-    EXPECT_GT(thumb.pixelColor(32, 32).blue(), 200);
 }
 
 TEST_F(HarvestPassTest, UndecodablePhotoShowsTheFallbackAndKeepsItsOwnPath)
 {
     Write("broken.jpg", "not a picture");
     RunPass();
-    ASSERT_EQ(Photos(), 1);
-    EXPECT_EQ(PhotoPathOfRow(dialog->m_lstPhotos->item(0)), Carved("broken.jpg"));
+    ASSERT_EQ(photos.size(), 1u);
+    EXPECT_EQ(photos[0].path, Carved("broken.jpg"));
     const std::optional<QImage> icon = MakeThumbnail(QCoreApplication::applicationDirPath() + "/icon.png");
     ASSERT_TRUE(icon.has_value());
-    EXPECT_EQ(dialog->m_thumbnails.Image(0), *icon);
+    EXPECT_EQ(photos[0].thumbnail, *icon);
 }
 
-TEST_F(HarvestPassTest, HeaderClicksAlternateAscendingAndDescendingWhateverTheColumn)
+// The window after a scan that found nothing: the ready view, with nothing to select.
+TEST_F(ScanFixture, AScanThatFindsNothingEndsInTheReadyViewWithTheLinksOff)
 {
-    Write("b.txt", QByteArray(3000, 'b'));
-    Write("a.dat", QByteArray(10, 'a'));
-    Write("C.bin", QByteArray(20, 'c'));
-    QFile big(Carved("d.mov"));
-    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(big.resize((4ll << 30) + 1));  // low 32 bits: 1
-    big.close();
-    RunPass();
-    ASSERT_EQ(Files(), 4);
+    ASSERT_TRUE(InstallEngine(dataHome.path()));
+    const QString image = scratch.path() + "/empty.img";
+    ASSERT_EQ(MakePhotoImage(image, 0, 1 << 20).size(), 0u);
+    auto dialog = OpenOnDrivePage(image);
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    const WindowControls c(*dialog);
+    ASSERT_TRUE(WaitUntil([&] { return c.btnRecover->text() == "Recover"; }, 20000));
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_POLL_WORKSPACE));
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
+    EXPECT_EQ(c.lblStatus->text(), "Press 'Recover' to recover files detected.");
+    EXPECT_TRUE(c.lblStatus->isVisible());
+    EXPECT_TRUE(c.lnkSelectPhotos->isVisible());
+    EXPECT_TRUE(c.lnkSelectFiles->isVisible());
+    EXPECT_FALSE(c.lnkSelectPhotos->isEnabled());
+    EXPECT_FALSE(c.lnkSelectFiles->isEnabled());
+    EXPECT_EQ(c.lnkSelectPhotos->text(), "Unselect All Photos");
+    EXPECT_EQ(c.lnkSelectFiles->text(), "Unselect All Files");
+    EXPECT_TRUE(c.btnRecover->isVisible());
+    EXPECT_TRUE(c.lblProgress->isHidden());
+    EXPECT_EQ(c.lblProgress->geometry().bottom() + 6, c.progress->geometry().top()) << "back above the bar";
+    EXPECT_TRUE(ui.Boxes().empty());
 
+    // Header clicks alternate ascending and descending, whatever the column.
+    const QString temp = scratch.path() + "/";
+    for (auto [name, size] : {std::pair{"b.txt", 3000ull}, {"a.dat", 10ull}, {"C.bin", 20ull},
+                              {"d.mov", (4ull << 30) + 1}})  // low 32 bits: 1
+        c.lstFiles->addTopLevelItem(MakeFileRow(temp + name, size));
+    auto names = [&] {
+        QStringList out;
+        for (int i = 0; i < c.lstFiles->topLevelItemCount(); ++i)
+            out << c.lstFiles->topLevelItem(i)->text(0);
+        return out;
+    };
     dialog->OnHeaderClick(0);
-    EXPECT_EQ(FileNames(), (QStringList{"C.bin", "a.dat", "b.txt", "d.mov"}));
+    EXPECT_EQ(names(), (QStringList{"C.bin", "a.dat", "b.txt", "d.mov"}));
     dialog->OnHeaderClick(0);
-    EXPECT_EQ(FileNames(), (QStringList{"d.mov", "b.txt", "a.dat", "C.bin"}));
+    EXPECT_EQ(names(), (QStringList{"d.mov", "b.txt", "a.dat", "C.bin"}));
     dialog->OnHeaderClick(1);  // the shared flag says ascending again
-    EXPECT_EQ(FileNames(), (QStringList{"a.dat", "C.bin", "b.txt", "d.mov"}));
+    EXPECT_EQ(names(), (QStringList{"a.dat", "C.bin", "b.txt", "d.mov"}));
     dialog->OnHeaderClick(2);
-    EXPECT_EQ(FileNames(), (QStringList{"b.txt", "d.mov", "a.dat", "C.bin"}));
-    // Rows keep their data and their ticks through sorting.
-    for (int i = 0; i < Files(); ++i) {
-        EXPECT_EQ(ResultItemOfRow(FileRow(i))->fileName, FileRow(i)->text(0));
-        EXPECT_EQ(FileRow(i)->checkState(0), Qt::Checked);
+    EXPECT_EQ(names(), (QStringList{"b.txt", "d.mov", "a.dat", "C.bin"}));
+    for (int i = 0; i < c.lstFiles->topLevelItemCount(); ++i) {
+        EXPECT_EQ(ResultItemOfRow(c.lstFiles->topLevelItem(i))->fileName, c.lstFiles->topLevelItem(i)->text(0));
+        EXPECT_EQ(c.lstFiles->topLevelItem(i)->checkState(0), Qt::Checked);
     }
 }
 

@@ -35,9 +35,9 @@ TEST_F(ScanFixture, StartWithoutASelectedDriveOnlyExplains)
     auto dialog = OpenOnDrivePage("/dev/null");
     dialog->OnStart();
     EXPECT_EQ(ui.Texts(), std::vector<QString>({"Please select drive from where to recover photos."}));
-    EXPECT_TRUE(dialog->m_strWorkspaceRoot.isEmpty()) << "no workspace is made";
-    EXPECT_FALSE(dialog->WorkerRunning());
-    EXPECT_TRUE(dialog->m_btnStart->isVisible());
+    EXPECT_TRUE(dialog->Scan().Workspace().root.isEmpty()) << "no workspace is made";
+    EXPECT_FALSE(dialog->Scan().Running());
+    EXPECT_TRUE(Ctl(*dialog).btnStart->isVisible());
 }
 
 TEST_F(ScanFixture, ScanRunsTheRealEngineToItsEndAndKeepsWhatItCarved)
@@ -49,23 +49,23 @@ TEST_F(ScanFixture, ScanRunsTheRealEngineToItsEndAndKeepsWhatItCarved)
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
 
-    QTest::mouseClick(dialog->m_btnStart, Qt::LeftButton);
-    ASSERT_TRUE(dialog->m_bScanning || dialog->WorkerRunning());
-    EXPECT_EQ(dialog->m_btnRecover->text(), "Cancel");
-    EXPECT_TRUE(dialog->m_btnRecover->isVisible());
-    EXPECT_FALSE(dialog->m_btnStart->isVisible());
-    EXPECT_FALSE(dialog->m_lstDrives->isVisible());
-    EXPECT_TRUE(dialog->m_lstPhotos->isVisible());
-    EXPECT_TRUE(dialog->m_lstFiles->isVisible());
-    EXPECT_EQ(dialog->m_lblProgress->geometry(), dialog->m_rcTipLine);
-    EXPECT_GT(dialog->m_lblProgress->x(), dialog->m_btnRecover->geometry().right()) << "tip right of the button";
-    EXPECT_EQ(dialog->m_lblProgress->text(), "<- Tips: click \"Cancel\" to stop analyzing and recover detected files.");
+    QTest::mouseClick(Ctl(*dialog).btnStart, Qt::LeftButton);
+    ASSERT_TRUE(dialog->Scan().Scanning() || dialog->Scan().Running());
+    EXPECT_EQ(Ctl(*dialog).btnRecover->text(), "Cancel");
+    EXPECT_TRUE(Ctl(*dialog).btnRecover->isVisible());
+    EXPECT_FALSE(Ctl(*dialog).btnStart->isVisible());
+    EXPECT_FALSE(Ctl(*dialog).lstDrives->isVisible());
+    EXPECT_TRUE(Ctl(*dialog).lstPhotos->isVisible());
+    EXPECT_TRUE(Ctl(*dialog).lstFiles->isVisible());
+    EXPECT_EQ(Ctl(*dialog).lblProgress->geometry(), QRect(94, 432, 588, 23)) << "the tip line";
+    EXPECT_GT(Ctl(*dialog).lblProgress->x(), Ctl(*dialog).btnRecover->geometry().right()) << "tip right of the button";
+    EXPECT_EQ(Ctl(*dialog).lblProgress->text(), "<- Tips: click \"Cancel\" to stop analyzing and recover detected files.");
     EXPECT_EQ(dialog->Timers().Interval(TIMER_POLL_WORKSPACE), 500);
 
     // The engine ends by itself: the worker clears the flag and is joined.
-    ASSERT_TRUE(WaitUntil([&] { return !dialog->m_bScanning && !dialog->WorkerRunning(); }, 20000));
-    EXPECT_FALSE(dialog->EngineProcess());
-    const QStringList carved = FilesBelow(dialog->m_strEngineOutputDir);
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Scanning() && !dialog->Scan().Running(); }, 20000));
+    EXPECT_FALSE(dialog->Scan().Engine());
+    const QStringList carved = FilesBelow(dialog->Scan().Workspace().engineOutputDir);
     EXPECT_EQ(carved.size(), 3) << carved.join(", ").toStdString();
     EXPECT_TRUE(ui.Boxes().empty());
 }
@@ -79,27 +79,27 @@ TEST_F(ScanFixture, CancelAsksAndOnYesStopsTheEngineButKeepsItsResults)
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
     dialog->OnStart();
-    ASSERT_TRUE(WaitUntil([&] { return dialog->EngineProcess() != nullptr; }, 10000));
-    const QString output = dialog->m_strEngineOutputDir;
+    ASSERT_TRUE(WaitUntil([&] { return dialog->Scan().Engine() != nullptr; }, 10000));
+    const QString output = dialog->Scan().Workspace().engineOutputDir;
     ASSERT_TRUE(WaitUntil([&] { return FilesBelow(output).size() == 2; }, 15000));
 
     ui.QueueAnswer(IDNO);
-    QTest::mouseClick(dialog->m_btnRecover, Qt::LeftButton);
+    QTest::mouseClick(Ctl(*dialog).btnRecover, Qt::LeftButton);
     EXPECT_EQ(ui.Texts().back(), kCancelQuestion);
     EXPECT_EQ(ui.Boxes().back().caption, "Confirm");
     EXPECT_EQ(ui.Boxes().back().flags, unsigned(MB_YESNO | MB_ICONQUESTION));
-    EXPECT_TRUE(dialog->m_bScanning) << "No leaves the scan running";
-    auto engine = dialog->EngineProcess();
+    EXPECT_TRUE(dialog->Scan().Scanning()) << "No leaves the scan running";
+    auto engine = dialog->Scan().Engine();
     ASSERT_TRUE(engine);
     EXPECT_EQ(::kill(engine->Pid(), 0), 0);
 
     ui.QueueAnswer(IDYES);
-    QTest::mouseClick(dialog->m_btnRecover, Qt::LeftButton);
-    EXPECT_FALSE(dialog->m_bScanning);
+    QTest::mouseClick(Ctl(*dialog).btnRecover, Qt::LeftButton);
+    EXPECT_FALSE(dialog->Scan().Scanning());
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
-    ASSERT_TRUE(WaitUntil([&] { return !dialog->WorkerRunning(); }, 5000)) << "the worker must end and be joined";
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 5000)) << "the worker must end and be joined";
     EXPECT_EQ(FilesBelow(output).size(), 2) << "what the engine carved stays";
-    EXPECT_TRUE(QDir(dialog->m_strWorkspaceRoot).exists());
+    EXPECT_TRUE(QDir(dialog->Scan().Workspace().root).exists());
 }
 
 TEST_F(ScanFixture, ClosingDuringAScanAsksThenStopsTheEngineAndDeletesTheWorkspace)
@@ -110,20 +110,26 @@ TEST_F(ScanFixture, ClosingDuringAScanAsksThenStopsTheEngineAndDeletesTheWorkspa
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
     dialog->OnStart();
-    ASSERT_TRUE(WaitUntil([&] { return dialog->EngineProcess() != nullptr; }, 10000));
-    const pid_t pid = dialog->EngineProcess()->Pid();
-    const QString root = dialog->m_strWorkspaceRoot;
+    ASSERT_TRUE(WaitUntil([&] { return dialog->Scan().Engine() != nullptr; }, 10000));
+    const pid_t pid = dialog->Scan().Engine()->Pid();
+    const QString root = dialog->Scan().Workspace().root;
 
     ui.QueueAnswer(IDNO);
     EXPECT_FALSE(dialog->close());
     EXPECT_EQ(ui.Texts().back(), kCloseQuestion);
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_TRUE(dialog->m_bScanning);
+    EXPECT_TRUE(dialog->Scan().Scanning());
 
+    // Yes: the timers stop at once and the window ends when the scan reports its end.
     ui.QueueAnswer(IDYES);
-    EXPECT_TRUE(dialog->close());
-    EXPECT_FALSE(dialog->isVisible());
-    EXPECT_FALSE(dialog->WorkerRunning());
+    EXPECT_FALSE(dialog->close()) << "the window waits for the engine without blocking";
+    for (int timer : {TIMER_POLL_WORKSPACE, TIMER_HARVEST, TIMER_COPY_OUT, TIMER_STARTUP})
+        EXPECT_FALSE(dialog->Timers().IsActive(timer)) << timer;
+    const size_t boxes = ui.Boxes().size();
+    EXPECT_FALSE(dialog->close()) << "a second close while closing";
+    EXPECT_EQ(ui.Boxes().size(), boxes) << "asks nothing";
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->isVisible(); }, 5000));
+    EXPECT_FALSE(dialog->Scan().Running());
     EXPECT_NE(::kill(pid, 0), 0) << "the engine must be gone";
     EXPECT_FALSE(QFileInfo::exists(root)) << "the workspace is deleted on close";
 }
@@ -140,11 +146,11 @@ TEST_F(ScanFixture, MissingEnginePiecesGiveTheirMessageThen1009AndNoScan)
         auto dialog = OpenOnDrivePage("/dev/null");
         SelectFirstDrive(*dialog);
         dialog->OnStart();
-        ASSERT_TRUE(WaitUntil([&] { return !dialog->WorkerRunning(); }, 5000));
+        ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 5000));
         const QString expected = QStringLiteral("Failed to load engine, error code %1. Installation may be corrupted, "
                                                 "please try to re-install Snapmend").arg(c.code);
         EXPECT_EQ(ui.Texts(), std::vector<QString>({expected, k1009})) << c.missing.toStdString();
-        EXPECT_FALSE(dialog->m_bScanning) << "the scan state is cleared";
+        EXPECT_FALSE(dialog->Scan().Scanning()) << "the scan state is cleared";
         dialog->close();
     }
 }
@@ -159,10 +165,10 @@ TEST_F(ScanFixture, NoEnabledTypeExplainsAndClearsTheScanState)
     auto dialog = OpenOnDrivePage("/dev/null");
     SelectFirstDrive(*dialog);
     dialog->OnStart();
-    ASSERT_TRUE(WaitUntil([&] { return !dialog->WorkerRunning(); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 5000));
     EXPECT_EQ(ui.Texts(), std::vector<QString>({"No file formats enabled.\n\nPlease go to 'Settings' to enable the "
                                                 "type of file you wish to recover.", k1009}));
-    EXPECT_FALSE(dialog->m_bScanning) << "no scan runs, so the window can drain to the ready view";
+    EXPECT_FALSE(dialog->Scan().Scanning()) << "no scan runs, so the window can drain to the ready view";
 }
 
 TEST_F(ScanFixture, AnEngineThatRefusesTheDeviceIsReportedNotTakenForAnEmptyScan)
@@ -171,8 +177,8 @@ TEST_F(ScanFixture, AnEngineThatRefusesTheDeviceIsReportedNotTakenForAnEmptyScan
     auto dialog = OpenOnDrivePage(scratch.path() + "/no-such-disk");
     SelectFirstDrive(*dialog);
     dialog->OnStart();
-    ASSERT_TRUE(WaitUntil([&] { return !dialog->WorkerRunning(); }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
     EXPECT_EQ(ui.Texts(), std::vector<QString>({"Failed to analyze disk. The disk cannot be read, or the scan data "
                                                 "would be written to the disk being analyzed."}));
-    EXPECT_FALSE(dialog->m_bScanning);
+    EXPECT_FALSE(dialog->Scan().Scanning());
 }

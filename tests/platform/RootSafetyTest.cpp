@@ -192,7 +192,7 @@ TEST_F(Attack, PlantedWorkspaceNamesAndEntriesAreNeverUsed)
     ASSERT_EQ(test::MakePhotoImage(image, 3, 4 << 20).size(), 3u);
     const QString engine = test::BuildDir() + "/engine/kestrova/photo";
     std::unique_ptr<ChildProcess> scan = ChildProcess::Start(
-        engine, SplitParameters(BuildEngineCommand(workspace->engineOutputDir, image, "jpg").parameters));
+        engine, BuildEngineCommand(workspace->engineOutputDir, image, "jpg").arguments);
     ASSERT_TRUE(scan);
     const int plantedInside = AsAttacker([&] {
         int made = 0;

@@ -149,19 +149,20 @@ TEST_F(PartitionedCard, TheWindowRefusesAFolderOnTheScannedDisk)
     MainDialog dialog(platform);
     dialog.OnInitDialog();
     dialog.OnTimer(TIMER_STARTUP);
-    const QString before = dialog.m_edtOutputDir->text();
-    dialog.m_lstDrives->topLevelItem(0)->setSelected(true);
+    const QString before = test::Ctl(dialog).edtOutputDir->text();
+    test::Ctl(dialog).lstDrives->topLevelItem(0)->setSelected(true);
 
     ui.QueueFolder(folder);
     dialog.BrowseForOutputFolder();
     EXPECT_EQ(ui.Texts(), std::vector<QString>{refusal});
-    EXPECT_EQ(dialog.m_edtOutputDir->text(), before) << "the refused folder was taken";
+    EXPECT_EQ(test::Ctl(dialog).edtOutputDir->text(), before) << "the refused folder was taken";
 
     ui.Clear();
-    dialog.m_edtOutputDir->setText(folder);  // as a saved settings file would give it
+    test::Ctl(dialog).edtOutputDir->setText(folder);  // as a saved settings file would give it
     dialog.OnStart();
     EXPECT_EQ(ui.Texts(), std::vector<QString>{refusal});
-    EXPECT_TRUE(dialog.m_strWorkspaceRoot.isEmpty()) << "a scan was started";
+    EXPECT_FALSE(dialog.Scan().Running()) << "a scan was started";
+    EXPECT_TRUE(dialog.Scan().Workspace().root.isEmpty()) << "a workspace was made";
     EXPECT_FALSE(QFileInfo::exists(folder));
 }
 

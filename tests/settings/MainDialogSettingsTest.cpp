@@ -17,6 +17,7 @@
 #include "FileTypesDialog.h"
 #include "FileTypesTemplate.h"
 #include "MainDialog.h"
+#include "WindowControls.h"
 #include "PlatformServices.h"
 #include "ScriptedUiServices.h"
 #include "SettingsFiles.h"
@@ -24,6 +25,7 @@
 
 namespace snapmend {
 namespace {
+using test::Ctl;
 
 class MainDialogSettingsTest : public ::testing::Test {
 protected:
@@ -56,7 +58,7 @@ protected:
     {
         dialog.OnInitDialog();
         dialog.show();
-        ASSERT_TRUE(test::WaitUntil([&] { return dialog.m_edtOutputDir->isVisible(); }, 3000));
+        ASSERT_TRUE(test::WaitUntil([&] { return Ctl(dialog).edtOutputDir->isVisible(); }, 3000));
     }
 
     QTemporaryDir m_dir;
@@ -70,15 +72,15 @@ TEST_F(MainDialogSettingsTest, StartUpLoadsTheOutputFolderAndWritesNothing)
     {
         MainDialog dialog(platform);
         Start(dialog);
-        EXPECT_EQ(dialog.m_edtOutputDir->text(), GetDefaultOutputFolder());
-        EXPECT_FALSE(dialog.m_edtOutputDir->isEnabled());
+        EXPECT_EQ(Ctl(dialog).edtOutputDir->text(), GetDefaultOutputFolder());
+        EXPECT_FALSE(Ctl(dialog).edtOutputDir->isEnabled());
         EXPECT_FALSE(QFile::exists(Folder() + kSettingsFileName));
     }
     const QString longFolder = QStringLiteral("/media/backup/") + QString(290, QLatin1Char('p'));
     Put(kSettingsFileName, "savedir=/first\r\nsavedir=" + longFolder.toUtf8() + "\r\n");
     MainDialog dialog(platform);
     Start(dialog);
-    EXPECT_EQ(dialog.m_edtOutputDir->text(), longFolder);
+    EXPECT_EQ(Ctl(dialog).edtOutputDir->text(), longFolder);
 }
 
 TEST_F(MainDialogSettingsTest, BrowseUpdatesTheBoxThenTheFile)
@@ -110,10 +112,10 @@ TEST_F(MainDialogSettingsTest, BrowseUpdatesTheBoxThenTheFile)
             ASSERT_TRUE(QDir(Folder()).mkdir(kSettingsFileName));  // a folder cannot be replaced
         MainDialog dialog(platform);
         Start(dialog);
-        const QString before = dialog.m_edtOutputDir->text();
+        const QString before = Ctl(dialog).edtOutputDir->text();
         ui.QueueFolder(c.picked);
-        dialog.m_btnBrowse->click();
-        EXPECT_EQ(dialog.m_edtOutputDir->text(), c.picked ? c.box : before);
+        Ctl(dialog).btnBrowse->click();
+        EXPECT_EQ(Ctl(dialog).edtOutputDir->text(), c.picked ? c.box : before);
         EXPECT_EQ(Contents(kSettingsFileName), c.file);
         EXPECT_TRUE(ui.Boxes().empty());
     }
@@ -137,7 +139,7 @@ TEST_F(MainDialogSettingsTest, SettingsLinkRunsTheFileTypesDialogModally)
         seen->CheckBox(1038)->setChecked(true);
         static_cast<QPushButton*>(seen->Control(IDOK_BUTTON))->click();
     });
-    emit dialog.m_lnkSettings->clicked();  // returns when the dialog has ended
+    emit Ctl(dialog).lnkSettings->clicked();  // returns when the dialog has ended
     EXPECT_EQ(ticked, QStringList({"jpg", "raw"}));
     EXPECT_TRUE(seen.isNull()) << "the dialog lives for one click only";
     EXPECT_EQ(Contents(kFormatsFileName), QByteArray("formats=jpg,rar,raw\n"));
@@ -147,13 +149,13 @@ TEST_F(MainDialogSettingsTest, HelpLinkOpensHelpOrSaysItIsNotFound)
 {
     MainDialog dialog(platform);
     Start(dialog);
-    emit dialog.m_lnkHelp->clicked();
+    emit Ctl(dialog).lnkHelp->clicked();
     ASSERT_EQ(ui.Texts(), std::vector<QString>({QStringLiteral("Help file is not found.")}));
     EXPECT_TRUE(ui.OpenedPaths().empty());
 
     ui.Clear();
     Put(kHelpFileName, "<!DOCTYPE html>");
-    emit dialog.m_lnkHelp->clicked();
+    emit Ctl(dialog).lnkHelp->clicked();
     EXPECT_TRUE(ui.Boxes().empty());
     EXPECT_EQ(ui.OpenedPaths(), std::vector<QString>({Folder() + QStringLiteral("help.chm")}));
 }

@@ -14,9 +14,12 @@
 #include "FakeSystemInfo.h"
 #include "MainDialog.h"
 #include "PlatformServices.h"
+#include "ScanRun.h"
 #include "ScriptedUiServices.h"
 #include "TestUtil.h"
 #include "TimerIds.h"
+#include "TimerService.h"
+#include "WindowControls.h"
 
 namespace snapmend::test {
 
@@ -109,8 +112,8 @@ protected:
 
     static void SelectFirstDrive(MainDialog& dialog)
     {
-        dialog.m_lstDrives->setCurrentItem(dialog.m_lstDrives->topLevelItem(0));
-        dialog.m_lstDrives->topLevelItem(0)->setSelected(true);
+        Ctl(dialog).lstDrives->setCurrentItem(Ctl(dialog).lstDrives->topLevelItem(0));
+        Ctl(dialog).lstDrives->topLevelItem(0)->setSelected(true);
     }
 
     QTemporaryDir dataHome;

@@ -1,0 +1,194 @@
+#include "ScanRun.h"
+
+#include <QTimer>
+
+#include "ChildProcess.h"
+#include "carver/contract.h"
+#include "EngineCommand.h"
+#include "EngineInstallation.h"
+#include "Paths.h"
+#include "UiServices.h"
+
+namespace snapmend {
+namespace {
+
+// How long the engine may take to stop on SIGTERM before it is killed.
+constexpr int kEngineStopGraceMs = 1500;
+
+}  // namespace
+
+// Collects the worker's messages; they are shown on the UI thread once the
+// worker has finished. Every worker message is a plain notice (answer IDOK).
+class ScanRun::DeferredBoxes : public UiServices {
+public:
+    int MessageBox(QWidget*, const QString& text, const QString& caption, unsigned flags) override
+    {
+        boxes.push_back({text, caption, flags});
+        return IDOK;
+    }
+    std::optional<QString> BrowseForFolder(QWidget*, const QString&, const QString&) override { return {}; }
+    std::optional<QString> BrowseForFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return {};
+    }
+    bool OpenWithDefaultHandler(const QString&) override { return false; }
+
+    std::vector<Box> boxes;
+};
+
+QString EngineFailureText(int exitCode)
+{
+    switch (exitCode) {
+    case carver::contract::kExitOutputFailed:
+        return QStringLiteral("Failed to save the files detected. The disk that holds the scan data may be full.");
+    case carver::contract::kExitBadInput:
+        return QStringLiteral("Failed to analyze disk. The disk cannot be read, or the scan data would be written "
+                              "to the disk being analyzed.");
+    default:
+        return QStringLiteral("Failed to analyze disk, the engine stopped with code %1.").arg(exitCode);
+    }
+}
+
+ScanRun::ScanRun(UiServices& ui, QWidget* boxOwner, QObject* parent)
+    : QObject(parent), m_ui(ui), m_boxOwner(boxOwner)
+{
+}
+
+ScanRun::~ScanRun()
+{
+    std::shared_ptr<ChildProcess> engine;
+    {
+        std::lock_guard lock(m_engineMutex);
+        m_scanning = false;
+        m_stopRequested = true;
+        engine = std::move(m_engine);
+    }
+    if (engine)
+        engine->Terminate(kEngineStopGraceMs);
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+std::shared_ptr<ChildProcess> ScanRun::Engine() const
+{
+    std::lock_guard lock(m_engineMutex);
+    return m_engine;
+}
+
+void ScanRun::Start(Request request)
+{
+    m_request = std::move(request);
+    m_presence.emplace(m_request.device);
+    m_progress.OpenChannel();
+    // The flag is up before the worker exists, so the worker's clearing always comes later.
+    m_scanning = true;
+    m_stopRequested = false;
+    m_worker = std::thread([this] { Work(); });
+}
+
+void ScanRun::Stop()
+{
+    std::shared_ptr<ChildProcess> engine;
+    {
+        std::lock_guard lock(m_engineMutex);
+        m_scanning = false;
+        m_stopRequested = true;
+        engine = std::move(m_engine);
+    }
+    if (!engine)
+        return;
+    // SIGTERM now; SIGKILL later if it is still there. The worker's wait returns either way.
+    engine->Terminate(0);
+    QTimer::singleShot(kEngineStopGraceMs, [engine] { engine->Kill(); });
+}
+
+void ScanRun::DeleteWorkspace()
+{
+    const QString& root = m_request.workspace.root;
+    if (!root.isEmpty() && PathExists(root))
+        DeleteFolderTree(root, true);
+}
+
+void ScanRun::ClearScanning(bool dropEngine)
+{
+    std::lock_guard lock(m_engineMutex);
+    m_scanning = false;
+    if (dropEngine)
+        m_engine.reset();
+}
+
+// Runs on the worker thread.
+bool ScanRun::LaunchEngine(DeferredBoxes& boxes)
+{
+    QString enginePath;
+    if (!CheckEngineInstalled(boxes, m_boxOwner, m_request.engineFolder, enginePath)) {
+        ClearScanning(false);
+        return false;
+    }
+    const EngineCommand command = BuildEngineCommand(m_request.workspace.engineOutputDir, m_request.device, m_request.enabledFormats);
+    if (!command.anyEnabled) {
+        boxes.MessageBox(m_boxOwner,
+                         QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the type of "
+                                        "file you wish to recover."),
+                         kMessageCaption, MB_OK);
+        return false;
+    }
+    ChildProcess::Extras extras;
+    if (m_progress.EngineEnd() >= 0) {
+        extras.inheritFd = m_progress.EngineEnd();
+        extras.environment = {QByteArray(kEngineProgressVariable) + '=' + QByteArray::number(extras.childFd)};
+    }
+    std::shared_ptr<ChildProcess> engine = ChildProcess::Start(enginePath, command.arguments, extras);
+    if (!engine)
+        return false;
+    bool stoppedMeanwhile;
+    {
+        std::lock_guard lock(m_engineMutex);
+        stoppedMeanwhile = !m_scanning;
+        m_engine = engine;
+    }
+    // A stop that came while the engine was starting ends it at once.
+    if (stoppedMeanwhile)
+        engine->Terminate(kEngineStopGraceMs);
+    return true;
+}
+
+// The worker thread: start the engine, wait for it, clear the scan state.
+void ScanRun::Work()
+{
+    DeferredBoxes boxes;
+    const bool launched = LaunchEngine(boxes);
+    // The engine holds its own copy now: the pipe ends when the engine does.
+    m_progress.CloseEngineEnd();
+    if (launched) {
+        int exitCode = 0;
+        if (std::shared_ptr<ChildProcess> engine = Engine())
+            exitCode = engine->Wait();
+        ClearScanning(true);
+        // An engine that ends by itself with a failure would otherwise look
+        // like a scan that found nothing.
+        if (exitCode != 0 && !m_stopRequested)
+            boxes.MessageBox(m_boxOwner, EngineFailureText(exitCode), kMessageCaption, MB_OK);
+    } else {
+        // Whatever made the launch fail, no scan runs: let the window drain to the ready view.
+        ClearScanning(false);
+        boxes.MessageBox(m_boxOwner,
+                         QStringLiteral("Failed to load engine, error code -1009. Installation may be corrupted, "
+                                        "please try to re-install Snapmend"),
+                         kMessageCaption, MB_OK);
+    }
+    QMetaObject::invokeMethod(this, [this, shown = std::move(boxes.boxes)]() mutable { Finish(std::move(shown)); },
+                              Qt::QueuedConnection);
+}
+
+// On the UI thread, after the worker's last step.
+void ScanRun::Finish(std::vector<Box> boxes)
+{
+    if (m_worker.joinable())
+        m_worker.join();
+    for (const Box& box : boxes)
+        m_ui.MessageBox(m_boxOwner, box.text, box.caption, box.flags);
+    emit ended();
+}
+
+}  // namespace snapmend

@@ -1,0 +1,98 @@
+#pragma once
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "DevicePresence.h"
+#include "ScanProgress.h"
+#include "ScanWorkspace.h"
+
+class QWidget;
+
+namespace snapmend {
+
+class ChildProcess;
+class UiServices;
+
+// One scan: the engine process, the worker thread that starts and waits for
+// it, cancelling, and the report of how it ended. No widgets: the window
+// starts it, asks it to stop, and hears `ended` once the worker is joined.
+// The worker never waits on the UI thread (its messages are shown by the UI
+// thread after it has finished), so destroying a run can always join it.
+class ScanRun : public QObject {
+    Q_OBJECT
+public:
+    // `boxOwner` only parents the message boxes.
+    ScanRun(UiServices& ui, QWidget* boxOwner, QObject* parent = nullptr);
+    // Stops the engine and joins the worker.
+    ~ScanRun() override;
+    ScanRun(const ScanRun&) = delete;
+    ScanRun& operator=(const ScanRun&) = delete;
+
+    struct Request {
+        ScanWorkspace workspace;  // prepared, empty
+        QString device;           // what the engine reads
+        QString enabledFormats;   // the types to look for (formats.ini)
+        QString engineFolder;     // where the engine is installed
+    };
+    // Starts the worker.
+    void Start(Request request);
+    // Stops the engine (SIGTERM, SIGKILL after a grace period); `ended`
+    // follows. An exit caused by this is not reported as a failure.
+    void Stop();
+
+    // True from Start until the engine has ended or was stopped.
+    bool Scanning() const { return m_scanning; }
+    // True while the worker thread exists (until `ended`).
+    bool Running() const { return m_worker.joinable(); }
+    std::shared_ptr<ChildProcess> Engine() const;
+    // False once the device the scan reads has gone (a card pulled out).
+    bool DeviceStillThere() const { return !m_presence || m_presence->StillThere(); }
+    // The status line while the engine runs: the next dot and the engine's
+    // figures, or the figures alone.
+    QString NextStatusText() { return m_progress.NextStatusText(); }
+    QString CurrentStatusText() { return m_progress.CurrentStatusText(); }
+    const ScanWorkspace& Workspace() const { return m_request.workspace; }
+    const QString& Device() const { return m_request.device; }
+    // Deletes the workspace folder tree, if there is one.
+    void DeleteWorkspace();
+
+signals:
+    // The worker has been joined and its messages shown.
+    void ended();
+
+private:
+    struct Box {
+        QString text;
+        QString caption;
+        unsigned flags;
+    };
+    class DeferredBoxes;
+
+    void Work();
+    bool LaunchEngine(DeferredBoxes& boxes);
+    void ClearScanning(bool dropEngine);
+    void Finish(std::vector<Box> boxes);
+
+    UiServices& m_ui;
+    QWidget* m_boxOwner;
+    Request m_request;
+    std::optional<DevicePresence> m_presence;
+    ScanProgress m_progress{MonotonicMs};  // the engine's reports of how far it has read
+    std::thread m_worker;
+    std::atomic<bool> m_scanning{false};
+    // Set when Stop ended the engine, so its exit code is not an error.
+    std::atomic<bool> m_stopRequested{false};
+    mutable std::mutex m_engineMutex;
+    std::shared_ptr<ChildProcess> m_engine;  // guarded by m_engineMutex
+};
+
+// The message for an engine that ended by itself with `exitCode` (not 0).
+QString EngineFailureText(int exitCode);
+
+}  // namespace snapmend
