@@ -139,23 +139,6 @@ protected:
     }
 
     // Start on `row`, wait for the ready view; returns every status text seen on the way.
-    // The engine started by this process, 0 while there is none.
-    static pid_t EngineChild()
-    {
-        QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-        while (it.hasNext()) {
-            QFile stat(it.next() + QStringLiteral("/stat"));
-            if (!stat.open(QIODevice::ReadOnly))
-                continue;
-            const QByteArray line = stat.readAll();
-            const int close = line.lastIndexOf(')');
-            const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-            if (line.contains("(photo)") && fields.size() > 1 && fields[1].toInt() == ::getpid())
-                return line.left(line.indexOf(' ')).toInt();
-        }
-        return 0;
-    }
-
     // With `paced`, the engine is kept stopped and runs a 10 ms slice each
     // time the status line changes (or has stood still for 100 ms, so that a
     // slice too short to move the share on a busy machine cannot stall the

@@ -54,22 +54,6 @@ int RunTool(const QString& program, const QStringList& args)
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-// The engine started by this process, 0 while there is none.
-pid_t EngineChild()
-{
-    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        QFile stat(it.next() + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (line.contains("(photo)") && fields.size() > 1 && fields[1].toInt() == ::getpid())
-            return line.left(line.indexOf(' ')).toInt();
-    }
-    return 0;
-}
-
 class HarvestEngineTest : public test::ScanFixture {};
 
 TEST_F(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollowsItsEnd)
@@ -120,7 +104,7 @@ TEST_F(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollo
             }
             if (!held && dialog->Scan().Scanning() &&
                 QDir(dialog->Scan().Workspace().engineOutputDir).entryList(QDir::Files).size() >= 4)
-                if ((held = EngineChild()) > 0)
+                if ((held = test::EngineChild()) > 0)
                     ::kill(held, SIGSTOP);
             if (dialog->Scan().Scanning()) {
                 shownWhileRunning = Ctl(*dialog).lstPhotos->count();

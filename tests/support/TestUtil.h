@@ -1,9 +1,13 @@
 #pragma once
 #include <QCoreApplication>
+#include <QDirIterator>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
+#include <sys/types.h>
+#include <unistd.h>
 
 #include "QtPrinters.h"
 
@@ -20,6 +24,22 @@ inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 50
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
+}
+
+// The engine (`photo`) started by this process, 0 while there is none.
+inline pid_t EngineChild()
+{
+    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        QFile stat(it.next() + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (line.contains("(photo)") && fields.size() > 1 && fields[1].toInt() == ::getpid())
+            return line.left(line.indexOf(' ')).toInt();
+    }
+    return 0;
 }
 
 }  // namespace snapmend::test
