@@ -46,15 +46,6 @@ std::map<QByteArray, QString> Digests(const QString& folder)
     return digests;
 }
 
-void Screenshot(const char* name)
-{
-    const QString dir = qEnvironmentVariable("SNAPMEND_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    WaitUntil([] { return false; }, 300);  // let the window paint
-    QProcess::execute("import", {"-window", "root", dir + "/" + name});
-}
-
 class RecoveryRoadTest : public ScanFixture {
 protected:
     void SetUp() override

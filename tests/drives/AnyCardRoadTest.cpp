@@ -57,15 +57,6 @@ bool Bash(const QString& script, QString* output = nullptr)
     return ok;
 }
 
-void Screenshot(const char* name)
-{
-    const QString dir = qEnvironmentVariable("SNAPMEND_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    WaitUntil([] { return false; }, 300);  // let the window paint
-    QProcess::execute("import", {"-window", "root", dir + "/" + name});
-}
-
 class AnyCardRoadTest : public ScanFixture {
 protected:
     void SetUp() override

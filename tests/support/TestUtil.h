@@ -2,6 +2,7 @@
 #include <QCoreApplication>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QElapsedTimer>
 #include <QString>
 #include <QTemporaryDir>
@@ -40,6 +41,16 @@ inline pid_t EngineChild()
             return line.left(line.indexOf(' ')).toInt();
     }
     return 0;
+}
+
+// With SNAPMEND_SCREENSHOT_DIR set, saves the screen there as `name` (ImageMagick's import).
+inline void Screenshot(const char* name)
+{
+    const QString dir = qEnvironmentVariable("SNAPMEND_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    WaitUntil([] { return false; }, 300);  // let the window paint
+    QProcess::execute(QStringLiteral("import"), {"-window", "root", dir + "/" + name});
 }
 
 }  // namespace snapmend::test
