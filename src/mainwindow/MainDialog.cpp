@@ -19,9 +19,11 @@
 #include "CStyledLabel.h"
 #include "DialogTemplate.h"
 #include "DialogUnits.h"
+#include "PhotoPreviewWindow.h"
 #include "PlatformServices.h"
 #include "RectEdges.h"
 #include "Resources.h"
+#include "ResultRows.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 
@@ -159,6 +161,8 @@ void MainDialog::ConnectControls()
     connect(m_lnkSelectPhotos, &CStyledLabel::clicked, this, &MainDialog::OnPhotoLinkClicked);
     connect(m_lnkSelectFiles, &CStyledLabel::clicked, this, &MainDialog::OnFileLinkClicked);
     connect(m_lstFiles->header(), &QHeaderView::sectionClicked, this, &MainDialog::OnHeaderClick);
+    connect(m_lstPhotos, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { OnPhotoActivated(PhotoPathOfRow(item)); });
     connect(m_scan, &ScanRun::ended, this, &MainDialog::OnScanEnded);
     connect(m_harvest, &HarvestPass::photoFound, this, &MainDialog::AddThumbnail);
     connect(m_harvest, &HarvestPass::fileFound, this, &MainDialog::AddFileRow);
@@ -280,6 +284,8 @@ void MainDialog::InitResultViews()
 
     // 9. The thumbnail list.
     m_lstPhotos->setIconSize(QSize(kThumbnailSize, kThumbnailSize));
+    // A double click previews the photo; it never opens a text editor on the row.
+    m_lstPhotos->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_lstPhotos->hide();
 
     // 10. The selection links appear with the results.
@@ -294,6 +300,17 @@ void MainDialog::InitResultViews()
         m_lstFiles->setColumnWidth(column, 150);
     m_lstFiles->header()->setSectionsClickable(true);
     m_lstFiles->hide();
+}
+
+void MainDialog::OnPhotoActivated(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+    // One preview at a time: the next photo replaces the last.
+    if (m_preview)
+        m_preview->close();
+    m_preview = new PhotoPreviewWindow(path, DataFolder(m_platform) + QStringLiteral("icon.png"), this);
+    m_preview->showMaximized();
 }
 
 void MainDialog::SetDrivePageVisible(bool visible)
