@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTreeWidget>
 
@@ -40,6 +41,7 @@ constexpr ColorRef kLinkGreen = Rgb(0, 255, 0);
 constexpr ColorRef kSelectionLinkBlue = Rgb(0, 0, 180);
 constexpr ColorRef kStatusPink = Rgb(255, 105, 180);
 constexpr ColorRef kLoadingPink = Rgb(255, 105, 255);
+const QColor kCheckFrameShade(90, 90, 90);
 
 QWidget* MakeControl(const ControlTemplate& control, QWidget* parent)
 {
@@ -287,6 +289,18 @@ void MainDialog::InitResultViews()
     // A double click previews the photo; it never opens a text editor on the row.
     m_lstPhotos->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_lstPhotos->hide();
+
+    // The style draws check box frames a shade darker than the window colour,
+    // which leaves an unticked box barely visible on the lists' white: give the
+    // lists a darker one (their scroll bars keep the usual look).
+    for (QAbstractItemView* list : std::initializer_list<QAbstractItemView*>{m_lstPhotos, m_lstFiles}) {
+        const QPalette usual = list->palette();
+        QPalette darker = usual;
+        darker.setColor(QPalette::Window, kCheckFrameShade);
+        list->setPalette(darker);
+        for (QScrollBar* bar : {list->horizontalScrollBar(), list->verticalScrollBar()})
+            bar->setPalette(usual);
+    }
 
     // 10. The selection links appear with the results.
     m_lnkSelectPhotos->hide();

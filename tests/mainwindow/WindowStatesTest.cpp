@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
+#include <map>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -26,6 +27,8 @@ using namespace snapmend::test;
 namespace {
 
 const QString kNothingFound = "No files were found on this disk.";
+const QString kCloseQuestion = "The files found have not been recovered yet; closing deletes them. Are you sure "
+                               "you want to exit?";
 const QString kCannotRead = "Failed to analyze disk. The disk cannot be read: it may have been removed, or it is "
                             "damaged.\n\nCheck that it is attached, press Refresh and try again.";
 
@@ -72,16 +75,59 @@ QString DiskOf(const QString& folder)
     return QFile::exists(node) ? node : QString();
 }
 
+// Answers as the script says. With SNAPMEND_SCREENSHOT_DIR set, the boxes
+// named in `shots` are also shown as the program shows them, and saved.
+class ShowingUi : public UiServices {
+public:
+    explicit ShowingUi(ScriptedUiServices& script) : m_script(script) {}
+
+    int MessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags) override
+    {
+        const int answer = m_script.MessageBox(owner, text, caption, flags);
+        const auto shot = shots.find(text);
+        if (shot == shots.end() || qEnvironmentVariableIsEmpty("SNAPMEND_SCREENSHOT_DIR"))
+            return answer;
+        QTimer::singleShot(0, [name = shot->second.toUtf8()] {
+            Screenshot(name.constData());
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        QtUiServices().MessageBox(owner, text, caption, flags);
+        return answer;
+    }
+    std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title, const QString& start) override
+    {
+        return m_script.BrowseForFolder(owner, title, start);
+    }
+    std::optional<QString> BrowseForFile(QWidget* owner, const QString& title, const QString& start,
+                                         const QString& filter) override
+    {
+        return m_script.BrowseForFile(owner, title, start, filter);
+    }
+    bool OpenWithDefaultHandler(const QString& path) override { return m_script.OpenWithDefaultHandler(path); }
+
+    std::map<QString, QString> shots;  // message text -> screenshot name
+
+private:
+    ScriptedUiServices& m_script;
+};
+
 class WindowStatesTest : public ScanFixture {
 protected:
     void SetUp() override
     {
         ScanFixture::SetUp();
+        showing.shots = {{kNothingFound, "i18-no-results-message.png"},
+                         {kCannotRead, "i18-cannot-read-message.png"},
+                         {kCloseQuestion, "i18-ready-view-close-question.png"}};
+        platform.ui = &showing;
         ASSERT_TRUE(InstallEngine(dataHome.path()));
         output = scratch.path() + "/out";
         QFile settings(programFolder.path() + "/settings.ini");
         ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
         settings.write("savedir=" + output.toUtf8() + "\n");
+        // The fallback picture, where the program looks for it.
+        ASSERT_TRUE(QFile::copy(BuildDir() + "/icon.png", programFolder.path() + "/icon.png"));
     }
     void TearDown() override
     {
@@ -104,6 +150,7 @@ protected:
     }
 
     QString output;
+    ShowingUi showing{ui};
 };
 
 // ---- The drive page ----
@@ -212,8 +259,7 @@ TEST_F(WindowStatesTest, ReadyView_ClosingWithResultsNotRecoveredAsksFirst)
     ui.QueueAnswer(IDNO);
     EXPECT_FALSE(dialog->close());
     ASSERT_EQ(ui.Boxes().size(), 1u);
-    EXPECT_EQ(ui.Boxes()[0].text, "The files found have not been recovered yet; closing deletes them. Are you sure "
-                                  "you want to exit?");
+    EXPECT_EQ(ui.Boxes()[0].text, kCloseQuestion);
     EXPECT_EQ(ui.Boxes()[0].caption, "Confirm");
     EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_YESNO | MB_ICONQUESTION));
     EXPECT_TRUE(dialog->isVisible());
@@ -228,7 +274,8 @@ TEST_F(WindowStatesTest, ReadyView_ClosingWithResultsNotRecoveredAsksFirst)
 
 TEST_F(WindowStatesTest, ReadyView_LinksWithNothingToSelectAreDrawnGreyed)
 {
-    auto dialog = ReadyView(1);
+    auto dialog = ReadyView(2);
+    Ctl(*dialog).lstPhotos->item(1)->setCheckState(Qt::Unchecked);
     CStyledLabel* photos = Ctl(*dialog).lnkSelectPhotos;
     CStyledLabel* files = Ctl(*dialog).lnkSelectFiles;
     ASSERT_TRUE(photos->isEnabled());
@@ -248,7 +295,17 @@ TEST_F(WindowStatesTest, ReadyView_LinksWithNothingToSelectAreDrawnGreyed)
     EXPECT_FALSE(colours(files).contains(blue)) << "a disabled link must not look like a link";
     EXPECT_TRUE(colours(files).contains(grey));
     EXPECT_NE(files->cursor().shape(), Qt::PointingHandCursor);
-    Screenshot("i18-ready-view.png");
+
+    // The unticked box beside the second thumbnail stands out from the list's white.
+    QListWidget* list = Ctl(*dialog).lstPhotos;
+    const QRect row = list->visualItemRect(list->item(1));
+    const QImage shown = list->viewport()->grab(row).toImage();
+    int darkest = 255;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < 20 && x < shown.width(); ++x)
+            darkest = std::min(darkest, qGray(shown.pixel(x, y)));
+    EXPECT_LT(darkest, 128) << "the frame of an unticked box is plainly visible";
+    Screenshot("i18-skin-states.png");
 }
 
 TEST_F(WindowStatesTest, ReadyView_RecoverMovesNoFocusFrameOntoThePhotos)
@@ -329,7 +386,8 @@ TEST_F(WindowStatesTest, ReadyView_DoubleClickedThumbnailOpensAFittedPreview)
     ASSERT_TRUE(preview && WaitUntil([&] { return preview->Ready(); }, 10000));
     EXPECT_EQ(preview->findChild<QLabel*>("previewCaption")->text(),
               "broken.jpg: this file cannot be shown as a photo (2.9 KB).");
-    const QImage fallback(QCoreApplication::applicationDirPath() + "/icon.png");
+    const QImage fallback(programFolder.path() + "/icon.png");
+    ASSERT_FALSE(fallback.isNull());
     EXPECT_EQ(preview->findChild<QLabel*>("previewPicture")->pixmap().toImage().convertToFormat(fallback.format()),
               fallback);
     Screenshot("i18-preview-broken.png");
