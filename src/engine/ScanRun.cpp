@@ -186,7 +186,7 @@ void ScanRun::Work()
             boxes.MessageBox(m_boxOwner, EngineFailureText(exitCode, workspace, disk), kMessageCaption, MB_OK);
         }
     } else {
-        // Whatever made the launch fail, no scan runs: let the window drain to the ready view.
+        // Whatever made the launch fail, no scan runs: let the window drain to its end view.
         ClearScanning(false);
         boxes.MessageBox(m_boxOwner,
                          QStringLiteral("Failed to load engine, error code -1009. Installation may be corrupted, "
