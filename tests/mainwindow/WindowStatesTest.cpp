@@ -233,6 +233,22 @@ TEST_F(WindowStatesTest, ScanEnd_NothingListedSaysWhyOnceAndReturnsToTheDrivePag
     }
 }
 
+TEST_F(WindowStatesTest, ScanEnd_ClosingRightAfterAShortScanAsksBeforeTheResultsAreListed)
+{
+    const QString image = scratch.path() + "/card.img";
+    ASSERT_EQ(MakePhotoImage(image, 3, 1 << 20).size(), 3u);
+    auto dialog = OpenOnDrivePage(image);
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Scanning(); }, 20000));
+    const int listed = Ctl(*dialog).lstPhotos->count();
+    ui.QueueAnswer(IDNO);
+    EXPECT_FALSE(dialog->close()) << listed << " of 3 photos listed when the window was closed";
+    EXPECT_EQ(ui.Texts(), std::vector<QString>({kCloseQuestion}));
+    ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 20000));
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->count(), 3) << "No kept every result";
+}
+
 TEST_F(WindowStatesTest, ScanEnd_AFreshInstallLooksForTheTypesTheDialogShowsTicked)
 {
     // The dialog shows .tif ticked on a fresh install: the scan must find a TIFF.
