@@ -2,9 +2,11 @@
 
 #include "PlatformServices.h"
 #include "RecoveryApp.h"
+#include "RuntimeFolder.h"
 
 int main(int argc, char** argv)
 {
+    snapmend::UsePrivateRuntimeFolder();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Snapmend"));
     QApplication::setQuitOnLastWindowClosed(false);

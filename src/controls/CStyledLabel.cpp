@@ -117,7 +117,8 @@ CStyledLabel& CStyledLabel::SetLink(bool link, bool notify)
 CStyledLabel& CStyledLabel::SetLinkCursor(const QCursor& cursor)
 {
     m_linkCursor = cursor;
-    setCursor(cursor);
+    if (isEnabled())
+        setCursor(cursor);
     return *this;
 }
 
@@ -149,7 +150,8 @@ void CStyledLabel::PaintTo(QPainter& painter)
         painter.fillRect(client, palette().color(QPalette::Button));
     painter.save();
     painter.setFont(m_font);
-    painter.setPen(ToQColor(m_textColor));
+    // A disabled link must not look clickable: greyed, whatever its own colour.
+    painter.setPen(isEnabled() ? ToQColor(m_textColor) : kDisabledTextColor);
     const QString content = text();
     painter.drawText(client, StaticTextFlags(StaticStyle(), content), content);
     painter.restore();
@@ -159,6 +161,17 @@ void CStyledLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     PaintTo(painter);
+}
+
+void CStyledLabel::changeEvent(QEvent* event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() != QEvent::EnabledChange || !m_linkCursor)
+        return;
+    if (isEnabled())
+        setCursor(*m_linkCursor);
+    else
+        unsetCursor();
 }
 
 void CStyledLabel::mousePressEvent(QMouseEvent* event)

@@ -9,6 +9,9 @@
 
 namespace snapmend {
 
+// The text colour of a disabled label, readable on the dark skin yet plainly inactive.
+inline const QColor kDisabledTextColor = QColor(150, 150, 150);
+
 // Static text and hyperlink label with its own font record and colour.
 // Every setter returns the label so calls can be chained.
 class CStyledLabel : public QLabel {
@@ -52,6 +55,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 

@@ -7,6 +7,7 @@
 #include "EngineCommand.h"
 #include "EngineInstallation.h"
 #include "Paths.h"
+#include "SameDisk.h"
 #include "UiServices.h"
 
 namespace snapmend {
@@ -36,14 +37,25 @@ public:
     std::vector<Box> boxes;
 };
 
-QString EngineFailureText(int exitCode)
+QString ScanDataOnScannedDiskText(const QString& folder, const QString& disk)
+{
+    return QStringLiteral("Failed to analyze disk. Snapmend keeps its scan data in \"%1\", which is on the disk "
+                          "being analyzed (%2): writing there would overwrite the files to recover.\n\nTo analyze "
+                          "this disk, run Snapmend from a system started from another disk, or connect this disk "
+                          "to another computer.")
+        .arg(folder, disk);
+}
+
+QString EngineFailureText(int exitCode, const QString& workspace, const QString& workspaceDisk)
 {
     switch (exitCode) {
     case carver::contract::kExitOutputFailed:
         return QStringLiteral("Failed to save the files detected. The disk that holds the scan data may be full.");
     case carver::contract::kExitBadInput:
-        return QStringLiteral("Failed to analyze disk. The disk cannot be read, or the scan data would be written "
-                              "to the disk being analyzed.");
+        if (!workspaceDisk.isEmpty())
+            return ScanDataOnScannedDiskText(workspace, workspaceDisk);
+        return QStringLiteral("Failed to analyze disk. The disk cannot be read: it may have been removed, or it is "
+                              "damaged.\n\nCheck that it is attached, press Refresh and try again.");
     default:
         return QStringLiteral("Failed to analyze disk, the engine stopped with code %1.").arg(exitCode);
     }
@@ -83,6 +95,7 @@ void ScanRun::Start(Request request)
     // The flag is up before the worker exists, so the worker's clearing always comes later.
     m_scanning = true;
     m_stopRequested = false;
+    m_endedWithMessage = false;
     m_worker = std::thread([this] { Work(); });
 }
 
@@ -167,10 +180,13 @@ void ScanRun::Work()
         ClearScanning(true);
         // An engine that ends by itself with a failure would otherwise look
         // like a scan that found nothing.
-        if (exitCode != 0 && !m_stopRequested)
-            boxes.MessageBox(m_boxOwner, EngineFailureText(exitCode), kMessageCaption, MB_OK);
+        if (exitCode != 0 && !m_stopRequested) {
+            const QString& workspace = m_request.workspace.root;
+            const QString disk = FolderOnScannedDisk(m_request.device, workspace).value_or(QString());
+            boxes.MessageBox(m_boxOwner, EngineFailureText(exitCode, workspace, disk), kMessageCaption, MB_OK);
+        }
     } else {
-        // Whatever made the launch fail, no scan runs: let the window drain to the ready view.
+        // Whatever made the launch fail, no scan runs: let the window drain to its end view.
         ClearScanning(false);
         boxes.MessageBox(m_boxOwner,
                          QStringLiteral("Failed to load engine, error code -1009. Installation may be corrupted, "
@@ -186,6 +202,7 @@ void ScanRun::Finish(std::vector<Box> boxes)
 {
     if (m_worker.joinable())
         m_worker.join();
+    m_endedWithMessage = !boxes.empty();
     for (const Box& box : boxes)
         m_ui.MessageBox(m_boxOwner, box.text, box.caption, box.flags);
     emit ended();

@@ -61,6 +61,9 @@ public:
     const QString& Device() const { return m_request.device; }
     // Deletes the workspace folder tree, if there is one.
     void DeleteWorkspace();
+    // True once the last run has ended with a message of its own (a failure,
+    // no format enabled, an engine missing): the window adds none.
+    bool EndedWithMessage() const { return m_endedWithMessage; }
 
 signals:
     // The worker has been joined and its messages shown.
@@ -90,9 +93,16 @@ private:
     std::atomic<bool> m_stopRequested{false};
     mutable std::mutex m_engineMutex;
     std::shared_ptr<ChildProcess> m_engine;  // guarded by m_engineMutex
+    bool m_endedWithMessage = false;         // UI thread only
 };
 
 // The message for an engine that ended by itself with `exitCode` (not 0).
-QString EngineFailureText(int exitCode);
+// `workspaceDisk`: the scanned disk when `workspace` lies on it (the engine
+// refuses to write there), else empty.
+QString EngineFailureText(int exitCode, const QString& workspace = QString(),
+                          const QString& workspaceDisk = QString());
+
+// Why a scan cannot write its data to `folder` on the scanned `disk`, and what to do.
+QString ScanDataOnScannedDiskText(const QString& folder, const QString& disk);
 
 }  // namespace snapmend

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTreeWidget>
 
@@ -19,9 +20,11 @@
 #include "CStyledLabel.h"
 #include "DialogTemplate.h"
 #include "DialogUnits.h"
+#include "PhotoPreviewWindow.h"
 #include "PlatformServices.h"
 #include "RectEdges.h"
 #include "Resources.h"
+#include "ResultRows.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 
@@ -38,6 +41,7 @@ constexpr ColorRef kLinkGreen = Rgb(0, 255, 0);
 constexpr ColorRef kSelectionLinkBlue = Rgb(0, 0, 180);
 constexpr ColorRef kStatusPink = Rgb(255, 105, 180);
 constexpr ColorRef kLoadingPink = Rgb(255, 105, 255);
+const QColor kCheckFrameShade(90, 90, 90);
 
 QWidget* MakeControl(const ControlTemplate& control, QWidget* parent)
 {
@@ -159,6 +163,8 @@ void MainDialog::ConnectControls()
     connect(m_lnkSelectPhotos, &CStyledLabel::clicked, this, &MainDialog::OnPhotoLinkClicked);
     connect(m_lnkSelectFiles, &CStyledLabel::clicked, this, &MainDialog::OnFileLinkClicked);
     connect(m_lstFiles->header(), &QHeaderView::sectionClicked, this, &MainDialog::OnHeaderClick);
+    connect(m_lstPhotos, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { OnPhotoActivated(PhotoPathOfRow(item)); });
     connect(m_scan, &ScanRun::ended, this, &MainDialog::OnScanEnded);
     connect(m_harvest, &HarvestPass::photoFound, this, &MainDialog::AddThumbnail);
     connect(m_harvest, &HarvestPass::fileFound, this, &MainDialog::AddFileRow);
@@ -280,7 +286,21 @@ void MainDialog::InitResultViews()
 
     // 9. The thumbnail list.
     m_lstPhotos->setIconSize(QSize(kThumbnailSize, kThumbnailSize));
+    // A double click previews the photo; it never opens a text editor on the row.
+    m_lstPhotos->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_lstPhotos->hide();
+
+    // The style draws check box frames a shade darker than the window colour,
+    // which leaves an unticked box barely visible on the lists' white: give the
+    // lists a darker one (their scroll bars keep the usual look).
+    for (QAbstractItemView* list : std::initializer_list<QAbstractItemView*>{m_lstPhotos, m_lstFiles}) {
+        const QPalette usual = list->palette();
+        QPalette darker = usual;
+        darker.setColor(QPalette::Window, kCheckFrameShade);
+        list->setPalette(darker);
+        for (QScrollBar* bar : {list->horizontalScrollBar(), list->verticalScrollBar()})
+            bar->setPalette(usual);
+    }
 
     // 10. The selection links appear with the results.
     m_lnkSelectPhotos->hide();
@@ -294,6 +314,17 @@ void MainDialog::InitResultViews()
         m_lstFiles->setColumnWidth(column, 150);
     m_lstFiles->header()->setSectionsClickable(true);
     m_lstFiles->hide();
+}
+
+void MainDialog::OnPhotoActivated(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+    // One preview at a time: the next photo replaces the last.
+    if (m_preview)
+        m_preview->close();
+    m_preview = new PhotoPreviewWindow(path, DataFolder(m_platform) + QStringLiteral("icon.png"), this);
+    m_preview->showMaximized();
 }
 
 void MainDialog::SetDrivePageVisible(bool visible)

@@ -1,4 +1,5 @@
 #pragma once
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <map>
@@ -20,6 +21,8 @@ class CopyOutRun;
 class CStyledButton;
 class CStyledLabel;
 class HarvestPass;
+class HelpWindow;
+class PhotoPreviewWindow;
 class ScanRun;
 class TimerService;
 struct PlatformServices;
@@ -59,6 +62,8 @@ public:
     void BrowseForOutputFolder();
     void OpenFileTypesDialog();
     void OpenHelp();
+    // A photo of the result list asked for a closer look.
+    void OnPhotoActivated(const QString& path);
 
     // The exit code the modal loop ended with (18: no administrator rights).
     std::optional<int> QuitRequest() const { return m_quitRequest; }
@@ -105,6 +110,12 @@ private:
     void OnScanEnded();
     // The scanned device has gone: stop the engine, say so, list what was found.
     void OnScanDeviceGone();
+    // A scan that ended with nothing listed: says so, back to the drive page.
+    void EndScanWithoutResults();
+    // Rows in both result lists.
+    int ResultCount() const;
+    // The result views show (or are about to show) files not recovered yet.
+    bool ResultsAtStake() const;
     void FinishClose();
     // Harvesting (MainDialogHarvest.cpp).
     void StartHarvestPass(bool engineRunning);
@@ -128,6 +139,12 @@ private:
     std::optional<int> m_quitRequest;
     // Set once the user agreed to close; the window ends when the scan has.
     bool m_closing = false;
+    // The user or a vanished device stopped the current scan early.
+    bool m_scanStopped = false;
+    // A scan that found nothing ends once its run has reported its end.
+    bool m_emptyEndPending = false;
+    QPointer<HelpWindow> m_help;
+    QPointer<PhotoPreviewWindow> m_preview;
 
     CStyledLabel* m_lnkSelectPhotos = nullptr;
     CStyledLabel* m_lnkSelectFiles = nullptr;

@@ -1,6 +1,7 @@
 // Copy-out: the ticked results copied into the output folder one per tick
 // (CopyOutRun), the final report and the two selection links.
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -27,6 +28,13 @@ const QString kSelectAllPhotos = QStringLiteral("Select All Photos");
 const QString kUnselectAllPhotos = QStringLiteral("Unselect All Photos");
 const QString kSelectAllFiles = QStringLiteral("Select All Files");
 const QString kUnselectAllFiles = QStringLiteral("Unselect All Files");
+
+// Said when no program could show the output folder: where the files are, in full.
+QString FolderNotOpenedText(const QString& folder)
+{
+    return QStringLiteral("No program could open the output folder. The recovered files are in:\n\n%1")
+        .arg(QFileInfo(folder).absoluteFilePath());
+}
 
 // The source of a row: a photo's workspace path, or the fullPath of a file row's ResultItem.
 QString RowPath(const QListWidgetItem* row) { return row ? PhotoPathOfRow(row) : QString(); }
@@ -86,6 +94,9 @@ void MainDialog::StartRecovery()
 
     m_progress->setRange(0, m_copy->Total());
     m_progress->setValue(0);
+    // Hiding the focused Recover button would pass the focus to the photo list,
+    // which then draws a focus frame under its first thumbnail.
+    setFocus();
     m_btnRecover->hide();
     m_progress->show();
     m_lblProgress->show();
@@ -127,8 +138,9 @@ void MainDialog::FinishRecovery()
     // Everything selected is in the output folder (or had vanished): the workspace goes first.
     m_scan->DeleteWorkspace();
     const int answer = m_platform.ui->MessageBox(this, report.text, report.caption, MB_YESNO | MB_ICONQUESTION);
-    if (answer == IDYES)
-        m_platform.ui->OpenWithDefaultHandler(m_edtOutputDir->text());
+    if (answer == IDYES && !m_platform.ui->OpenWithDefaultHandler(m_edtOutputDir->text()))
+        m_platform.ui->MessageBox(this, FolderNotOpenedText(m_edtOutputDir->text()), kMessageCaption,
+                                  MB_OK | MB_ICONINFORMATION);
     m_progress->setValue(0);
     for (QWidget* control : std::initializer_list<QWidget*>{m_progress, m_lblProgress, m_lblStatus, m_lstPhotos,
                                                            m_btnRecover, m_lnkSelectFiles, m_lnkSelectPhotos,

@@ -1,5 +1,6 @@
 // Harvesting: the workspace polls, one found file per tick (HarvestPass),
 // the two result lists, the column sort and the ready-to-recover view.
+#include <QHeaderView>
 #include <QListWidget>
 #include <QTreeWidget>
 
@@ -91,6 +92,10 @@ void MainDialog::ClearResults()
 
 void MainDialog::EnterReadyState()
 {
+    if (ResultCount() == 0) {
+        EndScanWithoutResults();
+        return;
+    }
     m_lblProgress->setText(QString());
     m_lblProgress->setGeometry(m_rcProgressLine);
     m_lblProgress->hide();
@@ -112,6 +117,8 @@ void MainDialog::EnterReadyState()
 void MainDialog::OnHeaderClick(int column)
 {
     SortResultRows(*m_lstFiles, column, m_bSortAscending);
+    m_lstFiles->header()->setSortIndicatorShown(true);
+    m_lstFiles->header()->setSortIndicator(column, m_bSortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
     m_bSortAscending = !m_bSortAscending;
 }
 

@@ -1,5 +1,7 @@
 // The scan: Start, cancel and close; the engine and its worker live in ScanRun.
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QListWidget>
 #include <QTreeWidget>
 
@@ -12,6 +14,7 @@
 #include "MainDialog.h"
 #include "PlatformServices.h"
 #include "RectEdges.h"
+#include "SameDisk.h"
 #include "ScanRun.h"
 #include "ScanWorkspace.h"
 #include "SettingsFiles.h"
@@ -59,8 +62,17 @@ void MainDialog::OnStart()
                              QDateTime::currentDateTime());
     if (!workspace)
         return;
+    // The engine would refuse it anyway; said now, with what to do, no scan view is entered.
+    if (const std::optional<QString> disk = FolderOnScannedDisk(device, workspace->root)) {
+        const QString folder = QFileInfo(workspace->root).path();
+        DeleteFolderTree(workspace->root, true);
+        m_platform.ui->MessageBox(this, ScanDataOnScannedDiskText(folder, *disk), kMessageCaption, MB_OK);
+        return;
+    }
+    m_scanStopped = false;
+    m_emptyEndPending = false;
     m_scan->Start({std::move(*workspace), device,
-                   ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kScanDefaultFormats),
+                   ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kDefaultFormats),
                    EngineFolder(m_platform)});
     EnterScanView();
 }
@@ -105,6 +117,7 @@ void MainDialog::EnterScanView()
 
 void MainDialog::OnScanDeviceGone()
 {
+    m_scanStopped = true;
     m_scan->Stop();
     m_platform.ui->MessageBox(this,
                               QStringLiteral("The disk being analyzed is no longer attached, so the scan has "
@@ -127,23 +140,28 @@ void MainDialog::CancelScan()
         kQuestionCaption, MB_YESNO | MB_ICONQUESTION);
     if (answer != IDYES)
         return;
+    m_scanStopped = true;
     m_scan->Stop();
+    m_timers->KillTimer(TIMER_POLL_WORKSPACE);
     m_timers->KillTimer(TIMER_HARVEST);
     m_harvest->Cancel();
-    EnterReadyState();
+    // One last pass lists what the engine carved before it stopped, then the ready view.
+    StartHarvestPass(false);
 }
 
 bool MainDialog::OnClose()
 {
     if (m_closing)
         return false;
-    if (m_scan->Scanning()) {
-        const int answer = m_platform.ui->MessageBox(
-            this, QStringLiteral("Snapmend is currently analyzing disk, are you sure you want to exist?"),
-            kQuestionCaption, MB_YESNO | MB_ICONQUESTION);
-        if (answer != IDYES)
-            return false;
-    }
+    QString question;
+    if (m_scan->Scanning())
+        question = QStringLiteral("Snapmend is currently analyzing disk, are you sure you want to exit?");
+    else if (ResultsAtStake())
+        question = QStringLiteral("The files found have not been recovered yet; closing deletes them. Are you sure "
+                                  "you want to exit?");
+    if (!question.isEmpty() &&
+        m_platform.ui->MessageBox(this, question, kQuestionCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return false;
     // Nothing may run while the window ends: no timer, no engine.
     for (int id : {TIMER_POLL_WORKSPACE, TIMER_HARVEST, TIMER_COPY_OUT, TIMER_STARTUP})
         m_timers->KillTimer(id);
@@ -159,8 +177,44 @@ bool MainDialog::OnClose()
 
 void MainDialog::OnScanEnded()
 {
-    if (m_closing)
+    if (m_closing) {
         FinishClose();
+    } else if (m_emptyEndPending) {
+        m_emptyEndPending = false;
+        EndScanWithoutResults();
+    }
+}
+
+int MainDialog::ResultCount() const { return m_lstPhotos->count() + m_lstFiles->topLevelItemCount(); }
+
+bool MainDialog::ResultsAtStake() const
+{
+    if (m_lstPhotos->isHidden())
+        return false;  // the drive page: nothing listed
+    const bool harvesting = m_timers->IsActive(TIMER_POLL_WORKSPACE) || m_timers->IsActive(TIMER_HARVEST);
+    return ResultCount() > 0 || harvesting;
+}
+
+void MainDialog::EndScanWithoutResults()
+{
+    // The run's own failure message comes first, and then no other.
+    if (m_scan->Running()) {
+        m_emptyEndPending = true;
+        return;
+    }
+    m_timers->KillTimer(TIMER_POLL_WORKSPACE);
+    m_timers->KillTimer(TIMER_HARVEST);
+    if (!m_scan->EndedWithMessage()) {
+        const QString text = m_scanStopped ? QStringLiteral("No files were found before the scan was stopped.")
+                                           : QStringLiteral("No files were found on this disk.");
+        m_platform.ui->MessageBox(this, text, kMessageCaption, MB_OK | MB_ICONINFORMATION);
+    }
+    m_scan->DeleteWorkspace();
+    for (QWidget* control : std::initializer_list<QWidget*>{m_progress, m_lblProgress, m_lblStatus, m_lstPhotos,
+                                                           m_btnRecover, m_lnkSelectFiles, m_lnkSelectPhotos,
+                                                           m_lstFiles})
+        control->hide();
+    ShowDrivePage();
 }
 
 void MainDialog::FinishClose()

@@ -1,16 +1,33 @@
 // The main window's side of the settings: the output folder box, the Browse
 // button, and the Settings and Help links.
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 
 #include "CopyPlan.h"
 #include "FileTypesDialog.h"
 #include "Help.h"
+#include "HelpWindow.h"
 #include "MainDialog.h"
 #include "PlatformServices.h"
 #include "SettingsFiles.h"
 #include "UiServices.h"
 
 namespace snapmend {
+namespace {
+
+// Where the folder picker opens: the output folder, or its nearest existing parent.
+QString BrowseStartFolder(const QString& outputFolder)
+{
+    if (outputFolder.isEmpty())
+        return QDir::homePath();
+    QString folder = QDir::cleanPath(QFileInfo(outputFolder).absoluteFilePath());
+    while (!QFileInfo(folder).isDir() && folder != QLatin1String("/"))
+        folder = QFileInfo(folder).path();
+    return folder;
+}
+
+}  // namespace
 
 void MainDialog::LoadOutputFolder()
 {
@@ -22,7 +39,7 @@ void MainDialog::LoadOutputFolder()
 
 void MainDialog::BrowseForOutputFolder()
 {
-    const std::optional<QString> picked = m_platform.ui->BrowseForFolder(this, QString(), QString());
+    const std::optional<QString> picked = m_platform.ui->BrowseForFolder(this, QString(), BrowseStartFolder(m_edtOutputDir->text()));
     if (!picked || picked->isEmpty())
         return;
     const QString folder = NormalizePickedFolder(*picked);
@@ -42,6 +59,18 @@ void MainDialog::OpenFileTypesDialog()
     dialog.exec();
 }
 
-void MainDialog::OpenHelp() { OpenHelpFile(DataFolder(m_platform), *m_platform.ui, this); }
+void MainDialog::OpenHelp()
+{
+    const std::optional<QString> help = FindHelpFile(DataFolder(m_platform));
+    if (!help) {
+        m_platform.ui->MessageBox(this, kHelpNotFoundText, kMessageCaption, MB_OK);
+        return;
+    }
+    if (!m_help)
+        m_help = new HelpWindow(*help, this);
+    m_help->show();
+    m_help->raise();
+    m_help->activateWindow();
+}
 
 }  // namespace snapmend

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QMessageBox>
 #include <QPointer>
 #include <QThread>
@@ -11,11 +13,22 @@
 namespace snapmend {
 namespace {
 
+// Room a window manager's title bar takes for its icon and buttons.
+constexpr int kTitleBarButtonsWidth = 160;
+
 int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags)
 {
     QMessageBox box(owner);
     box.setWindowTitle(caption);
     box.setText(text);
+    // A path or a code in a message can be copied.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // A short message makes a narrow box whose title bar would cut the caption short.
+    const int captionWidth =
+        QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(caption) + kTitleBarButtonsWidth;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(captionWidth, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(),
+                      0, 1, grid->columnCount());
     switch (flags & 0xF0) {
     case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
     case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;

@@ -88,7 +88,7 @@ void FileTypesDialog::CreateControls()
 
 bool FileTypesDialog::OnInitDialog()
 {
-    ApplyFormats(ReadSettingValue(m_strProgramFolder, kFormatsFileName, kFormatsKey, kDialogDefaultFormats));
+    ApplyFormats(ReadSettingValue(m_strProgramFolder, kFormatsFileName, kFormatsKey, kDefaultFormats));
     Control(IDOK_BUTTON)->setFocus();
     return true;
 }
@@ -112,7 +112,7 @@ QString FileTypesDialog::CollectFormats() const
     return list;
 }
 
-void FileTypesDialog::OnDefault() { ApplyFormats(kDialogDefaultFormats); }
+void FileTypesDialog::OnDefault() { ApplyFormats(kDefaultFormats); }
 
 void FileTypesDialog::accept()
 {

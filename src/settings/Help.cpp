@@ -2,19 +2,17 @@
 
 #include <QFileInfo>
 
-#include "Paths.h"
 #include "SettingsFiles.h"
-#include "UiServices.h"
 
 namespace snapmend {
 
-bool OpenHelpFile(const QString& programFolder, UiServices& ui, QWidget* owner)
+std::optional<QString> FindHelpFile(const QString& dataFolder)
 {
-    const QString path = SettingsFilePath(programFolder, kHelpFileName);
-    if (PathExists(path) && QFileInfo(path).isFile() && ui.OpenWithDefaultHandler(path))
-        return true;
-    ui.MessageBox(owner, QStringLiteral("Help file is not found."), kMessageCaption, MB_OK);
-    return false;
+    const QString path = SettingsFilePath(dataFolder, kHelpFileName);
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink())
+        return std::nullopt;
+    return path;
 }
 
 }  // namespace snapmend

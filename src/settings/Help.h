@@ -1,17 +1,15 @@
 #pragma once
 #include <QString>
-
-class QWidget;
+#include <optional>
 
 namespace snapmend {
 
-class UiServices;
-
+// Our own HTML help (the name is kept from the Windows program).
 inline const QString kHelpFileName = QStringLiteral("help.chm");
+inline const QString kHelpNotFoundText = QStringLiteral("Help file is not found.");
 
-// Opens programFolder's help.chm with the desktop's default handler. When the
-// file is missing or nothing could open it, shows "Help file is not found."
-// (caption "Snapmend", OK, no icon) owned by `owner` and returns false.
-bool OpenHelpFile(const QString& programFolder, UiServices& ui, QWidget* owner);
+// The help file in `dataFolder` when it is a regular file; nothing when it
+// is missing or is anything else (the caller says "Help file is not found.").
+std::optional<QString> FindHelpFile(const QString& dataFolder);
 
 }  // namespace snapmend

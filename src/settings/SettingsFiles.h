@@ -11,10 +11,10 @@ inline const QString kFormatsFileName = QStringLiteral("formats.ini");
 inline const QString kSaveDirKey = QStringLiteral("savedir=");
 inline const QString kFormatsKey = QStringLiteral("formats=");
 
-// A scan with no formats.ini looks for these; the file types dialog shows
-// (and its Default button restores) the second list. They differ on purpose.
-inline const QString kScanDefaultFormats = QStringLiteral("jpg,gif,png,bmp");
-inline const QString kDialogDefaultFormats = QStringLiteral("jpg,gif,png,bmp,tif");
+// With no formats.ini a scan looks for these, and the file types dialog shows
+// them (its Default button restores them): what the dialog shows is what the
+// next scan does.
+inline const QString kDefaultFormats = QStringLiteral("jpg,gif,png,bmp,tif");
 
 // Limits of the reader: a longer line is skipped whole (never cut short), and
 // nothing past the byte budget is looked at, so no file can make reading hang.

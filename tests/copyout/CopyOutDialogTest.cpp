@@ -46,20 +46,22 @@ QStringList Entries(const QString& folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-// The window as a finished scan leaves it: a real scan of an empty card by the
-// engine, the workspace it made, Recover ready.
+// The window as a finished scan leaves it: a real scan of a card by the engine,
+// the workspace it made, Recover ready; the lists emptied for the test's rows.
 class CopyOutDialogTest : public test::ScanFixture {
 protected:
     void SetUp() override
     {
         ScanFixture::SetUp();
         ASSERT_TRUE(test::InstallEngine(dataHome.path()));
-        const QString image = scratch.path() + "/empty.img";
-        ASSERT_EQ(test::MakePhotoImage(image, 0, 1 << 20).size(), 0u);
+        const QString image = scratch.path() + "/card.img";
+        ASSERT_EQ(test::MakePhotoImage(image, 1, 1 << 20).size(), 1u);
         dialog = OpenOnDrivePage(image);
         SelectFirstDrive(*dialog);
         dialog->OnStart();
         ASSERT_TRUE(test::WaitUntil([&] { return c().btnRecover->text() == "Recover"; }, 20000));
+        c().lstPhotos->clear();
+        c().lstFiles->clear();
         root = dialog->Scan().Workspace().root;
         ASSERT_FALSE(root.isEmpty());
         output = scratch.filePath("out");

@@ -1,6 +1,8 @@
 // The harvest pass over a real workspace folder, and the window's side of it:
 // the ready view after a scan and the sortable other-files list.
 #include <QCoreApplication>
+#include <QHeaderView>
+#include <QTest>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -173,12 +175,13 @@ TEST_F(HarvestPassTest, UndecodablePhotoShowsTheFallbackAndKeepsItsOwnPath)
     EXPECT_EQ(photos[0].thumbnail, *icon);
 }
 
-// The window after a scan that found nothing: the ready view, with nothing to select.
-TEST_F(ScanFixture, AScanThatFindsNothingEndsInTheReadyViewWithTheLinksOff)
+// The window after a scan that found one photo and no other file: the ready
+// view, with nothing to select among the other files.
+TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOff)
 {
     ASSERT_TRUE(InstallEngine(dataHome.path()));
-    const QString image = scratch.path() + "/empty.img";
-    ASSERT_EQ(MakePhotoImage(image, 0, 1 << 20).size(), 0u);
+    const QString image = scratch.path() + "/card.img";
+    ASSERT_EQ(MakePhotoImage(image, 1, 1 << 20).size(), 1u);
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
     dialog->OnStart();
@@ -190,7 +193,7 @@ TEST_F(ScanFixture, AScanThatFindsNothingEndsInTheReadyViewWithTheLinksOff)
     EXPECT_TRUE(c.lblStatus->isVisible());
     EXPECT_TRUE(c.lnkSelectPhotos->isVisible());
     EXPECT_TRUE(c.lnkSelectFiles->isVisible());
-    EXPECT_FALSE(c.lnkSelectPhotos->isEnabled());
+    EXPECT_TRUE(c.lnkSelectPhotos->isEnabled());
     EXPECT_FALSE(c.lnkSelectFiles->isEnabled());
     EXPECT_EQ(c.lnkSelectPhotos->text(), "Unselect All Photos");
     EXPECT_EQ(c.lnkSelectFiles->text(), "Unselect All Files");
@@ -210,14 +213,23 @@ TEST_F(ScanFixture, AScanThatFindsNothingEndsInTheReadyViewWithTheLinksOff)
             out << c.lstFiles->topLevelItem(i)->text(0);
         return out;
     };
-    dialog->OnHeaderClick(0);
+    // The header's arrow shows the column and the order the rows are in.
+    QHeaderView* header = c.lstFiles->header();
+    auto arrow = [&] { return std::pair{header->sortIndicatorSection(), header->sortIndicatorOrder()}; };
+    EXPECT_FALSE(header->isSortIndicatorShown()) << "no arrow before the first sort";
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(0) + 20, 5));
     EXPECT_EQ(names(), (QStringList{"C.bin", "a.dat", "b.txt", "d.mov"}));
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(arrow(), std::pair(0, Qt::AscendingOrder));
     dialog->OnHeaderClick(0);
     EXPECT_EQ(names(), (QStringList{"d.mov", "b.txt", "a.dat", "C.bin"}));
+    EXPECT_EQ(arrow(), std::pair(0, Qt::DescendingOrder));
     dialog->OnHeaderClick(1);  // the shared flag says ascending again
     EXPECT_EQ(names(), (QStringList{"a.dat", "C.bin", "b.txt", "d.mov"}));
+    EXPECT_EQ(arrow(), std::pair(1, Qt::AscendingOrder));
     dialog->OnHeaderClick(2);
     EXPECT_EQ(names(), (QStringList{"b.txt", "d.mov", "a.dat", "C.bin"}));
+    EXPECT_EQ(arrow(), std::pair(2, Qt::DescendingOrder));
     for (int i = 0; i < c.lstFiles->topLevelItemCount(); ++i) {
         EXPECT_EQ(ResultItemOfRow(c.lstFiles->topLevelItem(i))->fileName, c.lstFiles->topLevelItem(i)->text(0));
         EXPECT_EQ(c.lstFiles->topLevelItem(i)->checkState(0), Qt::Checked);

@@ -15,7 +15,7 @@ using namespace snapmend::test;
 namespace {
 
 const QString kCancelQuestion = "Snapmend is currently analyzing disk, are you sure you want to cancel?";
-const QString kCloseQuestion = "Snapmend is currently analyzing disk, are you sure you want to exist?";
+const QString kCloseQuestion = "Snapmend is currently analyzing disk, are you sure you want to exit?";
 const QString k1009 =
     "Failed to load engine, error code -1009. Installation may be corrupted, please try to re-install Snapmend";
 
@@ -96,10 +96,12 @@ TEST_F(ScanFixture, CancelAsksAndOnYesStopsTheEngineButKeepsItsResults)
     ui.QueueAnswer(IDYES);
     QTest::mouseClick(Ctl(*dialog).btnRecover, Qt::LeftButton);
     EXPECT_FALSE(dialog->Scan().Scanning());
-    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
     ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 5000)) << "the worker must end and be joined";
     EXPECT_EQ(FilesBelow(output).size(), 2) << "what the engine carved stays";
     EXPECT_TRUE(QDir(dialog->Scan().Workspace().root).exists());
+    ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 5000));
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->count(), 2) << "and is listed, ready to recover";
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
 }
 
 TEST_F(ScanFixture, ClosingDuringAScanAsksThenStopsTheEngineAndDeletesTheWorkspace)
@@ -178,7 +180,10 @@ TEST_F(ScanFixture, AnEngineThatRefusesTheDeviceIsReportedNotTakenForAnEmptyScan
     SelectFirstDrive(*dialog);
     dialog->OnStart();
     ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
-    EXPECT_EQ(ui.Texts(), std::vector<QString>({"Failed to analyze disk. The disk cannot be read, or the scan data "
-                                                "would be written to the disk being analyzed."}));
+    EXPECT_EQ(ui.Texts(), std::vector<QString>({"Failed to analyze disk. The disk cannot be read: it may have been "
+                                                "removed, or it is damaged.\n\nCheck that it is attached, press "
+                                                "Refresh and try again."}));
     EXPECT_FALSE(dialog->Scan().Scanning());
+    EXPECT_TRUE(WaitUntil([&] { return DrivePageShown(*dialog); }, 5000)) << "no dead end: back to the drives";
+    EXPECT_EQ(ui.Texts().size(), 1u) << "one message, the failure's own";
 }

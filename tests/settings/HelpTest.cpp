@@ -4,54 +4,37 @@
 #include <gtest/gtest.h>
 
 #include "Help.h"
-#include "ScriptedUiServices.h"
 
 namespace snapmend {
 namespace {
 
-TEST(HelpTest, OpensTheProgramFoldersHelpFileOrSaysItIsNotFound)
+TEST(HelpTest, FindsTheHelpFileOnlyWhenItIsARegularFile)
 {
-    enum class Place { File, None, Folder };
-    struct Case {
-        const char* name;
-        Place help;
-        bool handlerOpens;
-        bool opened;
-    };
-    const Case cases[] = {
-        {"present and opened", Place::File, true, true},
-        {"present, nothing can open it", Place::File, false, false},
-        {"missing", Place::None, true, false},
-        {"a folder of that name", Place::Folder, true, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    enum class Place { File, None, Folder, Link };
+    const std::pair<const char*, Place> cases[] = {
+        {"present", Place::File}, {"missing", Place::None}, {"a folder of that name", Place::Folder},
+        {"a link to a file", Place::Link}};
+    for (const auto& [name, place] : cases) {
+        SCOPED_TRACE(name);
         QTemporaryDir dir;
         const QString folder = dir.path() + QLatin1Char('/');
-        if (c.help == Place::File) {
-            QFile file(folder + kHelpFileName);
+        QFile file(place == Place::Link ? folder + "elsewhere.html" : folder + kHelpFileName);
+        if (place == Place::File || place == Place::Link) {
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
             file.write("<html></html>");
-        } else if (c.help == Place::Folder) {
+            file.close();
+        }
+        if (place == Place::Link) {
+            ASSERT_TRUE(file.link(folder + kHelpFileName));
+        } else if (place == Place::Folder) {
             ASSERT_TRUE(QDir(folder).mkdir(kHelpFileName));
         }
-        test::ScriptedUiServices ui;
-        ui.SetOpenResult(c.handlerOpens);
 
-        EXPECT_EQ(OpenHelpFile(folder, ui, nullptr), c.opened);
-
-        if (c.help == Place::File)
-            EXPECT_EQ(ui.OpenedPaths(), std::vector<QString>({folder + QStringLiteral("help.chm")}));
+        const std::optional<QString> found = FindHelpFile(folder);
+        if (place == Place::File)
+            EXPECT_EQ(found, std::optional<QString>(folder + QStringLiteral("help.chm")));
         else
-            EXPECT_TRUE(ui.OpenedPaths().empty());
-        if (c.opened) {
-            EXPECT_TRUE(ui.Boxes().empty());
-        } else {
-            ASSERT_EQ(ui.Boxes().size(), 1u);
-            EXPECT_EQ(ui.Boxes()[0].text, QStringLiteral("Help file is not found."));
-            EXPECT_EQ(ui.Boxes()[0].caption, QStringLiteral("Snapmend"));
-            EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_OK));
-        }
+            EXPECT_FALSE(found.has_value());
     }
 }
 

@@ -5,6 +5,9 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBrowser>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -14,6 +17,7 @@
 #include "CStyledLabel.h"
 #include "FakeSystemInfo.h"
 #include "Help.h"
+#include "HelpWindow.h"
 #include "FileTypesDialog.h"
 #include "FileTypesTemplate.h"
 #include "MainDialog.h"
@@ -145,19 +149,58 @@ TEST_F(MainDialogSettingsTest, SettingsLinkRunsTheFileTypesDialogModally)
     EXPECT_EQ(Contents(kFormatsFileName), QByteArray("formats=jpg,rar,raw\n"));
 }
 
-TEST_F(MainDialogSettingsTest, HelpLinkOpensHelpOrSaysItIsNotFound)
+TEST_F(MainDialogSettingsTest, HelpLinkShowsTheHelpWindowOrSaysItIsNotFound)
 {
     MainDialog dialog(platform);
     Start(dialog);
     emit Ctl(dialog).lnkHelp->clicked();
     ASSERT_EQ(ui.Texts(), std::vector<QString>({QStringLiteral("Help file is not found.")}));
-    EXPECT_TRUE(ui.OpenedPaths().empty());
+    EXPECT_EQ(ui.Boxes()[0].caption, QStringLiteral("Snapmend"));
+    EXPECT_FALSE(dialog.findChild<HelpWindow*>());
 
+    // The help as built, shown inside the program: nothing is handed to the desktop.
     ui.Clear();
-    Put(kHelpFileName, "<!DOCTYPE html>");
+    QFile built(qEnvironmentVariable("SNAPMEND_BUILD_DIR") + QStringLiteral("/help.chm"));
+    ASSERT_TRUE(built.open(QIODevice::ReadOnly));
+    Put(kHelpFileName, built.readAll());
     emit Ctl(dialog).lnkHelp->clicked();
     EXPECT_TRUE(ui.Boxes().empty());
-    EXPECT_EQ(ui.OpenedPaths(), std::vector<QString>({Folder() + QStringLiteral("help.chm")}));
+    EXPECT_TRUE(ui.OpenedPaths().empty());
+    auto* help = dialog.findChild<HelpWindow*>();
+    ASSERT_TRUE(help);
+    ASSERT_TRUE(test::WaitUntil([&] { return help->isVisible(); }, 2000));
+    QTextBrowser* browser = help->Browser();
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Recover")));
+    test::Screenshot("i18-help-window.png");
+
+    // A link of the contents (keyboard: Tab to it, Enter) scrolls to its topic.
+    EXPECT_EQ(browser->verticalScrollBar()->value(), 0);
+    QTest::keyClick(browser, Qt::Key_Tab);
+    QTest::keyClick(browser, Qt::Key_Return);
+    EXPECT_TRUE(test::WaitUntil([&] { return browser->verticalScrollBar()->value() > 0; }, 2000));
+
+    emit Ctl(dialog).lnkHelp->clicked();
+    EXPECT_EQ(dialog.findChildren<HelpWindow*>().size(), 1) << "one help window, raised again";
+    QTest::keyClick(help, Qt::Key_Escape);
+    EXPECT_FALSE(help->isVisible());
+}
+
+TEST_F(MainDialogSettingsTest, BrowseStartsInTheOutputFolderOrItsNearestParent)
+{
+    QTemporaryDir out;
+    const std::pair<QString, QString> cases[] = {
+        {out.path(), out.path()},
+        {out.path() + QStringLiteral("/not/yet"), out.path()},
+    };
+    for (const auto& [saved, start] : cases) {
+        SCOPED_TRACE(saved.toStdString());
+        Put(kSettingsFileName, "savedir=" + saved.toUtf8() + "\n");
+        ui.Clear();
+        MainDialog dialog(platform);
+        Start(dialog);
+        QTest::mouseClick(Ctl(dialog).btnBrowse, Qt::LeftButton);
+        EXPECT_EQ(ui.FolderStarts(), std::vector<QString>({start}));
+    }
 }
 
 }  // namespace

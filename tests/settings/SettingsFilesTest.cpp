@@ -114,7 +114,7 @@ TEST_F(SettingsFilesTest, WritesReplaceTheWholeFileWithOneLine)
 
     ASSERT_TRUE(WriteFormats(Folder(), QString()));
     EXPECT_EQ(Contents(kFormatsFileName), QByteArray("formats=\n"));
-    EXPECT_EQ(ReadSettingValue(Folder(), kFormatsFileName, kFormatsKey, kDialogDefaultFormats), QString());
+    EXPECT_EQ(ReadSettingValue(Folder(), kFormatsFileName, kFormatsKey, kDefaultFormats), QString());
 
     // Keys and files do not mix.
     EXPECT_EQ(ReadSettingValue(Folder(), kFormatsFileName, kSaveDirKey, QStringLiteral("D")), QStringLiteral("D"));

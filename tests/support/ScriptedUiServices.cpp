@@ -14,9 +14,10 @@ int ScriptedUiServices::MessageBox(QWidget*, const QString& text, const QString&
     return (flags & 0xF) == MB_YESNO ? IDNO : IDOK;
 }
 
-std::optional<QString> ScriptedUiServices::BrowseForFolder(QWidget*, const QString&, const QString&)
+std::optional<QString> ScriptedUiServices::BrowseForFolder(QWidget*, const QString&, const QString& startFolder)
 {
     std::lock_guard lock(m_mutex);
+    m_folderStarts.push_back(startFolder);
     if (m_folders.empty())
         return std::nullopt;
     auto folder = m_folders.front();
@@ -58,6 +59,7 @@ std::vector<QString> ScriptedUiServices::Texts() const
 }
 
 std::vector<QString> ScriptedUiServices::OpenedPaths() const { std::lock_guard lock(m_mutex); return m_opened; }
+std::vector<QString> ScriptedUiServices::FolderStarts() const { std::lock_guard lock(m_mutex); return m_folderStarts; }
 
 void ScriptedUiServices::Clear()
 {
@@ -66,6 +68,7 @@ void ScriptedUiServices::Clear()
     m_answers.clear();
     m_folders.clear();
     m_opened.clear();
+    m_folderStarts.clear();
 }
 
 }  // namespace snapmend::test

@@ -36,6 +36,8 @@ public:
     std::vector<Box> Boxes() const;
     std::vector<QString> Texts() const;
     std::vector<QString> OpenedPaths() const;
+    // The folder each folder picker was asked to start in.
+    std::vector<QString> FolderStarts() const;
     void Clear();
 
 private:
@@ -45,6 +47,7 @@ private:
     std::deque<std::optional<QString>> m_folders;
     std::deque<std::optional<QString>> m_files;
     std::vector<QString> m_opened;
+    std::vector<QString> m_folderStarts;
     bool m_openResult = true;
 };
 
