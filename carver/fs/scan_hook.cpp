@@ -49,8 +49,14 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
     if (!v) return r;
     if (f.key == "jpg") r.stitched = stitch_jpeg(*v, cluster, phys, max_size);
     else if (f.key == "png") r.stitched = stitch_png(*v, cluster, phys, max_size);
+    else if (f.key == "zip") r.stitched = stitch_zip(*v, cluster, phys, max_size);
     if (!r.stitched.stream) return r;
     r.cv.length = r.stitched.length;
+    if (f.key == "zip") {  // the format's own walk over the whole names the document type
+        Carve cv = f.walk(*r.stitched.stream, max_size);
+        if (cv.length != r.stitched.length) return FsCarve{};
+        r.cv.ext = cv.ext;
+    }
     r.partial = r.stitched.partial;
     return r;
 }

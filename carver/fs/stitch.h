@@ -56,4 +56,31 @@ Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint
 // A PNG put together by its chunk CRCs; never partial.
 Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size);
 
+// A ZIP archive (and the documents that are ZIP archives) put together by
+// its members' CRC-32s and sizes and the central directory's offsets; never partial.
+Stitched stitch_zip(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size);
+
+// A format read as a chain of units that each prove their own bytes (PNG
+// chunks, ZIP members): the unit that fails holds a break at one of its
+// cluster boundaries, and the gap there is the one after which it checks.
+class Units {
+public:
+    enum class Result { Good, Bad, End };
+    virtual ~Units() = default;
+    // Checks the unit at `at` (no state changes); on Good and End `next` is
+    // the offset after it. `work` grows with the bytes checked.
+    virtual Result check(Source& s, uint64_t at, uint64_t& next, uint64_t& work) = 0;
+    // The unit just checked Good or End becomes part of the file.
+    virtual void accept() {}
+    // Bytes from `at` as far as a break may lie that makes the unit fail.
+    virtual uint64_t span(Source& s, uint64_t at) = 0;
+    // A cheap first test of a continuation (the layout around the unit's end).
+    virtual bool plausible(Source& s, uint64_t at, uint64_t& work) = 0;
+};
+
+// Stitches the units from file offset `first` on; `work_limit` bounds the
+// bytes checked over all continuations tried.
+Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, Units& units,
+                      uint64_t first, uint64_t work_limit);
+
 }  // namespace carver::fs
