@@ -421,8 +421,79 @@ Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint
     return out;
 }
 
+std::vector<Skip> deleted_skips(const Map& map, const Volume& v, uint64_t first_cluster, Source& phys,
+                                uint64_t horizon) {
+    std::vector<Skip> out;
+    const auto& entries = map.entries();
+    const uint64_t cs = v.cluster_size;
+    FreeStream fs(v, first_cluster, phys);
+    uint64_t stream_at = 0;
+    fs.for_each_piece(0, horizon, [&](uint64_t from, uint64_t to) {
+        auto it = std::lower_bound(entries.begin(), entries.end(), from,
+                                   [](const DeletedEntry& e, uint64_t a) { return e.start < a; });
+        for (; it != entries.end() && it->start < to && out.size() < 4096; ++it) {
+            uint64_t s = stream_at + (it->start - from);
+            if (s == 0 || s % cs || it->size == 0) continue;
+            if (!out.empty() && out.back().cluster == s / cs) continue;
+            out.push_back({s / cs, (it->size + cs - 1) / cs});
+        }
+        stream_at += to - from;
+    });
+    return out;
+}
+
+namespace {
+
+constexpr size_t kMaxSkipsTried = 10;  // subsets of at most this many skips: 1024 hypotheses a unit
+
+// Tries the unit at `at` with subsets of the skips that lie after
+// `committed` and could fall inside it; true with the gaps left set.
+bool try_skips(GappedStream& gs, Units& units, const std::vector<Skip>& skips, uint64_t committed, uint64_t at,
+               uint64_t span, uint64_t& next, Units::Result& r, uint64_t& work, uint64_t work_limit) {
+    const uint64_t cs = gs.cluster_size();
+    uint64_t skipped = 0;  // stream bytes left out before `committed`
+    std::vector<GappedStream::Gap> kept;
+    for (const GappedStream::Gap& g : gs.gaps())
+        if (g.at <= committed) {
+            skipped += g.clusters * cs;
+            kept.push_back(g);
+        }
+    std::vector<Skip> cand;
+    uint64_t reach = at + span + skipped;  // stream offset the unit may extend to
+    for (const Skip& k : skips) {
+        uint64_t s = k.cluster * cs;
+        if (s <= committed + skipped) continue;
+        if (s >= reach || cand.size() == kMaxSkipsTried) break;
+        cand.push_back(k);
+        reach += k.clusters * cs;
+    }
+    const uint32_t n = static_cast<uint32_t>(cand.size());
+    for (uint32_t mask = 1; mask < (1u << n) && work < work_limit; ++mask) {
+        gs.set_gap(committed + 1, 0);
+        for (const auto& g : kept) gs.set_gap(g.at, g.clusters);
+        uint64_t left_out = skipped;
+        bool inside = true;
+        for (uint32_t i = 0; i < n && inside; ++i) {
+            if (!(mask >> i & 1)) continue;
+            uint64_t f = cand[i].cluster * cs - left_out;  // file offset of the gap
+            inside = f > committed && f < at + span;
+            gs.set_gap(f, cand[i].clusters);
+            left_out += cand[i].clusters * cs;
+        }
+        if (!inside) continue;
+        work += 64;
+        r = units.check(gs, at, next, work);
+        if (r != Units::Result::Bad) return true;
+    }
+    gs.set_gap(committed + 1, 0);
+    for (const auto& g : kept) gs.set_gap(g.at, g.clusters);
+    return false;
+}
+
+}  // namespace
+
 Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, Units& units,
-                      uint64_t first, uint64_t work_limit) {
+                      uint64_t first, uint64_t work_limit, const std::vector<Skip>& skips) {
     using R = Units::Result;
     Stitched out;
     auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
@@ -454,7 +525,10 @@ Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uin
                 }
                 if (!found) gs->set_gap(b, 0);
             }
+            if (!found && gaps < kMaxGaps)
+                found = try_skips(*gs, units, skips, committed, at, span, next, r, work, work_limit);
             if (!found) return out;
+            committed = std::max(committed, at);
         }
         units.accept();
         if (r == R::End) {
@@ -533,12 +607,13 @@ constexpr uint64_t kPngWork = 64u << 20;
 
 }  // namespace
 
-Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size) {
+Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                    const std::vector<Skip>& skips) {
     uint8_t sig[8];
     FreeStream head(v, first_cluster, phys);
     if (head.read(0, sig, 8) != 8 || std::memcmp(sig, "\x89PNG\r\n\x1A\n", 8) != 0) return {};
     PngChunks chunks(max_size);
-    return stitch_units(v, first_cluster, phys, max_size, chunks, 8, kPngWork);
+    return stitch_units(v, first_cluster, phys, max_size, chunks, 8, kPngWork, skips);
 }
 
 }  // namespace carver::fs

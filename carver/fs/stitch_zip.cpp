@@ -260,12 +260,13 @@ private:
 
 }  // namespace
 
-Stitched stitch_zip(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size) {
+Stitched stitch_zip(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                    const std::vector<Skip>& skips) {
     FreeStream head(v, first_cluster, phys);
     Local l;
     if (!read_local(head, 0, l)) return {};
     ZipMembers members(max_size);
-    return stitch_units(v, first_cluster, phys, max_size, members, 0, kZipWork);
+    return stitch_units(v, first_cluster, phys, max_size, members, 0, kZipWork, skips);
 }
 
 }  // namespace carver::fs
