@@ -102,6 +102,7 @@ FreeStream::FreeStream(const Volume& v, uint64_t first_cluster, Source& phys)
 void FreeStream::rewind() {
     run_k_ = 0;
     next_c_ = run_from(first_);
+    if (known_.empty() && run_len_) known_.push_back({0, run_c_, run_len_, next_c_});
 }
 
 // A free run ends at the next cluster in use or, on ext4, before a freed
@@ -132,13 +133,28 @@ bool FreeStream::extent_node(uint64_t c) {
     return rd_le16(h) == 0xF30A && max == (v_.cluster_size - 12) / 12 && entries <= max && depth <= 5;
 }
 
+// Runs found so far are kept (up to a bound), so reading back costs a
+// binary search, not a walk from the first cluster.
 bool FreeStream::locate(uint64_t k) {
+    if (k >= run_k_ && k < run_k_ + run_len_) return true;
+    if (!known_.empty() && k < known_.back().k + known_.back().len) {
+        auto it = std::upper_bound(known_.begin(), known_.end(), k,
+                                   [](uint64_t x, const Run& r) { return x < r.k; });
+        --it;
+        run_k_ = it->k;
+        run_c_ = it->c;
+        run_len_ = it->len;
+        next_c_ = it->next;
+        if (k < run_k_ + run_len_) return true;
+    }
     if (k < run_k_) rewind();
     while (k >= run_k_ + run_len_) {
         uint64_t c = v_.next_free(next_c_);
         if (c >= v_.clusters) return false;
         run_k_ += run_len_;
         next_c_ = run_from(c);
+        if (run_len_ && known_.size() < kMaxKnown && (known_.empty() || run_k_ > known_.back().k))
+            known_.push_back({run_k_, run_c_, run_len_, next_c_});
     }
     return true;
 }

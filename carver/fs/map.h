@@ -103,6 +103,11 @@ private:
     Source& phys_;
     uint64_t run_k_ = 0, run_c_ = 0, run_len_ = 0;  // stream index, cluster, length of a free run
     uint64_t next_c_ = 0;                           // where to look for the run after it
+    struct Run {
+        uint64_t k, c, len, next;
+    };
+    static constexpr size_t kMaxKnown = 1u << 18;
+    std::vector<Run> known_;  // runs in stream order from the first on
 };
 
 // File and folder names as read from disk, made safe to create: UTF-8, no
