@@ -268,12 +268,15 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                     WindowSource src(w, walk_dev, pos, opt.window_cap, stop, bad);
                     WindowSource phys(w, walk_dev, 0, opt.window_cap, stop, bad);
                     fs::FsCarve fc;
+                    uint64_t cluster;
                     if (!fsmap.empty()) fc = fs::carve_free_stream(fsmap, *c.format, c.max_size, pos, phys);
                     Carve cv = fc.body() ? fc.cv : c.format->walk(src, c.max_size);
                     const uint64_t skip = cv.length == 0 ? cv.skip : 0;
                     if ((cv.length == 0 || cv.length > c.max_size) && !fsmap.empty()) {
                         fc = fs::stitch(fsmap, *c.format, c.max_size, pos, phys);
                         cv = fc.cv;
+                    } else if (!fsmap.empty() && fsmap.free_cluster_at(pos, cluster)) {
+                        fs::recheck(fsmap, *c.format, c.max_size, pos, phys, fc, cv);
                     }
                     if (cv.length == 0 || cv.length > c.max_size) {
                         if (skip) *c.no_start_before = pos + skip;

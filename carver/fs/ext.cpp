@@ -150,6 +150,7 @@ bool probe_ext(const ReadFn& read, uint64_t base, uint64_t limit, Map& map) {
     v.cluster_size = l.block;
     v.clusters = l.blocks;
     v.used.assign((l.blocks + 63) / 64, 0);
+    v.skip_extent_nodes = true;
     if (!ExtReader(read, l, v).read_groups()) return false;
     map.add_volume(std::move(v));
     return true;

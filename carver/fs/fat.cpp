@@ -203,6 +203,9 @@ private:
     }
 
     void parse(const std::vector<uint8_t>& dir, const Job& j) {
+        live_.clear();
+        for (size_t at = 0; at + 32 <= dir.size() && dir[at] != 0 && live_.size() < 4096; at += 32)
+            if (dir[at] != 0xE5 && (dir[at + 11] & 0x18) == 0) live_.push_back(&dir[at]);
         std::vector<const uint8_t*> lfn;
         for (size_t at = 0; at + 32 <= dir.size(); at += 32) {
             const uint8_t* e = &dir[at];
@@ -217,6 +220,26 @@ private:
             entry(e, attr, deleted, lfn, j);
             lfn.clear();
         }
+    }
+
+    // A deleted short name has lost its first character. Camera file names
+    // are four characters and four digits, the same four for a folder's
+    // files: a live file whose name differs only in the digits tells it
+    // back. Otherwise (or when live names disagree) it stays '_'.
+    char camera_first(const uint8_t* raw) const {
+        auto digits = [](const uint8_t* n) {
+            return std::all_of(n + 4, n + 8, [](uint8_t c) { return c >= '0' && c <= '9'; });
+        };
+        if (!digits(raw)) return '_';
+        char first = 0;
+        for (const uint8_t* n : live_) {
+            if (std::memcmp(n + 1, raw + 1, 3) != 0 || std::memcmp(n + 8, raw + 8, 3) != 0 || !digits(n) ||
+                n[0] < 0x21 || n[0] >= 0x7F)
+                continue;
+            if (first && first != static_cast<char>(n[0])) return '_';
+            first = static_cast<char>(n[0]);
+        }
+        return first ? first : '_';
     }
 
     void entry(const uint8_t* e, uint8_t attr, bool deleted, const std::vector<const uint8_t*>& lfn,
@@ -238,7 +261,7 @@ private:
                 name = long_name(lfn);
             }
         }
-        if (deleted && name.empty()) first = '_';
+        if (deleted && name.empty()) first = camera_first(raw);
         if (name.empty()) name = short_name(e, first);
         name = sanitize_name(name);
 
@@ -267,6 +290,7 @@ private:
     Map& map_;
     std::deque<Job> jobs_;
     std::unordered_set<uint32_t> visited_;
+    std::vector<const uint8_t*> live_;  // short names of the folder being parsed
     size_t folders_ = 0;
 };
 

@@ -101,18 +101,60 @@ FreeStream::FreeStream(const Volume& v, uint64_t first_cluster, Source& phys)
 
 void FreeStream::rewind() {
     run_k_ = 0;
-    run_c_ = first_;
-    run_len_ = v_.next_used(first_) - first_;
+    next_c_ = run_from(first_);
+    if (known_.empty() && run_len_) known_.push_back({0, run_c_, run_len_, next_c_});
 }
 
+// A free run ends at the next cluster in use or, on ext4, before a freed
+// extent tree node (which the stream leaves out). Nodes are looked for in
+// steps as the stream is read, so a long free run costs only what is read.
+uint64_t FreeStream::run_from(uint64_t c) {
+    constexpr uint64_t kStep = 256;
+    run_c_ = c;
+    uint64_t end = v_.next_used(c);
+    if (v_.skip_extent_nodes) {
+        end = std::min(end, c + kStep);
+        for (uint64_t x = c; x < end; ++x)
+            if (extent_node(x)) {
+                run_len_ = x - c;
+                return x + 1;
+            }
+    }
+    run_len_ = end - c;
+    return end;
+}
+
+// A validated extent header: magic, entries within a whole block's room,
+// a depth an extent tree can have.
+bool FreeStream::extent_node(uint64_t c) {
+    uint8_t h[12];
+    if (phys_.read(v_.offset_of(c), h, sizeof h) != sizeof h) return false;
+    uint16_t entries = rd_le16(h + 2), max = rd_le16(h + 4), depth = rd_le16(h + 6);
+    return rd_le16(h) == 0xF30A && max == (v_.cluster_size - 12) / 12 && entries <= max && depth <= 5;
+}
+
+// Runs found so far are kept (up to a bound), so reading back costs a
+// binary search, not a walk from the first cluster.
 bool FreeStream::locate(uint64_t k) {
+    if (k >= run_k_ && k < run_k_ + run_len_) return true;
+    if (!known_.empty() && k < known_.back().k + known_.back().len) {
+        auto it = std::upper_bound(known_.begin(), known_.end(), k,
+                                   [](uint64_t x, const Run& r) { return x < r.k; });
+        --it;
+        run_k_ = it->k;
+        run_c_ = it->c;
+        run_len_ = it->len;
+        next_c_ = it->next;
+        if (k < run_k_ + run_len_) return true;
+    }
     if (k < run_k_) rewind();
     while (k >= run_k_ + run_len_) {
-        uint64_t c = v_.next_free(run_c_ + run_len_);
+        uint64_t c = v_.next_free(next_c_);
         if (c >= v_.clusters) return false;
         run_k_ += run_len_;
-        run_c_ = c;
-        run_len_ = v_.next_used(c) - c;
+        next_c_ = run_from(c);
+        if (run_len_ && known_.size() < kMaxKnown && (known_.empty() || run_k_ > known_.back().k))
+            known_.push_back({run_k_, run_c_, run_len_, next_c_});
     }
     return true;
 }
@@ -134,8 +176,14 @@ size_t FreeStream::read(uint64_t off, void* buf, size_t n) {
     return done;
 }
 
-bool FreeStream::crosses_used(uint64_t length) const {
-    return length > (v_.next_used(first_) - first_) * v_.cluster_size;
+bool FreeStream::crosses_used(uint64_t length) {
+    bool crosses = false;
+    uint64_t last = UINT64_MAX;
+    for_each_piece(0, length, [&](uint64_t from, uint64_t to) {
+        crosses = crosses || (last != UINT64_MAX && from != last);
+        last = to;
+    });
+    return crosses;
 }
 
 void FreeStream::for_each_piece(uint64_t begin, uint64_t end,

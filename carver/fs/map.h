@@ -21,6 +21,9 @@ struct Volume {
     uint64_t cluster_size = 0;  // bytes, a multiple of 512
     uint64_t clusters = 0;      // clusters in the data area
     std::vector<uint64_t> used; // one bit per cluster index
+    // ext4: a free block that holds an extent tree node is a deleted file's
+    // freed index block, lying between its pieces: the free stream skips it.
+    bool skip_extent_nodes = false;
 
     bool is_used(uint64_t c) const { return (used[c >> 6] >> (c & 63)) & 1; }
     void set_used(uint64_t c) { used[c >> 6] |= uint64_t(1) << (c & 63); }
@@ -84,7 +87,7 @@ public:
     FreeStream(const Volume& v, uint64_t first_cluster, Source& phys);
     size_t read(uint64_t off, void* buf, size_t n) override;
     // True when the first `length` bytes cross a cluster in use.
-    bool crosses_used(uint64_t length) const;
+    bool crosses_used(uint64_t length);
     // Calls fn(from, to) with the absolute range of each physical piece of
     // the stream's bytes [begin, end), in order.
     void for_each_piece(uint64_t begin, uint64_t end, const std::function<void(uint64_t, uint64_t)>& fn);
@@ -92,11 +95,19 @@ public:
 private:
     void rewind();
     bool locate(uint64_t k);  // makes k (a stream cluster index) lie in the current run
+    uint64_t run_from(uint64_t c);  // sets run_c_, run_len_ from free cluster c; the next cluster to look at
+    bool extent_node(uint64_t c);
 
     const Volume& v_;
     uint64_t first_;
     Source& phys_;
     uint64_t run_k_ = 0, run_c_ = 0, run_len_ = 0;  // stream index, cluster, length of a free run
+    uint64_t next_c_ = 0;                           // where to look for the run after it
+    struct Run {
+        uint64_t k, c, len, next;
+    };
+    static constexpr size_t kMaxKnown = 1u << 18;
+    std::vector<Run> known_;  // runs in stream order from the first on
 };
 
 // File and folder names as read from disk, made safe to create: UTF-8, no

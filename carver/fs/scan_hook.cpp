@@ -48,11 +48,48 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
     const Volume* v = map.free_cluster_at(pos, cluster);
     if (!v) return r;
     if (f.key == "jpg") r.stitched = stitch_jpeg(*v, cluster, phys, max_size);
-    else if (f.key == "png") r.stitched = stitch_png(*v, cluster, phys, max_size);
+    else if (f.key == "png" || f.key == "zip" || f.key == "pdf") {
+        std::vector<Skip> skips = deleted_skips(map, *v, cluster, phys, std::min<uint64_t>(max_size, 64u << 20));
+        auto* fn = f.key == "png" ? stitch_png : f.key == "zip" ? stitch_zip : stitch_pdf;
+        r.stitched = fn(*v, cluster, phys, max_size, skips);
+    }
     if (!r.stitched.stream) return r;
     r.cv.length = r.stitched.length;
+    if (f.key == "zip" || f.key == "pdf") {  // the format's own walk agrees, and names a ZIP document's type
+        Carve cv = f.walk(*r.stitched.stream, max_size);
+        if (cv.length != r.stitched.length) return FsCarve{};
+        r.cv.ext = cv.ext;
+    }
     r.partial = r.stitched.partial;
     return r;
+}
+
+namespace {
+
+bool meets_deleted_start(const Map& map, uint64_t pos, FsCarve& fc, uint64_t length) {
+    const auto& entries = map.entries();
+    bool met = false;
+    auto piece = [&](uint64_t from, uint64_t to) {
+        auto it = std::upper_bound(entries.begin(), entries.end(), from,
+                                   [](uint64_t a, const DeletedEntry& e) { return a < e.start; });
+        if (it != entries.end() && it->start < to) met = true;
+    };
+    if (fc.body()) fc.pieces(length, piece);
+    else piece(pos, pos + length);
+    return met;
+}
+
+}  // namespace
+
+void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys, FsCarve& fc, Carve& cv) {
+    if (cv.length == 0 || fc.stitched.stream || !meets_deleted_start(map, pos, fc, cv.length)) return;
+    FsCarve st = stitch(map, f, max_size, pos, phys);
+    if (st.body()) {
+        fc = std::move(st);
+        cv = fc.cv;
+        return;
+    }
+    fc.partial = true;
 }
 
 void Claimed::add(uint64_t from, uint64_t to) {

@@ -40,6 +40,13 @@ FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, ui
 // continuation is put together across the clusters of other deleted files.
 FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys);
 
+// A file read in one piece (or through the free stream) that reaches over
+// the start of another deleted file in the middle of a run of free clusters
+// may hold that file's clusters: it is not proven whole. A format that can
+// prove its continuation is stitched instead; anything else is written as
+// partial. `fc`/`cv` are replaced; unchanged when the reading meets no such start.
+void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys, FsCarve& fc, Carve& cv);
+
 // Later pieces of files carved through the free-cluster stream: the raw
 // scan passes over them rather than carve their insides again.
 class Claimed {

@@ -421,109 +421,199 @@ Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint
     return out;
 }
 
+std::vector<Skip> deleted_skips(const Map& map, const Volume& v, uint64_t first_cluster, Source& phys,
+                                uint64_t horizon) {
+    std::vector<Skip> out;
+    const auto& entries = map.entries();
+    const uint64_t cs = v.cluster_size;
+    FreeStream fs(v, first_cluster, phys);
+    uint64_t stream_at = 0;
+    fs.for_each_piece(0, horizon, [&](uint64_t from, uint64_t to) {
+        auto it = std::lower_bound(entries.begin(), entries.end(), from,
+                                   [](const DeletedEntry& e, uint64_t a) { return e.start < a; });
+        for (; it != entries.end() && it->start < to && out.size() < 4096; ++it) {
+            uint64_t s = stream_at + (it->start - from);
+            if (s == 0 || s % cs || it->size == 0) continue;
+            if (!out.empty() && out.back().cluster == s / cs) continue;
+            out.push_back({s / cs, (it->size + cs - 1) / cs});
+        }
+        stream_at += to - from;
+    });
+    return out;
+}
+
+namespace {
+
+constexpr size_t kMaxSkipsTried = 10;  // subsets of at most this many skips: 1024 hypotheses a unit
+
+// Tries the unit at `at` with subsets of the skips that lie after
+// `committed` and could fall inside it; true with the gaps left set.
+bool try_skips(GappedStream& gs, Units& units, const std::vector<Skip>& skips, uint64_t committed, uint64_t at,
+               uint64_t span, uint64_t& next, Units::Result& r, uint64_t& work, uint64_t work_limit) {
+    const uint64_t cs = gs.cluster_size();
+    uint64_t skipped = 0;  // stream bytes left out before `committed`
+    std::vector<GappedStream::Gap> kept;
+    for (const GappedStream::Gap& g : gs.gaps())
+        if (g.at <= committed) {
+            skipped += g.clusters * cs;
+            kept.push_back(g);
+        }
+    std::vector<Skip> cand;
+    uint64_t reach = at + span + skipped;  // stream offset the unit may extend to
+    for (const Skip& k : skips) {
+        uint64_t s = k.cluster * cs;
+        if (s <= committed + skipped) continue;
+        if (s >= reach || cand.size() == kMaxSkipsTried) break;
+        cand.push_back(k);
+        reach += k.clusters * cs;
+    }
+    const uint32_t n = static_cast<uint32_t>(cand.size());
+    for (uint32_t mask = 1; mask < (1u << n) && work < work_limit; ++mask) {
+        gs.set_gap(committed + 1, 0);
+        for (const auto& g : kept) gs.set_gap(g.at, g.clusters);
+        uint64_t left_out = skipped;
+        bool inside = true;
+        for (uint32_t i = 0; i < n && inside; ++i) {
+            if (!(mask >> i & 1)) continue;
+            uint64_t f = cand[i].cluster * cs - left_out;  // file offset of the gap
+            inside = f > committed && f < at + span;
+            gs.set_gap(f, cand[i].clusters);
+            left_out += cand[i].clusters * cs;
+        }
+        if (!inside) continue;
+        work += 64;
+        r = units.check(gs, at, next, work);
+        if (r != Units::Result::Bad) return true;
+    }
+    gs.set_gap(committed + 1, 0);
+    for (const auto& g : kept) gs.set_gap(g.at, g.clusters);
+    return false;
+}
+
+}  // namespace
+
+Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, Units& units,
+                      uint64_t first, uint64_t work_limit, const std::vector<Skip>& skips) {
+    using R = Units::Result;
+    Stitched out;
+    auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
+    const uint64_t cs = v.cluster_size;
+    uint64_t at = first, committed = first, work = 0;
+    int gaps = 0;
+    for (;;) {
+        uint64_t next = 0;
+        R r = units.check(*gs, at, next, work);
+        if (r == R::Bad) {
+            // The break lies at a cluster boundary inside this unit.
+            const uint64_t span = std::max<uint64_t>(units.span(*gs, at), 1);
+            bool found = false;
+            uint64_t from = std::max(committed + 1, at);
+            for (uint64_t b = (from + cs - 1) / cs * cs;
+                 !found && gaps < kMaxGaps && b < at + span && b < max_size && work < work_limit; b += cs) {
+                for (uint64_t g = 1; g <= kMaxGapClusters && work < work_limit; ++g) {
+                    gs->set_gap(b, g);
+                    uint8_t probe;
+                    if (gs->read(b, &probe, 1) == 0) break;  // no free clusters left
+                    if (!units.plausible(*gs, at, work)) continue;
+                    r = units.check(*gs, at, next, work);
+                    if (r != R::Bad) {
+                        found = true;
+                        committed = b;
+                        ++gaps;
+                        break;
+                    }
+                }
+                if (!found) gs->set_gap(b, 0);
+            }
+            if (!found && gaps < kMaxGaps)
+                found = try_skips(*gs, units, skips, committed, at, span, next, r, work, work_limit);
+            if (!found) return out;
+            committed = std::max(committed, at);
+        }
+        units.accept();
+        if (r == R::End) {
+            if (next > max_size) return out;
+            out.length = next;
+            out.stream = std::move(gs);
+            return out;
+        }
+        at = next;
+        committed = std::max(committed, at);
+    }
+}
+
 namespace {
 
 // ---- PNG: every chunk's CRC tells whether its bytes are the right ones.
 
 bool is_letter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
 
-enum class Chunk { Good, Bad, End };
+class PngChunks final : public Units {
+public:
+    explicit PngChunks(uint64_t max_size) : max_size_(max_size) {}
 
-// Checks the chunk at `at`; on Good and End, `next` is the offset after it.
-Chunk check_chunk(Source& src, uint64_t at, uint64_t max_size, bool first, uint64_t& next, uint64_t& work) {
-    uint8_t h[8];
-    if (src.read(at, h, 8) != 8) return Chunk::Bad;
-    uint32_t len = rd_be32(h);
-    for (int i = 4; i < 8; ++i)
-        if (!is_letter(h[i])) return Chunk::Bad;
-    bool ihdr = std::memcmp(h + 4, "IHDR", 4) == 0;
-    if (len > 0x7FFFFFFFu || at + 12 + len > max_size || first != ihdr || (ihdr && len != 13)) return Chunk::Bad;
-    uLong crc = ::crc32(0L, h + 4, 4);
-    uint8_t buf[16384];
-    for (uint64_t done = 0; done < len;) {
-        size_t take = static_cast<size_t>(std::min<uint64_t>(sizeof buf, len - done));
-        if (src.read(at + 8 + done, buf, take) != take) return Chunk::Bad;
-        crc = ::crc32(crc, buf, static_cast<uInt>(take));
-        done += take;
+    Result check(Source& src, uint64_t at, uint64_t& next, uint64_t& work) override {
+        uint8_t h[8];
+        if (src.read(at, h, 8) != 8) return Result::Bad;
+        uint32_t len = rd_be32(h);
+        for (int i = 4; i < 8; ++i)
+            if (!is_letter(h[i])) return Result::Bad;
+        bool ihdr = std::memcmp(h + 4, "IHDR", 4) == 0;
+        if (len > 0x7FFFFFFFu || at + 12 + len > max_size_ || first_ != ihdr || (ihdr && len != 13))
+            return Result::Bad;
+        uLong crc = ::crc32(0L, h + 4, 4);
+        uint8_t buf[16384];
+        for (uint64_t done = 0; done < len;) {
+            size_t take = static_cast<size_t>(std::min<uint64_t>(sizeof buf, len - done));
+            if (src.read(at + 8 + done, buf, take) != take) return Result::Bad;
+            crc = ::crc32(crc, buf, static_cast<uInt>(take));
+            done += take;
+        }
+        work += len + 12;
+        uint8_t stored[4];
+        if (src.read(at + 8 + len, stored, 4) != 4 || rd_be32(stored) != static_cast<uint32_t>(crc))
+            return Result::Bad;
+        next = at + 12 + len;
+        return std::memcmp(h + 4, "IEND", 4) == 0 ? Result::End : Result::Good;
     }
-    work += len + 12;
-    uint8_t stored[4];
-    if (src.read(at + 8 + len, stored, 4) != 4 || rd_be32(stored) != static_cast<uint32_t>(crc)) return Chunk::Bad;
-    next = at + 12 + len;
-    return std::memcmp(h + 4, "IEND", 4) == 0 ? Chunk::End : Chunk::Good;
-}
+    void accept() override { first_ = false; }
+
+    // A header read across the break gives a length that means nothing: only
+    // boundaries within the 8 header bytes are tried then.
+    uint64_t span(Source& src, uint64_t at) override {
+        uint8_t h[8];
+        return src.read(at, h, 8) == 8 ? 12 + uint64_t(rd_be32(h)) : 12;
+    }
+
+    // The chunk's header and the type of the chunk after it are letters
+    // where the layout puts them.
+    bool plausible(Source& src, uint64_t at, uint64_t& work) override {
+        work += 64;
+        uint8_t h[8], t[8];
+        if (src.read(at, h, 8) != 8) return false;
+        uint32_t len = rd_be32(h);
+        if (len > 0x7FFFFFFFu || src.read(at + 12 + len, t, 8) != 8) return false;
+        for (int i = 4; i < 8; ++i)
+            if (!is_letter(h[i]) || !is_letter(t[i])) return false;
+        return true;
+    }
+
+private:
+    uint64_t max_size_;
+    bool first_ = true;
+};
 
 constexpr uint64_t kPngWork = 64u << 20;
 
-// Cheap first test of a continuation: the chunk's header and the type of the
-// chunk after it are letters where the layout puts them.
-bool next_header_plausible(Source& src, uint64_t at, uint64_t& work) {
-    work += 64;
-    uint8_t h[8], t[8];
-    if (src.read(at, h, 8) != 8) return false;
-    uint32_t len = rd_be32(h);
-    if (len > 0x7FFFFFFFu || src.read(at + 12 + len, t, 8) != 8) return false;
-    for (int i = 4; i < 8; ++i)
-        if (!is_letter(h[i]) || !is_letter(t[i])) return false;
-    return true;
-}
-
 }  // namespace
 
-Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size) {
-    Stitched out;
-    auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
+Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                    const std::vector<Skip>& skips) {
     uint8_t sig[8];
-    if (gs->read(0, sig, 8) != 8 || std::memcmp(sig, "\x89PNG\r\n\x1A\n", 8) != 0) return out;
-    const uint64_t cs = v.cluster_size;
-    uint64_t at = 8, committed = 8, work = 0;
-    int gaps = 0;
-    for (bool first = true;; first = false) {
-        uint64_t next = 0;
-        Chunk r = check_chunk(*gs, at, max_size, first, next, work);
-        if (r == Chunk::End) {
-            out.length = next;
-            out.stream = std::move(gs);
-            return out;
-        }
-        if (r == Chunk::Good) {
-            at = next;
-            committed = std::max(committed, at);
-            continue;
-        }
-        // The break lies at a cluster boundary inside this chunk (or its header).
-        uint8_t h[8];
-        uint64_t span = gs->read(at, h, 8) == 8 ? 12 + uint64_t(rd_be32(h)) : 12;
-        bool found = false;
-        uint64_t from = std::max(committed + 1, at);
-        for (uint64_t b = (from + cs - 1) / cs * cs; !found && gaps < kMaxGaps && b < at + span && work < kPngWork;
-             b += cs) {
-            for (uint64_t g = 1; g <= kMaxGapClusters && work < kPngWork; ++g) {
-                gs->set_gap(b, g);
-                uint8_t probe;
-                if (gs->read(b, &probe, 1) == 0) break;  // no free clusters left
-                if (!next_header_plausible(*gs, at, work)) continue;
-                r = check_chunk(*gs, at, max_size, first, next, work);
-                if (r != Chunk::Bad) {
-                    found = true;
-                    committed = b;
-                    ++gaps;
-                    break;
-                }
-            }
-            if (!found) gs->set_gap(b, 0);
-            // A header read across the break gives a length that means nothing:
-            // only boundaries within the 8 header bytes are tried then.
-            if (b >= at + 8 && span == 12) break;
-        }
-        if (!found) return out;
-        if (r == Chunk::End) {
-            out.length = next;
-            out.stream = std::move(gs);
-            return out;
-        }
-        at = next;
-    }
+    FreeStream head(v, first_cluster, phys);
+    if (head.read(0, sig, 8) != 8 || std::memcmp(sig, "\x89PNG\r\n\x1A\n", 8) != 0) return {};
+    PngChunks chunks(max_size);
+    return stitch_units(v, first_cluster, phys, max_size, chunks, 8, kPngWork, skips);
 }
 
 }  // namespace carver::fs

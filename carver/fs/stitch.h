@@ -41,6 +41,18 @@ private:
     std::vector<uint8_t> tail_;
 };
 
+// Where another deleted file starts in the free-cluster stream (a stream
+// cluster index) and how many clusters it holds: a likely gap, since files
+// deleted later lie between the pieces of files written into earlier gaps.
+struct Skip {
+    uint64_t cluster, clusters;
+};
+
+// The starts of other deleted files in the free stream from `first_cluster`
+// over its first `horizon` bytes, in stream order.
+std::vector<Skip> deleted_skips(const Map& map, const Volume& v, uint64_t first_cluster, Source& phys,
+                                uint64_t horizon);
+
 struct Stitched {
     std::unique_ptr<GappedStream> stream;
     uint64_t length = 0;   // bytes to write
@@ -54,6 +66,42 @@ struct Stitched {
 Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size);
 
 // A PNG put together by its chunk CRCs; never partial.
-Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size);
+Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                    const std::vector<Skip>& skips = {});
+
+// A ZIP archive (and the documents that are ZIP archives) put together by
+// its members' CRC-32s and sizes and the central directory's offsets; never partial.
+Stitched stitch_zip(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                    const std::vector<Skip>& skips = {});
+
+// A PDF (classic cross-reference tables) put together by its deflated
+// streams, its objects' text and the cross-reference offsets; never partial.
+Stitched stitch_pdf(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                    const std::vector<Skip>& skips = {});
+
+// A format read as a chain of units that each prove their own bytes (PNG
+// chunks, ZIP members): the unit that fails holds a break at one of its
+// cluster boundaries, and the gap there is the one after which it checks.
+class Units {
+public:
+    enum class Result { Good, Bad, End };
+    virtual ~Units() = default;
+    // Checks the unit at `at` (no state changes); on Good and End `next` is
+    // the offset after it. `work` grows with the bytes checked.
+    virtual Result check(Source& s, uint64_t at, uint64_t& next, uint64_t& work) = 0;
+    // The unit just checked Good or End becomes part of the file.
+    virtual void accept() {}
+    // Bytes from `at` as far as a break may lie that makes the unit fail.
+    virtual uint64_t span(Source& s, uint64_t at) = 0;
+    // A cheap first test of a continuation (the layout around the unit's end).
+    virtual bool plausible(Source& s, uint64_t at, uint64_t& work) = 0;
+};
+
+// Stitches the units from file offset `first` on; `work_limit` bounds the
+// bytes checked over all continuations tried. A unit that no single gap
+// makes check is tried with `skips` left out, any few of them together (a
+// unit may hold several breaks).
+Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, Units& units,
+                      uint64_t first, uint64_t work_limit, const std::vector<Skip>& skips = {});
 
 }  // namespace carver::fs

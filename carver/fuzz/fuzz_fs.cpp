@@ -34,23 +34,53 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             __builtin_trap();
         map.entry_for(e.start, e.size, "jpg");
     }
-    // The JPEG stitcher over the input as a volume of 512-byte clusters whose
-    // in-use bits come from the input's last bytes.
+    for (const carver::fs::Volume& v : map.volumes()) {
+        uint64_t c = v.next_free(0);
+        if (c < v.clusters) carver::fs::deleted_skips(map, v, c, disk, 1u << 20);
+    }
+    // The stitchers over the input as a volume of 512-byte clusters whose
+    // in-use bits come from the input's last bytes; freed ext4 extent nodes
+    // left out when the first byte is odd, and a few skips from the second.
     if (size >= 1024) {
         carver::fs::Volume v;
         v.cluster_size = 512;
         v.clusters = size / 512;
         v.used.assign((v.clusters + 63) / 64, 0);
+        v.skip_extent_nodes = data[0] & 1;
         for (uint64_t c = 1; c < v.clusters; ++c)
             if (data[size - 1 - (c % 64)] & (1u << (c % 8))) v.set_used(c);
-        carver::fs::Stitched st = carver::fs::stitch_jpeg(v, 0, disk, 1u << 20);
-        if (st.stream) {
+        std::vector<carver::fs::Skip> skips;
+        for (uint64_t k = 1 + data[1] % 4; k < v.clusters && skips.size() < 8; k += 1 + data[k] % 8)
+            skips.push_back({k, 1u + data[k * 512 % size] % 4});
+        using Stitcher = carver::fs::Stitched (*)(const carver::fs::Volume&, uint64_t, carver::Source&, uint64_t);
+        const Stitcher stitchers[] = {
+            carver::fs::stitch_jpeg,
+            [](const carver::fs::Volume& vol, uint64_t first, carver::Source& src, uint64_t max) {
+                return carver::fs::stitch_png(vol, first, src, max);
+            },
+            [](const carver::fs::Volume& vol, uint64_t first, carver::Source& src, uint64_t max) {
+                return carver::fs::stitch_zip(vol, first, src, max);
+            },
+            [](const carver::fs::Volume& vol, uint64_t first, carver::Source& src, uint64_t max) {
+                return carver::fs::stitch_pdf(vol, first, src, max);
+            },
+        };
+        std::vector<carver::fs::Stitched> results;
+        for (Stitcher st : stitchers) results.push_back(st(v, 0, disk, 1u << 20));
+        results.push_back(carver::fs::stitch_png(v, 0, disk, 1u << 20, skips));
+        results.push_back(carver::fs::stitch_zip(v, 0, disk, 1u << 20, skips));
+        results.push_back(carver::fs::stitch_pdf(v, 0, disk, 1u << 20, skips));
+        for (carver::fs::Stitched& st : results) {
+            if (!st.stream) continue;
             std::vector<uint8_t> all(static_cast<size_t>(st.length));
             if (st.stream->read(0, all.data(), all.size()) != all.size() && !st.partial) __builtin_trap();
             st.stream->for_each_piece(st.length, [](uint64_t from, uint64_t to) {
                 if (to <= from) __builtin_trap();
             });
         }
+        carver::fs::FreeStream fs(v, 0, disk);
+        fs.read(0, buf, sizeof buf);
+        fs.crosses_used(size);
     }
     return 0;
 }
