@@ -1,5 +1,5 @@
-// The engine over FAT and exFAT volumes built by their own tools (mtools
-// without mounting; exFAT through its FUSE driver on a loop device): deleted
+// The engine over FAT, exFAT and NTFS volumes built by their own tools (mtools
+// without mounting; exFAT and NTFS through their FUSE drivers on a loop device): deleted
 // files written into the gaps of earlier deletions (2 to 4 pieces each,
 // separated by live files or by files deleted later) must come back whole
 // under their original names and folders, and nothing else may be written.
@@ -79,6 +79,9 @@ public:
     virtual bool remove(const std::vector<std::string>& paths) = 0;
     // Called between writing the gaps and the planted files.
     virtual bool rewind_allocation() { return true; }
+    // Called before and after writing the gaps (`bytes` in all).
+    virtual bool make_room(size_t /*bytes*/) { return true; }
+    virtual bool fill_rest() { return true; }
     virtual bool finish() { return true; }
 };
 
@@ -118,14 +121,17 @@ private:
 
 class FuseWriter final : public Writer {
 public:
-    FuseWriter(const std::string& img, const TempDir& tmp) : mnt_(tmp / "mnt") {
+    // `fill`: an allocator that spreads files over the volume fills the gaps
+    // only once nothing else is free.
+    FuseWriter(const std::string& img, const TempDir& tmp, const std::string& mount, bool fill)
+        : mnt_(tmp / "mnt"), fill_(fill) {
         sh("mkdir -p " + mnt_);
         std::string dev = tmp / "loop";
         if (sh("(losetup -f --show " + img + " > " + dev + ")") != 0) return;
         Bytes d = read_file(dev);
         loop_.assign(d.begin(), d.end());
         while (!loop_.empty() && loop_.back() == '\n') loop_.pop_back();
-        mounted_ = !loop_.empty() && sh("mount.exfat-fuse " + loop_ + " " + mnt_) == 0;
+        mounted_ = !loop_.empty() && sh(mount + " " + loop_ + " " + mnt_) == 0;
     }
     ~FuseWriter() override { finish(); }
     bool ok() const { return mounted_; }
@@ -138,6 +144,14 @@ public:
     bool remove(const std::vector<std::string>& paths) override {
         return paths.empty() || sh("rm" + quoted(paths, mnt_ + "/") + " && sync") == 0;
     }
+    // The volume full of ballast but for one region with room for the gaps: written there
+    // in order, each gap lies between its neighbours. What they leave is filled again.
+    bool make_room(size_t bytes) override {
+        return !fill_ || (fill_up("ballast", bytes + bytes / 4 + 65536) && sh("rm '" + mnt_ + "/ballast0' && sync") == 0);
+    }
+    bool fill_rest() override {  // one file, cut short where the volume is full
+        return !fill_ || sh("head -c 1G /dev/urandom > '" + mnt_ + "/rest' 2>/dev/null; sync") == 0;
+    }
     bool finish() override {
         if (mounted_) mounted_ = sh("umount " + mnt_) != 0;
         // The driver lets go of the device a moment after the unmount returns.
@@ -149,7 +163,12 @@ public:
     }
 
 private:
+    bool fill_up(const std::string& kind, size_t bytes) {  // the last file, cut short, stays
+        return sh("i=0; while head -c " + std::to_string(bytes) + " /dev/urandom > '" + mnt_ + "/" + kind +
+                  "'$i 2>/dev/null; do i=$((i+1)); done; sync") == 0;
+    }
     std::string mnt_, loop_;
+    bool fill_;
     bool mounted_ = false;
 };
 
@@ -160,6 +179,7 @@ struct Planted {
     int pieces = 0;
     bool live_gaps_only = true;
     bool overwritten = false;  // its last piece: only a partial file can come back
+    bool unfragmented = false;
 };
 
 struct FsCase {
@@ -169,6 +189,10 @@ struct FsCase {
     size_t cluster;        // bytes
     unsigned mib;          // volume size
     size_t budget;         // bytes of planted files
+    const char* formatter = "mkfs.exfat";
+    const char* mount = "mount.exfat-fuse";
+    bool lists_pieces = false;  // a deleted file's record lists its pieces: all come back, and
+                                // unfragmented deleted files are planted too
 };
 
 const FsCase kFatCases[] = {
@@ -178,6 +202,10 @@ const FsCase kFatCases[] = {
 };
 const FsCase kExfatCases[] = {
     {"exFAT", "truncate -s 64M %s && mkfs.exfat -c 1K %s", true, 1024, 64, 12 << 20},
+};
+const FsCase kNtfsCases[] = {
+    {"NTFS", "truncate -s 64M %s && mkntfs -q -F -Q -c 1024 %s 2>/dev/null", true, 1024, 64, 12 << 20, "mkntfs",
+     "ntfs-3g", true},
 };
 
 std::string format_cmd(const char* tmpl, const std::string& img) {
@@ -221,7 +249,7 @@ std::vector<Planted> build(const FsCase& fc, const std::string& img, const TempD
     if (sh(format_cmd(fc.mkfs, img)) != 0) return {};
     std::unique_ptr<Writer> w;
     if (fc.fuse) {
-        auto fw = std::make_unique<FuseWriter>(img, tmp);
+        auto fw = std::make_unique<FuseWriter>(img, tmp, fc.mount, fc.lists_pieces);
         if (!fw->ok()) return {};
         w = std::move(fw);
     } else {
@@ -240,30 +268,62 @@ std::vector<Planted> build(const FsCase& fc, const std::string& img, const TempD
         seat_paths.push_back("Documents/" + n);
     }
     if (!w->copy(seats, "DCIM/100CAMERA") || !w->copy(seats, "Documents") || !w->remove(seat_paths)) return {};
+    for (int i = 0; fc.lists_pieces && i < 2; ++i) {  // written on an empty volume: in one piece
+        Planted p;
+        p.sample = {"whole.jpg", "jpg", {}};
+        std::string src = tmp / ("Whole " + std::to_string(i) + ".jpg");
+        if (sh("convert -size 480x360 plasma: -seed " + std::to_string(40 + i) + " -quality 90 '" + src + "'") != 0 ||
+            !w->copy({src}, "DCIM/100CAMERA"))
+            return {};
+        p.sample.data = read_file(src);
+        p.path = "DCIM/100CAMERA/" + src.substr(src.rfind('/') + 1);
+        p.unfragmented = true;
+        plan.push_back(p);
+    }
 
     std::vector<std::string> fill, gaps, later;
     std::vector<Bytes> later_data;
     int n = 0;
+    size_t fill_bytes = 0;
     auto add = [&](std::vector<std::string>* list, size_t clusters) {
         std::string name = "F" + std::to_string(n++) + ".BIN";
         Bytes data = random_bytes(clusters * fc.cluster, static_cast<uint32_t>(n));
         write_file(tmp / name, data);
+        fill_bytes += data.size();
         fill.push_back(tmp / name);
         if (list) list->push_back(name);
         if (list == &later) later_data.push_back(data);
     };
     for (size_t j = 0; j < plan.size(); ++j) {
+        if (plan[j].unfragmented) continue;
         size_t total = (plan[j].sample.data.size() + fc.cluster - 1) / fc.cluster;
         size_t k = 2 + j % 3;
         const std::string& sn = plan[j].sample.name;
         bool later_gaps = j % 3 == 2 || sn == "exif.jpg" || sn == "alpha.png";
         for (size_t p = 0; p < k; ++p) {
-            add(&gaps, p + 1 < k ? total / k : total - (k - 1) * (total / k));
+            // A driver that starts a file in the largest hole finds its first gap, the largest;
+            // a cluster to spare in each gap leaves room for its own records on the full volume.
+            bool rest = fc.lists_pieces ? p == 0 : p + 1 == k;
+            add(&gaps, (rest ? total - (k - 1) * (total / k) : total / k) + fc.lists_pieces);
             add(later_gaps && p + 1 < k ? &later : nullptr, 1 + (j + p) % 3);
         }
     }
-    if (!w->copy(fill, "") || !w->remove(gaps) || !w->rewind_allocation()) return {};
-    for (Planted& p : plan) {
+    if (!w->make_room(fill_bytes) || !w->copy(fill, "") || !w->fill_rest() || !w->remove(gaps) ||
+        !w->rewind_allocation())
+        return {};
+    std::vector<Planted*> order;
+    for (Planted& p : plan)
+        if (!p.unfragmented) order.push_back(&p);
+    if (fc.lists_pieces)  // the file whose first gap is the largest hole first
+        std::stable_sort(order.begin(), order.end(), [&](const Planted* a, const Planted* b) {
+            auto first_gap = [&](const Planted* p) {
+                size_t total = (p->sample.data.size() + fc.cluster - 1) / fc.cluster, k = 2 + (p - plan.data()) % 3;
+                return total - (k - 1) * (total / k);
+            };
+            return first_gap(a) > first_gap(b);
+        });
+    for (Planted* pp : order) {
+        Planted& p = *pp;
         std::string folder = p.path.substr(0, p.path.rfind('/'));
         std::string src = tmp / p.path.substr(p.path.rfind('/') + 1);
         write_file(src, p.sample.data);
@@ -302,9 +362,9 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
     const FsCase& fc = GetParam();
     if (samples().empty()) GTEST_SKIP() << "needs ImageMagick";
     if (!fc.fuse && (!have_tool("mkfs.vfat") || !have_tool("mcopy"))) GTEST_SKIP() << "needs mkfs.vfat and mtools";
-    if (fc.fuse && (!have_tool("mkfs.exfat") || !have_tool("mount.exfat-fuse") || ::geteuid() != 0 ||
+    if (fc.fuse && (!have_tool(fc.formatter) || !have_tool(fc.mount) || ::geteuid() != 0 ||
                     ::access("/dev/fuse", R_OK | W_OK) != 0))
-        GTEST_SKIP() << "needs exfatprogs, exfat-fuse, /dev/fuse and root for a loop device";
+        GTEST_SKIP() << "needs " << fc.formatter << ", " << fc.mount << ", /dev/fuse and root for a loop device";
     TempDir tmp;
     std::string img = tmp / "card.img";
     std::vector<Planted> plan = build(fc, img, tmp);
@@ -317,14 +377,16 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
 
     struct Tally { int fragmented = 0, whole = 0, live_only = 0, live_whole = 0, named = 0; };
     std::map<std::string, Tally> by_ext;
+    int meant = 0, in_pieces = 0;
     for (const Planted& p : plan) {
-        EXPECT_GE(p.pieces, 2) << p.path << " was meant to lie in pieces";
+        if (!fc.lists_pieces) EXPECT_GE(p.pieces, 2) << p.path << " was meant to lie in pieces";
+        if (!p.unfragmented) meant += 1, in_pieces += p.pieces >= 2;
         if (p.overwritten) {
             std::string partial = p.path.substr(0, p.path.size() - 4) + ".partial.jpg";
             EXPECT_TRUE(carved.count(partial)) << partial << " missing";
             continue;
         }
-        Tally& t = by_ext[p.sample.ext];
+        Tally& t = by_ext[p.pieces < 2 ? "one piece" : p.sample.ext];
         ++t.fragmented;
         t.live_only += p.live_gaps_only;
         bool whole = false, named = false;
@@ -336,7 +398,7 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
         t.whole += whole;
         t.live_whole += whole && p.live_gaps_only;
         t.named += named;
-        if (p.live_gaps_only) {
+        if (p.live_gaps_only || fc.lists_pieces) {
             EXPECT_TRUE(whole) << p.path << " (" << p.pieces << " pieces between live files) not recovered";
             EXPECT_TRUE(named) << p.path << " not recovered under its name";
         }
@@ -374,6 +436,8 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
         unstitched += in_unstitched;
         EXPECT_TRUE(in_unstitched) << name << " (" << data.size() << " bytes) is no planted file";
     }
+    // Where the driver decides the layout, most files must still lie in pieces.
+    EXPECT_GE(in_pieces * 4, meant * 3) << in_pieces << " of " << meant << " files lie in pieces";
     for (const auto& [ext, t] : by_ext)
         std::printf("[%s] %-4s fragmented %d, whole %d (between live files only: %d of %d), "
                     "under the original name %d\n",
@@ -385,6 +449,8 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
 INSTANTIATE_TEST_SUITE_P(Fat, Volumes, ::testing::ValuesIn(kFatCases),
                          [](const auto& p) { return std::string(p.param.label); });
 INSTANTIATE_TEST_SUITE_P(Exfat, Volumes, ::testing::ValuesIn(kExfatCases),
+                         [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Ntfs, Volumes, ::testing::ValuesIn(kNtfsCases),
                          [](const auto& p) { return std::string(p.param.label); });
 
 // ext4 written by the kernel on a loop device: filled with files, every
