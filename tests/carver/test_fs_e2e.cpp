@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -619,6 +620,95 @@ TEST(ExtMap, AgreesWithTheBitmapsAsDumpe2fsReadsThem) {
         }
         EXPECT_EQ(differ, 0u) << opt << ": blocks whose state differs";
         EXPECT_LT(used, v.clusters / 4) << opt << ": the volume should be mostly free";
+    }
+}
+
+// NTFS records damaged where a reader must check them: each change is either
+// refused (the record, or the whole volume) or bounded (a folder chain that
+// loops), and never read past what the disk holds.
+TEST(NtfsMap, DamagedRecordsAreRefusedOrBounded) {
+    if (!have_tool("mkntfs") || !have_tool("ntfs-3g") || ::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "needs mkntfs, ntfs-3g, /dev/fuse and root";
+    TempDir tmp;
+    std::string img = tmp / "v.img", mnt = tmp / "mnt";
+    ASSERT_EQ(sh("truncate -s 4M " + img + " && mkntfs -q -F -Q -c 512 " + img + " && mkdir " + mnt + " && ntfs-3g " +
+                 img + " " + mnt),
+              0);
+    // a.jpg grows after a sync, into a second piece; Sub is deleted with what it holds.
+    int built = sh("cd " + mnt + " && mkdir -p DCIM/Sub && head -c 3000 /dev/urandom > DCIM/a.jpg && "
+                   "head -c 900 /dev/urandom > DCIM/Sub/b.png && head -c 9000 /dev/urandom > live && sync && "
+                   "head -c 2000 /dev/urandom >> DCIM/a.jpg && rm -r DCIM/a.jpg DCIM/Sub");
+    sh("umount " + mnt);
+    ASSERT_EQ(built, 0);
+    const Bytes intact = read_file(img);
+    uint64_t mft = (intact[0x30] | intact[0x31] << 8) * 512ull;
+    auto attr = [&](const Bytes& img, size_t rec, uint32_t type) {  // offset of an attribute
+        for (size_t at = rec + (img[rec + 0x14] | img[rec + 0x15] << 8); at + 8 < rec + 1024;) {
+            uint32_t t = carver::rd_le32(&img[at]), len = carver::rd_le32(&img[at + 4]);
+            if (t == type) return at;
+            if (t == 0xFFFFFFFF || len == 0) break;
+            at += len;
+        }
+        return size_t(0);
+    };
+    auto record_of = [&](const std::u16string& name) {  // the record whose file name it is
+        std::string utf16(reinterpret_cast<const char*>(name.data()), name.size() * 2);
+        for (size_t rec = mft; rec < mft + 128 * 1024; rec += 1024) {
+            size_t fn = attr(intact, rec, 0x30);
+            if (fn && std::memcmp(&intact[fn + 0x18 + 0x42], utf16.data(), utf16.size()) == 0) return rec;
+        }
+        return size_t(0);
+    };
+    size_t a = record_of(u"a.jpg"), sub = record_of(u"Sub"), dcim = record_of(u"DCIM");
+    ASSERT_TRUE(a && sub && dcim);
+    auto set64 = [](Bytes& b, size_t at, uint64_t v) {
+        for (int i = 0; i < 8; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+        bool volume;
+        std::vector<std::string> files;  // folder/name of each deleted entry
+    };
+    const Case cases[] = {
+        {"intact", [](Bytes&) {}, true, {"DCIM/Sub/b.png", "DCIM/a.jpg"}},
+        {"record size 2^-31", [](Bytes& b) { b[0x40] = 0xE1; }, false, {}},
+        {"MFT beyond the volume", [&](Bytes& b) { set64(b, 0x30, 1ull << 40); }, false, {}},
+        {"$Bitmap's update sequence", [&](Bytes& b) { b[mft + 6 * 1024 + 510] ^= 1; }, false, {}},
+        {"a.jpg's update sequence", [&](Bytes& b) { b[a + 1022] ^= 1; }, true, {"DCIM/Sub/b.png"}},
+        {"a.jpg's runs past the volume", [&](Bytes& b) {
+             size_t d = attr(b, a, 0x80);
+             size_t runs = d + (b[d + 0x20] | b[d + 0x21] << 8);
+             b[runs] = 0x41;  // one length byte, four offset bytes
+             set64(b, runs + 1, 0x7FFFFFF001ull);
+             b[runs + 6] = 0;
+         }, true, {"DCIM/Sub/b.png"}},
+        {"an attribute of length 0", [&](Bytes& b) { b[attr(b, a, 0x30) + 4] = 0; b[attr(b, a, 0x30) + 5] = 0; },
+         true, {"DCIM/Sub/b.png"}},
+        {"folders that hold each other", [&](Bytes& b) {
+             set64(b, attr(b, dcim, 0x30) + carver::rd_le16(&b[attr(b, dcim, 0x30) + 0x14]), sub / 1024 - mft / 1024);
+             set64(b, attr(b, sub, 0x30) + carver::rd_le16(&b[attr(b, sub, 0x30) + 0x14]), dcim / 1024 - mft / 1024);
+         }, true, {"Sub/DCIM/a.jpg", "Sub/b.png"}},  // each chain cut where it comes round
+        {"MFT size claimed 2^60", [&](Bytes& b) { set64(b, attr(b, mft, 0x80) + 0x30, 1ull << 60); }, true,
+         {"DCIM/Sub/b.png", "DCIM/a.jpg"}},
+    };
+    for (const Case& c : cases) {
+        Bytes img = intact;
+        c.damage(img);
+        carver::fs::Map map;
+        map.probe([&](uint64_t off, void* buf, size_t n) -> size_t {
+            if (off >= img.size() || n > img.size() - off) return 0;
+            std::memcpy(buf, &img[off], n);
+            return n;
+        }, img.size());
+        EXPECT_EQ(map.volumes().size(), c.volume ? 1u : 0u) << c.what;
+        std::vector<std::string> files;
+        for (const auto& e : map.entries()) {
+            files.push_back(e.folder + "/" + e.name);
+            if (e.name == "a.jpg") EXPECT_EQ(e.pieces.size(), 2u) << c.what;
+        }
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, c.files) << c.what;
     }
 }
 
