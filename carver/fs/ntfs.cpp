@@ -137,11 +137,14 @@ private:
 
 struct Folder {
     uint64_t parent;
+    uint16_t parent_seq, seq;
+    bool in_use;
     std::string name;
 };
 
 struct Pending {
     uint64_t parent;
+    uint16_t parent_seq;
     std::string name;
     int64_t mtime;
     uint64_t size;
@@ -154,6 +157,7 @@ struct Record {
     std::string name;
     int name_rank = -1;  // Win32 and POSIX names rank above DOS 8.3 ones
     uint64_t parent = 0;
+    uint16_t parent_seq = 0;
     int64_t mtime = -1, fn_mtime = -1;
     bool has_data = false, list = false;
     uint64_t size = 0;
@@ -237,6 +241,7 @@ private:
                 rec.name = sanitize_name(utf16_to_utf8(name));
                 rec.name_rank = rank;
                 rec.parent = rd_le64(val) & kRefMask;
+                rec.parent_seq = rd_le16(val + 6);
                 rec.fn_mtime = unix_time(rd_le64(val + 0x10));
             } else if (type == kAttrList) {
                 rec.list = true;
@@ -258,20 +263,28 @@ private:
         Record rec = parse(r);
         if (rec.name_rank < 0) return;
         if (rec.flags & kDirectory) {
-            if (folders_.size() < kMaxFolders) folders_[no] = {rec.parent, rec.name};
+            if (folders_.size() < kMaxFolders)
+                folders_[no] = {rec.parent, rec.parent_seq, rd_le16(r + 0x10), bool(rec.flags & kInUse), rec.name};
             return;
         }
         if ((rec.flags & kInUse) || !rec.has_data || rec.size == 0 || pending_.size() >= kMaxPending ||
             pending_runs_ + rec.runs.size() > kMaxPendingRuns)
             return;
         pending_runs_ += rec.runs.size();
-        pending_.push_back({rec.parent, rec.name, rec.mtime >= 0 ? rec.mtime : rec.fn_mtime, rec.size,
+        pending_.push_back({rec.parent, rec.parent_seq, rec.name, rec.mtime >= 0 ? rec.mtime : rec.fn_mtime, rec.size,
                             std::move(rec.runs)});
     }
 
+    // Whether folder record f is still the one a reference with sequence
+    // number `seq` meant: freeing a record counts its sequence number up once.
+    static bool same(const Folder& f, uint16_t seq) {
+        return f.seq == seq || (!f.in_use && f.seq == static_cast<uint16_t>(seq + 1));
+    }
+
     // The folder path of a record, through live and deleted folders alike;
-    // a chain that loops, runs too deep or ends at an unknown record is cut there.
-    std::string path_of(uint64_t no) {
+    // a chain that loops, runs too deep or reaches a record used again since
+    // is cut there.
+    std::string path_of(uint64_t no, uint16_t seq) {
         std::vector<uint64_t> chain;
         std::string path;
         for (int depth = 0; no != kRootRecord; ++depth) {
@@ -281,11 +294,12 @@ private:
                 break;
             }
             auto it = folders_.find(no);
-            if (it == folders_.end() || depth >= kMaxDepth ||
+            if (it == folders_.end() || !same(it->second, seq) || depth >= kMaxDepth ||
                 std::find(chain.begin(), chain.end(), no) != chain.end())
                 break;
             chain.push_back(no);
             no = it->second.parent;
+            seq = it->second.parent_seq;
         }
         for (size_t k = chain.size(); k-- > 0;) {
             const std::string& name = folders_[chain[k]].name;
@@ -300,7 +314,7 @@ private:
         DeletedEntry e;
         e.start = v.offset_of(p.runs[0].lcn);
         e.size = p.size;
-        e.folder = path_of(p.parent);
+        e.folder = path_of(p.parent, p.parent_seq);
         e.name = std::move(p.name);
         e.mtime = p.mtime;
         // Its pieces, when every cluster that holds its bytes is still free.

@@ -102,8 +102,9 @@ void Claimed::add(uint64_t from, uint64_t to) {
 }
 
 uint64_t Claimed::skip(uint64_t pos) {
-    uint64_t to = std::max(pos + kSector, ranges_.begin()->second);
+    uint64_t to = ranges_.begin()->second;
     ranges_.erase(ranges_.begin());
+    if (to <= pos) return pos;  // a piece the scan passed already: listed pieces come in any order
     return (to + kSector - 1) / kSector * kSector;
 }
 

@@ -63,7 +63,8 @@ class Claimed {
 public:
     uint64_t next() const { return ranges_.empty() ? UINT64_MAX : ranges_.begin()->first; }
     void add(uint64_t from, uint64_t to);
-    // Called with pos >= next(): where the scan goes on, sector-aligned.
+    // Called with pos >= next(): where the scan goes on, sector-aligned (pos
+    // itself when the range lay wholly before it).
     uint64_t skip(uint64_t pos);
 
 private:

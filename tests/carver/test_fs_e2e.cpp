@@ -380,7 +380,9 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
     std::map<std::string, Tally> by_ext;
     int meant = 0, in_pieces = 0;
     for (const Planted& p : plan) {
-        if (!fc.lists_pieces) EXPECT_GE(p.pieces, 2) << p.path << " was meant to lie in pieces";
+        if (!fc.lists_pieces) {
+            EXPECT_GE(p.pieces, 2) << p.path << " was meant to lie in pieces";
+        }
         if (!p.unfragmented) meant += 1, in_pieces += p.pieces >= 2;
         if (p.overwritten) {
             std::string partial = p.path.substr(0, p.path.size() - 4) + ".partial.jpg";
@@ -642,9 +644,9 @@ TEST(NtfsMap, DamagedRecordsAreRefusedOrBounded) {
     ASSERT_EQ(built, 0);
     const Bytes intact = read_file(img);
     uint64_t mft = (intact[0x30] | intact[0x31] << 8) * 512ull;
-    auto attr = [&](const Bytes& img, size_t rec, uint32_t type) {  // offset of an attribute
-        for (size_t at = rec + (img[rec + 0x14] | img[rec + 0x15] << 8); at + 8 < rec + 1024;) {
-            uint32_t t = carver::rd_le32(&img[at]), len = carver::rd_le32(&img[at + 4]);
+    auto attr = [&](const Bytes& b, size_t rec, uint32_t type) {  // offset of an attribute
+        for (size_t at = rec + (b[rec + 0x14] | b[rec + 0x15] << 8); at + 8 < rec + 1024;) {
+            uint32_t t = carver::rd_le32(&b[at]), len = carver::rd_le32(&b[at + 4]);
             if (t == type) return at;
             if (t == 0xFFFFFFFF || len == 0) break;
             at += len;
@@ -686,26 +688,30 @@ TEST(NtfsMap, DamagedRecordsAreRefusedOrBounded) {
         {"an attribute of length 0", [&](Bytes& b) { b[attr(b, a, 0x30) + 4] = 0; b[attr(b, a, 0x30) + 5] = 0; },
          true, {"DCIM/Sub/b.png"}},
         {"folders that hold each other", [&](Bytes& b) {
-             set64(b, attr(b, dcim, 0x30) + carver::rd_le16(&b[attr(b, dcim, 0x30) + 0x14]), sub / 1024 - mft / 1024);
-             set64(b, attr(b, sub, 0x30) + carver::rd_le16(&b[attr(b, sub, 0x30) + 0x14]), dcim / 1024 - mft / 1024);
+             auto ref = [&](size_t rec) { return (rec - mft) / 1024 | uint64_t(carver::rd_le16(&b[rec + 0x10])) << 48; };
+             set64(b, attr(b, dcim, 0x30) + carver::rd_le16(&b[attr(b, dcim, 0x30) + 0x14]), ref(sub));
+             set64(b, attr(b, sub, 0x30) + carver::rd_le16(&b[attr(b, sub, 0x30) + 0x14]), ref(dcim));
          }, true, {"Sub/DCIM/a.jpg", "Sub/b.png"}},  // each chain cut where it comes round
+        {"Sub's record used again since", [&](Bytes& b) { b[sub + 0x10] += 5; }, true, {"/b.png", "DCIM/a.jpg"}},
         {"MFT size claimed 2^60", [&](Bytes& b) { set64(b, attr(b, mft, 0x80) + 0x30, 1ull << 60); }, true,
          {"DCIM/Sub/b.png", "DCIM/a.jpg"}},
     };
     for (const Case& c : cases) {
-        Bytes img = intact;
-        c.damage(img);
+        Bytes disk = intact;
+        c.damage(disk);
         carver::fs::Map map;
         map.probe([&](uint64_t off, void* buf, size_t n) -> size_t {
-            if (off >= img.size() || n > img.size() - off) return 0;
-            std::memcpy(buf, &img[off], n);
+            if (off >= disk.size() || n > disk.size() - off) return 0;
+            std::memcpy(buf, &disk[off], n);
             return n;
-        }, img.size());
+        }, disk.size());
         EXPECT_EQ(map.volumes().size(), c.volume ? 1u : 0u) << c.what;
         std::vector<std::string> files;
         for (const auto& e : map.entries()) {
             files.push_back(e.folder + "/" + e.name);
-            if (e.name == "a.jpg") EXPECT_EQ(e.pieces.size(), 2u) << c.what;
+            if (e.name == "a.jpg") {
+                EXPECT_EQ(e.pieces.size(), 2u) << c.what;
+            }
         }
         std::sort(files.begin(), files.end());
         EXPECT_EQ(files, c.files) << c.what;
