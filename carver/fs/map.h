@@ -44,6 +44,9 @@ struct DeletedEntry {
     // Absolute offset and length of each piece when the file system still
     // lists them all, in free clusters (NTFS run lists); else empty.
     std::vector<std::pair<uint64_t, uint64_t>> pieces;
+    // A small file's bytes kept inside the file system's own record (NTFS
+    // resident data); `start` is then where they lie, not a cluster.
+    std::vector<uint8_t> resident;
 };
 
 // Where a carved file goes when its start and size match a deleted entry.

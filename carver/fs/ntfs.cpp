@@ -19,6 +19,7 @@ constexpr uint64_t kMaxRecords = 1u << 22;      // records read: 4 GiB of MFT at
 constexpr size_t kMaxFolders = 1u << 18;
 constexpr size_t kMaxPending = 1u << 18;
 constexpr size_t kMaxPendingRuns = 1u << 20;
+constexpr size_t kMaxResidentBytes = 16u << 20;
 constexpr int kMaxDepth = 32;
 constexpr uint64_t kRootRecord = 5, kBitmapRecord = 6;
 constexpr uint32_t kStdInfo = 0x10, kAttrList = 0x20, kFileName = 0x30, kData = 0x80, kEnd = 0xFFFFFFFF;
@@ -109,6 +110,13 @@ public:
     }
     uint64_t bytes() const { return bytes_; }
 
+    // The device offset of a byte offset (one that read() reached).
+    uint64_t absolute(uint64_t off) const {
+        uint64_t vcn = off / l_.cluster_size;
+        size_t i = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), vcn) - starts_.begin() - 1);
+        return l_.base + runs_[i].lcn * l_.cluster_size + (off - starts_[i] * l_.cluster_size);
+    }
+
     // False when a piece lies in a sparse run or cannot be read.
     bool read(uint64_t off, uint8_t* buf, size_t n) {
         if (off > bytes_ || n > bytes_ - off) return false;
@@ -149,6 +157,8 @@ struct Pending {
     int64_t mtime;
     uint64_t size;
     std::vector<Run> runs;
+    std::vector<uint8_t> resident;
+    uint64_t resident_at;  // absolute offset of the resident bytes
 };
 
 // What one record says, as far as this reader needs it.
@@ -162,6 +172,8 @@ struct Record {
     bool has_data = false, list = false;
     uint64_t size = 0;
     std::vector<Run> runs;
+    std::vector<uint8_t> resident;
+    size_t resident_at = 0;  // offset in the record
 };
 
 class NtfsReader {
@@ -245,6 +257,13 @@ private:
                 rec.fn_mtime = unix_time(rd_le64(val + 0x10));
             } else if (type == kAttrList) {
                 rec.list = true;
+            } else if (type == kData && !rec.has_data && a[9] == 0 && a[8] == 0) {
+                const uint8_t* val = resident_value(a, len, size);
+                if (!val) return;
+                rec.has_data = true;
+                rec.size = size;
+                rec.resident.assign(val, val + size);
+                rec.resident_at = static_cast<size_t>(val - r);
             } else if (type == kData && !rec.has_data && a[9] == 0) {
                 std::vector<Run> runs;
                 uint64_t size64 = 0;
@@ -268,11 +287,13 @@ private:
             return;
         }
         if ((rec.flags & kInUse) || !rec.has_data || rec.size == 0 || pending_.size() >= kMaxPending ||
-            pending_runs_ + rec.runs.size() > kMaxPendingRuns)
+            pending_runs_ + rec.runs.size() > kMaxPendingRuns || resident_bytes_ + rec.resident.size() > kMaxResidentBytes)
             return;
         pending_runs_ += rec.runs.size();
+        resident_bytes_ += rec.resident.size();
         pending_.push_back({rec.parent, rec.parent_seq, rec.name, rec.mtime >= 0 ? rec.mtime : rec.fn_mtime, rec.size,
-                            std::move(rec.runs)});
+                            std::move(rec.runs), std::move(rec.resident),
+                            mft_->absolute(no * l_.record_size + rec.resident_at)});
     }
 
     // Whether folder record f is still the one a reference with sequence
@@ -310,6 +331,17 @@ private:
     }
 
     void add(Pending& p, const Volume& v) {
+        if (!p.resident.empty()) {
+            DeletedEntry e;
+            e.start = p.resident_at;
+            e.size = p.resident.size();
+            e.folder = path_of(p.parent, p.parent_seq);
+            e.name = std::move(p.name);
+            e.mtime = p.mtime;
+            e.resident = std::move(p.resident);
+            map_.add_entry(std::move(e));
+            return;
+        }
         if (p.runs.empty() || p.runs[0].lcn == kSparse || v.is_used(p.runs[0].lcn)) return;
         DeletedEntry e;
         e.start = v.offset_of(p.runs[0].lcn);
@@ -344,7 +376,7 @@ private:
     std::unordered_map<uint64_t, Folder> folders_;
     std::unordered_map<uint64_t, std::string> paths_;
     std::vector<Pending> pending_;
-    size_t pending_runs_ = 0;
+    size_t pending_runs_ = 0, resident_bytes_ = 0;
 };
 
 }  // namespace

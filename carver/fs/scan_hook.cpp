@@ -97,6 +97,17 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
     return r;
 }
 
+FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size) {
+    FsCarve r;
+    if (e.resident.empty() || e.resident.size() > max_size) return r;
+    auto src = std::make_unique<BufferSource>(e.resident.data(), e.resident.size());
+    Carve cv = f.walk(*src, max_size);
+    if (cv.length != e.resident.size()) return r;
+    r.cv = cv;
+    r.kept = std::move(src);
+    return r;
+}
+
 void Claimed::add(uint64_t from, uint64_t to) {
     if (ranges_.size() < kMaxRanges) ranges_[from] = std::max(ranges_[from], to);
 }

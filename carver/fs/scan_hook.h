@@ -35,10 +35,12 @@ struct FsCarve {
     std::unique_ptr<FreeStream> stream;  // set when the stream reached across live files
     Stitched stitched;                   // or: pieces put together across gaps
     std::unique_ptr<PieceSource> listed; // or: the pieces a deleted entry lists
+    std::unique_ptr<BufferSource> kept;  // or: the bytes the entry's own record holds
     bool partial = false;
 
     // The file's bytes; nullptr when no reading applied.
     Source* body() const {
+        if (kept) return kept.get();
         if (listed) return listed.get();
         return stream ? static_cast<Source*>(stream.get()) : stitched.stream.get();
     }
@@ -56,6 +58,10 @@ FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, ui
 // Neither reading gave a file: a format whose structure can prove a
 // continuation is put together across the clusters of other deleted files.
 FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys);
+
+// A deleted file kept inside its record, when the format's walk over its
+// bytes ends exactly at their end.
+FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size);
 
 // Later pieces of files carved through the free-cluster stream: the raw
 // scan passes over them rather than carve their insides again.

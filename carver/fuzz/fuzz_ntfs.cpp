@@ -47,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             total += len;
         }
         if (!e.pieces.empty() && total != e.size) __builtin_trap();
+        if (!e.resident.empty() && (e.resident.size() != e.size || !e.pieces.empty())) __builtin_trap();
         carver::fs::PieceSource src(e.pieces, disk);
         if (src.read(0, buf, sizeof buf) > sizeof buf) __builtin_trap();
     }

@@ -281,6 +281,15 @@ std::vector<Planted> build(const FsCase& fc, const std::string& img, const TempD
         p.unfragmented = true;
         plan.push_back(p);
     }
+    if (fc.lists_pieces) {  // small enough to be kept inside its own record
+        Planted p;
+        std::string src = tmp / "Tiny.png";
+        if (sh("convert -size 8x8 xc:blue '" + src + "'") != 0 || !w->copy({src}, "DCIM/100CAMERA")) return {};
+        p.sample = {"tiny.png", "png", read_file(src)};
+        p.path = "DCIM/100CAMERA/Tiny.png";
+        p.unfragmented = true;
+        plan.push_back(p);
+    }
 
     std::vector<std::string> fill, gaps, later;
     std::vector<Bytes> later_data;
@@ -389,7 +398,7 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
             EXPECT_TRUE(carved.count(partial)) << partial << " missing";
             continue;
         }
-        Tally& t = by_ext[p.pieces < 2 ? "one piece" : p.sample.ext];
+        Tally& t = by_ext[p.pieces < 2 ? "unfragmented" : p.sample.ext];
         ++t.fragmented;
         t.live_only += p.live_gaps_only;
         bool whole = false, named = false;
