@@ -12,16 +12,16 @@ command -v clang++ >/dev/null || { echo "fuzz-engine: clang++ not found" >&2; ex
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSNAPMEND_FUZZ=ON -DSNAPMEND_BUILD_GUI=OFF -DSNAPMEND_SANITIZE=address,undefined >/dev/null
-cmake --build "$build" -j2 --target fuzz_parsers fuzz_command_line fuzz_exif_preview fuzz_fs
+cmake --build "$build" -j2 --target fuzz_parsers fuzz_command_line fuzz_exif_preview fuzz_fs fuzz_ntfs
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for name in parsers command_line exif_preview fs; do
+for name in parsers command_line exif_preview fs ntfs; do
   mkdir -p "$work/$name"
   echo "== fuzz_$name: ${secs}s"
   # New inputs go to the scratch folder; the committed seeds are only read.
   len=65536
-  [ "$name" = fs ] && len=262144  # disk images: boot sector, tables and folders
+  [ "$name" = fs ] || [ "$name" = ntfs ] && len=262144  # disk images: boot sector, tables and folders
   (cd "$work" && "$build/carver/fuzz/fuzz_$name" -max_total_time="$secs" -timeout=10 \
      -rss_limit_mb=2048 -max_len="$len" -print_final_stats=1 \
      "$work/$name" "$root/carver/fuzz/corpus/$name" 2>&1 | grep -E '^(stat::|#[0-9]+ +DONE|==|SUMMARY|INFO: Running)' || true

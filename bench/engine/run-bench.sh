@@ -4,6 +4,7 @@
 #  2. time on an image full of photos vs foremost (normal and 512-byte quick mode)
 #  3. peak memory (max RSS) on a 4 GiB sparse image holding a few photos
 #  4. peak memory on a 256 GiB sparse image holding a FAT32 file system
+#  5. the same with an NTFS file system (written through ntfs-3g; skipped without it)
 # Usage: bench/engine/run-bench.sh [build-dir] [work-dir]
 # Images are cached in the work dir (default /tmp/snapmend-bench) and warmed
 # into the page cache, so device speed does not decide the comparison.
@@ -124,3 +125,23 @@ rss=$( { /usr/bin/time -f '%M' "$photo" /d out4 /cmd fat256.img $photos; } 2>&1 
 t1=$(now)
 echo "256 GiB sparse FAT32 image: peak RSS $((rss / 1024)) MiB, $(printf '%.1f' "$(echo "$t1 - $t0" | bc -l)")s, $(find out4 -type f | wc -l) files"
 rm -rf out4
+
+# 5. The same with NTFS: its cluster bitmap (8 MiB here) and MFT are read
+# before the scan. Written through the FUSE driver; skipped without it.
+if command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null && [ -w /dev/fuse ]; then
+  if [ ! -f ntfs256.img ]; then
+    truncate -s 256G ntfs256.img
+    mkntfs -q -F -Q ntfs256.img 2>/dev/null
+    mkdir -p mnt5
+    ntfs-3g ntfs256.img mnt5
+    mkdir mnt5/DCIM && cp src/*.jpg src/*.png mnt5/DCIM/ && sync
+    rm mnt5/DCIM/p1*.jpg mnt5/DCIM/a.png
+    umount mnt5
+  fi
+  rm -rf out5
+  t0=$(now)
+  rss=$( { /usr/bin/time -f '%M' "$photo" /d out5 /cmd ntfs256.img $photos; } 2>&1 | tail -1)
+  t1=$(now)
+  echo "256 GiB sparse NTFS image: peak RSS $((rss / 1024)) MiB, $(printf '%.1f' "$(echo "$t1 - $t0" | bc -l)")s, $(find out5 -type f | wc -l) files, $(find out5 -type f -path '*/DCIM/*' | wc -l) under their names"
+  rm -rf out5
+fi

@@ -323,6 +323,32 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                 }
             }
         }
+        // Small deleted files the file system kept inside its own records.
+        for (const fs::DeletedEntry& e : fsmap.entries()) {
+            if (e.resident.empty() || res.status != ScanStatus::Complete || stop.load()) continue;
+            for (const Candidate& c : dispatch[e.resident[0]]) {
+                const uint8_t* head = e.resident.data();
+                if (c.signature.size() > e.resident.size() ||
+                    std::memcmp(head, c.signature.data(), c.signature.size()) != 0 ||
+                    (c.format->check && !c.format->check(head, e.resident.size())))
+                    continue;
+                fs::FsCarve fc = fs::carve_resident(e, *c.format, c.max_size);
+                if (!fc.body()) continue;
+                std::string ext = fc.cv.ext ? fc.cv.ext : c.ext;
+                Naming naming{e.folder, e.name, e.mtime};
+                WriteResult wr = out.write(e.start / kSector, ext, *fc.body(), fc.cv.length, stop,
+                                           fs::extension_matches(e.name, ext) ? &naming : nullptr);
+                if (wr.status == WriteStatus::Ok) {
+                    ++res.files;
+                } else if (wr.status == WriteStatus::Stopped) {
+                    res.status = ScanStatus::Stopped;
+                } else {
+                    res.status = ScanStatus::OutputFailed;
+                    res.message = (wr.status == WriteStatus::DiskFull ? "output disk full: " : "cannot write carved file: ") + wr.error;
+                }
+                break;
+            }
+        }
         if (stop.load() && res.status == ScanStatus::Complete) res.status = ScanStatus::Stopped;
         if (int lost = dev.health->lost_errno.load(); lost && res.status == ScanStatus::Complete) {
             res.status = ScanStatus::ReadFailed;

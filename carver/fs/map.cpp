@@ -17,7 +17,7 @@ std::string lower(std::string s) {
 
 bool probe_volume(const ReadFn& read, uint64_t base, uint64_t limit, Map& map) {
     return probe_fat(read, base, limit, map) || probe_exfat(read, base, limit, map) ||
-           probe_ext(read, base, limit, map);
+           probe_ext(read, base, limit, map) || probe_ntfs(read, base, limit, map);
 }
 
 void probe_partitions(const ReadFn& read, uint64_t device_size, Map& map) {

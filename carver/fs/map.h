@@ -7,6 +7,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/source.h"
@@ -43,6 +44,12 @@ struct DeletedEntry {
     std::string folder;    // sanitised path below the output folder, "" for the top
     std::string name;      // sanitised
     int64_t mtime = -1;    // seconds since the epoch; -1 unknown
+    // Absolute offset and length of each piece when the file system still
+    // lists them all, in free clusters (NTFS run lists); else empty.
+    std::vector<std::pair<uint64_t, uint64_t>> pieces;
+    // A small file's bytes kept inside the file system's own record (NTFS
+    // resident data); `start` is then where they lie, not a cluster.
+    std::vector<uint8_t> resident;
 };
 
 // Where a carved file goes when its start and size match a deleted entry.
@@ -122,5 +129,6 @@ std::string utf16_to_utf8(const std::u16string& s);
 bool probe_fat(const ReadFn& read, uint64_t base, uint64_t limit, Map& map);
 bool probe_exfat(const ReadFn& read, uint64_t base, uint64_t limit, Map& map);
 bool probe_ext(const ReadFn& read, uint64_t base, uint64_t limit, Map& map);  // blocks in use, no entries
+bool probe_ntfs(const ReadFn& read, uint64_t base, uint64_t limit, Map& map);
 
 }  // namespace carver::fs

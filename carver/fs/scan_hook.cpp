@@ -24,13 +24,55 @@ Map probe_device(const Device& dev, const std::atomic<bool>& stop) {
     return map;
 }
 
+size_t PieceSource::read(uint64_t off, void* buf, size_t n) {
+    auto* out = static_cast<uint8_t*>(buf);
+    size_t done = 0;
+    uint64_t at = 0;  // file offset of the piece
+    for (const auto& [abs, len] : pieces_) {
+        if (done == n) break;
+        if (off + done >= at + len) {
+            at += len;
+            continue;
+        }
+        uint64_t in = off + done - at;
+        size_t take = static_cast<size_t>(std::min<uint64_t>(n - done, len - in));
+        size_t got = phys_.read(abs + in, out + done, take);
+        done += got;
+        if (got < take) break;
+        at += len;
+    }
+    return done;
+}
+
+void PieceSource::for_each_piece(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn) const {
+    for (const auto& [abs, len] : pieces_) {
+        if (length == 0) break;
+        uint64_t take = std::min(length, len);
+        fn(abs, abs + take);
+        length -= take;
+    }
+}
+
 void FsCarve::pieces(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn) {
-    if (stream) stream->for_each_piece(0, length, fn);
+    if (listed) listed->for_each_piece(length, fn);
+    else if (stream) stream->for_each_piece(0, length, fn);
     else if (stitched.stream) stitched.stream->for_each_piece(length, fn);
 }
 
 FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys) {
     FsCarve r;
+    const auto& entries = map.entries();
+    auto it = std::lower_bound(entries.begin(), entries.end(), pos,
+                               [](const DeletedEntry& e, uint64_t a) { return e.start < a; });
+    for (; it != entries.end() && it->start == pos; ++it) {
+        if (it->pieces.empty() || it->size > max_size) continue;
+        auto src = std::make_unique<PieceSource>(it->pieces, phys);
+        Carve cv = f.walk(*src, max_size);
+        if (cv.length != it->size) continue;
+        r.cv = cv;
+        r.listed = std::move(src);
+        return r;
+    }
     uint64_t cluster;
     const Volume* v = map.free_cluster_at(pos, cluster);
     if (!v) return r;
@@ -82,7 +124,7 @@ bool meets_deleted_start(const Map& map, uint64_t pos, FsCarve& fc, uint64_t len
 }  // namespace
 
 void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys, FsCarve& fc, Carve& cv) {
-    if (cv.length == 0 || fc.stitched.stream || !meets_deleted_start(map, pos, fc, cv.length)) return;
+    if (cv.length == 0 || fc.stitched.stream || fc.listed || !meets_deleted_start(map, pos, fc, cv.length)) return;
     FsCarve st = stitch(map, f, max_size, pos, phys);
     if (st.body()) {
         fc = std::move(st);
@@ -92,13 +134,25 @@ void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, S
     fc.partial = true;
 }
 
+FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size) {
+    FsCarve r;
+    if (e.resident.empty() || e.resident.size() > max_size) return r;
+    auto src = std::make_unique<BufferSource>(e.resident.data(), e.resident.size());
+    Carve cv = f.walk(*src, max_size);
+    if (cv.length != e.resident.size()) return r;
+    r.cv = cv;
+    r.kept = std::move(src);
+    return r;
+}
+
 void Claimed::add(uint64_t from, uint64_t to) {
     if (ranges_.size() < kMaxRanges) ranges_[from] = std::max(ranges_[from], to);
 }
 
 uint64_t Claimed::skip(uint64_t pos) {
-    uint64_t to = std::max(pos + kSector, ranges_.begin()->second);
+    uint64_t to = ranges_.begin()->second;
     ranges_.erase(ranges_.begin());
+    if (to <= pos) return pos;  // a piece the scan passed already: listed pieces come in any order
     return (to + kSector - 1) / kSector * kSector;
 }
 

@@ -15,6 +15,18 @@
 
 namespace carver::fs {
 
+// The bytes of a file whose pieces the file system lists, in order.
+class PieceSource final : public Source {
+public:
+    PieceSource(const std::vector<std::pair<uint64_t, uint64_t>>& pieces, Source& phys) : pieces_(pieces), phys_(phys) {}
+    size_t read(uint64_t off, void* buf, size_t n) override;
+    void for_each_piece(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn) const;
+
+private:
+    const std::vector<std::pair<uint64_t, uint64_t>>& pieces_;  // absolute offset, length
+    Source& phys_;
+};
+
 // Reads the device's file systems (none for a pipe).
 Map probe_device(const Device& dev, const std::atomic<bool>& stop);
 
@@ -22,16 +34,23 @@ struct FsCarve {
     Carve cv;
     std::unique_ptr<FreeStream> stream;  // set when the stream reached across live files
     Stitched stitched;                   // or: pieces put together across gaps
+    std::unique_ptr<PieceSource> listed; // or: the pieces a deleted entry lists
+    std::unique_ptr<BufferSource> kept;  // or: the bytes the entry's own record holds
     bool partial = false;
 
-    // The file's bytes; nullptr when neither reading applied.
-    Source* body() const { return stream ? static_cast<Source*>(stream.get()) : stitched.stream.get(); }
+    // The file's bytes; nullptr when no reading applied.
+    Source* body() const {
+        if (kept) return kept.get();
+        if (listed) return listed.get();
+        return stream ? static_cast<Source*>(stream.get()) : stitched.stream.get();
+    }
     // Physical pieces of the file's first `length` bytes, in order.
     void pieces(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn);
 };
 
-// Inside a file system, a candidate at the start of a free cluster is read
-// first through the stream of free clusters: a deleted file separated only by
+// Inside a file system, a candidate at the start of a deleted entry that
+// lists its pieces is read through them when the format's walk ends exactly
+// at the entry's size. Otherwise it is read through the stream of free clusters: a deleted file separated only by
 // live files' clusters reads whole there. Empty unless that reading reaches
 // across a cluster in use (otherwise the contiguous reading is the same).
 FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys);
@@ -47,13 +66,18 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
 // partial. `fc`/`cv` are replaced; unchanged when the reading meets no such start.
 void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys, FsCarve& fc, Carve& cv);
 
+// A deleted file kept inside its record, when the format's walk over its
+// bytes ends exactly at their end.
+FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size);
+
 // Later pieces of files carved through the free-cluster stream: the raw
 // scan passes over them rather than carve their insides again.
 class Claimed {
 public:
     uint64_t next() const { return ranges_.empty() ? UINT64_MAX : ranges_.begin()->first; }
     void add(uint64_t from, uint64_t to);
-    // Called with pos >= next(): where the scan goes on, sector-aligned.
+    // Called with pos >= next(): where the scan goes on, sector-aligned (pos
+    // itself when the range lay wholly before it).
     uint64_t skip(uint64_t pos);
 
 private:

@@ -1,5 +1,5 @@
-// The engine over FAT and exFAT volumes built by their own tools (mtools
-// without mounting; exFAT through its FUSE driver on a loop device): deleted
+// The engine over FAT, exFAT and NTFS volumes built by their own tools (mtools
+// without mounting; exFAT and NTFS through their FUSE drivers on a loop device): deleted
 // files written into the gaps of earlier deletions (2 to 4 pieces each,
 // separated by live files or by files deleted later) must come back whole
 // under their original names and folders, and nothing else may be written.
@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -79,6 +80,9 @@ public:
     virtual bool remove(const std::vector<std::string>& paths) = 0;
     // Called between writing the gaps and the planted files.
     virtual bool rewind_allocation() { return true; }
+    // Called before and after writing the gaps (`bytes` in all).
+    virtual bool make_room(size_t /*bytes*/) { return true; }
+    virtual bool fill_rest() { return true; }
     virtual bool finish() { return true; }
 };
 
@@ -118,14 +122,17 @@ private:
 
 class FuseWriter final : public Writer {
 public:
-    FuseWriter(const std::string& img, const TempDir& tmp) : mnt_(tmp / "mnt") {
+    // `fill`: an allocator that spreads files over the volume fills the gaps
+    // only once nothing else is free.
+    FuseWriter(const std::string& img, const TempDir& tmp, const std::string& mount, bool fill)
+        : mnt_(tmp / "mnt"), fill_(fill) {
         sh("mkdir -p " + mnt_);
         std::string dev = tmp / "loop";
         if (sh("(losetup -f --show " + img + " > " + dev + ")") != 0) return;
         Bytes d = read_file(dev);
         loop_.assign(d.begin(), d.end());
         while (!loop_.empty() && loop_.back() == '\n') loop_.pop_back();
-        mounted_ = !loop_.empty() && sh("mount.exfat-fuse " + loop_ + " " + mnt_) == 0;
+        mounted_ = !loop_.empty() && sh(mount + " " + loop_ + " " + mnt_) == 0;
     }
     ~FuseWriter() override { finish(); }
     bool ok() const { return mounted_; }
@@ -138,6 +145,14 @@ public:
     bool remove(const std::vector<std::string>& paths) override {
         return paths.empty() || sh("rm" + quoted(paths, mnt_ + "/") + " && sync") == 0;
     }
+    // The volume full of ballast but for one region with room for the gaps: written there
+    // in order, each gap lies between its neighbours. What they leave is filled again.
+    bool make_room(size_t bytes) override {
+        return !fill_ || (fill_up("ballast", bytes + bytes / 4 + 65536) && sh("rm '" + mnt_ + "/ballast0' && sync") == 0);
+    }
+    bool fill_rest() override {  // one file, cut short where the volume is full
+        return !fill_ || sh("head -c 1G /dev/urandom > '" + mnt_ + "/rest' 2>/dev/null; sync") == 0;
+    }
     bool finish() override {
         if (mounted_) mounted_ = sh("umount " + mnt_) != 0;
         // The driver lets go of the device a moment after the unmount returns.
@@ -149,7 +164,12 @@ public:
     }
 
 private:
+    bool fill_up(const std::string& kind, size_t bytes) {  // the last file, cut short, stays
+        return sh("i=0; while head -c " + std::to_string(bytes) + " /dev/urandom > '" + mnt_ + "/" + kind +
+                  "'$i 2>/dev/null; do i=$((i+1)); done; sync") == 0;
+    }
     std::string mnt_, loop_;
+    bool fill_;
     bool mounted_ = false;
 };
 
@@ -160,6 +180,7 @@ struct Planted {
     int pieces = 0;
     bool live_gaps_only = true;
     bool overwritten = false;  // its last piece: only a partial file can come back
+    bool unfragmented = false;
 };
 
 struct FsCase {
@@ -169,6 +190,10 @@ struct FsCase {
     size_t cluster;        // bytes
     unsigned mib;          // volume size
     size_t budget;         // bytes of planted files
+    const char* formatter = "mkfs.exfat";
+    const char* mount = "mount.exfat-fuse";
+    bool lists_pieces = false;  // a deleted file's record lists its pieces: all come back, and
+                                // unfragmented deleted files are planted too
 };
 
 const FsCase kFatCases[] = {
@@ -178,6 +203,10 @@ const FsCase kFatCases[] = {
 };
 const FsCase kExfatCases[] = {
     {"exFAT", "truncate -s 64M %s && mkfs.exfat -c 1K %s", true, 1024, 64, 12 << 20},
+};
+const FsCase kNtfsCases[] = {
+    {"NTFS", "truncate -s 64M %s && mkntfs -q -F -Q -c 1024 %s 2>/dev/null", true, 1024, 64, 12 << 20, "mkntfs",
+     "ntfs-3g", true},
 };
 
 std::string format_cmd(const char* tmpl, const std::string& img) {
@@ -221,7 +250,7 @@ std::vector<Planted> build(const FsCase& fc, const std::string& img, const TempD
     if (sh(format_cmd(fc.mkfs, img)) != 0) return {};
     std::unique_ptr<Writer> w;
     if (fc.fuse) {
-        auto fw = std::make_unique<FuseWriter>(img, tmp);
+        auto fw = std::make_unique<FuseWriter>(img, tmp, fc.mount, fc.lists_pieces);
         if (!fw->ok()) return {};
         w = std::move(fw);
     } else {
@@ -240,30 +269,71 @@ std::vector<Planted> build(const FsCase& fc, const std::string& img, const TempD
         seat_paths.push_back("Documents/" + n);
     }
     if (!w->copy(seats, "DCIM/100CAMERA") || !w->copy(seats, "Documents") || !w->remove(seat_paths)) return {};
+    for (int i = 0; fc.lists_pieces && i < 2; ++i) {  // written on an empty volume: in one piece
+        Planted p;
+        p.sample = {"whole.jpg", "jpg", {}};
+        std::string src = tmp / ("Whole " + std::to_string(i) + ".jpg");
+        if (sh("convert -size 480x360 plasma: -seed " + std::to_string(40 + i) + " -quality 90 '" + src + "'") != 0 ||
+            !w->copy({src}, "DCIM/100CAMERA"))
+            return {};
+        p.sample.data = read_file(src);
+        p.path = "DCIM/100CAMERA/" + src.substr(src.rfind('/') + 1);
+        p.unfragmented = true;
+        plan.push_back(p);
+    }
+    if (fc.lists_pieces) {  // small enough to be kept inside its own record
+        Planted p;
+        std::string src = tmp / "Tiny.png";
+        if (sh("convert -size 8x8 xc:blue '" + src + "'") != 0 || !w->copy({src}, "DCIM/100CAMERA")) return {};
+        p.sample = {"tiny.png", "png", read_file(src)};
+        p.path = "DCIM/100CAMERA/Tiny.png";
+        p.unfragmented = true;
+        plan.push_back(p);
+    }
 
     std::vector<std::string> fill, gaps, later;
     std::vector<Bytes> later_data;
     int n = 0;
+    size_t fill_bytes = 0;
     auto add = [&](std::vector<std::string>* list, size_t clusters) {
         std::string name = "F" + std::to_string(n++) + ".BIN";
         Bytes data = random_bytes(clusters * fc.cluster, static_cast<uint32_t>(n));
         write_file(tmp / name, data);
+        fill_bytes += data.size();
         fill.push_back(tmp / name);
         if (list) list->push_back(name);
         if (list == &later) later_data.push_back(data);
     };
     for (size_t j = 0; j < plan.size(); ++j) {
+        if (plan[j].unfragmented) continue;
         size_t total = (plan[j].sample.data.size() + fc.cluster - 1) / fc.cluster;
         size_t k = 2 + j % 3;
         const std::string& sn = plan[j].sample.name;
         bool later_gaps = j % 3 == 2 || sn == "exif.jpg" || sn == "alpha.png";
         for (size_t p = 0; p < k; ++p) {
-            add(&gaps, p + 1 < k ? total / k : total - (k - 1) * (total / k));
+            // A driver that starts a file in the largest hole finds its first gap, the largest;
+            // a cluster to spare in each gap leaves room for its own records on the full volume.
+            bool rest = fc.lists_pieces ? p == 0 : p + 1 == k;
+            add(&gaps, (rest ? total - (k - 1) * (total / k) : total / k) + fc.lists_pieces);
             add(later_gaps && p + 1 < k ? &later : nullptr, 1 + (j + p) % 3);
         }
     }
-    if (!w->copy(fill, "") || !w->remove(gaps) || !w->rewind_allocation()) return {};
-    for (Planted& p : plan) {
+    if (!w->make_room(fill_bytes) || !w->copy(fill, "") || !w->fill_rest() || !w->remove(gaps) ||
+        !w->rewind_allocation())
+        return {};
+    std::vector<Planted*> order;
+    for (Planted& p : plan)
+        if (!p.unfragmented) order.push_back(&p);
+    if (fc.lists_pieces)  // the file whose first gap is the largest hole first
+        std::stable_sort(order.begin(), order.end(), [&](const Planted* a, const Planted* b) {
+            auto first_gap = [&](const Planted* p) {
+                size_t total = (p->sample.data.size() + fc.cluster - 1) / fc.cluster, k = 2 + (p - plan.data()) % 3;
+                return total - (k - 1) * (total / k);
+            };
+            return first_gap(a) > first_gap(b);
+        });
+    for (Planted* pp : order) {
+        Planted& p = *pp;
         std::string folder = p.path.substr(0, p.path.rfind('/'));
         std::string src = tmp / p.path.substr(p.path.rfind('/') + 1);
         write_file(src, p.sample.data);
@@ -302,9 +372,9 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
     const FsCase& fc = GetParam();
     if (samples().empty()) GTEST_SKIP() << "needs ImageMagick";
     if (!fc.fuse && (!have_tool("mkfs.vfat") || !have_tool("mcopy"))) GTEST_SKIP() << "needs mkfs.vfat and mtools";
-    if (fc.fuse && (!have_tool("mkfs.exfat") || !have_tool("mount.exfat-fuse") || ::geteuid() != 0 ||
+    if (fc.fuse && (!have_tool(fc.formatter) || !have_tool(fc.mount) || ::geteuid() != 0 ||
                     ::access("/dev/fuse", R_OK | W_OK) != 0))
-        GTEST_SKIP() << "needs exfatprogs, exfat-fuse, /dev/fuse and root for a loop device";
+        GTEST_SKIP() << "needs " << fc.formatter << ", " << fc.mount << ", /dev/fuse and root for a loop device";
     TempDir tmp;
     std::string img = tmp / "card.img";
     std::vector<Planted> plan = build(fc, img, tmp);
@@ -317,14 +387,18 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
 
     struct Tally { int fragmented = 0, whole = 0, live_only = 0, live_whole = 0, named = 0; };
     std::map<std::string, Tally> by_ext;
+    int meant = 0, in_pieces = 0;
     for (const Planted& p : plan) {
-        EXPECT_GE(p.pieces, 2) << p.path << " was meant to lie in pieces";
+        if (!fc.lists_pieces) {
+            EXPECT_GE(p.pieces, 2) << p.path << " was meant to lie in pieces";
+        }
+        if (!p.unfragmented) meant += 1, in_pieces += p.pieces >= 2;
         if (p.overwritten) {
             std::string partial = p.path.substr(0, p.path.size() - 4) + ".partial.jpg";
             EXPECT_TRUE(carved.count(partial)) << partial << " missing";
             continue;
         }
-        Tally& t = by_ext[p.sample.ext];
+        Tally& t = by_ext[p.pieces < 2 ? "unfragmented" : p.sample.ext];
         ++t.fragmented;
         t.live_only += p.live_gaps_only;
         bool whole = false, named = false;
@@ -336,7 +410,7 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
         t.whole += whole;
         t.live_whole += whole && p.live_gaps_only;
         t.named += named;
-        if (p.live_gaps_only) {
+        if (p.live_gaps_only || fc.lists_pieces) {
             EXPECT_TRUE(whole) << p.path << " (" << p.pieces << " pieces between live files) not recovered";
             EXPECT_TRUE(named) << p.path << " not recovered under its name";
         }
@@ -382,6 +456,8 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
         unstitched += in_unstitched;
         EXPECT_TRUE(in_unstitched) << name << " (" << data.size() << " bytes) is no planted file";
     }
+    // Where the driver decides the layout, most files must still lie in pieces.
+    EXPECT_GE(in_pieces * 4, meant * 3) << in_pieces << " of " << meant << " files lie in pieces";
     for (const auto& [ext, t] : by_ext)
         std::printf("[%s] %-4s fragmented %d, whole %d (between live files only: %d of %d), "
                     "under the original name %d\n",
@@ -393,6 +469,8 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
 INSTANTIATE_TEST_SUITE_P(Fat, Volumes, ::testing::ValuesIn(kFatCases),
                          [](const auto& p) { return std::string(p.param.label); });
 INSTANTIATE_TEST_SUITE_P(Exfat, Volumes, ::testing::ValuesIn(kExfatCases),
+                         [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Ntfs, Volumes, ::testing::ValuesIn(kNtfsCases),
                          [](const auto& p) { return std::string(p.param.label); });
 
 // ext4 written by the kernel on a loop device: filled with files, every
@@ -561,6 +639,99 @@ TEST(ExtMap, AgreesWithTheBitmapsAsDumpe2fsReadsThem) {
         }
         EXPECT_EQ(differ, 0u) << opt << ": blocks whose state differs";
         EXPECT_LT(used, v.clusters / 4) << opt << ": the volume should be mostly free";
+    }
+}
+
+// NTFS records damaged where a reader must check them: each change is either
+// refused (the record, or the whole volume) or bounded (a folder chain that
+// loops), and never read past what the disk holds.
+TEST(NtfsMap, DamagedRecordsAreRefusedOrBounded) {
+    if (!have_tool("mkntfs") || !have_tool("ntfs-3g") || ::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "needs mkntfs, ntfs-3g, /dev/fuse and root";
+    TempDir tmp;
+    std::string img = tmp / "v.img", mnt = tmp / "mnt";
+    ASSERT_EQ(sh("truncate -s 4M " + img + " && mkntfs -q -F -Q -c 512 " + img + " && mkdir " + mnt + " && ntfs-3g " +
+                 img + " " + mnt),
+              0);
+    // a.jpg grows after a sync, into a second piece; Sub is deleted with what it holds.
+    int built = sh("cd " + mnt + " && mkdir -p DCIM/Sub && head -c 3000 /dev/urandom > DCIM/a.jpg && "
+                   "head -c 900 /dev/urandom > DCIM/Sub/b.png && head -c 9000 /dev/urandom > live && sync && "
+                   "head -c 2000 /dev/urandom >> DCIM/a.jpg && rm -r DCIM/a.jpg DCIM/Sub");
+    sh("umount " + mnt);
+    ASSERT_EQ(built, 0);
+    const Bytes intact = read_file(img);
+    uint64_t mft = (intact[0x30] | intact[0x31] << 8) * 512ull;
+    auto attr = [&](const Bytes& b, size_t rec, uint32_t type) {  // offset of an attribute
+        for (size_t at = rec + (b[rec + 0x14] | b[rec + 0x15] << 8); at + 8 < rec + 1024;) {
+            uint32_t t = carver::rd_le32(&b[at]), len = carver::rd_le32(&b[at + 4]);
+            if (t == type) return at;
+            if (t == 0xFFFFFFFF || len == 0) break;
+            at += len;
+        }
+        return size_t(0);
+    };
+    auto record_of = [&](const std::u16string& name) {  // the record whose file name it is
+        std::string utf16(reinterpret_cast<const char*>(name.data()), name.size() * 2);
+        for (size_t rec = mft; rec < mft + 128 * 1024; rec += 1024) {
+            size_t fn = attr(intact, rec, 0x30);
+            if (fn && std::memcmp(&intact[fn + 0x18 + 0x42], utf16.data(), utf16.size()) == 0) return rec;
+        }
+        return size_t(0);
+    };
+    size_t a = record_of(u"a.jpg"), sub = record_of(u"Sub"), dcim = record_of(u"DCIM");
+    ASSERT_TRUE(a && sub && dcim);
+    auto set64 = [](Bytes& b, size_t at, uint64_t v) {
+        for (int i = 0; i < 8; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+        bool volume;
+        std::vector<std::string> files;  // folder/name of each deleted entry
+    };
+    const Case cases[] = {
+        {"intact", [](Bytes&) {}, true, {"DCIM/Sub/b.png", "DCIM/a.jpg"}},
+        {"record size 2^-31", [](Bytes& b) { b[0x40] = 0xE1; }, false, {}},
+        {"MFT beyond the volume", [&](Bytes& b) { set64(b, 0x30, 1ull << 40); }, false, {}},
+        {"$Bitmap's update sequence", [&](Bytes& b) { b[mft + 6 * 1024 + 510] ^= 1; }, false, {}},
+        {"a.jpg's update sequence", [&](Bytes& b) { b[a + 1022] ^= 1; }, true, {"DCIM/Sub/b.png"}},
+        {"a.jpg's runs past the volume", [&](Bytes& b) {
+             size_t d = attr(b, a, 0x80);
+             size_t runs = d + (b[d + 0x20] | b[d + 0x21] << 8);
+             b[runs] = 0x41;  // one length byte, four offset bytes
+             set64(b, runs + 1, 0x7FFFFFF001ull);
+             b[runs + 6] = 0;
+         }, true, {"DCIM/Sub/b.png"}},
+        {"an attribute of length 0", [&](Bytes& b) { b[attr(b, a, 0x30) + 4] = 0; b[attr(b, a, 0x30) + 5] = 0; },
+         true, {"DCIM/Sub/b.png"}},
+        {"folders that hold each other", [&](Bytes& b) {
+             auto ref = [&](size_t rec) { return (rec - mft) / 1024 | uint64_t(carver::rd_le16(&b[rec + 0x10])) << 48; };
+             set64(b, attr(b, dcim, 0x30) + carver::rd_le16(&b[attr(b, dcim, 0x30) + 0x14]), ref(sub));
+             set64(b, attr(b, sub, 0x30) + carver::rd_le16(&b[attr(b, sub, 0x30) + 0x14]), ref(dcim));
+         }, true, {"Sub/DCIM/a.jpg", "Sub/b.png"}},  // each chain cut where it comes round
+        {"Sub's record used again since", [&](Bytes& b) { b[sub + 0x10] += 5; }, true, {"/b.png", "DCIM/a.jpg"}},
+        {"MFT size claimed 2^60", [&](Bytes& b) { set64(b, attr(b, mft, 0x80) + 0x30, 1ull << 60); }, true,
+         {"DCIM/Sub/b.png", "DCIM/a.jpg"}},
+    };
+    for (const Case& c : cases) {
+        Bytes disk = intact;
+        c.damage(disk);
+        carver::fs::Map map;
+        map.probe([&](uint64_t off, void* buf, size_t n) -> size_t {
+            if (off >= disk.size() || n > disk.size() - off) return 0;
+            std::memcpy(buf, &disk[off], n);
+            return n;
+        }, disk.size());
+        EXPECT_EQ(map.volumes().size(), c.volume ? 1u : 0u) << c.what;
+        std::vector<std::string> files;
+        for (const auto& e : map.entries()) {
+            files.push_back(e.folder + "/" + e.name);
+            if (e.name == "a.jpg") {
+                EXPECT_EQ(e.pieces.size(), 2u) << c.what;
+            }
+        }
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, c.files) << c.what;
     }
 }
 
