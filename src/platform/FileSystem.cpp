@@ -212,12 +212,4 @@ void DeleteFolderTree(const QString& path, bool removeFolder)
         ::rmdir(native.constData());
 }
 
-QByteArray ReadSmallFile(const QString& path, qint64 limit)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return limit < 0 ? file.readAll() : file.read(limit);
-}
-
 }  // namespace snapmend

@@ -102,9 +102,4 @@ ssize_t WriteSome(int fd, const void* data, size_t size);
 // cannot be deleted stays.
 void DeleteFolderTree(const QString& path, bool removeFolder);
 
-// Up to `limit` bytes of a small file (all of it when `limit` is negative:
-// proc files such as /proc/self/mountinfo report no size); empty when it
-// cannot be read.
-QByteArray ReadSmallFile(const QString& path, qint64 limit);
-
 }  // namespace snapmend
