@@ -1,6 +1,8 @@
 # cmake -DLAYERS=<build>/layers.txt -DSOURCE=<source> -P CheckLayers.cmake
-# Fails (and names every offence) when a core library links Qt6::Widgets or
-# when a file of carver/ includes a header that lives in src/.
+# Fails (and names every offence) when a core library links Qt6::Widgets, when
+# the platform layer (src/platform, the ground floor) links or includes
+# anything of the other src/ folders, or when a file of carver/ includes a
+# header that lives in src/.
 cmake_minimum_required(VERSION 3.22)
 set(offences "")
 
@@ -16,6 +18,9 @@ foreach(line ${lines})
     if(library STREQUAL "Qt6::Widgets" OR library MATCHES "_ui$")
       string(APPEND offences "core library ${target} links ${library}\n")
     endif()
+    if(target MATCHES "^snapmend_platform" AND library MATCHES "^snapmend_" AND NOT library MATCHES "^snapmend_(platform|warnings)")
+      string(APPEND offences "platform library ${target} links ${library} (a higher layer)\n")
+    endif()
   endforeach()
 endforeach()
 
@@ -26,6 +31,27 @@ foreach(header ${front_headers})
   get_filename_component(name ${header} NAME)
   list(APPEND front_names ${name})
 endforeach()
+# The platform layer includes its own headers, the system's and Qt's only.
+file(GLOB_RECURSE platform_headers RELATIVE ${SOURCE}/src/platform ${SOURCE}/src/platform/*.h)
+set(platform_names "")
+foreach(header ${platform_headers})
+  get_filename_component(name ${header} NAME)
+  list(APPEND platform_names ${name})
+endforeach()
+file(GLOB_RECURSE platform_files ${SOURCE}/src/platform/*.h ${SOURCE}/src/platform/*.cpp)
+foreach(file ${platform_files})
+  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+  foreach(include ${includes})
+    string(REGEX MATCH "[\"<]([^\">]+)[\">]" _ "${include}")
+    set(path ${CMAKE_MATCH_1})
+    get_filename_component(name "${path}" NAME)
+    if(name IN_LIST front_names AND NOT name IN_LIST platform_names)
+      file(RELATIVE_PATH where ${SOURCE} ${file})
+      string(APPEND offences "${where} includes ${path} (a higher layer)\n")
+    endif()
+  endforeach()
+endforeach()
+
 file(GLOB_RECURSE engine_headers RELATIVE ${SOURCE}/carver ${SOURCE}/carver/*.h ${SOURCE}/carver/*.hpp)
 set(engine_names "")
 foreach(header ${engine_headers})
@@ -59,4 +85,4 @@ if(offences)
   message(FATAL_ERROR "Layer violations:\n${offences}")
 endif()
 list(LENGTH lines cores)
-message(STATUS "layers hold: ${cores} core libraries without widgets, carver/ apart from src/")
+message(STATUS "layers hold: ${cores} core libraries without widgets, src/platform below the rest, carver/ apart from src/")

@@ -1,13 +1,9 @@
 #include "SafeCopy.h"
 
-#include <QFile>
 #include <cerrno>
 #include <memory>
-#include <string>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "FileSystem.h"
 #include "Paths.h"
 #include "TargetNames.h"
 
@@ -20,29 +16,10 @@ constexpr mode_t kTargetMode = 0600;
 // them cannot keep the copy looping.
 constexpr int kMaxNumberedNames = 100000;
 
-// Closes a descriptor once, whatever path leaves the scope.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() { Close(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int Close()
-    {
-        const int result = m_fd >= 0 ? ::close(m_fd) : 0;
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
-
 bool WriteAll(int fd, const char* data, size_t size)
 {
     while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
+        const ssize_t written = WriteSome(fd, data, size);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -59,7 +36,7 @@ bool CopyBytes(int in, int out)
 {
     std::unique_ptr<char[]> buffer(new char[kCopyBlock]);
     for (;;) {
-        const ssize_t got = ::read(in, buffer.get(), kCopyBlock);
+        const ssize_t got = ReadSome(in, buffer.get(), kCopyBlock);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -72,10 +49,7 @@ bool CopyBytes(int in, int out)
     }
 }
 
-QByteArray Candidate(const QString& fileName, int n)
-{
-    return QFile::encodeName(n == 1 ? fileName : NumberedFileName(fileName, n));
-}
+QString Candidate(const QString& fileName, int n) { return n == 1 ? fileName : NumberedFileName(fileName, n); }
 
 // File systems without owners and modes (FAT) refuse to change them; there
 // the mount decides who may use the files.
@@ -83,15 +57,15 @@ bool Unsupported(int error) { return error == EPERM || error == EOPNOTSUPP || er
 
 bool HandOver(int fd, const std::optional<Account>& owner, mode_t mode)
 {
-    if (owner && ::fchown(fd, owner->uid, owner->gid) != 0 && !Unsupported(errno))
+    if (owner && !ChangeOwner(fd, owner->uid, owner->gid) && !Unsupported(errno))
         return false;
-    return ::fchmod(fd, mode) == 0 || Unsupported(errno);
+    return ChangeMode(fd, mode) || Unsupported(errno);
 }
 
 // Bytes, owner, mode and a flush: the content is complete on the disk.
 bool FillTarget(int in, int out, const std::optional<Account>& owner)
 {
-    return CopyBytes(in, out) && HandOver(out, owner, kTargetMode) && ::fsync(out) == 0;
+    return CopyBytes(in, out) && HandOver(out, owner, kTargetMode) && SyncFile(out);
 }
 
 // Unnamed file linked under the first free name once complete. Nothing when
@@ -99,7 +73,7 @@ bool FillTarget(int in, int out, const std::optional<Account>& owner)
 std::optional<CopyOutcome> CopyUnnamed(int in, int dir, const QString& folder, const QString& fileName,
                                        const std::optional<Account>& owner)
 {
-    Fd out(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kTargetMode));
+    UniqueFd out = CreateUnnamedFile(dir, kTargetMode);
     if (out.get() < 0) {
         if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
             return std::nullopt;
@@ -107,12 +81,10 @@ std::optional<CopyOutcome> CopyUnnamed(int in, int dir, const QString& folder, c
     }
     if (!FillTarget(in, out.get(), owner))
         return CopyOutcome{false, errno, {}};
-    const std::string proc = "/proc/self/fd/" + std::to_string(out.get());
     for (int n = 1; n <= kMaxNumberedNames; ++n) {
-        const QByteArray name = Candidate(fileName, n);
-        if (::linkat(AT_FDCWD, proc.c_str(), dir, name.constData(), AT_SYMLINK_FOLLOW) == 0 ||
-            (errno == ENOENT && ::linkat(out.get(), "", dir, name.constData(), AT_EMPTY_PATH) == 0))  // no /proc
-            return CopyOutcome{true, 0, JoinPath(folder, QFile::decodeName(name))};
+        const QString name = Candidate(fileName, n);
+        if (NameUnnamedFile(out.get(), dir, name))
+            return CopyOutcome{true, 0, JoinPath(folder, name)};
         if (errno != EEXIST)
             return CopyOutcome{false, errno, {}};
     }
@@ -125,8 +97,8 @@ CopyOutcome CopyNamed(int in, int dir, const QString& folder, const QString& fil
                       const std::optional<Account>& owner)
 {
     for (int n = 1; n <= kMaxNumberedNames; ++n) {
-        const QByteArray name = Candidate(fileName, n);
-        Fd out(::openat(dir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kTargetMode));
+        const QString name = Candidate(fileName, n);
+        UniqueFd out = CreateNewFileAt(dir, name, kTargetMode);
         if (out.get() < 0) {
             if (errno == EEXIST)
                 continue;
@@ -134,10 +106,10 @@ CopyOutcome CopyNamed(int in, int dir, const QString& folder, const QString& fil
         }
         if (!FillTarget(in, out.get(), owner) || out.Close() != 0) {
             const int error = errno;
-            ::unlinkat(dir, name.constData(), 0);
+            RemoveFileAt(dir, name);
             return {false, error, {}};
         }
-        return {true, 0, JoinPath(folder, QFile::decodeName(name))};
+        return {true, 0, JoinPath(folder, name)};
     }
     return {false, EEXIST, {}};
 }
@@ -148,13 +120,12 @@ bool EnsureOutputFolder(const QString& folder, const std::optional<Account>& own
 {
     if (folder.isEmpty())
         return false;
-    const QByteArray native = QFile::encodeName(folder);
-    const bool made = ::mkdir(native.constData(), 0700) == 0;
+    const bool made = MakeFolder(folder, 0700);
     if (!made && errno != EEXIST)
         return false;
     // A folder made here is handed over only as itself: if it was swapped for
     // a link meanwhile, the link's target is not given away.
-    Fd dir(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (made ? O_NOFOLLOW : 0)));
+    const UniqueFd dir = OpenFolder(folder, made ? LastLink::Refuse : LastLink::Follow);
     if (dir.get() < 0)
         return false;
     return !made || HandOver(dir.get(), owner, 0700);
@@ -163,13 +134,13 @@ bool EnsureOutputFolder(const QString& folder, const std::optional<Account>& own
 CopyOutcome CopyToNewFile(const QString& source, const QString& folder, const QString& fileName,
                           const std::optional<Account>& owner)
 {
-    Fd in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (in.get() < 0)
+    const UniqueFd in = OpenForReading(source);
+    if (!in.valid())
         return {false, errno, {}};
-    struct stat info {};
-    if (::fstat(in.get(), &info) != 0)
+    const std::optional<FileStatus> status = StatusOf(in.get());
+    if (!status)
         return {false, errno, {}};
-    if (!S_ISREG(info.st_mode))
+    if (status->kind != FileKind::Regular)
         return {false, EINVAL, {}};
     if (fileName.isEmpty() || fileName.contains(QLatin1Char('/')) || fileName == QLatin1String(".") ||
         fileName == QLatin1String(".."))
@@ -179,8 +150,8 @@ CopyOutcome CopyToNewFile(const QString& source, const QString& folder, const QS
     while (cleanFolder.size() > 1 && cleanFolder.endsWith(QLatin1Char('/')))
         cleanFolder.chop(1);
     // The folder the user chose may itself be a link; what lies in it is never followed.
-    Fd dir(::open(QFile::encodeName(cleanFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0)
+    const UniqueFd dir = OpenFolder(cleanFolder, LastLink::Follow);
+    if (!dir.valid())
         return {false, errno, {}};
     if (std::optional<CopyOutcome> unnamed = CopyUnnamed(in.get(), dir.get(), cleanFolder, fileName, owner))
         return *unnamed;

@@ -1,26 +1,23 @@
 #include "DevicePresence.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
+#include "FileSystem.h"
 
 namespace snapmend {
 
-DevicePresence::DevicePresence(const QString& path, const QString& sysRoot) : m_path(path)
+DevicePresence::DevicePresence(const QString& path, SysfsReader sysfs) : m_path(path), m_sysfs(std::move(sysfs))
 {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISBLK(st.st_mode))
-        m_sysEntry = sysRoot + QStringLiteral("/dev/block/%1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+    const std::optional<FileStatus> status = StatusOfPath(path);
+    if (status && status->kind == FileKind::BlockDevice)
+        m_sysEntry =
+            m_sysfs.Path(QStringLiteral("dev/block/%1:%2").arg(status->deviceNode.major).arg(status->deviceNode.minor));
 }
 
 bool DevicePresence::StillThere() const
 {
     if (m_sysEntry.isEmpty())
-        return QFileInfo::exists(m_path);
+        return StatusOfPath(m_path).has_value();
     // A reader whose card was pulled, or a detached loop device, stays with size 0.
-    QFile size(m_sysEntry + QStringLiteral("/size"));
-    return size.open(QIODevice::ReadOnly) && size.read(32).trimmed().toULongLong() > 0;
+    return m_sysfs.Read(m_sysEntry + QStringLiteral("/size")).trimmed().toULongLong() > 0;
 }
 
 }  // namespace snapmend

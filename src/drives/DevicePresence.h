@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+#include "Sysfs.h"
+
 namespace snapmend {
 
 // Whether the device a scan reads is still attached. A block device is gone
@@ -9,11 +11,12 @@ namespace snapmend {
 // engine still holds it open; a disk image file once its path no longer exists.
 class DevicePresence {
 public:
-    explicit DevicePresence(const QString& path, const QString& sysRoot = QStringLiteral("/sys"));
+    explicit DevicePresence(const QString& path, SysfsReader sysfs = SysfsReader());
     bool StillThere() const;
 
 private:
     QString m_path;
+    SysfsReader m_sysfs;
     QString m_sysEntry;  // empty for anything but a block device
 };
 

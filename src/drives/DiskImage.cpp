@@ -1,7 +1,6 @@
 #include "DiskImage.h"
 
-#include <QFile>
-#include <sys/stat.h>
+#include "FileSystem.h"
 
 namespace snapmend {
 
@@ -10,13 +9,13 @@ QString DiskImageProblem(const QString& path)
     const QString prefix = QStringLiteral("The chosen file cannot be scanned: ");
     if (path.contains(QLatin1Char('"')))
         return prefix + QStringLiteral("its name contains a double quote.");
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    const std::optional<FileStatus> status = StatusOfPath(path);
+    if (!status)
         return prefix + QStringLiteral("it cannot be found.");
     // A pipe or a character device would leave the engine waiting forever.
-    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+    if (status->kind != FileKind::Regular && status->kind != FileKind::BlockDevice)
         return prefix + QStringLiteral("it is not a disk image file.");
-    if (S_ISREG(st.st_mode) && st.st_size < 512)
+    if (status->kind == FileKind::Regular && status->size < 512)
         return prefix + QStringLiteral("it is empty.");
     return {};
 }

@@ -1,8 +1,5 @@
 #include "DriveEnumeration.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
@@ -48,14 +45,6 @@ bool BetterMount(const MountEntry& a, const MountEntry& b)
 // Smaller devices are empty readers (0) or extended-partition stubs (2 sectors).
 constexpr quint64 kMinSectors = 128;
 
-QByteArray ReadSysFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.read(256).trimmed();
-}
-
 // Kernel devices that hold no user data worth a scan.
 bool IsSkippedKernelName(const QString& name)
 {
@@ -63,11 +52,9 @@ bool IsSkippedKernelName(const QString& name)
     return skipped.match(name).hasMatch();
 }
 
-bool HasHolders(const QString& dir)
+bool HasHolders(const SysfsReader& sysfs, const QString& dir)
 {
-    return !QDir(dir + QStringLiteral("/holders"))
-                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
-                .isEmpty();
+    return !sysfs.Entries(dir + QStringLiteral("/holders")).isEmpty();
 }
 
 }  // namespace
@@ -100,7 +87,7 @@ QString DriveNameFromMountPoint(const QString& mountPoint)
     return name;
 }
 
-std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts, const QString& sysRoot,
+std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts, const SysfsReader& sysfs,
                                            const CapacityQuery& capacityOf)
 {
     // The best mount of every block device, keyed by its sysfs folder.
@@ -108,7 +95,7 @@ std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts
     for (const MountEntry& mount : mounts) {
         if (IsExcludedFileSystem(mount.fsType))
             continue;
-        const std::optional<QString> device = BlockDeviceDir(sysRoot, mount);
+        const std::optional<QString> device = BlockDeviceDir(sysfs, mount);
         if (!device)
             continue;
         auto it = byDevice.find(*device);
@@ -123,7 +110,7 @@ std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts
         const std::optional<quint64> capacity = capacityOf(mount.mountPoint);
         if (!capacity)
             continue;  // no medium, or not reachable
-        const std::optional<DiskInfo> disk = MapVolumeToDisk(deviceDir);
+        const std::optional<DiskInfo> disk = MapVolumeToDisk(sysfs, deviceDir);
         if (!disk)
             continue;
         DriveRecord drive;
@@ -133,7 +120,7 @@ std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts
         drive.fileSystem = mount.fsType;
         drive.typeText = DriveTypeText(*disk, mount.fsType);
         drive.engineDevice = disk->node;
-        drive.device = DeviceNodeOf(deviceDir);
+        drive.device = DeviceNodeOf(sysfs, deviceDir);
         drives.push_back(drive);
     }
     std::sort(drives.begin(), drives.end(),
@@ -145,32 +132,32 @@ std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts
 
 namespace snapmend {
 
-QSet<QString> MountedDeviceDirs(const std::vector<MountEntry>& mounts, const QString& sysRoot)
+QSet<QString> MountedDeviceDirs(const std::vector<MountEntry>& mounts, const SysfsReader& sysfs)
 {
     QSet<QString> dirs;
     for (const MountEntry& mount : mounts) {
-        if (const std::optional<QString> dir = BlockDeviceDir(sysRoot, mount))
+        if (const std::optional<QString> dir = BlockDeviceDir(sysfs, mount))
             dirs.insert(*dir);
     }
     return dirs;
 }
 
-std::vector<DriveRecord> BuildUnmountedRecords(const QString& sysRoot, const QSet<QString>& mountedDirs,
+std::vector<DriveRecord> BuildUnmountedRecords(const SysfsReader& sysfs, const QSet<QString>& mountedDirs,
                                                const VolumeProbe& probe)
 {
-    const QDir blocks(sysRoot + QStringLiteral("/dev/block"));
+    const QString blocks = sysfs.Path(QStringLiteral("dev/block"));
     QSet<QString> seen;
     std::vector<DriveRecord> drives;
-    for (const QString& entry : blocks.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
-        const QString dir = QFileInfo(blocks.filePath(entry)).canonicalFilePath();
+    for (const QString& entry : sysfs.Entries(blocks)) {
+        const QString dir = sysfs.Resolve(blocks + QLatin1Char('/') + entry);
         if (dir.isEmpty() || seen.contains(dir) || mountedDirs.contains(dir))
             continue;
         seen.insert(dir);
-        const QString node = DeviceNodeOf(dir);
-        const quint64 sectors = ReadSysFile(dir + QStringLiteral("/size")).toULongLong();
-        if (sectors < kMinSectors || IsSkippedKernelName(node.mid(5)) || HasHolders(dir))
+        const QString node = DeviceNodeOf(sysfs, dir);
+        const quint64 sectors = sysfs.Read(dir + QStringLiteral("/size")).trimmed().toULongLong();
+        if (sectors < kMinSectors || IsSkippedKernelName(node.mid(5)) || HasHolders(sysfs, dir))
             continue;
-        const std::optional<DiskInfo> disk = MapVolumeToDisk(dir);
+        const std::optional<DiskInfo> disk = MapVolumeToDisk(sysfs, dir);
         if (!disk)
             continue;
         const VolumeIdentity identity = probe(node);

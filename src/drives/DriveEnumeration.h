@@ -2,6 +2,8 @@
 #include "DiskMapping.h"
 #include "DriveRecord.h"
 #include "MountInfo.h"
+#include "Sysfs.h"
+#include "Volumes.h"
 
 #include <QSet>
 #include <functional>
@@ -28,20 +30,14 @@ QString DriveNameFromMountPoint(const QString& mountPoint);
 // shortest mount point, preferring mounts of the file system's root), left out
 // when excluded, when the capacity cannot be queried, or when the volume does
 // not map to exactly one whole disk.
-std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts, const QString& sysRoot,
+std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts, const SysfsReader& sysfs,
                                            const CapacityQuery& capacityOf);
 
-// What a volume's own first sectors say it is: file system type (or, for a
-// whole disk with no file system of its own, its partition table type) and
-// label; both empty when nothing is recognised.
-struct VolumeIdentity {
-    QString type;
-    QString label;
-};
+// What a volume's own first sectors say it is (ProbeVolume on the system).
 using VolumeProbe = std::function<VolumeIdentity(const QString& node)>;
 
 // The sysfs folders of every block device mounted somewhere.
-QSet<QString> MountedDeviceDirs(const std::vector<MountEntry>& mounts, const QString& sysRoot);
+QSet<QString> MountedDeviceDirs(const std::vector<MountEntry>& mounts, const SysfsReader& sysfs);
 
 // Block devices that are not mounted, whole disks and partitions, sorted by
 // node: the card with a damaged or unknown file system is exactly the one to
@@ -49,7 +45,7 @@ QSet<QString> MountedDeviceDirs(const std::vector<MountEntry>& mounts, const QSt
 // media (size 0), devices in use by another volume (holders), RAM disks,
 // read-only image file systems, eMMC boot and RPMB areas, and devices that do
 // not map to exactly one whole disk.
-std::vector<DriveRecord> BuildUnmountedRecords(const QString& sysRoot, const QSet<QString>& mountedDirs,
+std::vector<DriveRecord> BuildUnmountedRecords(const SysfsReader& sysfs, const QSet<QString>& mountedDirs,
                                                const VolumeProbe& probe);
 
 }  // namespace snapmend

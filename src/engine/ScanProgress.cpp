@@ -2,9 +2,9 @@
 
 #include <QList>
 #include <cerrno>
-#include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
+#include <chrono>
+
+#include "FileSystem.h"
 
 namespace snapmend {
 namespace {
@@ -42,9 +42,8 @@ QString TimeLeftText(qint64 seconds)
 
 qint64 MonotonicMs()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<qint64>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
 }
 
 std::optional<ProgressFigures> TakeProgressLines(QByteArray& buffer)
@@ -113,28 +112,25 @@ bool ScanProgress::OpenChannel()
 {
     CloseAll();
     m_estimate.Reset();
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return false;
     // The front-end never waits on the engine; the engine sets its own end non-blocking.
-    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-    m_readFd = fds[0];
-    m_writeFd = fds[1];
+    int readEnd = -1;
+    int writeEnd = -1;
+    if (!MakePipe(readEnd, writeEnd))
+        return false;
+    m_readFd = readEnd;
+    m_writeFd = writeEnd;
     return true;
 }
 
 void ScanProgress::CloseEngineEnd()
 {
-    const int fd = m_writeFd.exchange(-1);
-    if (fd >= 0)
-        ::close(fd);
+    CloseDescriptor(m_writeFd.exchange(-1));
 }
 
 void ScanProgress::CloseAll()
 {
     CloseEngineEnd();
-    if (m_readFd >= 0)
-        ::close(m_readFd);
+    CloseDescriptor(m_readFd);
     m_readFd = -1;
     m_pending.clear();
     m_dots = 0;
@@ -146,7 +142,7 @@ void ScanProgress::ReadAvailable()
         return;
     char chunk[4096];
     for (;;) {
-        const ssize_t n = ::read(m_readFd, chunk, sizeof chunk);
+        const ssize_t n = ReadSome(m_readFd, chunk, sizeof chunk);
         if (n > 0) {
             m_pending.append(chunk, n);
             if (std::optional<ProgressFigures> figures = TakeProgressLines(m_pending))
@@ -156,7 +152,7 @@ void ScanProgress::ReadAvailable()
         if (n < 0 && errno == EINTR)
             continue;
         if (n == 0) {  // the engine has ended: nothing more will come
-            ::close(m_readFd);
+            CloseDescriptor(m_readFd);
             m_readFd = -1;
         }
         return;

@@ -6,6 +6,7 @@
 #include "carver/contract.h"
 #include "EngineCommand.h"
 #include "EngineInstallation.h"
+#include "FileSystem.h"
 #include "Paths.h"
 #include "SameDisk.h"
 #include "UiServices.h"

@@ -1,23 +1,15 @@
 #include "ScanWorkspace.h"
 
 #include <QDir>
-#include <QFile>
-
-#include <cerrno>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "EngineInstallation.h"
+#include "FileSystem.h"
 #include "Ownership.h"
 #include "Paths.h"
 #include "UiServices.h"
 
 namespace snapmend {
 namespace {
-
 
 const QString kTempParentPrefix = QStringLiteral("snapmend-");
 
@@ -48,40 +40,11 @@ QString PrivateTempParent(const QString& tempFolder)
     parent.path.clear();
     if (!IsPathTrusted(tempFolder, nullptr, true))
         return {};
-    QByteArray pattern = QFile::encodeName(JoinPath(tempFolder, kTempParentPrefix + QStringLiteral("XXXXXX")));
-    if (!::mkdtemp(pattern.data()))
+    parent.path = MakeUniqueFolder(tempFolder, kTempParentPrefix);
+    if (parent.path.isEmpty())
         return {};
-    parent.path = QFile::decodeName(pattern);
     parent.madeIn = tempFolder;
     return parent.path;
-}
-
-// Deletes the entries of the open folder `dirFd`, depth first, without
-// following links; with `removeSelf` also the folder `name` inside `parentFd`.
-void DeleteTreeAt(int dirFd)
-{
-    DIR* dir = ::fdopendir(dirFd);
-    if (!dir) {
-        ::close(dirFd);
-        return;
-    }
-    while (dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        struct stat info;
-        if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (S_ISDIR(info.st_mode)) {
-            const int childFd = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (childFd >= 0)
-                DeleteTreeAt(childFd);
-            ::unlinkat(::dirfd(dir), name, AT_REMOVEDIR);
-        } else {
-            ::unlinkat(::dirfd(dir), name, 0);
-        }
-    }
-    ::closedir(dir);
 }
 
 }  // namespace
@@ -130,31 +93,6 @@ std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner
     }
     return workspace;
 }
-
-void DeleteFolderTree(const QString& path, bool removeFolder)
-{
-    if (path.isEmpty())
-        return;
-    QString folder = path;
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    const QByteArray native = QFile::encodeName(folder);
-    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        // A link given as the root is removed, not followed.
-        struct stat info;
-        if (removeFolder && ::lstat(native.constData(), &info) == 0 && S_ISLNK(info.st_mode))
-            ::unlink(native.constData());
-        return;
-    }
-    DeleteTreeAt(fd);
-    if (removeFolder)
-        ::rmdir(native.constData());
-}
-
-}  // namespace snapmend
-
-namespace snapmend {
 
 void RemoveStaleWorkspaces(const QString& appDataFolder, const QString& tempFolder)
 {

@@ -56,9 +56,4 @@ std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner
 // the single-instance lock, so that no other run of this user is using them.
 void RemoveStaleWorkspaces(const QString& appDataFolder, const QString& tempFolder);
 
-// Deletes everything below `path` and, with `removeFolder`, the folder itself.
-// Symbolic links are removed, never followed. Failures are ignored: what
-// cannot be deleted stays.
-void DeleteFolderTree(const QString& path, bool removeFolder);
-
 }  // namespace snapmend

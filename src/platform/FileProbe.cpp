@@ -1,10 +1,9 @@
 #include "FileProbe.h"
 
-#include <QFile>
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
+
+#include "FileSystem.h"
 
 namespace snapmend {
 
@@ -12,19 +11,17 @@ bool IsFileWriteFinished(const QString& path)
 {
     if (path.isEmpty())
         return false;
-    const QByteArray native = QFile::encodeName(path);
-    // O_NONBLOCK keeps a FIFO from blocking the open.
-    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    // A FIFO does not block the open.
+    const UniqueFd fd = OpenForReading(path);
+    if (!fd.valid())
         return false;
     int rc;
     do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     const bool free = rc == 0;
     if (free)
-        ::flock(fd, LOCK_UN);
-    ::close(fd);
+        ::flock(fd.get(), LOCK_UN);
     return free;
 }
 

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "FileSystem.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -125,24 +127,18 @@ bool MakePrivateFolder(const QString& path)
     const QByteArray native = QFile::encodeName(path);
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
         return false;
-    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd = OpenFolder(path, LastLink::Refuse);
+    if (!fd.valid())
         return false;
     struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
-              ::fchmod(fd, 0700) == 0;
-    ::close(fd);
-    return ok;
+    return ::fstat(fd.get(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+           ::fchmod(fd.get(), 0700) == 0;
 }
 
 bool IsPrivateFolder(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = CheckPrivate(fd);
-    ::close(fd);
-    return ok;
+    const UniqueFd fd = OpenFolder(path, LastLink::Refuse);
+    return fd.valid() && CheckPrivate(fd.get());
 }
 
 QString PrivateRuntimeFolder(const QString& fallbackParent)

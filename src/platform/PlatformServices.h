@@ -19,7 +19,9 @@ struct PlatformServices {
     // Where the engine's pieces are; empty: the running layout's engine folder.
     QString engineFolder;
 
-    // The Linux implementations, alive for the whole process.
+    // The Linux implementations, alive for the whole process. Wired above
+    // every layer (src/mainwindow/PlatformServices.cpp): the drive source
+    // belongs to src/drives.
     static PlatformServices& Default();
 };
 

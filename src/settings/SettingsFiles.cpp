@@ -5,8 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <sys/stat.h>
 
+#include "FileSystem.h"
 #include "InstallLayout.h"
 #include "Paths.h"
 #include "PlatformServices.h"
@@ -33,7 +33,7 @@ bool MakeFolders(const QString& folder)
     const QString parent = QFileInfo(folder).path();
     if (parent == folder || !MakeFolders(parent))
         return false;
-    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || QFileInfo(folder).isDir();
+    return MakeFolder(folder, 0700) || QFileInfo(folder).isDir();
 }
 
 bool WriteSingleLine(const QString& path, const QString& key, const QString& value)

@@ -69,7 +69,7 @@ TEST_F(HostileTest, ScansEndInProportionToTheDiskAndFindWhatLiesInClaimedRanges)
         // device again and counted, a measure of their work.
         o.block_size = 64 * 1024;
         o.window_cap = 64 * 1024;
-        uint64_t read = 0;
+        std::atomic<uint64_t> read{0};  // the block reader's thread and the walks both read
         o.read_at = [&](int fd, void* buf, size_t n, uint64_t off) {
             ssize_t r = default_read_at(fd, buf, n, off);
             if (r > 0) read += uint64_t(r);
@@ -77,7 +77,7 @@ TEST_F(HostileTest, ScansEndInProportionToTheDiskAndFindWhatLiesInClaimedRanges)
         };
         ScanResult r = run_scan(o, stop_);
         ASSERT_EQ(r.status, ScanStatus::Complete) << r.message;
-        EXPECT_LE(read, 4 * h.data.size());
+        EXPECT_LE(read.load(), 4 * h.data.size());
         EXPECT_EQ(missing_in(out, planted), "");
         std::map<std::string, int> by_ext;
         for (const std::string& n : list_dir(out)) ++by_ext[n.substr(n.rfind('.') + 1)];

@@ -85,7 +85,7 @@ TEST_F(DesktopSample, MapsEachVolumeToItsOneWholeDisk)
     for (const auto& c : cases) {
         const QString deviceDir = DeviceDir(c.device);
         ASSERT_FALSE(deviceDir.isEmpty()) << c.device;
-        const std::optional<DiskInfo> disk = MapVolumeToDisk(deviceDir);
+        const std::optional<DiskInfo> disk = MapVolumeToDisk(SysfsReader(sysRoot), deviceDir);
         if (!c.disk) {
             EXPECT_FALSE(disk) << c.device << " mapped to " << Str(disk->node);
             continue;
@@ -120,7 +120,7 @@ TEST_F(DesktopSample, FindsTheBlockDeviceOfAMount)
         {entry(0, 49, "server:/export"), nullptr},
     };
     for (const auto& c : cases) {
-        const std::optional<QString> dir = BlockDeviceDir(sysRoot, c.mount);
+        const std::optional<QString> dir = BlockDeviceDir(SysfsReader(sysRoot), c.mount);
         if (!c.device) {
             EXPECT_FALSE(dir) << Str(c.mount.source);
             continue;
@@ -152,7 +152,7 @@ TEST_F(DesktopSample, ListsOneRowPerScannableVolumeSortedByName)
         return it->second;
     };
 
-    const std::vector<DriveRecord> drives = BuildDriveRecords(mounts, sysRoot, capacityOf);
+    const std::vector<DriveRecord> drives = BuildDriveRecords(mounts, SysfsReader(sysRoot), capacityOf);
 
     const auto row = [](const char* name, const char* disk, quint64 capacity, const char* fs, const char* type) {
         DriveRecord drive;
@@ -232,7 +232,7 @@ TEST(UnmountedSample, ListsCardsWithoutAFileSystemAndLeavesOutWhatCannotBeScanne
         return it == identities.end() ? VolumeIdentity{} : it->second;
     };
 
-    const std::vector<DriveRecord> drives = BuildUnmountedRecords(sysRoot, mounted, probe);
+    const std::vector<DriveRecord> drives = BuildUnmountedRecords(SysfsReader(sysRoot), mounted, probe);
 
     struct Row {
         const char* name;

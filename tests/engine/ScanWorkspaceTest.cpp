@@ -122,30 +122,6 @@ TEST(ScanWorkspace, FailingFolderCreationShowsItsMessage)
     EXPECT_EQ(ui.Texts()[0], "Failed to initialize data");
 }
 
-TEST(DeleteFolderTree, RemovesTheTreeButNeverFollowsALinkOut)
-{
-    QTemporaryDir outside, workspace;
-    ASSERT_TRUE(Touch(outside.path() + "/precious.jpg"));
-    const QString root = workspace.path() + "/ws";
-    ASSERT_TRUE(QDir().mkpath(root + "/temp/a/b"));
-    ASSERT_TRUE(Touch(root + "/temp/a/b/f1.jpg"));
-    ASSERT_TRUE(Touch(root + "/temp/f2.png"));
-    ASSERT_EQ(symlink(outside.path().toLocal8Bit().constData(), (root + "/temp/link").toLocal8Bit().constData()), 0);
-    ASSERT_EQ(symlink((outside.path() + "/precious.jpg").toLocal8Bit().constData(),
-                      (root + "/filelink").toLocal8Bit().constData()), 0);
-
-    DeleteFolderTree(root + "/", true);  // a trailing separator deletes the same tree
-    EXPECT_FALSE(QFileInfo::exists(root));
-    EXPECT_TRUE(QFile::exists(outside.path() + "/precious.jpg")) << "the link's target must survive";
-
-    ASSERT_TRUE(QDir().mkpath(root + "/x"));
-    ASSERT_TRUE(Touch(root + "/x/y"));
-    DeleteFolderTree(root, false);
-    EXPECT_TRUE(QDir(root).exists()) << "without the flag the folder itself stays";
-    EXPECT_TRUE(QDir(root).isEmpty());
-    DeleteFolderTree(QString(), true);  // nothing to do, no crash
-}
-
 TEST(EngineInstallation, ReportsTheFirstMissingPieceAndFillsThePathAnyway)
 {
     QTemporaryDir root;

@@ -1,5 +1,5 @@
 // Pure harvesting logic: thumbnail geometry, names, classification, sorting,
-// the status animation, the workspace walk, decoding and the writing probe.
+// the workspace walk, decoding and the writing probe.
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -13,7 +13,6 @@
 #include "FileProbe.h"
 #include "ListedPaths.h"
 #include "ResultItem.h"
-#include "StatusAnimation.h"
 #include "Thumbnail.h"
 #include "ThumbnailGeometry.h"
 #include "WorkspaceWalk.h"
@@ -125,19 +124,6 @@ TEST(ResultItemTest, ComparesNamesAndExtensionsCaseSensitively)
     EXPECT_LT(CompareResultItems(upper, lower, 2), 0);  // "JPG" < "jpg"
     EXPECT_EQ(CompareResultItems(lower, lower, 0), 0);
     EXPECT_GT(CompareResultItems(lower, upper, 0), 0);
-}
-
-TEST(StatusAnimationTest, CyclesThroughSixStepsAndRestartsOnOtherText)
-{
-    QString text = QStringLiteral("Press 'Recover' to recover files detected.");
-    QStringList seen;
-    for (int i = 0; i < 7; ++i) {
-        text = NextStatusText(text);
-        seen << text;
-    }
-    const QString base = QStringLiteral("Analyzing disk, please wait");
-    EXPECT_EQ(seen, (QStringList{base, base + ".", base + "..", base + "...", base + "....", base + ".....", base}));
-    EXPECT_EQ(NextStatusText(base + "......"), base);
 }
 
 TEST(ListedPathsTest, EmptyPathCountsAsListedAndMatchIsExact)

@@ -24,6 +24,7 @@
 #include "ChildProcess.h"
 #include "EngineCommand.h"
 #include "EngineInstallation.h"
+#include "FileSystem.h"
 #include "Ownership.h"
 #include "Paths.h"
 #include "SafeCopy.h"

@@ -4,11 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-
 #include "DiskMapping.h"
+#include "FileSystem.h"
 #include "MountInfo.h"
+#include "Sysfs.h"
+#include "Volumes.h"
 
 namespace snapmend {
 namespace {
@@ -16,14 +16,14 @@ namespace {
 // File systems with anonymous device numbers (btrfs, whose numbers differ
 // even from its own mount table's) are found by the mount that holds `path`:
 // the table names their device. tmpfs and the like name none.
-QString MountedDeviceDir(const QString& path)
+QString MountedDeviceDir(const SysfsReader& sysfs, const QString& path)
 {
-    QFile file(QStringLiteral("/proc/self/mountinfo"));
     const QString canonical = QFileInfo(path).canonicalFilePath();
-    if (canonical.isEmpty() || !file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> table = ReadMountTable();
+    if (canonical.isEmpty() || !table)
         return {};
     std::optional<MountEntry> holder;
-    for (const MountEntry& entry : ParseMountInfo(file.read(4 << 20))) {
+    for (const MountEntry& entry : ParseMountInfo(*table)) {
         const QString& point = entry.mountPoint;
         const bool holds = canonical == point || point == QLatin1String("/") ||
                            canonical.startsWith(point + QLatin1Char('/'));
@@ -34,19 +34,18 @@ QString MountedDeviceDir(const QString& path)
     if (!holder)
         return {};
     holder->major = 0;  // by its source: the number is anonymous
-    return BlockDeviceDir(QStringLiteral("/sys"), *holder).value_or(QString());
+    return BlockDeviceDir(sysfs, *holder).value_or(QString());
 }
 
 // The sysfs folder of the whole disk under `device`; `path` lies on it.
-std::optional<QString> WholeDiskDir(dev_t device, const QString& path)
+std::optional<QString> WholeDiskDir(const SysfsReader& sysfs, DeviceNumber device, const QString& path)
 {
-    const QString dir =
-        major(device) == 0
-            ? MountedDeviceDir(path)
-            : QFileInfo(QStringLiteral("/sys/dev/block/%1:%2").arg(major(device)).arg(minor(device))).canonicalFilePath();
+    const QString dir = device.major == 0
+                            ? MountedDeviceDir(sysfs, path)
+                            : sysfs.Resolve(sysfs.Path(QStringLiteral("dev/block/%1:%2").arg(device.major).arg(device.minor)));
     if (dir.isEmpty())
         return std::nullopt;
-    const std::optional<DiskInfo> disk = MapVolumeToDisk(dir);
+    const std::optional<DiskInfo> disk = MapVolumeToDisk(sysfs, dir);
     if (!disk)
         return std::nullopt;
     return disk->sysDir;
@@ -60,22 +59,14 @@ QString NearestExisting(const QString& folder)
     return path;
 }
 
-std::optional<struct stat> StatOf(const QString& path)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return std::nullopt;
-    return info;
-}
-
 // True when the loop disk whose sysfs folder is `diskDir` reads the file `image`.
-bool LoopReadsImage(const QString& diskDir, const struct stat& image)
+bool LoopReadsImage(const SysfsReader& sysfs, const QString& diskDir, const FileStatus& image)
 {
-    QFile backing(diskDir + QStringLiteral("/loop/backing_file"));
-    if (!backing.open(QIODevice::ReadOnly))
+    const QByteArray backing = sysfs.Read(diskDir + QStringLiteral("/loop/backing_file"));
+    if (backing.isEmpty())
         return false;
-    const std::optional<struct stat> file = StatOf(QFile::decodeName(backing.readLine(4096).trimmed()));
-    return file && file->st_dev == image.st_dev && file->st_ino == image.st_ino;
+    const std::optional<FileStatus> file = StatusOfPath(QFile::decodeName(backing.split('\n').front().trimmed()));
+    return file && file->device == image.device && file->inode == image.inode;
 }
 
 }  // namespace
@@ -84,21 +75,23 @@ std::optional<QString> FolderOnScannedDisk(const QString& scanSource, const QStr
 {
     if (scanSource.isEmpty() || folder.isEmpty())
         return std::nullopt;
-    const std::optional<struct stat> source = StatOf(scanSource);
+    const SysfsReader sysfs;
+    const std::optional<FileStatus> source = StatusOfPath(scanSource);
     const QString existing = NearestExisting(folder);
-    const std::optional<struct stat> target = StatOf(existing);
+    const std::optional<FileStatus> target = StatusOfPath(existing);
     if (!source || !target)
         return std::nullopt;
-    const std::optional<QString> targetDisk = WholeDiskDir(target->st_dev, existing);
+    const std::optional<QString> targetDisk = WholeDiskDir(sysfs, target->device, existing);
     if (!targetDisk)
         return std::nullopt;
     const QString node = QStringLiteral("/dev/") + QFileInfo(*targetDisk).fileName();
-    if (S_ISBLK(source->st_mode))
-        return WholeDiskDir(source->st_rdev, scanSource) == targetDisk ? std::optional<QString>(node) : std::nullopt;
+    if (source->kind == FileKind::BlockDevice)
+        return WholeDiskDir(sysfs, source->deviceNode, scanSource) == targetDisk ? std::optional<QString>(node)
+                                                                                 : std::nullopt;
     // An image file is harmed only by writes into itself: a folder on a file
     // system that a loop disk reads from that very image. Elsewhere on the
     // disk that holds the image, its allocated blocks are safe.
-    if (S_ISREG(source->st_mode) && LoopReadsImage(*targetDisk, *source))
+    if (source->kind == FileKind::Regular && LoopReadsImage(sysfs, *targetDisk, *source))
         return node;
     return std::nullopt;
 }

@@ -1,3 +1,4 @@
+// The real services, chosen in one place.
 #include "PlatformServices.h"
 
 #include "DriveSource.h"

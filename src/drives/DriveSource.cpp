@@ -1,0 +1,27 @@
+#include "DriveSource.h"
+
+#include "DriveEnumeration.h"
+#include "MountInfo.h"
+
+namespace snapmend {
+
+LinuxDriveSource::LinuxDriveSource(QString mountInfoPath, SysfsReader sysfs, VolumeProbe probe)
+    : m_strMountInfoPath(std::move(mountInfoPath)), m_sysfs(std::move(sysfs)), m_probe(std::move(probe))
+{
+}
+
+std::vector<DriveRecord> LinuxDriveSource::ListDrives()
+{
+    const std::optional<QByteArray> table = ReadMountTable(m_strMountInfoPath);
+    if (!table)
+        return {};
+    const std::vector<MountEntry> mounts = ParseMountInfo(*table);
+    std::vector<DriveRecord> drives = BuildDriveRecords(mounts, m_sysfs, QueryCapacity);
+    for (DriveRecord& drive : drives)
+        drive.label = m_probe(drive.device).label;
+    for (DriveRecord& drive : BuildUnmountedRecords(m_sysfs, MountedDeviceDirs(mounts, m_sysfs), m_probe))
+        drives.push_back(std::move(drive));
+    return drives;
+}
+
+}  // namespace snapmend
