@@ -10,6 +10,7 @@
 #include "CopyPlan.h"
 #include "DriveRecord.h"
 #include "EngineInstallation.h"
+#include "FileSystem.h"
 #include "HarvestPass.h"
 #include "MainDialog.h"
 #include "PlatformServices.h"
