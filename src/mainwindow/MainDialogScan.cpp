@@ -5,6 +5,7 @@
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
+#include "CopyOutRun.h"
 #include "CopyPlan.h"
 #include "DriveRecord.h"
 #include "EngineInstallation.h"
@@ -12,6 +13,7 @@
 #include "MainDialog.h"
 #include "PlatformServices.h"
 #include "RectEdges.h"
+#include "ResultViews.h"
 #include "ScanRun.h"
 #include "ScanWorkspace.h"
 #include "SettingsFiles.h"
@@ -165,6 +167,7 @@ void MainDialog::OnScanEnded()
 
 void MainDialog::FinishClose()
 {
+    m_copy->Stop();  // no copy may still read the workspace
     m_scan->DeleteWorkspace();
     ClearResults();
     done(0);
