@@ -1,10 +1,19 @@
 #include "CopyOutRun.h"
 
+#include <QHash>
+
 #include "Paths.h"
 #include "SafeCopy.h"
 #include "TargetNames.h"
 
 namespace snapmend {
+namespace {
+
+// Enough copies in flight for the disk to merge their flushes; each waits
+// mostly on the disk, not on a core.
+constexpr int kCopyWorkers = 8;
+
+}  // namespace
 
 CopyOutRun::CopyOutRun(QObject* parent) : QObject(parent) {}
 
@@ -14,67 +23,106 @@ void CopyOutRun::Begin(std::vector<QString> sources)
 {
     Stop();
     m_run.Reset(std::move(sources));
-    m_next = 0;
+    m_lanes.assign(kCopyWorkers, Lane{});
+    for (int k = 0; k < Total(); ++k) {
+        const size_t lane = qHash(SourceFileName(m_run.sources[static_cast<size_t>(k)])) % kCopyWorkers;
+        m_lanes[lane].items.push_back(k);
+    }
+    m_done = 0;
     m_stop = false;
-    m_finished = false;
     m_noOutputFolder = false;
+    m_started = false;
+    m_cleaning = false;
+    m_cleanupDone = false;
 }
 
 void CopyOutRun::Start(const QString& outputFolder)
 {
-    if (Started())
+    if (m_started)
         return;
-    m_worker = std::thread([this, outputFolder] { Work(outputFolder); });
+    m_started = true;
+    m_running = static_cast<int>(m_lanes.size());
+    for (Lane& lane : m_lanes)
+        m_workers.emplace_back([this, &lane, outputFolder] {
+            Work(lane, outputFolder);
+            --m_running;
+        });
 }
 
-void CopyOutRun::Work(const QString& outputFolder)
+void CopyOutRun::Work(Lane& lane, const QString& outputFolder)
 {
-    while (!AtEnd() && !m_stop.load()) {
-        if (Step(outputFolder) == StepResult::NoOutputFolder) {
+    for (const int k : lane.items) {
+        if (m_stop.load())
+            return;
+        const QString& source = m_run.sources[static_cast<size_t>(k)];
+        if (!PathExists(source)) {
+            ++lane.missing;
+        } else if (!EnsureOutputFolder(outputFolder, m_run.owner)) {
+            // Nothing is consumed: the item stays for a retry, and every worker stops.
             m_noOutputFolder = true;
-            break;
+            m_stop = true;
+            return;
+        } else if (CopyToNewFile(source, outputFolder, SourceFileName(source), m_run.owner).ok) {
+            lane.copied.insert(source);
+            ++lane.copiedCount;
+        } else {
+            ++lane.failed;
         }
+        // Counted once the file is complete, so that the progress never runs ahead of the disk.
+        ++m_done;
     }
-    m_finished.store(true);
 }
 
 bool CopyOutRun::Finished()
 {
-    if (!m_finished.load())
+    if (!m_started || m_running.load() > 0)
         return false;
-    if (m_worker.joinable())
-        m_worker.join();
+    Join();
     return true;
 }
 
 void CopyOutRun::Stop()
 {
     m_stop = true;
-    if (m_worker.joinable())
-        m_worker.join();
+    Join();
+    if (m_cleanup.joinable())
+        m_cleanup.join();
 }
 
-CopyOutRun::StepResult CopyOutRun::Step(const QString& outputFolder)
+void CopyOutRun::StartCleanup(std::function<void()> cleanup)
 {
-    const int next = m_next.load();
-    const QString source = m_run.sources[static_cast<size_t>(next)];
-    if (!PathExists(source)) {
-        ++m_run.missing;
-        m_next = next + 1;
-        return StepResult::Missing;
+    if (m_cleaning)
+        return;
+    m_cleaning = true;
+    m_cleanupDone = false;
+    m_cleanup = std::thread([this, cleanup = std::move(cleanup)] {
+        cleanup();
+        m_cleanupDone = true;
+    });
+}
+
+bool CopyOutRun::CleanupFinished()
+{
+    if (!m_cleanupDone.load())
+        return false;
+    if (m_cleanup.joinable())
+        m_cleanup.join();
+    return true;
+}
+
+void CopyOutRun::Join()
+{
+    if (m_workers.empty())
+        return;
+    for (std::thread& worker : m_workers)
+        worker.join();
+    m_workers.clear();
+    for (const Lane& lane : m_lanes) {
+        m_run.copiedSources.unite(lane.copied);
+        m_run.copied += lane.copiedCount;
+        m_run.missing += lane.missing;
+        m_run.failed += lane.failed;
     }
-    if (!EnsureOutputFolder(outputFolder, m_run.owner))
-        return StepResult::NoOutputFolder;
-    const bool ok = CopyToNewFile(source, outputFolder, SourceFileName(source), m_run.owner).ok;
-    if (ok) {
-        m_run.copiedSources.insert(source);
-        ++m_run.copied;
-    } else {
-        ++m_run.failed;
-    }
-    // Counted once the file is complete, so that the progress never runs ahead of the disk.
-    m_next = next + 1;
-    return ok ? StepResult::Copied : StepResult::Failed;
 }
 
 }  // namespace snapmend

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ExifPreview.h"
+#include "ScaledJpeg.h"
 #include "StbResize.h"
 #include "ThumbnailGeometry.h"
 
@@ -43,6 +44,15 @@ QImage DecodeExifPreview(const QString& path, const QSize& pictureSize)
     return image;
 }
 
+// The 1/n reduction (8, 4 or 2) that ReducedDecodeSize chose.
+int ReductionOf(const QSize& size, const QSize& reduced)
+{
+    for (int n : {8, 4, 2})
+        if ((size.width() + n - 1) / n == reduced.width())
+            return n;
+    return 1;
+}
+
 }  // namespace
 
 std::optional<DecodedPicture> DecodeForThumbnail(const QString& path)
@@ -58,9 +68,11 @@ std::optional<DecodedPicture> DecodeForThumbnail(const QString& path)
         const QSize reduced = ReducedDecodeSize(size.width(), size.height(),
                                                 ComputeThumbnailRect(size.width(), size.height()));
         if (reduced != size) {
-            // The decoder scales in the DCT (1/2 to 1/8); a quality below 50 also
-            // makes it use the fast integer DCT and plain upsampling, which the
-            // resampling to 64 x 64 hides.
+            QImage scaled = DecodeJpegScaled(path, ReductionOf(size, reduced));
+            if (scaled.size() == reduced)
+                return DecodedPicture{std::move(scaled), size};
+            // Otherwise Qt's decoder, also scaling in the DCT; a quality below 50
+            // makes it use the fast integer DCT and plain upsampling too.
             reader.setScaledSize(reduced);
             reader.setQuality(kFastDecodeQuality);
         }

@@ -68,6 +68,13 @@ void MainDialog::StartRecovery()
 
 void MainDialog::OnCopyTick()
 {
+    if (m_copy->CleaningUp()) {
+        if (m_copy->CleanupFinished()) {
+            m_timers->KillTimer(TIMER_COPY_OUT);
+            FinishRecovery();
+        }
+        return;
+    }
     // The worker starts on the first tick, with the folder the edit names then.
     if (!m_copy->Started())
         m_copy->Start(m_edtOutputDir->text());
@@ -79,14 +86,21 @@ void MainDialog::OnCopyTick()
     }
     if (!finished)
         return;
-    m_timers->KillTimer(TIMER_COPY_OUT);
     if (m_copy->NoOutputFolder()) {
+        m_timers->KillTimer(TIMER_COPY_OUT);
         const QString folder = m_edtOutputDir->text();
         m_platform.ui->MessageBox(this, OutputDirectoryMessage(folder), kMessageCaption, MB_OK);
         ReturnToReadyView();
         return;
     }
-    FinishRecovery();
+    if (m_copy->Report().keepResults) {
+        m_timers->KillTimer(TIMER_COPY_OUT);
+        FinishRecovery();
+        return;
+    }
+    // Everything selected is in the output folder (or had vanished): the workspace goes
+    // before the report, deleted off the UI thread (20 000 files take seconds); the ticks go on.
+    m_copy->StartCleanup([scan = m_scan] { scan->DeleteWorkspace(); });
 }
 
 void MainDialog::FinishRecovery()
@@ -97,8 +111,6 @@ void MainDialog::FinishRecovery()
         ReturnToReadyView();
         return;
     }
-    // Everything selected is in the output folder (or had vanished): the workspace goes first.
-    m_scan->DeleteWorkspace();
     const int answer = m_platform.ui->MessageBox(this, report.text, report.caption, MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES)
         m_platform.ui->OpenWithDefaultHandler(m_edtOutputDir->text());
