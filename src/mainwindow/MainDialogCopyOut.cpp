@@ -10,9 +10,11 @@
 #include "CopyPlan.h"
 #include "HarvestPass.h"
 #include "MainDialog.h"
+#include "Paths.h"
 #include "PlatformServices.h"
 #include "ResultViews.h"
 #include "ScanRun.h"
+#include "ScanWorkspace.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 #include "UiServices.h"
@@ -100,7 +102,11 @@ void MainDialog::OnCopyTick()
     }
     // Everything selected is in the output folder (or had vanished): the workspace goes
     // before the report, deleted off the UI thread (20 000 files take seconds); the ticks go on.
-    m_copy->StartCleanup([scan = m_scan] { scan->DeleteWorkspace(); });
+    // The thread holds the path only: it may outlive the scan object when the window is destroyed.
+    m_copy->StartCleanup([root = m_scan->Workspace().root] {
+        if (!root.isEmpty() && PathExists(root))
+            DeleteFolderTree(root, true);
+    });
 }
 
 void MainDialog::FinishRecovery()
