@@ -189,7 +189,8 @@ bool Wait(Done done, int timeoutMs)
     while (!done()) {
         if (clock.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        // Sleeps until an event (the probe fires every 10 ms): a spinning wait would take a core from the workers.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

@@ -353,3 +353,18 @@ TEST_F(CopyOutDialogTest, APollStillPendingAfterACancelCannotMoveTheCopyCursor)
     EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f2.jpg", "f3.txt"}));
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
 }
+
+TEST_F(CopyOutDialogTest, ClosingWhileTheWorkersCopyStopsThemBeforeTheWorkspaceGoes)
+{
+    const QByteArray body(512 * 1024, 'c');
+    for (int i = 0; i < 40; ++i)
+        AddFile(QString("temp/f%1.bin").arg(i), body);
+    dialog->OnRecoverClicked();
+    dialog->OnCopyTick();  // the workers start
+    EXPECT_TRUE(dialog->close());
+    EXPECT_FALSE(QFileInfo::exists(root)) << "the workspace goes once no worker reads it";
+    const QStringList copied = Entries(output);
+    EXPECT_LT(copied.size(), 41);
+    for (const QString& name : copied)
+        EXPECT_EQ(ReadFile(output + "/" + name), body) << Str(name) << " is whole";
+}

@@ -308,6 +308,18 @@ TEST_F(ScanFixture, AScanThatFindsNothingEndsInTheReadyViewWithTheLinksOff)
     const QRect box = c.lstFiles->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, c.lstFiles);
     QTest::mouseClick(c.lstFiles->viewport(), Qt::LeftButton, {}, box.center());
     EXPECT_EQ(aDat.data(Qt::CheckStateRole), Qt::Checked);
+
+    // A double-clicked photo tells its workspace path (the preview opens on it).
+    c.lstPhotos->show();
+    c.lstPhotos->Model().Insert(-1, temp + "p.jpg", QImage(64, 64, QImage::Format_RGB888));
+    QStringList activated;
+    QObject::connect(c.lstPhotos, &PhotoListView::photoActivated, [&](const QString& path) { activated << path; });
+    c.lstPhotos->doItemsLayout();
+    const QPoint photo = c.lstPhotos->visualRect(c.lstPhotos->Model().index(0)).center();
+    ASSERT_TRUE(c.lstPhotos->viewport()->rect().contains(photo));
+    QTest::mouseClick(c.lstPhotos->viewport(), Qt::LeftButton, {}, photo);  // a double click begins with one
+    QTest::mouseDClick(c.lstPhotos->viewport(), Qt::LeftButton, {}, photo);
+    EXPECT_EQ(activated, QStringList{temp + "p.jpg"});
 }
 
 }  // namespace
