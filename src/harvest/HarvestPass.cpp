@@ -26,6 +26,13 @@ struct HarvestPass::Job {
     std::atomic<bool> done{false};
 };
 
+// The listing of a pass, shared with the worker that walks the workspace.
+struct HarvestPass::Walk {
+    QString root;
+    QStringList paths;
+    std::atomic<bool> done{false};
+};
+
 namespace {
 
 // Enough jobs ahead of the front to keep every core busy between two steps,
@@ -74,15 +81,25 @@ HarvestPass::~HarvestPass()
 bool HarvestPass::Begin(const QString& workspaceRoot, bool engineRunning, int photoRows)
 {
     Cancel();
-    CollectWorkspaceFiles(workspaceRoot, m_paths);
     m_photoRow = photoRows;
     m_engineRanAtBegin = engineRunning;
-    return !m_paths.isEmpty();
+    if (workspaceRoot.isEmpty())
+        return false;
+    // Tens of thousands of entries take the UI thread tens of milliseconds to list.
+    auto walk = std::make_shared<Walk>();
+    walk->root = workspaceRoot;
+    m_walk = walk;
+    m_pool.start([walk] {
+        CollectWorkspaceFiles(walk->root, walk->paths);
+        walk->done.store(true, std::memory_order_release);
+    });
+    return true;
 }
 
 void HarvestPass::Cancel()
 {
-    m_pool.clear();  // jobs not started yet; running ones finish into their dropped Job
+    m_pool.clear();  // jobs not started yet; running ones finish into their dropped Job or Walk
+    m_walk.reset();
     m_jobs.clear();
     m_paths.clear();
     m_next = 0;
@@ -121,6 +138,12 @@ bool HarvestPass::Deliver(const Job& job)
 
 int HarvestPass::Step(std::chrono::milliseconds budget)
 {
+    if (m_walk) {
+        if (!m_walk->done.load(std::memory_order_acquire))
+            return 0;
+        m_paths = std::move(m_walk->paths);
+        m_walk.reset();
+    }
     QElapsedTimer clock;
     clock.start();
     int emitted = 0;

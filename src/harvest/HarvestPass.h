@@ -14,10 +14,10 @@ namespace snapmend {
 
 // One look at the scan workspace and the files found there: a finished photo
 // becomes a thumbnail, any other finished file a result, and a file is never
-// reported twice. The files are examined and the photos decoded on a pool of
-// worker threads (one per core); Step, on the caller's thread, hands out what
-// is done, in the order the walk listed it. No widgets: the window adds the
-// rows it hears about.
+// reported twice. The workspace is walked, the files examined and the photos
+// decoded on a pool of worker threads (one per core); Step, on the caller's
+// thread, hands out what is done, in the order the walk listed it. No
+// widgets: the window adds the rows it hears about.
 class HarvestPass : public QObject {
     Q_OBJECT
 public:
@@ -29,12 +29,13 @@ public:
     // Drops the jobs not started and waits for the running ones.
     ~HarvestPass() override;
 
-    // Lists the files below `workspaceRoot`; false when there are none.
-    // `photoRows` is the number of thumbnails already shown: the next photo's row.
-    // Whatever a previous pass still had in flight is dropped.
+    // Starts listing the files below `workspaceRoot` on a worker; false when
+    // there is no workspace. `photoRows` is the number of thumbnails already
+    // shown: the next photo's row. Whatever a previous pass still had in
+    // flight is dropped.
     bool Begin(const QString& workspaceRoot, bool engineRunning, int photoRows);
-    // True once every entry of the pass has been handed out or skipped.
-    bool AtEnd() const { return m_next >= m_paths.size() && m_jobs.empty(); }
+    // True once the listing is done and every entry of the pass has been handed out or skipped.
+    bool AtEnd() const { return !m_walk && m_next >= m_paths.size() && m_jobs.empty(); }
     // Within `budget`: hands the workers more entries and emits photoFound or
     // fileFound for the finished ones, in walk order; never waits for a worker.
     // Skips files that are gone, already reported, or still being written.
@@ -56,6 +57,7 @@ signals:
 
 public:
     struct Job;
+    struct Walk;
 
 private:
     void SubmitNext();
@@ -63,6 +65,7 @@ private:
     bool Deliver(const Job& job);
 
     QString m_fallbackIcon;
+    std::shared_ptr<Walk> m_walk;  // the listing under way, until a step takes its result
     QStringList m_paths;
     qsizetype m_next = 0;
     int m_photoRow = 0;

@@ -90,8 +90,9 @@ protected:
 
 TEST_F(HarvestPassTest, AnEmptyWorkspaceHasNoPassAndResultsComeInWalkOrder)
 {
-    EXPECT_FALSE(pass.Begin(workspace.path(), true, 0));
+    EXPECT_FALSE(pass.Begin(QString(), true, 0)) << "no workspace, no pass";
     EXPECT_TRUE(pass.AtEnd());
+    EXPECT_EQ(RunPass(), 0) << "an empty workspace reports nothing";
 
     // Photos decode on the workers at different speeds; the rows still come in walk order.
     for (int i = 0; i < 24; ++i) {
@@ -199,7 +200,8 @@ TEST_F(HarvestPassTest, WorkersFinishingAfterACancelOrADestroyedPassReportNothin
     for (int i = 0; i < 8; ++i)
         WritePicture(QString("big%1.jpg").arg(i), 3000, 2000, QColor::fromHsv(i * 40, 200, 200));
     ASSERT_TRUE(pass.Begin(workspace.path(), true, 0));
-    pass.Step();  // the workers take every photo
+    pass.WaitForWorkers();  // the listing
+    pass.Step();            // the workers take every photo
     pass.Cancel();
     EXPECT_TRUE(pass.AtEnd());
     pass.WaitForWorkers();
@@ -216,6 +218,7 @@ TEST_F(HarvestPassTest, WorkersFinishingAfterACancelOrADestroyedPassReportNothin
     int reported = 0;
     QObject::connect(doomed.get(), &HarvestPass::photoFound, [&] { ++reported; });
     ASSERT_TRUE(doomed->Begin(workspace.path(), false, 0));
+    doomed->WaitForWorkers();
     doomed->Step();
     doomed.reset();
     EXPECT_EQ(reported, 0);
@@ -231,7 +234,8 @@ TEST_F(HarvestPassTest, FilesRemovedBetweenListingAndDecodingAreNotListed)
             Write(name, "t");
     }
     ASSERT_TRUE(pass.Begin(workspace.path(), false, 0));
-    pass.Step();  // some are examined already, some decoding, some still queued
+    pass.WaitForWorkers();  // the listing
+    pass.Step();            // some are examined already, some decoding, some still queued
     const QStringList shownBefore = order;
     for (int i = 0; i < 40; i += 2)
         ASSERT_TRUE(QFile::remove(Carved(QString("f%1.%2").arg(i).arg(i % 4 ? "jpg" : "txt"))));
