@@ -38,6 +38,8 @@ namespace {
 // Enough jobs ahead of the front to keep every core busy between two steps,
 // few enough that the finished thumbnails waiting stay a few megabytes.
 constexpr size_t kMaxJobsInFlight = 1024;
+// A listing this long takes the UI thread a few milliseconds; longer ones go to a worker.
+constexpr qsizetype kListOnWorkerFrom = 2000;
 
 void Examine(HarvestPass::Job& job, const QString& fallbackIcon)
 {
@@ -85,6 +87,11 @@ bool HarvestPass::Begin(const QString& workspaceRoot, bool engineRunning, int ph
     m_engineRanAtBegin = engineRunning;
     if (workspaceRoot.isEmpty())
         return false;
+    if (m_lastListed < kListOnWorkerFrom) {
+        CollectWorkspaceFiles(workspaceRoot, m_paths);
+        m_lastListed = m_paths.size();
+        return !m_paths.isEmpty();
+    }
     // Tens of thousands of entries take the UI thread tens of milliseconds to list.
     auto walk = std::make_shared<Walk>();
     walk->root = workspaceRoot;
@@ -142,6 +149,7 @@ int HarvestPass::Step(std::chrono::milliseconds budget)
         if (!m_walk->done.load(std::memory_order_acquire))
             return 0;
         m_paths = std::move(m_walk->paths);
+        m_lastListed = m_paths.size();
         m_walk.reset();
     }
     QElapsedTimer clock;

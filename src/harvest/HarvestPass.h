@@ -29,10 +29,11 @@ public:
     // Drops the jobs not started and waits for the running ones.
     ~HarvestPass() override;
 
-    // Starts listing the files below `workspaceRoot` on a worker; false when
-    // there is no workspace. `photoRows` is the number of thumbnails already
-    // shown: the next photo's row. Whatever a previous pass still had in
-    // flight is dropped.
+    // Lists the files below `workspaceRoot`; false when there are none. When
+    // the last listing was long, this one runs on a worker (then true unless
+    // there is no workspace; a pass that lists nothing ends at its first step).
+    // `photoRows` is the number of thumbnails already shown: the next photo's
+    // row. Whatever a previous pass still had in flight is dropped.
     bool Begin(const QString& workspaceRoot, bool engineRunning, int photoRows);
     // True once the listing is done and every entry of the pass has been handed out or skipped.
     bool AtEnd() const { return !m_walk && m_next >= m_paths.size() && m_jobs.empty(); }
@@ -67,6 +68,7 @@ private:
     QString m_fallbackIcon;
     std::shared_ptr<Walk> m_walk;  // the listing under way, until a step takes its result
     QStringList m_paths;
+    qsizetype m_lastListed = 0;  // entries of the last listing: decides where the next one runs
     qsizetype m_next = 0;
     int m_photoRow = 0;
     bool m_engineRanAtBegin = false;

@@ -90,9 +90,8 @@ protected:
 
 TEST_F(HarvestPassTest, AnEmptyWorkspaceHasNoPassAndResultsComeInWalkOrder)
 {
-    EXPECT_FALSE(pass.Begin(QString(), true, 0)) << "no workspace, no pass";
+    EXPECT_FALSE(pass.Begin(workspace.path(), true, 0));
     EXPECT_TRUE(pass.AtEnd());
-    EXPECT_EQ(RunPass(), 0) << "an empty workspace reports nothing";
 
     // Photos decode on the workers at different speeds; the rows still come in walk order.
     for (int i = 0; i < 24; ++i) {
@@ -192,6 +191,28 @@ TEST_F(HarvestPassTest, UndecodablePhotoShowsTheFallbackAndKeepsItsOwnPath)
     const std::optional<QImage> icon = MakeThumbnail(QCoreApplication::applicationDirPath() + "/icon.png");
     ASSERT_TRUE(icon.has_value());
     EXPECT_EQ(photos[0].thumbnail, *icon);
+}
+
+// After a long listing the next one runs on a worker: the pass still reports
+// only what is new, in walk order.
+TEST_F(HarvestPassTest, ALongWorkspaceIsListedOnAWorkerWithTheSameResults)
+{
+    for (int i = 0; i < 2100; ++i)
+        Write(QString("f%1.dat").arg(i), "x");
+    EXPECT_EQ(RunPass(), 2100);
+    Write("late.dat", "y");
+    WritePicture("late.jpg", 40, 30, Qt::red);
+    ASSERT_TRUE(pass.Begin(workspace.path(), true, static_cast<int>(photos.size())));
+    Finish();
+    QStringList listed;
+    CollectWorkspaceFiles(workspace.path(), listed);
+    QStringList late;
+    for (const QString& path : listed)
+        if (path.contains("/late."))
+            late << path;
+    ASSERT_EQ(order.size(), 2102);
+    EXPECT_EQ(order.mid(2100), late) << "only the new files, once each, in walk order";
+    EXPECT_EQ(photos.back().row, 0);
 }
 
 // Large photos keep the workers busy long enough for the pass to move on under them.
