@@ -1,37 +1,128 @@
 #include "CopyOutRun.h"
 
+#include <QHash>
+
 #include "Paths.h"
 #include "SafeCopy.h"
 #include "TargetNames.h"
 
 namespace snapmend {
+namespace {
+
+// Enough copies in flight for the disk to merge their flushes; each waits
+// mostly on the disk, not on a core.
+constexpr int kCopyWorkers = 8;
+
+}  // namespace
 
 CopyOutRun::CopyOutRun(QObject* parent) : QObject(parent) {}
 
+CopyOutRun::~CopyOutRun() { Stop(); }
+
 void CopyOutRun::Begin(std::vector<QString> sources)
 {
+    Stop();
     m_run.Reset(std::move(sources));
-    m_next = 0;
+    m_lanes.assign(kCopyWorkers, Lane{});
+    for (int k = 0; k < Total(); ++k) {
+        const size_t lane = qHash(SourceFileName(m_run.sources[static_cast<size_t>(k)])) % kCopyWorkers;
+        m_lanes[lane].items.push_back(k);
+    }
+    m_done = 0;
+    m_stop = false;
+    m_noOutputFolder = false;
+    m_started = false;
+    m_cleaning = false;
+    m_cleanupDone = false;
 }
 
-CopyOutRun::StepResult CopyOutRun::Step(const QString& outputFolder)
+void CopyOutRun::Start(const QString& outputFolder)
 {
-    const QString source = m_run.sources[static_cast<size_t>(m_next)];
-    if (!PathExists(source)) {
-        ++m_run.missing;
-        ++m_next;
-        return StepResult::Missing;
+    if (m_started)
+        return;
+    m_started = true;
+    m_running = static_cast<int>(m_lanes.size());
+    for (Lane& lane : m_lanes)
+        m_workers.emplace_back([this, &lane, outputFolder] {
+            Work(lane, outputFolder);
+            --m_running;
+        });
+}
+
+void CopyOutRun::Work(Lane& lane, const QString& outputFolder)
+{
+    for (const int k : lane.items) {
+        if (m_stop.load())
+            return;
+        const QString& source = m_run.sources[static_cast<size_t>(k)];
+        if (!PathExists(source)) {
+            ++lane.missing;
+        } else if (!EnsureOutputFolder(outputFolder, m_run.owner)) {
+            // Nothing is consumed: the item stays for a retry, and every worker stops.
+            m_noOutputFolder = true;
+            m_stop = true;
+            return;
+        } else if (CopyToNewFile(source, outputFolder, SourceFileName(source), m_run.owner).ok) {
+            lane.copied.insert(source);
+            ++lane.copiedCount;
+        } else {
+            ++lane.failed;
+        }
+        // Counted once the file is complete, so that the progress never runs ahead of the disk.
+        ++m_done;
     }
-    if (!EnsureOutputFolder(outputFolder, m_run.owner))
-        return StepResult::NoOutputFolder;
-    ++m_next;
-    if (!CopyToNewFile(source, outputFolder, SourceFileName(source), m_run.owner).ok) {
-        ++m_run.failed;
-        return StepResult::Failed;
+}
+
+bool CopyOutRun::Finished()
+{
+    if (!m_started || m_running.load() > 0)
+        return false;
+    Join();
+    return true;
+}
+
+void CopyOutRun::Stop()
+{
+    m_stop = true;
+    Join();
+    if (m_cleanup.joinable())
+        m_cleanup.join();
+}
+
+void CopyOutRun::StartCleanup(std::function<void()> cleanup)
+{
+    if (m_cleaning)
+        return;
+    m_cleaning = true;
+    m_cleanupDone = false;
+    m_cleanup = std::thread([this, cleanup = std::move(cleanup)] {
+        cleanup();
+        m_cleanupDone = true;
+    });
+}
+
+bool CopyOutRun::CleanupFinished()
+{
+    if (!m_cleanupDone.load())
+        return false;
+    if (m_cleanup.joinable())
+        m_cleanup.join();
+    return true;
+}
+
+void CopyOutRun::Join()
+{
+    if (m_workers.empty())
+        return;
+    for (std::thread& worker : m_workers)
+        worker.join();
+    m_workers.clear();
+    for (const Lane& lane : m_lanes) {
+        m_run.copiedSources.unite(lane.copied);
+        m_run.copied += lane.copiedCount;
+        m_run.missing += lane.missing;
+        m_run.failed += lane.failed;
     }
-    m_run.copiedSources.insert(source);
-    ++m_run.copied;
-    return StepResult::Copied;
 }
 
 }  // namespace snapmend

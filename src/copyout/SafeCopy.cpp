@@ -31,9 +31,29 @@ bool WriteAll(int fd, const char* data, size_t size)
     return true;
 }
 
-// Copies everything from in to out; false with errno set on a failure.
+// Copies everything from in to out; false with errno set on a failure. The
+// kernel copies when it can (no trip through user space, extents shared
+// where the file system allows); otherwise, or when it declines before the
+// first byte, read and write carry on from the same positions.
 bool CopyBytes(int in, int out)
 {
+    constexpr size_t kKernelCopyChunk = size_t{1} << 30;
+    bool kernelCopied = false;
+    for (;;) {
+        const ssize_t moved = KernelCopy(in, out, kKernelCopyChunk);
+        if (moved > 0) {
+            kernelCopied = true;
+            continue;
+        }
+        if (moved == 0 && kernelCopied)
+            return true;
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+            errno != EBADF && errno != EPERM)
+            return false;
+        break;  // declined, or 0 at the start: some file systems report no data that way
+    }
     std::unique_ptr<char[]> buffer(new char[kCopyBlock]);
     for (;;) {
         const ssize_t got = ReadSome(in, buffer.get(), kCopyBlock);

@@ -1,6 +1,8 @@
 #include "HarvestPass.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <atomic>
 #include <optional>
 
 #include "FileProbe.h"
@@ -11,54 +13,164 @@
 
 namespace snapmend {
 
+// One workspace entry, shared between the pass and the worker examining it.
+// The worker writes the result fields, then sets `done`; the pass reads them
+// only after seeing `done`. A dropped job is simply never read.
+struct HarvestPass::Job {
+    enum class Outcome { Skip, File, Photo };
+    QString path;
+    bool photo = false;
+    Outcome outcome = Outcome::Skip;
+    quint64 size = 0;
+    QImage thumbnail;
+    std::atomic<bool> done{false};
+};
+
+// The listing of a pass, shared with the worker that walks the workspace.
+struct HarvestPass::Walk {
+    QString root;
+    QStringList paths;
+    std::atomic<bool> done{false};
+};
+
+namespace {
+
+// Enough jobs ahead of the front to keep every core busy between two steps,
+// few enough that the finished thumbnails waiting stay a few megabytes.
+constexpr size_t kMaxJobsInFlight = 1024;
+// A listing this long takes the UI thread a few milliseconds; longer ones go to a worker.
+constexpr qsizetype kListOnWorkerFrom = 2000;
+
+void Examine(HarvestPass::Job& job, const QString& fallbackIcon)
+{
+    using Outcome = HarvestPass::Job::Outcome;
+    if (!IsFileWriteFinished(job.path))  // gone, not a regular file's lock, or the engine still writes it
+        return;
+    if (!job.photo) {
+        const QFileInfo info(job.path);
+        job.size = info.exists() ? static_cast<quint64>(info.size()) : 0;
+        job.outcome = Outcome::File;
+        return;
+    }
+    std::optional<QImage> thumbnail = MakeThumbnail(job.path);
+    if (!thumbnail) {
+        // A photo that vanished meanwhile is not listed; an undecodable one
+        // shows the program's icon, still listed under its own path.
+        if (!PathExists(job.path) || !PathExists(fallbackIcon))
+            return;
+        thumbnail = MakeThumbnail(fallbackIcon);
+        if (!thumbnail)
+            return;
+    }
+    job.thumbnail = std::move(*thumbnail);
+    job.outcome = Outcome::Photo;
+}
+
+}  // namespace
+
 HarvestPass::HarvestPass(QString fallbackIcon, QObject* parent)
     : QObject(parent), m_fallbackIcon(std::move(fallbackIcon))
 {
+    m_pool.setMaxThreadCount(QThread::idealThreadCount());
+}
+
+HarvestPass::~HarvestPass()
+{
+    m_pool.clear();
+    m_pool.waitForDone();
 }
 
 bool HarvestPass::Begin(const QString& workspaceRoot, bool engineRunning, int photoRows)
 {
-    m_paths.clear();
-    m_next = 0;
-    CollectWorkspaceFiles(workspaceRoot, m_paths);
+    Cancel();
     m_photoRow = photoRows;
     m_engineRanAtBegin = engineRunning;
-    return !m_paths.isEmpty();
+    if (workspaceRoot.isEmpty())
+        return false;
+    if (m_lastListed < kListOnWorkerFrom) {
+        CollectWorkspaceFiles(workspaceRoot, m_paths);
+        m_lastListed = m_paths.size();
+        return !m_paths.isEmpty();
+    }
+    // Tens of thousands of entries take the UI thread tens of milliseconds to list.
+    auto walk = std::make_shared<Walk>();
+    walk->root = workspaceRoot;
+    m_walk = walk;
+    m_pool.start([walk] {
+        CollectWorkspaceFiles(walk->root, walk->paths);
+        walk->done.store(true, std::memory_order_release);
+    });
+    return true;
 }
 
 void HarvestPass::Cancel()
 {
+    m_pool.clear();  // jobs not started yet; running ones finish into their dropped Job or Walk
+    m_walk.reset();
+    m_jobs.clear();
     m_paths.clear();
     m_next = 0;
 }
 
-void HarvestPass::Step()
+void HarvestPass::SubmitNext()
 {
-    if (AtEnd())
+    const QString& path = m_paths.at(m_next);
+    ++m_next;  // every entry is consumed once, submitted or skipped
+    if (m_reported.Contains(path))
         return;
-    const QString path = m_paths.at(m_next);
-    ++m_next;  // every entry is consumed by exactly one step, reported or skipped
-    if (!PathExists(path) || m_reported.Contains(path) || !IsFileWriteFinished(path))
-        return;
+    auto job = std::make_shared<Job>();
+    job->path = path;
+    job->photo = IsPhotoPath(path);
+    m_jobs.push_back(job);
+    m_pool.start([job, fallback = m_fallbackIcon] {
+        Examine(*job, fallback);
+        job->done.store(true, std::memory_order_release);
+    });
+}
 
-    if (!IsPhotoPath(path)) {
-        const QFileInfo info(path);
-        m_reported.Insert(path);
-        emit fileFound(path, info.exists() ? static_cast<quint64>(info.size()) : 0);
-        return;
+bool HarvestPass::Deliver(const Job& job)
+{
+    // A file removed after it was examined has no row to show.
+    if (job.outcome == Job::Outcome::Skip || m_reported.Contains(job.path) || !PathExists(job.path))
+        return false;
+    m_reported.Insert(job.path);
+    if (job.outcome == Job::Outcome::File) {
+        emit fileFound(job.path, job.size);
+        return true;
     }
-    std::optional<QImage> thumbnail = MakeThumbnail(path);
-    if (!thumbnail) {
-        // An undecodable photo shows the program's icon, still listed under its own path.
-        if (!PathExists(m_fallbackIcon))
-            return;
-        thumbnail = MakeThumbnail(m_fallbackIcon);
-        if (!thumbnail)
-            return;
-    }
-    m_reported.Insert(path);
-    emit photoFound(*thumbnail, path, m_photoRow);
+    emit photoFound(job.thumbnail, job.path, m_photoRow);
     ++m_photoRow;
+    return true;
+}
+
+int HarvestPass::Step(std::chrono::milliseconds budget)
+{
+    if (m_walk) {
+        if (!m_walk->done.load(std::memory_order_acquire))
+            return 0;
+        m_paths = std::move(m_walk->paths);
+        m_lastListed = m_paths.size();
+        m_walk.reset();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    int emitted = 0;
+    const qint64 limit = budget.count();
+    bool progress = true;
+    while (progress && clock.elapsed() < limit) {
+        progress = false;
+        while (!m_jobs.empty() && m_jobs.front()->done.load(std::memory_order_acquire) && clock.elapsed() < limit) {
+            const std::shared_ptr<Job> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            emitted += Deliver(*job) ? 1 : 0;
+            progress = true;
+        }
+        while (m_next < m_paths.size() && m_jobs.size() < kMaxJobsInFlight && clock.elapsed() < limit) {
+            SubmitNext();
+            progress = true;
+        }
+    }
+    return emitted;
 }
 
 }  // namespace snapmend

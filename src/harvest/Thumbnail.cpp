@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ExifPreview.h"
+#include "ScaledJpeg.h"
 #include "StbResize.h"
 #include "ThumbnailGeometry.h"
 
@@ -15,6 +16,7 @@ namespace {
 // The EXIF block sits in the first 64 KiB segment, possibly after a JFIF one.
 constexpr qint64 kExifSearchBytes = 2 * 65536 + 4;
 constexpr double kAspectTolerance = 0.02;
+constexpr int kFastDecodeQuality = 25;
 
 // A camera's embedded preview, when it shows the same picture at least at the
 // thumbnail's drawn size: decoding it costs the same for a 24-megapixel photo
@@ -42,6 +44,15 @@ QImage DecodeExifPreview(const QString& path, const QSize& pictureSize)
     return image;
 }
 
+// The 1/n reduction (8, 4 or 2) that ReducedDecodeSize chose.
+int ReductionOf(const QSize& size, const QSize& reduced)
+{
+    for (int n : {8, 4, 2})
+        if ((size.width() + n - 1) / n == reduced.width())
+            return n;
+    return 1;
+}
+
 }  // namespace
 
 std::optional<DecodedPicture> DecodeForThumbnail(const QString& path)
@@ -56,8 +67,15 @@ std::optional<DecodedPicture> DecodeForThumbnail(const QString& path)
             return DecodedPicture{std::move(preview), size};
         const QSize reduced = ReducedDecodeSize(size.width(), size.height(),
                                                 ComputeThumbnailRect(size.width(), size.height()));
-        if (reduced != size)
+        if (reduced != size) {
+            QImage scaled = DecodeJpegScaled(path, ReductionOf(size, reduced));
+            if (scaled.size() == reduced)
+                return DecodedPicture{std::move(scaled), size};
+            // Otherwise Qt's decoder, also scaling in the DCT; a quality below 50
+            // makes it use the fast integer DCT and plain upsampling too.
             reader.setScaledSize(reduced);
+            reader.setQuality(kFastDecodeQuality);
+        }
     }
     QImage pixels = reader.read();
     if (pixels.isNull())

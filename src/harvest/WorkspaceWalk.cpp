@@ -1,7 +1,11 @@
 #include "WorkspaceWalk.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace snapmend {
 namespace {
@@ -10,22 +14,38 @@ namespace {
 // a bind mount of an ancestor placed inside the workspace.
 constexpr int kMaxDepth = 256;
 
-void Walk(const QString& folder, QStringList& out, int depth)
+// Walks the folder open as `fd` (taken over and closed). Each sub-folder is
+// opened relative to its parent without following links, so a folder swapped
+// for a link meanwhile is not entered. Straight readdir: the walk runs on the
+// UI thread for every pass, over tens of thousands of files.
+void Walk(int fd, const QString& folder, QStringList& out, int depth)
 {
-    if (depth > kMaxDepth)
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
         return;
-    const QDir dir(folder);
-    const QFileInfoList entries =
-        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QFileInfo& entry : entries) {
-        if (entry.isSymLink())
-            continue;
-        const QString path = entry.filePath();
-        if (entry.isDir())
-            Walk(path, out, depth + 1);
-        else if (entry.isFile())
-            out.append(path);
     }
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {  // file systems that do not fill d_type
+            struct stat info {};
+            if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISDIR(info.st_mode) ? DT_DIR : (S_ISREG(info.st_mode) ? DT_REG : DT_LNK);
+        }
+        const QString path = folder + QLatin1Char('/') + QFile::decodeName(name);
+        if (type == DT_REG) {
+            out.append(path);
+        } else if (type == DT_DIR && depth < kMaxDepth) {
+            const int child = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0)
+                Walk(child, path, out, depth + 1);
+        }
+    }
+    ::closedir(dir);
 }
 
 }  // namespace
@@ -34,7 +54,12 @@ void CollectWorkspaceFiles(const QString& folder, QStringList& out)
 {
     if (folder.isEmpty())
         return;
-    Walk(folder, out, 0);
+    QString root = folder;
+    while (root.size() > 1 && root.endsWith(QLatin1Char('/')))
+        root.chop(1);
+    const int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0)
+        Walk(fd, root == QLatin1String("/") ? QString() : root, out, 0);
 }
 
 }  // namespace snapmend

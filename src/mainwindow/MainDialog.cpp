@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPainter>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -22,9 +21,9 @@
 #include "DialogUnits.h"
 #include "PhotoPreviewWindow.h"
 #include "PlatformServices.h"
+#include "ResultViews.h"
 #include "RectEdges.h"
 #include "Resources.h"
-#include "ResultRows.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 
@@ -34,6 +33,7 @@ namespace {
 constexpr int kStartupDelayMs = 100;
 constexpr int kNoAdministratorExitCode = 18;
 constexpr int kThumbnailSize = 64;
+constexpr int kFileListId = 1017;
 
 const QString kUiFont = QStringLiteral("Ariel");
 constexpr ColorRef kWhite = Rgb(255, 255, 255);
@@ -68,19 +68,22 @@ QWidget* MakeControl(const ControlTemplate& control, QWidget* parent)
     }
     case ControlKind::ListView:
         if (control.styles & StyleIconView) {
-            auto* list = new QListWidget(parent);
+            auto* list = new PhotoListView(parent);
             list->setViewMode(QListView::IconMode);
             list->setMovement(QListView::Static);
             list->setResizeMode(QListView::Adjust);
             return list;
         }
-        auto* tree = new QTreeWidget(parent);
+        // The result list is a view over the program's model; the drive list keeps its items.
+        QTreeView* tree = control.id == kFileListId ? static_cast<QTreeView*>(new FileListView(parent))
+                                                    : new QTreeWidget(parent);
         tree->setRootIsDecorated(false);
         tree->setItemsExpandable(false);
         tree->setUniformRowHeights(true);
         tree->setSelectionMode((control.styles & StyleSingleSelection) ? QAbstractItemView::SingleSelection
                                                                         : QAbstractItemView::ExtendedSelection);
-        tree->setColumnCount(0);
+        if (auto* items = qobject_cast<QTreeWidget*>(tree))
+            items->setColumnCount(0);
         return tree;
     }
     return nullptr;
@@ -163,8 +166,7 @@ void MainDialog::ConnectControls()
     connect(m_lnkSelectPhotos, &CStyledLabel::clicked, this, &MainDialog::OnPhotoLinkClicked);
     connect(m_lnkSelectFiles, &CStyledLabel::clicked, this, &MainDialog::OnFileLinkClicked);
     connect(m_lstFiles->header(), &QHeaderView::sectionClicked, this, &MainDialog::OnHeaderClick);
-    connect(m_lstPhotos, &QListWidget::itemActivated, this,
-            [this](QListWidgetItem* item) { OnPhotoActivated(PhotoPathOfRow(item)); });
+    connect(m_lstPhotos, &PhotoListView::photoActivated, this, &MainDialog::OnPhotoActivated);
     connect(m_scan, &ScanRun::ended, this, &MainDialog::OnScanEnded);
     connect(m_harvest, &HarvestPass::photoFound, this, &MainDialog::AddThumbnail);
     connect(m_harvest, &HarvestPass::fileFound, this, &MainDialog::AddFileRow);
@@ -281,10 +283,7 @@ void MainDialog::InitResultViews()
     m_lblProgress->setGeometry(m_rcProgressLine);
     m_lblProgress->hide();
 
-    // 8. The thumbnails' image list: 64 x 64 on white.
-    m_thumbnails = ImageList(QSize(kThumbnailSize, kThumbnailSize), Qt::white);
-
-    // 9. The thumbnail list.
+    // 8-9. The thumbnail list: 64 x 64 pictures on white, drawn by the harvest.
     m_lstPhotos->setIconSize(QSize(kThumbnailSize, kThumbnailSize));
     // A double click previews the photo; it never opens a text editor on the row.
     m_lstPhotos->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -308,9 +307,7 @@ void MainDialog::InitResultViews()
 
     // 11. The other-files list.
     m_lstFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_lstFiles->setColumnCount(3);
-    m_lstFiles->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Extension")});
-    for (int column = 0; column < 3; ++column)
+    for (int column = 0; column < FileResultModel::kColumns; ++column)
         m_lstFiles->setColumnWidth(column, 150);
     m_lstFiles->header()->setSectionsClickable(true);
     m_lstFiles->hide();

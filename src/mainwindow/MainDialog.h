@@ -8,10 +8,8 @@
 
 #include "CBitmapDialog.h"
 #include "DriveRecord.h"
-#include "ImageList.h"
 
 class QLineEdit;
-class QListWidget;
 class QProgressBar;
 class QTreeWidget;
 
@@ -20,9 +18,11 @@ namespace snapmend {
 class CopyOutRun;
 class CStyledButton;
 class CStyledLabel;
+class FileListView;
 class HarvestPass;
 class HelpWindow;
 class PhotoPreviewWindow;
+class PhotoListView;
 class ScanRun;
 class TimerService;
 struct PlatformServices;
@@ -70,8 +70,6 @@ public:
     TimerService& Timers() { return *m_timers; }
     const ScanRun& Scan() const { return *m_scan; }
     QWidget* Control(int id) const;
-    // The thumbnails shown in the photo list, in row order.
-    const ImageList& Thumbnails() const { return m_thumbnails; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -148,14 +146,14 @@ private:
 
     CStyledLabel* m_lnkSelectPhotos = nullptr;
     CStyledLabel* m_lnkSelectFiles = nullptr;
-    QTreeWidget* m_lstFiles = nullptr;
+    FileListView* m_lstFiles = nullptr;
     CStyledLabel* m_lblLoading = nullptr;
     CStyledLabel* m_lnkSettings = nullptr;
     CStyledLabel* m_lnkHelp = nullptr;
     CStyledLabel* m_lblStatus = nullptr;
     CStyledLabel* m_lblProgress = nullptr;
     QProgressBar* m_progress = nullptr;
-    QListWidget* m_lstPhotos = nullptr;
+    PhotoListView* m_lstPhotos = nullptr;
     QLineEdit* m_edtOutputDir = nullptr;
     CStyledLabel* m_lblOutputDir = nullptr;
     CStyledLabel* m_lblSelectDrive = nullptr;
@@ -168,7 +166,6 @@ private:
     QIcon m_hIcon;
     QRect m_rcProgressLine;
     QRect m_rcTipLine;
-    ImageList m_thumbnails;
     bool m_bSortAscending = true;
 };
 

@@ -1,21 +1,22 @@
-// Copy-out: the ticked results copied into the output folder one per tick
-// (CopyOutRun), the final report and the two selection links.
+// Copy-out: the ticked results copied into the output folder by CopyOutRun's
+// worker, the progress polled per tick, the final report and the two selection links.
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProgressBar>
-#include <QTreeWidget>
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "CopyOutRun.h"
 #include "CopyPlan.h"
+#include "FileSystem.h"
 #include "HarvestPass.h"
 #include "MainDialog.h"
+#include "Paths.h"
 #include "PlatformServices.h"
-#include "ResultRows.h"
+#include "ResultViews.h"
 #include "ScanRun.h"
+#include "ScanWorkspace.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 #include "UiServices.h"
@@ -36,36 +37,12 @@ QString FolderNotOpenedText(const QString& folder)
         .arg(QFileInfo(folder).absoluteFilePath());
 }
 
-// The source of a row: a photo's workspace path, or the fullPath of a file row's ResultItem.
-QString RowPath(const QListWidgetItem* row) { return row ? PhotoPathOfRow(row) : QString(); }
-QString RowPath(const QTreeWidgetItem* row)
-{
-    const ResultItem* item = ResultItemOfRow(row);
-    return item ? item->fullPath : QString();
-}
-
-void SetAllChecked(QListWidget& list, bool checked)
-{
-    for (int i = 0; i < list.count(); ++i)
-        list.item(i)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
-}
-
-void SetAllChecked(QTreeWidget& list, bool checked)
-{
-    for (int i = 0; i < list.topLevelItemCount(); ++i)
-        list.topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
-}
-
 // The sources of a recovery: the ticked photos in row order, then the ticked files.
-std::vector<QString> CheckedSources(const QListWidget& photos, const QTreeWidget& files)
+std::vector<QString> CheckedSources(const PhotoResultModel& photos, const FileResultModel& files)
 {
-    std::vector<QString> sources;
-    for (int i = 0; i < photos.count(); ++i)
-        if (photos.item(i)->checkState() == Qt::Checked)
-            sources.push_back(RowPath(photos.item(i)));
-    for (int i = 0; i < files.topLevelItemCount(); ++i)
-        if (files.topLevelItem(i)->checkState(0) == Qt::Checked)
-            sources.push_back(RowPath(files.topLevelItem(i)));
+    std::vector<QString> sources = photos.CheckedPaths();
+    for (QString& path : files.CheckedPaths())
+        sources.push_back(std::move(path));
     return sources;
 }
 
@@ -78,7 +55,7 @@ void MainDialog::StartRecovery()
     m_timers->KillTimer(TIMER_HARVEST);
     m_harvest->Cancel();
     // The sources are fixed now: sorting the list during the copy must not change what is copied.
-    std::vector<QString> sources = CheckedSources(*m_lstPhotos, *m_lstFiles);
+    std::vector<QString> sources = CheckedSources(m_lstPhotos->Model(), m_lstFiles->Model());
     if (sources.empty()) {
         m_platform.ui->MessageBox(this,
                                   QStringLiteral("No files selected.\n\nPlease select files that you want to recover."),
@@ -105,26 +82,43 @@ void MainDialog::StartRecovery()
 
 void MainDialog::OnCopyTick()
 {
-    if (m_copy->AtEnd()) {
+    if (m_copy->CleaningUp()) {
+        if (m_copy->CleanupFinished()) {
+            m_timers->KillTimer(TIMER_COPY_OUT);
+            FinishRecovery();
+        }
+        return;
+    }
+    // The worker starts on the first tick, with the folder the edit names then.
+    if (!m_copy->Started())
+        m_copy->Start(m_edtOutputDir->text());
+    const bool finished = m_copy->Finished();
+    // However many files the worker copied since the last tick, the progress moves once.
+    if (m_copy->Done() > 0) {
+        m_lblProgress->SetText(RecoveringText(m_copy->Done(), m_copy->Total()));
+        m_progress->setValue(m_copy->Done());
+    }
+    if (!finished)
+        return;
+    if (m_copy->NoOutputFolder()) {
+        m_timers->KillTimer(TIMER_COPY_OUT);
+        const QString folder = m_edtOutputDir->text();
+        m_platform.ui->MessageBox(this, OutputDirectoryMessage(folder), kMessageCaption, MB_OK);
+        ReturnToReadyView();
+        return;
+    }
+    if (m_copy->Report().keepResults) {
         m_timers->KillTimer(TIMER_COPY_OUT);
         FinishRecovery();
         return;
     }
-    const QString folder = m_edtOutputDir->text();
-    switch (m_copy->Step(folder)) {
-    case CopyOutRun::StepResult::Missing:
-        return;
-    case CopyOutRun::StepResult::NoOutputFolder:
-        m_platform.ui->MessageBox(this, OutputDirectoryMessage(folder), kMessageCaption, MB_OK);
-        m_timers->KillTimer(TIMER_COPY_OUT);
-        ReturnToReadyView();
-        return;
-    case CopyOutRun::StepResult::Copied:
-    case CopyOutRun::StepResult::Failed:
-        break;
-    }
-    m_lblProgress->SetText(RecoveringText(m_copy->Done(), m_copy->Total()));
-    m_progress->setValue(m_copy->Done());
+    // Everything selected is in the output folder (or had vanished): the workspace goes
+    // before the report, deleted off the UI thread (20 000 files take seconds); the ticks go on.
+    // The thread holds the path only: it may outlive the scan object when the window is destroyed.
+    m_copy->StartCleanup([root = m_scan->Workspace().root] {
+        if (!root.isEmpty() && PathExists(root))
+            DeleteFolderTree(root, true);
+    });
 }
 
 void MainDialog::FinishRecovery()
@@ -135,8 +129,6 @@ void MainDialog::FinishRecovery()
         ReturnToReadyView();
         return;
     }
-    // Everything selected is in the output folder (or had vanished): the workspace goes first.
-    m_scan->DeleteWorkspace();
     const int answer = m_platform.ui->MessageBox(this, report.text, report.caption, MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES && !m_platform.ui->OpenWithDefaultHandler(m_edtOutputDir->text()))
         m_platform.ui->MessageBox(this, FolderNotOpenedText(m_edtOutputDir->text()), kMessageCaption,
@@ -152,12 +144,9 @@ void MainDialog::FinishRecovery()
 void MainDialog::ReturnToReadyView()
 {
     // What was copied is unticked, so that a retry copies only the rest.
-    for (int i = 0; i < m_lstPhotos->count(); ++i)
-        if (m_copy->WasCopied(RowPath(m_lstPhotos->item(i))))
-            m_lstPhotos->item(i)->setCheckState(Qt::Unchecked);
-    for (int i = 0; i < m_lstFiles->topLevelItemCount(); ++i)
-        if (m_copy->WasCopied(RowPath(m_lstFiles->topLevelItem(i))))
-            m_lstFiles->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+    const auto copied = [this](const QString& source) { return m_copy->WasCopied(source); };
+    m_lstPhotos->Model().UncheckWhere(copied);
+    m_lstFiles->Model().UncheckWhere(copied);
     m_progress->setValue(0);
     m_progress->hide();
     EnterReadyState();
@@ -166,14 +155,14 @@ void MainDialog::ReturnToReadyView()
 void MainDialog::OnPhotoLinkClicked()
 {
     const bool selectAll = m_lnkSelectPhotos->text() == kSelectAllPhotos;
-    SetAllChecked(*m_lstPhotos, selectAll);
+    m_lstPhotos->Model().SetAllChecked(selectAll);
     m_lnkSelectPhotos->SetText(selectAll ? kUnselectAllPhotos : kSelectAllPhotos);
 }
 
 void MainDialog::OnFileLinkClicked()
 {
     const bool selectAll = m_lnkSelectFiles->text() == kSelectAllFiles;
-    SetAllChecked(*m_lstFiles, selectAll);
+    m_lstFiles->Model().SetAllChecked(selectAll);
     m_lnkSelectFiles->SetText(selectAll ? kUnselectAllFiles : kSelectAllFiles);
 }
 

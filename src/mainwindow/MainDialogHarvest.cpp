@@ -1,15 +1,14 @@
-// Harvesting: the workspace polls, one found file per tick (HarvestPass),
-// the two result lists, the column sort and the ready-to-recover view.
+// Harvesting: the workspace polls, the found files handed out per tick
+// (HarvestPass, which decodes on its workers), the two result lists, the
+// column sort and the ready-to-recover view.
 #include <QHeaderView>
-#include <QListWidget>
-#include <QTreeWidget>
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "HarvestPass.h"
 #include "MainDialog.h"
 #include "PlatformServices.h"
-#include "ResultRows.h"
+#include "ResultViews.h"
 #include "ScanRun.h"
 #include "TimerIds.h"
 #include "TimerService.h"
@@ -37,7 +36,7 @@ void MainDialog::OnRescanTimer()
 
 void MainDialog::StartHarvestPass(bool engineRunning)
 {
-    if (!m_harvest->Begin(m_scan->Workspace().root, engineRunning, m_thumbnails.GetImageCount())) {
+    if (!m_harvest->Begin(m_scan->Workspace().root, engineRunning, m_lstPhotos->Model().Count())) {
         if (engineRunning)
             m_timers->SetTimer(TIMER_POLL_WORKSPACE, kPassDelayMs);
         else
@@ -58,35 +57,32 @@ void MainDialog::OnHarvestTick()
         return;
     }
     m_lblStatus->setText(m_scan->NextStatusText());
+    const int photosBefore = m_lstPhotos->Model().Count();
+    const int filesBefore = m_lstFiles->Model().Count();
     m_harvest->Step();
+    // One scroll per tick: scrolling per row would lay the list out again for every row.
+    if (m_lstPhotos->Model().Count() != photosBefore)
+        m_lstPhotos->scrollToBottom();
+    if (m_lstFiles->Model().Count() != filesBefore)
+        m_lstFiles->scrollToBottom();
 }
 
 void MainDialog::AddThumbnail(const QImage& thumbnail, const QString& photoPath, int row)
 {
-    const int appended = m_thumbnails.Add(thumbnail);
-    const int image = row >= 0 && row < m_thumbnails.GetImageCount() ? row : appended;
-    auto* item = new QListWidgetItem(QIcon(QPixmap::fromImage(m_thumbnails.Image(image))), QString());
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    item->setCheckState(Qt::Checked);
-    item->setData(Qt::UserRole, photoPath);
-    m_lstPhotos->insertItem(row, item);
-    m_lstPhotos->scrollToItem(item);
-    if (m_lstPhotos->count() != row + 1)
+    m_lstPhotos->Model().Insert(row, photoPath, thumbnail);
+    if (m_lstPhotos->Model().Count() != row + 1)
         m_platform.ui->MessageBox(this, QStringLiteral("Photo items count error"), kMessageCaption, MB_OK);
 }
 
 void MainDialog::AddFileRow(const QString& path, quint64 size)
 {
-    ResultRow* row = MakeFileRow(path, size);
-    m_lstFiles->addTopLevelItem(row);
-    m_lstFiles->scrollToItem(row);
+    m_lstFiles->Model().Append(path, size);
 }
 
 void MainDialog::ClearResults()
 {
-    m_lstPhotos->clear();
-    m_lstFiles->clear();
-    m_thumbnails.RemoveAll();
+    m_lstPhotos->Model().Clear();
+    m_lstFiles->Model().Clear();
     m_harvest->ForgetReported();
 }
 
@@ -107,8 +103,8 @@ void MainDialog::EnterReadyState()
     m_lnkSelectFiles->setText(QStringLiteral("Unselect All Files"));
     m_lnkSelectPhotos->show();
     m_lnkSelectFiles->show();
-    m_lnkSelectPhotos->setEnabled(m_lstPhotos->count() > 0);
-    m_lnkSelectFiles->setEnabled(m_lstFiles->topLevelItemCount() > 0);
+    m_lnkSelectPhotos->setEnabled(m_lstPhotos->Model().Count() > 0);
+    m_lnkSelectFiles->setEnabled(m_lstFiles->Model().Count() > 0);
 
     m_btnRecover->setText(QStringLiteral("Recover"));
     m_btnRecover->show();
@@ -116,7 +112,7 @@ void MainDialog::EnterReadyState()
 
 void MainDialog::OnHeaderClick(int column)
 {
-    SortResultRows(*m_lstFiles, column, m_bSortAscending);
+    m_lstFiles->Model().SortByColumn(column, m_bSortAscending);
     m_lstFiles->header()->setSortIndicatorShown(true);
     m_lstFiles->header()->setSortIndicator(column, m_bSortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
     m_bSortAscending = !m_bSortAscending;

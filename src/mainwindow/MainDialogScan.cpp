@@ -2,11 +2,11 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QListWidget>
 #include <QTreeWidget>
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
+#include "CopyOutRun.h"
 #include "CopyPlan.h"
 #include "DriveRecord.h"
 #include "EngineInstallation.h"
@@ -15,6 +15,7 @@
 #include "MainDialog.h"
 #include "PlatformServices.h"
 #include "RectEdges.h"
+#include "ResultViews.h"
 #include "SameDisk.h"
 #include "ScanRun.h"
 #include "ScanWorkspace.h"
@@ -186,7 +187,7 @@ void MainDialog::OnScanEnded()
     }
 }
 
-int MainDialog::ResultCount() const { return m_lstPhotos->count() + m_lstFiles->topLevelItemCount(); }
+int MainDialog::ResultCount() const { return m_lstPhotos->Model().Count() + m_lstFiles->Model().Count(); }
 
 bool MainDialog::ResultsAtStake() const
 {
@@ -220,6 +221,7 @@ void MainDialog::EndScanWithoutResults()
 
 void MainDialog::FinishClose()
 {
+    m_copy->Stop();  // no copy may still read the workspace
     m_scan->DeleteWorkspace();
     ClearResults();
     done(0);

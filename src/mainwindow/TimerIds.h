@@ -5,8 +5,8 @@ namespace snapmend {
 // The main window's timers.
 enum TimerId : int {
     TIMER_POLL_WORKSPACE = 1025,  // one-shot poll of the workspace
-    TIMER_HARVEST = 1026,         // one found file per tick
-    TIMER_COPY_OUT = 1027,        // one selected file per tick
+    TIMER_HARVEST = 1026,         // hands out the found files
+    TIMER_COPY_OUT = 1027,        // polls the copy worker
     TIMER_STARTUP = 1028,         // one-shot start-up, 100 ms after opening
 };
 

@@ -190,6 +190,7 @@ void CloseDescriptor(int fd)
 ssize_t ReadSome(int fd, void* buffer, size_t size) { return ::read(fd, buffer, size); }
 
 ssize_t WriteSome(int fd, const void* data, size_t size) { return ::write(fd, data, size); }
+ssize_t KernelCopy(int in, int out, size_t size) { return ::copy_file_range(in, nullptr, out, nullptr, size, 0); }
 
 void DeleteFolderTree(const QString& path, bool removeFolder)
 {

@@ -96,6 +96,9 @@ void CloseDescriptor(int fd);
 // read(2) and write(2): the count moved, 0 at the end, -1 with errno (EINTR included).
 ssize_t ReadSome(int fd, void* buffer, size_t size);
 ssize_t WriteSome(int fd, const void* data, size_t size);
+// copy_file_range(2) from the descriptors' current positions: the kernel moves
+// the bytes (sharing extents where it can); -1 with errno when it declines.
+ssize_t KernelCopy(int in, int out, size_t size);
 
 // Deletes everything below `path` and, with `removeFolder`, the folder itself.
 // Symbolic links are removed, never followed. Failures are ignored: what

@@ -5,18 +5,17 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProcess>
 #include <QProgressBar>
 #include <QTemporaryDir>
-#include <QTreeWidget>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "PlatformServices.h"
-#include "ResultRows.h"
+#include "ResultViews.h"
 #include "ScanFixture.h"
 #include "TestUtil.h"
 #include "TimerIds.h"
@@ -60,8 +59,8 @@ protected:
         SelectFirstDrive(*dialog);
         dialog->OnStart();
         ASSERT_TRUE(test::WaitUntil([&] { return c().btnRecover->text() == "Recover"; }, 20000));
-        c().lstPhotos->clear();
-        c().lstFiles->clear();
+        c().lstPhotos->Model().Clear();
+        c().lstFiles->Model().Clear();
         root = dialog->Scan().Workspace().root;
         ASSERT_FALSE(root.isEmpty());
         output = scratch.filePath("out");
@@ -75,10 +74,7 @@ protected:
     {
         const QString path = dialog->Scan().Workspace().root + "/" + relative;
         EXPECT_TRUE(WriteFile(path, bytes));
-        auto* item = new QListWidgetItem(QString(), c().lstPhotos);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Checked);
-        item->setData(Qt::UserRole, path);
+        c().lstPhotos->Model().Insert(-1, path, QImage());
         return path;
     }
 
@@ -86,19 +82,18 @@ protected:
     {
         const QString path = dialog->Scan().Workspace().root + "/" + relative;
         EXPECT_TRUE(WriteFile(path, bytes));
-        auto* row = new ResultRow(MakeResultItem(path, static_cast<quint64>(bytes.size())));
-        row->setText(0, row->Item().fileName);
-        c().lstFiles->addTopLevelItem(row);
-        row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
-        row->setCheckState(0, Qt::Checked);
+        c().lstFiles->Model().Append(path, static_cast<quint64>(bytes.size()));
         return path;
     }
 
     // Runs the copy tick by tick until the recovery has ended.
-    void RunCopy(int maxTicks = 1000)
+    void RunCopy()
     {
-        for (int i = 0; i < maxTicks && dialog->Timers().IsActive(TIMER_COPY_OUT); ++i)
+        for (int i = 0; i < 10000 && dialog->Timers().IsActive(TIMER_COPY_OUT); ++i) {
             dialog->OnCopyTick();
+            if (dialog->Timers().IsActive(TIMER_COPY_OUT))
+                QThread::msleep(1);
+        }
         ASSERT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
     }
 
@@ -120,8 +115,8 @@ TEST_F(CopyOutDialogTest, WithEveryRowUntickedRecoverOnlySaysSoAndTheWindowStays
 {
     AddPhoto("temp/f1.jpg", "p1");
     AddFile("temp/f2.txt", "t2");
-    c().lstPhotos->item(0)->setCheckState(Qt::Unchecked);
-    c().lstFiles->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    c().lstPhotos->Model().SetChecked(0, false);
+    c().lstFiles->Model().SetChecked(0, false);
 
     dialog->OnRecoverClicked();
 
@@ -136,11 +131,11 @@ TEST_F(CopyOutDialogTest, WithEveryRowUntickedRecoverOnlySaysSoAndTheWindowStays
 
 TEST_F(CopyOutDialogTest, TwoPhotosAndOneFileAreCopiedPhotosFirstWithProgressThenTheDrivePageReturns)
 {
-    const QString file = AddFile("temp/f9.txt", "file");
-    const QString photo1 = AddPhoto("temp/f1.jpg", "photo one");
+    AddFile("temp/f9.txt", "file");
+    AddPhoto("temp/f1.jpg", "photo one");
     AddPhoto("temp/f2.png", "unticked photo");
-    const QString photo3 = AddPhoto("temp/f3.gif", "photo three");
-    c().lstPhotos->item(1)->setCheckState(Qt::Unchecked);
+    AddPhoto("temp/f3.gif", "photo three");
+    c().lstPhotos->Model().SetChecked(1, false);
     ui.QueueAnswer(IDYES);
 
     dialog->OnRecoverClicked();
@@ -150,26 +145,13 @@ TEST_F(CopyOutDialogTest, TwoPhotosAndOneFileAreCopiedPhotosFirstWithProgressThe
     EXPECT_TRUE(c().lblProgress->isVisible());
     EXPECT_EQ(c().progress->maximum(), 3);
 
-    // One file per tick, in plan order; the progress follows.
-    const struct {
-        const char* text;
-        QStringList present;
-    } steps[] = {{"Recovering photo 1 of 3", {"f1.jpg"}},
-                 {"Recovering photo 2 of 3", {"f1.jpg", "f3.gif"}},
-                 {"Recovering photo 3 of 3", {"f1.jpg", "f3.gif", "f9.txt"}}};
-    for (const auto& step : steps) {
-        dialog->OnCopyTick();
-        EXPECT_EQ(Str(c().lblProgress->text()), step.text);
-        EXPECT_EQ(Entries(output), step.present) << step.text;
-    }
-    EXPECT_EQ(c().progress->value(), 3);
-    EXPECT_TRUE(ui.Boxes().empty());
-    EXPECT_EQ(ReadFile(output + "/f1.jpg"), ReadFile(photo1));
-    EXPECT_EQ(ReadFile(output + "/f3.gif"), ReadFile(photo3));
-    EXPECT_EQ(ReadFile(output + "/f9.txt"), ReadFile(file));
-
-    dialog->OnCopyTick();  // the end
-    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
+    // The worker copies everything; the last tick shows the whole count.
+    RunCopy();
+    EXPECT_EQ(Str(c().lblProgress->text()), "Recovering photo 3 of 3");
+    EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f3.gif", "f9.txt"}));
+    EXPECT_EQ(ReadFile(output + "/f1.jpg"), "photo one");
+    EXPECT_EQ(ReadFile(output + "/f3.gif"), "photo three");
+    EXPECT_EQ(ReadFile(output + "/f9.txt"), "file");
     ASSERT_EQ(ui.Boxes().size(), 1u);
     EXPECT_EQ(Str(ui.Boxes()[0].text), "3 files recovered.\n\nDo you want to view recovered files?");
     EXPECT_EQ(Str(ui.Boxes()[0].caption), "Confirm");
@@ -183,7 +165,7 @@ TEST_F(CopyOutDialogTest, TwoPhotosAndOneFileAreCopiedPhotosFirstWithProgressThe
                                                             c().lstFiles})
         EXPECT_FALSE(hidden->isVisible()) << Str(hidden->objectName());
     EXPECT_EQ(c().progress->value(), 0);
-    EXPECT_EQ(c().lstPhotos->count(), 3) << "rows stay until the next scan";
+    EXPECT_EQ(c().lstPhotos->Model().Count(), 3) << "rows stay until the next scan";
 }
 
 TEST_F(CopyOutDialogTest, TheCopyTimerRunsTheRecoveryToItsEndAndNoOpensNothing)
@@ -217,20 +199,20 @@ TEST_F(CopyOutDialogTest, SelectionLinksAlternateTheirTextsAndTickOrUntickEveryR
         {c().lnkSelectPhotos, [&] { dialog->OnPhotoLinkClicked(); },
          [&] {
              int n = 0;
-             for (int i = 0; i < c().lstPhotos->count(); ++i)
-                 n += c().lstPhotos->item(i)->checkState() == Qt::Checked;
+             for (int i = 0; i < c().lstPhotos->Model().Count(); ++i)
+                 n += c().lstPhotos->Model().IsChecked(i);
              return n;
          },
-         [&] { c().lstPhotos->item(1)->setCheckState(Qt::Checked); }, "Unselect All Photos",
+         [&] { c().lstPhotos->Model().SetChecked(1, true); }, "Unselect All Photos",
          "Select All Photos"},
         {c().lnkSelectFiles, [&] { dialog->OnFileLinkClicked(); },
          [&] {
              int n = 0;
-             for (int i = 0; i < c().lstFiles->topLevelItemCount(); ++i)
-                 n += c().lstFiles->topLevelItem(i)->checkState(0) == Qt::Checked;
+             for (int i = 0; i < c().lstFiles->Model().Count(); ++i)
+                 n += c().lstFiles->Model().IsChecked(i);
              return n;
          },
-         [&] { c().lstFiles->topLevelItem(1)->setCheckState(0, Qt::Checked); }, "Unselect All Files",
+         [&] { c().lstFiles->Model().SetChecked(1, true); }, "Unselect All Files",
          "Select All Files"},
     };
     for (const Link& l : links) {
@@ -253,7 +235,7 @@ TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAn
     c().edtOutputDir->setText(folder);
 
     dialog->OnRecoverClicked();
-    dialog->OnCopyTick();
+    RunCopy();
 
     ASSERT_EQ(ui.Boxes().size(), 1u);
     EXPECT_EQ(Str(ui.Boxes()[0].text), "Output directory \"" + Str(folder) + "\" does not exists.");
@@ -261,7 +243,7 @@ TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAn
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
     EXPECT_TRUE(ReadyViewShown()) << "Recover is offered again";
     EXPECT_TRUE(QFileInfo::exists(dialog->Scan().Workspace().root + "/temp/f1.jpg"));
-    EXPECT_EQ(c().lstPhotos->item(0)->checkState(), Qt::Checked);
+    EXPECT_TRUE(c().lstPhotos->Model().IsChecked(0));
 
     // The parent made, Recover works.
     QDir().mkpath(scratch.filePath("no/such"));
@@ -334,9 +316,9 @@ TEST_F(CopyOutDialogTest, AFullOutputDiskKeepsTheWorkspaceAndOffersTheFailedFile
     EXPECT_EQ(Entries(output), (QStringList{"note.txt", "small.jpg"})) << "no partial file is left";
     EXPECT_TRUE(QFileInfo::exists(big)) << "the workspace is kept";
     EXPECT_TRUE(ReadyViewShown());
-    EXPECT_EQ(c().lstPhotos->item(0)->checkState(), Qt::Unchecked) << "copied: unticked";
-    EXPECT_EQ(c().lstPhotos->item(1)->checkState(), Qt::Checked) << "failed: still ticked";
-    EXPECT_EQ(c().lstFiles->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    EXPECT_FALSE(c().lstPhotos->Model().IsChecked(0)) << "copied: unticked";
+    EXPECT_TRUE(c().lstPhotos->Model().IsChecked(1)) << "failed: still ticked";
+    EXPECT_FALSE(c().lstFiles->Model().IsChecked(0));
 
     // Space freed, the retry copies only what is left.
     QFile::remove(output + "/small.jpg");
@@ -352,14 +334,9 @@ TEST_F(CopyOutDialogTest, AFullOutputDiskKeepsTheWorkspaceAndOffersTheFailedFile
 
 TEST_F(CopyOutDialogTest, MoreThan65535ItemsKeepAnExactProgressRange)
 {
-    c().lstFiles->setUpdatesEnabled(false);
     const int rows = 70000;
-    for (int i = 0; i < rows; ++i) {
-        auto* row = new ResultRow(MakeResultItem(QString("/nowhere/f%1.txt").arg(i), 1));
-        c().lstFiles->addTopLevelItem(row);
-        row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
-        row->setCheckState(0, Qt::Checked);
-    }
+    for (int i = 0; i < rows; ++i)
+        c().lstFiles->Model().Append(QString("/nowhere/f%1.txt").arg(i), 1);
     dialog->OnRecoverClicked();
     EXPECT_EQ(c().progress->maximum(), rows);
     dialog->Timers().KillTimer(TIMER_COPY_OUT);
@@ -377,4 +354,19 @@ TEST_F(CopyOutDialogTest, APollStillPendingAfterACancelCannotMoveTheCopyCursor)
     EXPECT_EQ(Str(ui.Boxes()[0].text), "3 files recovered.\n\nDo you want to view recovered files?");
     EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f2.jpg", "f3.txt"}));
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
+}
+
+TEST_F(CopyOutDialogTest, ClosingWhileTheWorkersCopyStopsThemBeforeTheWorkspaceGoes)
+{
+    const QByteArray body(512 * 1024, 'c');
+    for (int i = 0; i < 40; ++i)
+        AddFile(QString("temp/f%1.bin").arg(i), body);
+    dialog->OnRecoverClicked();
+    dialog->OnCopyTick();  // the workers start
+    EXPECT_TRUE(dialog->close());
+    EXPECT_FALSE(QFileInfo::exists(root)) << "the workspace goes once no worker reads it";
+    const QStringList copied = Entries(output);
+    EXPECT_LT(copied.size(), 41);
+    for (const QString& name : copied)
+        EXPECT_EQ(ReadFile(output + "/" + name), body) << Str(name) << " is whole";
 }

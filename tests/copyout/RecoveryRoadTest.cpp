@@ -147,8 +147,8 @@ TEST_F(RecoveryRoadTest, DeletedPhotosOfAMountedCardAreRecoveredByteForByte)
         [&] { return Ctl(*dialog).btnRecover->isVisible() && Ctl(*dialog).btnRecover->text() == "Recover"; }, 120000))
         << "no ready view; messages: " << ui.Texts().size();
     EXPECT_TRUE(ui.Boxes().empty()) << Str(ui.Texts().front());
-    const int photos = Ctl(*dialog).lstPhotos->count();
-    const int files = Ctl(*dialog).lstFiles->topLevelItemCount();
+    const int photos = Ctl(*dialog).lstPhotos->Model().Count();
+    const int files = Ctl(*dialog).lstFiles->Model().Count();
     EXPECT_GE(photos, 8) << "seven deleted photos and one kept";
     const QString workspace = dialog->Scan().Workspace().root;
     ASSERT_TRUE(QFileInfo::exists(workspace));

@@ -294,5 +294,5 @@ TEST_F(AnyCardRoadTest, AFourGibibyteScanShowsItsShareRisingTo100Percent)
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << Str(shown.join(' '));
     ASSERT_FALSE(percents.empty());
     EXPECT_EQ(percents.back(), 100);
-    EXPECT_EQ(Ctl(*dialog).lstPhotos->count(), 3);
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 3);
 }

@@ -20,7 +20,7 @@
 #include "MainDialog.h"
 #include "WindowControls.h"
 #include "PlatformServices.h"
-#include "ResultRows.h"
+#include "ResultViews.h"
 #include "ScriptedUiServices.h"
 #include "TestUtil.h"
 #include "TimerIds.h"
@@ -98,7 +98,7 @@ TEST_F(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollo
     pid_t held = 0;
     ASSERT_TRUE(test::WaitUntil(
         [&] {
-            if (held && Ctl(*dialog).lstPhotos->count() > 0) {
+            if (held && Ctl(*dialog).lstPhotos->Model().Count() > 0) {
                 ::kill(held, SIGCONT);
                 held = -1;
             }
@@ -107,7 +107,7 @@ TEST_F(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollo
                 if ((held = test::EngineChild()) > 0)
                     ::kill(held, SIGSTOP);
             if (dialog->Scan().Scanning()) {
-                shownWhileRunning = Ctl(*dialog).lstPhotos->count();
+                shownWhileRunning = Ctl(*dialog).lstPhotos->Model().Count();
                 if (!shot.isEmpty() && shownWhileRunning == 3)
                     QProcess::execute(QStringLiteral("import"), {"-window", "root", QString::fromLocal8Bit(shot)});
             }
@@ -120,12 +120,12 @@ TEST_F(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollo
     EXPECT_FALSE(dialog->Scan().Running());
 
     EXPECT_EQ(Ctl(*dialog).lblStatus->text(), "Press 'Recover' to recover files detected.");
-    ASSERT_EQ(Ctl(*dialog).lstPhotos->count(), 4);
+    ASSERT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 4);
     EXPECT_TRUE(Ctl(*dialog).lnkSelectPhotos->isEnabled());
     for (int i = 0; i < 4; ++i) {
-        const QString carved = PhotoPathOfRow(Ctl(*dialog).lstPhotos->item(i));
+        const QString carved = Ctl(*dialog).lstPhotos->Model().PathAt(i);
         EXPECT_TRUE(carved.startsWith(dialog->Scan().Workspace().engineOutputDir + "/")) << carved.toStdString();
-        const QImage thumb = dialog->Thumbnails().Image(i);
+        const QImage thumb = Ctl(*dialog).lstPhotos->Model().ThumbnailAt(i);
         EXPECT_NE(thumb.pixelColor(32, 32), QColor(Qt::white)) << "thumbnail " << i << " is blank";
     }
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_POLL_WORKSPACE));

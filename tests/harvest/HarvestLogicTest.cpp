@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include "FileProbe.h"
 #include "ListedPaths.h"
 #include "ResultItem.h"
+#include "ScaledJpeg.h"
 #include "Thumbnail.h"
 #include "ThumbnailGeometry.h"
 #include "WorkspaceWalk.h"
@@ -252,22 +254,43 @@ TEST(ThumbnailTest, TransparencyShowsWhiteAndCatmullRomOvershoots)
     EXPECT_TRUE(lowest < 64 || highest > 192) << lowest << ".." << highest;
 }
 
+// Baseline, progressive, and progressive cut after its first (DC) scan: the
+// last is all a 1/8 decode reads of a progressive file.
 TEST(ThumbnailTest, LargeJpegIsDecodedAtAReducedSize)
 {
     QTemporaryDir dir;
-    const QString path = dir.path() + "/big.jpg";
-    QImage big = Solid(6000, 4000, QColor(30, 120, 220));
-    ASSERT_TRUE(big.save(path, "JPEG", 80));
-    big = QImage();
-    const std::optional<DecodedPicture> decoded = DecodeForThumbnail(path);
-    ASSERT_TRUE(decoded.has_value());
-    EXPECT_EQ(decoded->originalSize, QSize(6000, 4000));
-    EXPECT_EQ(decoded->pixels.size(), QSize(750, 500));
-    const QImage thumb = RenderThumbnail(*decoded);
-    // 3000 x 2000 proportions: rectangle 0, 10, 63, 42.
-    EXPECT_EQ(thumb.pixelColor(63, 32), QColor(Qt::white));
-    EXPECT_EQ(thumb.pixelColor(30, 9), QColor(Qt::white));
-    EXPECT_NEAR(thumb.pixelColor(30, 30).blue(), 220, 4);
+    const QString baseline = dir.path() + "/big.jpg";
+    const QString progressive = dir.path() + "/progressive.jpg";
+    const QString firstScan = dir.path() + "/first-scan.jpg";
+    {
+        const QImage big = Solid(6000, 4000, QColor(30, 120, 220));
+        ASSERT_TRUE(big.save(baseline, "JPEG", 80));
+        QImageWriter writer(progressive, "jpeg");
+        writer.setQuality(80);
+        writer.setProgressiveScanWrite(true);
+        ASSERT_TRUE(writer.write(big));
+    }
+    QFile whole(progressive);
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    const qsizetype secondScan = bytes.indexOf("\xff\xda", bytes.indexOf("\xff\xda") + 2);
+    ASSERT_GT(secondScan, 0);
+    ASSERT_TRUE(WriteFile(firstScan, bytes.left(secondScan)));
+
+    for (const QString& path : {baseline, progressive, firstScan}) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(DecodeJpegScaled(path, 8).size(), QSize(750, 500)) << "decoded without the fallback";
+        const std::optional<DecodedPicture> decoded = DecodeForThumbnail(path);
+        ASSERT_TRUE(decoded.has_value());
+        EXPECT_EQ(decoded->originalSize, QSize(6000, 4000));
+        EXPECT_EQ(decoded->pixels.size(), QSize(750, 500));
+        const QImage thumb = RenderThumbnail(*decoded);
+        // 3000 x 2000 proportions: rectangle 0, 10, 63, 42.
+        EXPECT_EQ(thumb.pixelColor(63, 32), QColor(Qt::white));
+        EXPECT_EQ(thumb.pixelColor(30, 9), QColor(Qt::white));
+        EXPECT_NEAR(thumb.pixelColor(30, 30).blue(), 220, 4);
+        EXPECT_NEAR(thumb.pixelColor(30, 30).red(), 30, 4);
+    }
 }
 
 TEST(ThumbnailTest, NonPicturesAreNotDecodable)

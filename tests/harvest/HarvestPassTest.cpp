@@ -6,7 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QStyle>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -15,9 +18,10 @@
 #include <unistd.h>
 
 #include "HarvestPass.h"
-#include "ResultRows.h"
+#include "ResultViews.h"
 #include "ScanFixture.h"
 #include "Thumbnail.h"
+#include "WorkspaceWalk.h"
 
 using namespace snapmend;
 using namespace snapmend::test;
@@ -54,17 +58,24 @@ protected:
         ASSERT_TRUE(image.save(Carved(name), "JPEG"));
     }
 
-    // A whole pass; returns the steps taken.
+    // Steps until the pass has handed out everything, as the window's ticks do.
+    void Finish()
+    {
+        for (int i = 0; i < 10000 && !pass.AtEnd(); ++i) {
+            pass.Step();
+            if (!pass.AtEnd())
+                QThread::msleep(1);
+        }
+        ASSERT_TRUE(pass.AtEnd());
+    }
+
+    // A whole pass; returns the number of results it reported.
     int RunPass(bool engineRunning = true)
     {
-        if (!pass.Begin(workspace.path(), engineRunning, static_cast<int>(photos.size())))
-            return 0;
-        int steps = 0;
-        while (!pass.AtEnd() && steps < 10000) {
-            pass.Step();
-            ++steps;
-        }
-        return steps;
+        const qsizetype before = order.size();
+        if (pass.Begin(workspace.path(), engineRunning, static_cast<int>(photos.size())))
+            Finish();
+        return static_cast<int>(order.size() - before);
     }
 
     struct Photo {
@@ -79,21 +90,28 @@ protected:
     QStringList order;
 };
 
-TEST_F(HarvestPassTest, AnEmptyWorkspaceHasNoPassAndEachStepTakesOneEntry)
+TEST_F(HarvestPassTest, AnEmptyWorkspaceHasNoPassAndResultsComeInWalkOrder)
 {
     EXPECT_FALSE(pass.Begin(workspace.path(), true, 0));
     EXPECT_TRUE(pass.AtEnd());
 
-    Write("a.dat", "1");
-    Write("b.dat", "2");
+    // Photos decode on the workers at different speeds; the rows still come in walk order.
+    for (int i = 0; i < 24; ++i) {
+        const QString name = QString("f%1.%2").arg(i).arg(i % 3 == 0 ? "dat" : "jpg");
+        if (i % 3 == 0)
+            Write(name, QByteArray(i + 1, 'x'));
+        else
+            WritePicture(name, i % 2 ? 2400 : 40, i % 2 ? 1600 : 30, Qt::green);
+    }
     ASSERT_TRUE(pass.Begin(workspace.path(), true, 0));
     EXPECT_TRUE(pass.EngineRanAtBegin());
-    pass.Step();
-    EXPECT_EQ(files.size(), 1u);
-    EXPECT_FALSE(pass.AtEnd());
-    pass.Step();
-    EXPECT_EQ(files.size(), 2u);
-    EXPECT_TRUE(pass.AtEnd());
+    Finish();
+    EXPECT_EQ(order.size(), 24);
+    QStringList listed;
+    CollectWorkspaceFiles(workspace.path(), listed);
+    EXPECT_EQ(order, listed);
+    for (size_t i = 0; i < photos.size(); ++i)
+        EXPECT_EQ(photos[i].row, static_cast<int>(i));
 
     // A cancelled pass has nothing left.
     ASSERT_TRUE(pass.Begin(workspace.path(), false, 0));
@@ -109,7 +127,7 @@ TEST_F(HarvestPassTest, FileHeldByAWriterIsSkippedAndReportedInALaterPass)
     ASSERT_GE(writer, 0);
     ASSERT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
 
-    EXPECT_EQ(RunPass(), 1);
+    EXPECT_EQ(RunPass(), 0);
     EXPECT_TRUE(files.empty());
 
     ::close(writer);  // the engine finished the file
@@ -122,7 +140,7 @@ TEST_F(HarvestPassTest, SameFileIsNeverReportedTwiceOverManyPassesUntilTheRowsAr
     Write("one.txt", "1");
     WritePicture("two.jpg", 40, 30, Qt::red);
     for (int pass = 0; pass < 6; ++pass)
-        EXPECT_EQ(RunPass(), 2) << "pass " << pass;
+        EXPECT_EQ(RunPass(), pass == 0 ? 2 : 0) << "pass " << pass;
     EXPECT_EQ(order.size(), 2);
     // The rows emptied with the window's results: reported again, once.
     pass.ForgetReported();
@@ -153,11 +171,13 @@ TEST_F(HarvestPassTest, PhotosBecomeNumberedThumbnailsAndOtherFilesSizedRows)
     ASSERT_EQ(files.size(), 3u);
     // The rows the window makes of them: name, size, extension, ticked.
     std::map<QString, QStringList> rows;
+    FileResultModel model;
     for (const auto& [path, size] : files) {
-        std::unique_ptr<ResultRow> row(MakeFileRow(path, size));
-        rows[row->text(0)] = {row->text(1), row->text(2)};
-        EXPECT_EQ(row->checkState(0), Qt::Checked);
-        EXPECT_EQ(ResultItemOfRow(row.get())->fullPath, path);
+        const int row = model.Append(path, size);
+        auto text = [&](int column) { return model.index(row, column).data().toString(); };
+        rows[text(0)] = {text(1), text(2)};
+        EXPECT_EQ(model.index(row, 0).data(Qt::CheckStateRole), Qt::Checked);
+        EXPECT_EQ(model.index(row, 0).data(Qt::UserRole).toString(), path);
     }
     EXPECT_EQ(rows["photo.jpe"], (QStringList{"10 bytes", "jpe"}));
     EXPECT_EQ(rows["noext"], (QStringList{"unknown", ""}));
@@ -173,6 +193,83 @@ TEST_F(HarvestPassTest, UndecodablePhotoShowsTheFallbackAndKeepsItsOwnPath)
     const std::optional<QImage> icon = MakeThumbnail(QCoreApplication::applicationDirPath() + "/icon.png");
     ASSERT_TRUE(icon.has_value());
     EXPECT_EQ(photos[0].thumbnail, *icon);
+}
+
+// After a long listing the next one runs on a worker: the pass still reports
+// only what is new, in walk order.
+TEST_F(HarvestPassTest, ALongWorkspaceIsListedOnAWorkerWithTheSameResults)
+{
+    for (int i = 0; i < 2100; ++i)
+        Write(QString("f%1.dat").arg(i), "x");
+    EXPECT_EQ(RunPass(), 2100);
+    Write("late.dat", "y");
+    WritePicture("late.jpg", 40, 30, Qt::red);
+    ASSERT_TRUE(pass.Begin(workspace.path(), true, static_cast<int>(photos.size())));
+    Finish();
+    QStringList listed;
+    CollectWorkspaceFiles(workspace.path(), listed);
+    QStringList late;
+    for (const QString& path : listed)
+        if (path.contains("/late."))
+            late << path;
+    ASSERT_EQ(order.size(), 2102);
+    EXPECT_EQ(order.mid(2100), late) << "only the new files, once each, in walk order";
+    EXPECT_EQ(photos.back().row, 0);
+}
+
+// Large photos keep the workers busy long enough for the pass to move on under them.
+TEST_F(HarvestPassTest, WorkersFinishingAfterACancelOrADestroyedPassReportNothing)
+{
+    for (int i = 0; i < 8; ++i)
+        WritePicture(QString("big%1.jpg").arg(i), 3000, 2000, QColor::fromHsv(i * 40, 200, 200));
+    ASSERT_TRUE(pass.Begin(workspace.path(), true, 0));
+    pass.WaitForWorkers();  // the listing
+    pass.Step();            // the workers take every photo
+    pass.Cancel();
+    EXPECT_TRUE(pass.AtEnd());
+    pass.WaitForWorkers();
+    pass.Step();
+    EXPECT_TRUE(order.isEmpty()) << "a job finished after the cancel is dropped";
+
+    // The next pass reports each photo once, numbered from the rows shown.
+    EXPECT_EQ(RunPass(false), 8);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(photos[static_cast<size_t>(i)].row, i);
+
+    // A pass destroyed while its workers decode waits for them; nothing is reported.
+    auto doomed = std::make_unique<HarvestPass>(QString());
+    int reported = 0;
+    QObject::connect(doomed.get(), &HarvestPass::photoFound, [&] { ++reported; });
+    ASSERT_TRUE(doomed->Begin(workspace.path(), false, 0));
+    doomed->WaitForWorkers();
+    doomed->Step();
+    doomed.reset();
+    EXPECT_EQ(reported, 0);
+}
+
+TEST_F(HarvestPassTest, FilesRemovedBetweenListingAndDecodingAreNotListed)
+{
+    for (int i = 0; i < 40; ++i) {
+        const QString name = QString("f%1.%2").arg(i).arg(i % 4 ? "jpg" : "txt");
+        if (i % 4)
+            WritePicture(name, 1600, 1200, Qt::red);
+        else
+            Write(name, "t");
+    }
+    ASSERT_TRUE(pass.Begin(workspace.path(), false, 0));
+    pass.WaitForWorkers();  // the listing
+    pass.Step();            // some are examined already, some decoding, some still queued
+    const QStringList shownBefore = order;
+    for (int i = 0; i < 40; i += 2)
+        ASSERT_TRUE(QFile::remove(Carved(QString("f%1.%2").arg(i).arg(i % 4 ? "jpg" : "txt"))));
+    Finish();
+    QStringList shownAfter = order.mid(shownBefore.size());
+    for (const QString& path : shownAfter)
+        EXPECT_TRUE(QFile::exists(path)) << path.toStdString() << " was removed before its row was shown";
+    for (int i = 1; i < 40; i += 2)
+        EXPECT_EQ(order.count(Carved(QString("f%1.jpg").arg(i))), 1) << i;
+    for (const Photo& photo : photos)
+        EXPECT_GT(photo.thumbnail.pixelColor(32, 32).red(), 200) << "its own picture, not the fallback";
 }
 
 // The window after a scan that found one photo and no other file: the ready
@@ -202,15 +299,21 @@ TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOf
     EXPECT_EQ(c.lblProgress->geometry().bottom() + 6, c.progress->geometry().top()) << "back above the bar";
     EXPECT_TRUE(ui.Boxes().empty());
 
-    // Header clicks alternate ascending and descending, whatever the column.
+    // Header clicks alternate ascending and descending, whatever the column;
+    // the check boxes move with their rows.
     const QString temp = scratch.path() + "/";
+    FileResultModel& model = c.lstFiles->Model();
     for (auto [name, size] : {std::pair{"b.txt", 3000ull}, {"a.dat", 10ull}, {"C.bin", 20ull},
                               {"d.mov", (4ull << 30) + 1}})  // low 32 bits: 1
-        c.lstFiles->addTopLevelItem(MakeFileRow(temp + name, size));
-    auto names = [&] {
+        model.Append(temp + name, size);
+    model.setData(model.index(1, 0), Qt::Unchecked, Qt::CheckStateRole);  // a.dat
+    auto rows = [&] {
         QStringList out;
-        for (int i = 0; i < c.lstFiles->topLevelItemCount(); ++i)
-            out << c.lstFiles->topLevelItem(i)->text(0);
+        for (int i = 0; i < model.rowCount(); ++i) {
+            const QModelIndex first = model.index(i, 0);
+            out << first.data().toString() + (first.data(Qt::CheckStateRole) == Qt::Checked ? "" : " -");
+            EXPECT_EQ(first.data(Qt::UserRole).toString(), temp + first.data().toString());
+        }
         return out;
     };
     // The header's arrow shows the column and the order the rows are in.
@@ -218,22 +321,42 @@ TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOf
     auto arrow = [&] { return std::pair{header->sortIndicatorSection(), header->sortIndicatorOrder()}; };
     EXPECT_FALSE(header->isSortIndicatorShown()) << "no arrow before the first sort";
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(0) + 20, 5));
-    EXPECT_EQ(names(), (QStringList{"C.bin", "a.dat", "b.txt", "d.mov"}));
+    EXPECT_EQ(rows(), (QStringList{"C.bin", "a.dat -", "b.txt", "d.mov"}));
     EXPECT_TRUE(header->isSortIndicatorShown());
     EXPECT_EQ(arrow(), std::pair(0, Qt::AscendingOrder));
     dialog->OnHeaderClick(0);
-    EXPECT_EQ(names(), (QStringList{"d.mov", "b.txt", "a.dat", "C.bin"}));
+    EXPECT_EQ(rows(), (QStringList{"d.mov", "b.txt", "a.dat -", "C.bin"}));
     EXPECT_EQ(arrow(), std::pair(0, Qt::DescendingOrder));
     dialog->OnHeaderClick(1);  // the shared flag says ascending again
-    EXPECT_EQ(names(), (QStringList{"a.dat", "C.bin", "b.txt", "d.mov"}));
+    EXPECT_EQ(rows(), (QStringList{"a.dat -", "C.bin", "b.txt", "d.mov"}));
     EXPECT_EQ(arrow(), std::pair(1, Qt::AscendingOrder));
     dialog->OnHeaderClick(2);
-    EXPECT_EQ(names(), (QStringList{"b.txt", "d.mov", "a.dat", "C.bin"}));
+    EXPECT_EQ(rows(), (QStringList{"b.txt", "d.mov", "a.dat -", "C.bin"}));
     EXPECT_EQ(arrow(), std::pair(2, Qt::DescendingOrder));
-    for (int i = 0; i < c.lstFiles->topLevelItemCount(); ++i) {
-        EXPECT_EQ(ResultItemOfRow(c.lstFiles->topLevelItem(i))->fileName, c.lstFiles->topLevelItem(i)->text(0));
-        EXPECT_EQ(c.lstFiles->topLevelItem(i)->checkState(0), Qt::Checked);
-    }
+    // What Recover copies follows the ticks, not the rows' positions.
+    EXPECT_EQ(model.CheckedPaths(), (std::vector<QString>{temp + "b.txt", temp + "d.mov", temp + "C.bin"}));
+    // A click on the view's check box ticks the row under it.
+    c.lstFiles->show();
+    const QModelIndex aDat = model.index(2, 0);
+    QStyleOptionViewItem option;
+    option.initFrom(c.lstFiles);
+    option.rect = c.lstFiles->visualRect(aDat);
+    option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QRect box = c.lstFiles->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, c.lstFiles);
+    QTest::mouseClick(c.lstFiles->viewport(), Qt::LeftButton, {}, box.center());
+    EXPECT_EQ(aDat.data(Qt::CheckStateRole), Qt::Checked);
+
+    // A double-clicked photo tells its workspace path (the preview opens on it).
+    c.lstPhotos->show();
+    c.lstPhotos->Model().Insert(-1, temp + "p.jpg", QImage(64, 64, QImage::Format_RGB888));
+    QStringList activated;
+    QObject::connect(c.lstPhotos, &PhotoListView::photoActivated, [&](const QString& path) { activated << path; });
+    c.lstPhotos->doItemsLayout();
+    const QPoint photo = c.lstPhotos->visualRect(c.lstPhotos->Model().index(c.lstPhotos->Model().Count() - 1)).center();
+    ASSERT_TRUE(c.lstPhotos->viewport()->rect().contains(photo));
+    QTest::mouseClick(c.lstPhotos->viewport(), Qt::LeftButton, {}, photo);  // a double click begins with one
+    QTest::mouseDClick(c.lstPhotos->viewport(), Qt::LeftButton, {}, photo);
+    EXPECT_EQ(activated, QStringList{temp + "p.jpg"});
 }
 
 }  // namespace

@@ -92,9 +92,7 @@ TEST_F(MainDialogTest, LaysOutTheTemplateInPixelsAndComputesTheHiddenViews)
     EXPECT_EQ(loading.x(), (dialog.frameGeometry().width() - loading.width()) / 2);
     EXPECT_EQ(loading.y(), (dialog.frameGeometry().height() - loading.height()) / 2);
 
-    EXPECT_EQ(dialog.Thumbnails().CellSize(), QSize(64, 64));
-    EXPECT_EQ(dialog.Thumbnails().Background(), QColor(Qt::white));
-    EXPECT_EQ(dialog.Thumbnails().GetImageCount(), 0);
+    EXPECT_EQ(Ctl(dialog).lstPhotos->Model().Count(), 0);
     EXPECT_EQ(Ctl(dialog).lstPhotos->iconSize(), QSize(64, 64));
     EXPECT_EQ(Ctl(dialog).lstDrives->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(Ctl(dialog).lstDrives->selectionMode(), QAbstractItemView::SingleSelection);
@@ -108,9 +106,9 @@ TEST_F(MainDialogTest, LaysOutTheTemplateInPixelsAndComputesTheHiddenViews)
         EXPECT_EQ(Ctl(dialog).lstDrives->columnWidth(c), driveWidths[c]);
     }
     const QStringList fileColumns = {"Name", "Size", "Extension"};
-    ASSERT_EQ(Ctl(dialog).lstFiles->columnCount(), 3);
+    ASSERT_EQ(Ctl(dialog).lstFiles->model()->columnCount(), 3);
     for (int c = 0; c < 3; ++c) {
-        EXPECT_EQ(Ctl(dialog).lstFiles->headerItem()->text(c), fileColumns[c]);
+        EXPECT_EQ(Ctl(dialog).lstFiles->model()->headerData(c, Qt::Horizontal).toString(), fileColumns[c]);
         EXPECT_EQ(Ctl(dialog).lstFiles->columnWidth(c), 150);
     }
 }

@@ -17,7 +17,8 @@
 #include <sys/sysmacros.h>
 
 #include "PhotoPreviewWindow.h"
-#include "ResultRows.h"
+#include "ResultModels.h"
+#include "ResultViews.h"
 #include "ScanFixture.h"
 #include "UiServices.h"
 
@@ -145,7 +146,7 @@ protected:
         dialog->OnStart();
         EXPECT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover" && !dialog->Scan().Running(); },
                               20000));
-        EXPECT_EQ(Ctl(*dialog).lstPhotos->count(), photos);
+        EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), photos);
         return dialog;
     }
 
@@ -241,12 +242,12 @@ TEST_F(WindowStatesTest, ScanEnd_ClosingRightAfterAShortScanAsksBeforeTheResults
     SelectFirstDrive(*dialog);
     dialog->OnStart();
     ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Scanning(); }, 20000));
-    const int listed = Ctl(*dialog).lstPhotos->count();
+    const int listed = Ctl(*dialog).lstPhotos->Model().Count();
     ui.QueueAnswer(IDNO);
     EXPECT_FALSE(dialog->close()) << listed << " of 3 photos listed when the window was closed";
     EXPECT_EQ(ui.Texts(), std::vector<QString>({kCloseQuestion}));
     ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 20000));
-    EXPECT_EQ(Ctl(*dialog).lstPhotos->count(), 3) << "No kept every result";
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 3) << "No kept every result";
 }
 
 TEST_F(WindowStatesTest, ScanEnd_AFreshInstallLooksForTheTypesTheDialogShowsTicked)
@@ -261,9 +262,9 @@ TEST_F(WindowStatesTest, ScanEnd_AFreshInstallLooksForTheTypesTheDialogShowsTick
     SelectFirstDrive(*dialog);
     dialog->OnStart();
     ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 20000));
-    ASSERT_EQ(Ctl(*dialog).lstPhotos->count(), 1) << "the TIFF is listed";
-    EXPECT_TRUE(PhotoPathOfRow(Ctl(*dialog).lstPhotos->item(0)).endsWith(".tif"));
-    EXPECT_EQ(ReadAll(PhotoPathOfRow(Ctl(*dialog).lstPhotos->item(0))), ReadAll(tiff));
+    ASSERT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 1) << "the TIFF is listed";
+    EXPECT_TRUE(Ctl(*dialog).lstPhotos->Model().PathAt(0).endsWith(".tif"));
+    EXPECT_EQ(ReadAll(Ctl(*dialog).lstPhotos->Model().PathAt(0)), ReadAll(tiff));
 }
 
 // ---- The ready view ----
@@ -280,7 +281,7 @@ TEST_F(WindowStatesTest, ReadyView_ClosingWithResultsNotRecoveredAsksFirst)
     EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_YESNO | MB_ICONQUESTION));
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_TRUE(QFileInfo::exists(root)) << "No keeps every result";
-    EXPECT_EQ(Ctl(*dialog).lstPhotos->count(), 2);
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 2);
 
     ui.QueueAnswer(IDYES);
     EXPECT_TRUE(dialog->close());
@@ -291,7 +292,7 @@ TEST_F(WindowStatesTest, ReadyView_ClosingWithResultsNotRecoveredAsksFirst)
 TEST_F(WindowStatesTest, ReadyView_LinksWithNothingToSelectAreDrawnGreyed)
 {
     auto dialog = ReadyView(2);
-    Ctl(*dialog).lstPhotos->item(1)->setCheckState(Qt::Unchecked);
+    Ctl(*dialog).lstPhotos->Model().SetChecked(1, false);
     CStyledLabel* photos = Ctl(*dialog).lnkSelectPhotos;
     CStyledLabel* files = Ctl(*dialog).lnkSelectFiles;
     ASSERT_TRUE(photos->isEnabled());
@@ -313,8 +314,8 @@ TEST_F(WindowStatesTest, ReadyView_LinksWithNothingToSelectAreDrawnGreyed)
     EXPECT_NE(files->cursor().shape(), Qt::PointingHandCursor);
 
     // The unticked box beside the second thumbnail stands out from the list's white.
-    QListWidget* list = Ctl(*dialog).lstPhotos;
-    const QRect row = list->visualItemRect(list->item(1));
+    PhotoListView* list = Ctl(*dialog).lstPhotos;
+    const QRect row = list->visualRect(list->Model().index(1));
     const QImage shown = list->viewport()->grab(row).toImage();
     int darkest = 255;
     for (int y = 0; y < shown.height(); ++y)
@@ -353,8 +354,8 @@ TEST_F(WindowStatesTest, ReadyView_WhenNoProgramOpensTheOutputFolderSaysWhereThe
 TEST_F(WindowStatesTest, ReadyView_DoubleClickedThumbnailOpensAFittedPreview)
 {
     auto dialog = ReadyView(1);
-    QListWidget* list = Ctl(*dialog).lstPhotos;
-    const QPoint centre = list->visualItemRect(list->item(0)).center();
+    PhotoListView* list = Ctl(*dialog).lstPhotos;
+    const QPoint centre = list->visualRect(list->Model().index(0)).center();
     // A user's double click: a press and release, then the second press as a double click.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
@@ -363,8 +364,8 @@ TEST_F(WindowStatesTest, ReadyView_DoubleClickedThumbnailOpensAFittedPreview)
     ASSERT_TRUE(WaitUntil([&] { return preview->Ready(); }, 10000));
     auto* picture = preview->findChild<QLabel*>("previewPicture");
     auto* caption = preview->findChild<QLabel*>("previewCaption");
-    const QString name = QFileInfo(PhotoPathOfRow(list->item(0))).fileName();
-    const qint64 bytes = QFileInfo(PhotoPathOfRow(list->item(0))).size();
+    const QString name = QFileInfo(list->Model().PathAt(0)).fileName();
+    const qint64 bytes = QFileInfo(list->Model().PathAt(0)).size();
     ASSERT_GE(bytes, 1024);
     ASSERT_LT(bytes, 1 << 20);
     EXPECT_EQ(caption->text(),

@@ -2,7 +2,6 @@
 // The main window's controls, found by their ids (object name "control<id>")
 // the way a user finds them on screen: no member of the window is touched.
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProgressBar>
 #include <QTreeWidget>
 #include <QWidget>
@@ -10,6 +9,7 @@
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
+#include "ResultViews.h"
 
 namespace snapmend::test {
 
@@ -32,14 +32,14 @@ struct WindowControls {
           lblOutputDir(FindControl<CStyledLabel>(w, 1005)),
           lblSelectDrive(FindControl<CStyledLabel>(w, 1008)),
           btnRefresh(FindControl<CStyledButton>(w, 1009)),
-          lstPhotos(FindControl<QListWidget>(w, 1010)),
+          lstPhotos(FindControl<PhotoListView>(w, 1010)),
           progress(FindControl<QProgressBar>(w, 1011)),
           lblProgress(FindControl<CStyledLabel>(w, 1012)),
           lblStatus(FindControl<CStyledLabel>(w, 1013)),
           lnkHelp(FindControl<CStyledLabel>(w, 1014)),
           lnkSettings(FindControl<CStyledLabel>(w, 1015)),
           lblLoading(FindControl<CStyledLabel>(w, 1016)),
-          lstFiles(FindControl<QTreeWidget>(w, 1017)),
+          lstFiles(FindControl<FileListView>(w, 1017)),
           lnkSelectPhotos(FindControl<CStyledLabel>(w, 1018)),
           lnkSelectFiles(FindControl<CStyledLabel>(w, 1019))
     {
@@ -53,14 +53,14 @@ struct WindowControls {
     CStyledLabel* lblOutputDir;
     CStyledLabel* lblSelectDrive;
     CStyledButton* btnRefresh;
-    QListWidget* lstPhotos;
+    PhotoListView* lstPhotos;
     QProgressBar* progress;
     CStyledLabel* lblProgress;
     CStyledLabel* lblStatus;
     CStyledLabel* lnkHelp;
     CStyledLabel* lnkSettings;
     CStyledLabel* lblLoading;
-    QTreeWidget* lstFiles;
+    FileListView* lstFiles;
     CStyledLabel* lnkSelectPhotos;
     CStyledLabel* lnkSelectFiles;
 };
