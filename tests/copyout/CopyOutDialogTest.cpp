@@ -363,7 +363,9 @@ TEST_F(CopyOutDialogTest, ClosingWhileTheWorkersCopyStopsThemBeforeTheWorkspaceG
         AddFile(QString("temp/f%1.bin").arg(i), body);
     dialog->OnRecoverClicked();
     dialog->OnCopyTick();  // the workers start
-    EXPECT_TRUE(dialog->close());
+    ui.QueueAnswer(IDYES);  // results not yet recovered: the window asks first
+    ASSERT_TRUE(dialog->close());
+    EXPECT_EQ(ui.Boxes().size(), 1u);
     EXPECT_FALSE(QFileInfo::exists(root)) << "the workspace goes once no worker reads it";
     const QStringList copied = Entries(output);
     EXPECT_LT(copied.size(), 41);

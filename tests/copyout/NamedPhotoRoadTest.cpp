@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include "CStyledButton.h"
+#include "ResultModels.h"
+#include "ResultViews.h"
 #include "ScanFixture.h"
 
 using namespace snapmend;
@@ -25,24 +27,6 @@ using namespace snapmend::test;
 namespace {
 
 std::string Str(const QString& s) { return s.toStdString(); }
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool Bash(const QString& script, QString* output = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start("bash", {"-euo", "pipefail", "-c", script});
-    const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
-                    process.exitCode() == 0;
-    if (output)
-        *output = QString::fromLocal8Bit(process.readAll()).trimmed();
-    return ok;
-}
 
 // A one-page PDF whose cross-reference table points at its objects.
 QByteArray SmallPdf()
@@ -137,16 +121,16 @@ TEST_F(NamedPhotoRoadTest, ADeletedPhotoIsRecoveredUnderItsOriginalName)
 
     // The engine's layout keeps the card's folders; the window lists the photo and the named document.
     const QString workspace = dialog->Scan().Workspace().root;
-    ASSERT_EQ(Ctl(*dialog).lstPhotos->count(), 2) << "the deleted photo and the kept one";
+    ASSERT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 2) << "the deleted photo and the kept one";
     QStringList listed;
     for (int i = 0; i < 2; ++i)
-        listed << Ctl(*dialog).lstPhotos->item(i)->data(Qt::UserRole).toString();
+        listed << Ctl(*dialog).lstPhotos->Model().PathAt(i);
     const QStringList named = listed.filter(QRegularExpression("^" + QRegularExpression::escape(workspace) +
                                                                 "/.+/DCIM/100CAMERA/DSC_0412\\.JPG$"));
     ASSERT_EQ(named.size(), 1) << "below the engine's output folder: " << Str(listed.join(", "));
     EXPECT_EQ(ReadAll(named[0]), photo);
-    ASSERT_EQ(Ctl(*dialog).lstFiles->topLevelItemCount(), 1);
-    EXPECT_EQ(Str(Ctl(*dialog).lstFiles->topLevelItem(0)->text(0)), "Trip notes.pdf");
+    ASSERT_EQ(Ctl(*dialog).lstFiles->Model().Count(), 1);
+    EXPECT_EQ(Str(Ctl(*dialog).lstFiles->Model().ItemAt(0).fileName), "Trip notes.pdf");
     Screenshot("named-ready.png");
 
     ui.QueueAnswer(IDNO);

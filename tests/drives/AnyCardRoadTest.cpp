@@ -45,18 +45,6 @@ QSet<QByteArray> FolderDigests(const QString& folder)
     return digests;
 }
 
-bool Bash(const QString& script, QString* output = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start("bash", {"-euo", "pipefail", "-c", script});
-    const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
-                    process.exitCode() == 0;
-    if (output)
-        *output = QString::fromLocal8Bit(process.readAll()).trimmed();
-    return ok;
-}
-
 class AnyCardRoadTest : public ScanFixture {
 protected:
     void SetUp() override

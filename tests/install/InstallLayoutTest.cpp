@@ -14,18 +14,14 @@
 #include "EngineInstallation.h"
 #include "InstallLayout.h"
 #include "ScriptedUiServices.h"
+#include "TestUtil.h"
 
 using namespace snapmend;
+using snapmend::test::ReadAll;
 
 namespace {
 
 std::string Str(const QString& s) { return s.toStdString(); }
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct ToolRun {
     int exitCode = -1;

@@ -100,7 +100,7 @@ TEST_F(ScanFixture, CancelAsksAndOnYesStopsTheEngineButKeepsItsResults)
     EXPECT_EQ(FilesBelow(output).size(), 2) << "what the engine carved stays";
     EXPECT_TRUE(QDir(dialog->Scan().Workspace().root).exists());
     ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 5000));
-    EXPECT_EQ(Ctl(*dialog).lstPhotos->count(), 2) << "and is listed, ready to recover";
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 2) << "and is listed, ready to recover";
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_HARVEST));
 }
 

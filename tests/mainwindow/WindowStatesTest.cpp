@@ -38,12 +38,6 @@ bool MakeImageFile(const QString& path, const QStringList& convertArguments)
     return QProcess::execute("convert", convertArguments + QStringList{path}) == 0;
 }
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A raw disk image holding `files` one after the other at sector boundaries.
 bool MakeCard(const QString& image, const QStringList& files, qint64 totalBytes)
 {

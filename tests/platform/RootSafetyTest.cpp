@@ -34,6 +34,7 @@
 #include "SingleInstance.h"
 
 using namespace snapmend;
+using snapmend::test::ReadAll;
 
 namespace {
 
@@ -44,12 +45,6 @@ struct stat Lstat(const QString& path)
     struct stat info {};
     ::lstat(Native(path).constData(), &info);
     return info;
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 class Attack : public ::testing::Test {

@@ -14,6 +14,27 @@
 
 namespace snapmend::test {
 
+// A file's whole content, empty when it cannot be read.
+inline QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Runs `script` under `bash -euo pipefail`; true when it exits 0 within two
+// minutes. `output` gets stdout and stderr together.
+inline bool Bash(const QString& script, QString* output = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("bash"), {QStringLiteral("-euo"), QStringLiteral("pipefail"), QStringLiteral("-c"), script});
+    const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
+                    process.exitCode() == 0;
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAll()).trimmed();
+    return ok;
+}
+
 // Processes events until `condition` holds or `timeoutMs` passes; returns the condition.
 inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000)
 {
