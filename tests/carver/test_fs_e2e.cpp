@@ -309,7 +309,7 @@ std::vector<Planted> build(const FsCase& fc, const std::string& img, const TempD
         size_t total = (plan[j].sample.data.size() + fc.cluster - 1) / fc.cluster;
         size_t k = 2 + j % 3;
         const std::string& sn = plan[j].sample.name;
-        bool later_gaps = j % 3 == 2 || sn == "exif.jpg" || sn == "alpha.png";
+        bool later_gaps = j % 3 == 2 || sn == "exif.jpg" || sn == "alpha.png" || sn == "anim.gif" || sn == "old.gif";
         for (size_t p = 0; p < k; ++p) {
             // A driver that starts a file in the largest hole finds its first gap, the largest;
             // a cluster to spare in each gap leaves room for its own records on the full volume.
