@@ -158,11 +158,13 @@ public:
 
     void accept() override { images_ = true; }
 
-    // As far as the blocks read: a break inside them is met before the walk stops.
+    // As far as the blocks read (a break inside them is met before the walk
+    // stops), and at least as far as the image's codes may reach: a walk
+    // gone astray at a first break may stop short of a second one.
     uint64_t span(Source& s, uint64_t at) override {
-        uint64_t p = at, work = 0;
-        walk(s, p, work);
-        return p - at + 1;
+        uint64_t p = at, work = 0, bound = 0;
+        walk(s, p, work, &bound);
+        return std::max(p, bound) - at + 1;
     }
 
     // The block layout holds up to the image's end and a block starts after it.
@@ -208,7 +210,9 @@ private:
 
     // Extensions and one image (or the trailer) without decoding; `p` ends
     // after them, or where the layout stopped making sense.
-    bool walk(Source& s, uint64_t& p, uint64_t& work) {
+    // `bound`: where the image's data ends at the latest, at most two
+    // 12-bit codes a pixel in full sub-blocks.
+    bool walk(Source& s, uint64_t& p, uint64_t& work, uint64_t* bound = nullptr) {
         for (int ext = 0; ext <= kMaxExtensions; ++ext) {
             uint8_t tag;
             if (s.read(p, &tag, 1) != 1) return false;
@@ -223,6 +227,10 @@ private:
             p += 10;
             if (d[9] & 0x80) p += 3u * (2u << (d[9] & 7));
             ++p;  // the code size
+            if (bound) {
+                uint64_t data = 3 * uint64_t(rd_le16(d + 5)) * rd_le16(d + 7) + 2;
+                *bound = std::min(max_size_, p + data + data / 255 + 2);
+            }
             return skip_chain(s, p, max_size_, work);
         }
         return false;

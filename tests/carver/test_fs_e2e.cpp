@@ -414,6 +414,9 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
             EXPECT_TRUE(whole) << p.path << " (" << p.pieces << " pieces between live files) not recovered";
             EXPECT_TRUE(named) << p.path << " not recovered under its name";
         }
+        if (p.sample.ext == "gif") {  // every image proves its own bytes: deleted files between pieces are left out
+            EXPECT_TRUE(whole) << p.path << " (" << p.pieces << " pieces) not put back together";
+        }
         if (whole) {
             EXPECT_TRUE(named) << p.path << " recovered, but not under its name";
         }
