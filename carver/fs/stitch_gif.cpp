@@ -142,6 +142,41 @@ public:
     GifImages(uint64_t max_size, uint32_t global_colours) : max_size_(max_size), global_(global_colours) {}
 
     Result check(Source& s, uint64_t at, uint64_t& next, uint64_t& work) override {
+        if (at != checked_) {  // the unit's first reading, with no gap of its own
+            checked_ = at;
+            fail_ = UINT64_MAX;
+            first_ = true;
+        }
+        Result r = blocks(s, at, next, work);
+        first_ = false;
+        return r;
+    }
+
+    void accept() override { images_ = true; }
+
+    // As far as the blocks read (a break inside them is met before the walk
+    // stops), and at least as far as the image's codes may reach: a walk
+    // gone astray at a first break may stop short of a second one.
+    uint64_t span(Source& s, uint64_t at) override {
+        uint64_t p = at, work = 0, bound = 0;
+        walk(s, p, work, &bound);
+        return std::max(p, bound) - at + 1;
+    }
+
+    // The block layout holds up to the image's end and a block starts after
+    // it. A single gap after where the codes first went wrong cannot be it.
+    bool plausible(Source& s, uint64_t at, uint64_t& work) override {
+        auto* gs = dynamic_cast<GappedStream*>(&s);
+        if (gs && !gs->gaps().empty() && gs->gaps().back().at > fail_) return false;
+        uint64_t p = at;
+        work += 16;
+        if (!walk(s, p, work)) return false;
+        uint8_t tag;
+        return s.read(p, &tag, 1) == 1 && (tag == 0x21 || tag == 0x2C || tag == 0x3B);
+    }
+
+private:
+    Result blocks(Source& s, uint64_t at, uint64_t& next, uint64_t& work) {
         uint64_t p = at;
         for (int ext = 0;; ++ext) {
             uint8_t tag;
@@ -156,27 +191,6 @@ public:
         }
     }
 
-    void accept() override { images_ = true; }
-
-    // As far as the blocks read (a break inside them is met before the walk
-    // stops), and at least as far as the image's codes may reach: a walk
-    // gone astray at a first break may stop short of a second one.
-    uint64_t span(Source& s, uint64_t at) override {
-        uint64_t p = at, work = 0, bound = 0;
-        walk(s, p, work, &bound);
-        return std::max(p, bound) - at + 1;
-    }
-
-    // The block layout holds up to the image's end and a block starts after it.
-    bool plausible(Source& s, uint64_t at, uint64_t& work) override {
-        uint64_t p = at;
-        work += 16;
-        if (!walk(s, p, work)) return false;
-        uint8_t tag;
-        return s.read(p, &tag, 1) == 1 && (tag == 0x21 || tag == 0x2C || tag == 0x3B);
-    }
-
-private:
     bool extension(Source& s, uint64_t& p, uint64_t& work) {
         uint8_t h[3];
         if (s.read(p, h, 3) != 3) return false;
@@ -203,7 +217,11 @@ private:
         SubBlocks in(s, p + 1, max_size_);
         bool ok = lzw_valid(in, min_size, w * h, colours, work);
         work += in.bytes();
-        if (!ok) return false;
+        if (!ok) {
+            // Right bytes decode: the first break lies before what the decoder read.
+            if (first_) fail_ = in.pos();
+            return false;
+        }
         next = in.pos();
         return next <= max_size_;
     }
@@ -239,6 +257,8 @@ private:
     uint64_t max_size_;
     uint32_t global_;
     bool images_ = false;
+    uint64_t checked_ = UINT64_MAX, fail_ = UINT64_MAX;  // the unit last checked; where its codes went wrong
+    bool first_ = false;
 };
 
 }  // namespace
