@@ -166,10 +166,10 @@ public:
     // The block layout holds up to the image's end and a block starts after
     // it. A single gap after where the codes first went wrong cannot be it.
     bool plausible(Source& s, uint64_t at, uint64_t& work) override {
+        work += 16;
         auto* gs = dynamic_cast<GappedStream*>(&s);
         if (gs && !gs->gaps().empty() && gs->gaps().back().at > fail_) return false;
         uint64_t p = at;
-        work += 16;
         if (!walk(s, p, work)) return false;
         uint8_t tag;
         return s.read(p, &tag, 1) == 1 && (tag == 0x21 || tag == 0x2C || tag == 0x3B);
