@@ -23,6 +23,7 @@
 
 #include "core/output.h"
 #include "fs/map.h"
+#include "fs/stitch.h"
 #include "helpers.h"
 
 using namespace carver_test;
@@ -309,7 +310,7 @@ std::vector<Planted> build(const FsCase& fc, const std::string& img, const TempD
         size_t total = (plan[j].sample.data.size() + fc.cluster - 1) / fc.cluster;
         size_t k = 2 + j % 3;
         const std::string& sn = plan[j].sample.name;
-        bool later_gaps = j % 3 == 2 || sn == "exif.jpg" || sn == "alpha.png";
+        bool later_gaps = j % 3 == 2 || sn == "exif.jpg" || sn == "alpha.png" || sn == "anim.gif" || sn == "old.gif";
         for (size_t p = 0; p < k; ++p) {
             // A driver that starts a file in the largest hole finds its first gap, the largest;
             // a cluster to spare in each gap leaves room for its own records on the full volume.
@@ -413,6 +414,9 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
         if (p.live_gaps_only || fc.lists_pieces) {
             EXPECT_TRUE(whole) << p.path << " (" << p.pieces << " pieces between live files) not recovered";
             EXPECT_TRUE(named) << p.path << " not recovered under its name";
+        }
+        if (p.sample.ext == "gif") {  // every image proves its own bytes: deleted files between pieces are left out
+            EXPECT_TRUE(whole) << p.path << " (" << p.pieces << " pieces) not put back together";
         }
         if (whole) {
             EXPECT_TRUE(named) << p.path << " recovered, but not under its name";
@@ -830,6 +834,60 @@ TEST(ExtFreeStream, LeavesOutFreedExtentNodesOnly) {
     EXPECT_TRUE(got == want);
     EXPECT_TRUE(stream.crosses_used(2 * bs)) << "the node splits the first run";
     EXPECT_FALSE(stream.crosses_used(bs));
+}
+
+// A GIF whose rest lies past another deleted file's clusters comes back
+// whole only when every image decodes: a rest with other files' clusters in
+// it never does. (A flipped bit may decode: LZW has no checksum.)
+TEST(GifStitch, OnlyAProvenContinuationMakesItWhole) {
+    const auto& all = samples();
+    auto it = std::find_if(all.begin(), all.end(), [](const Sample& s) { return s.name == "old.gif"; });
+    if (it == all.end()) GTEST_SKIP() << "needs ImageMagick";
+    const size_t cs = 512;
+    const Bytes& gif = it->data;
+    ASSERT_GE(gif.size(), 4 * cs);
+    const size_t head = gif.size() / cs / 2 * cs;
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;  // to the rest, past the other file
+        bool whole;
+    };
+    const Case cases[] = {
+        {"intact", [](Bytes&) {}, true},
+        {"a cluster of the rest another file's", [&](Bytes& r) {
+             Bytes junk = random_bytes(cs, 9);
+             std::copy(junk.begin(), junk.end(), r.begin() + static_cast<long>(r.size() / cs / 2 * cs));
+         }, false},
+        {"the rest overwritten", [](Bytes& r) { r = random_bytes(r.size(), 7); }, false},
+        {"the rest's last piece overwritten", [&](Bytes& r) {
+             Bytes junk = random_bytes(cs, 8);
+             std::copy(junk.begin(), junk.end(), r.end() - static_cast<long>(cs));
+         }, false},
+    };
+    for (const Case& c : cases) {
+        Bytes rest(gif.begin() + static_cast<long>(head), gif.end());
+        rest.resize((rest.size() + cs - 1) / cs * cs, 0);
+        c.damage(rest);
+        Bytes disk(gif.begin(), gif.begin() + static_cast<long>(head));
+        Bytes other = random_bytes(2 * cs, 5), tail = random_bytes(2 * cs, 6);
+        disk.insert(disk.end(), other.begin(), other.end());
+        disk.insert(disk.end(), rest.begin(), rest.end());
+        disk.insert(disk.end(), tail.begin(), tail.end());
+        carver::fs::Volume v;
+        v.cluster_size = cs;
+        v.clusters = disk.size() / cs;
+        v.used.assign((v.clusters + 63) / 64, 0);
+        carver::BufferSource phys(disk.data(), disk.size());
+        carver::fs::Stitched st = carver::fs::stitch_gif(v, 0, phys, 1u << 20, {{head / cs, 2}});
+        bool whole = false;
+        if (st.stream && !st.partial && st.length == gif.size()) {
+            Bytes got(gif.size());
+            whole = st.stream->read(0, got.data(), got.size()) == got.size() && got == gif;
+            EXPECT_TRUE(whole) << c.what << ": other bytes stitched as the GIF";
+        }
+        EXPECT_EQ(whole, c.whole) << c.what;
+        EXPECT_TRUE(whole || !st.stream) << c.what << ": a stream that is not the GIF";
+    }
 }
 
 }  // namespace
