@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <cstddef>
 #include <optional>
@@ -99,6 +100,11 @@ ssize_t WriteSome(int fd, const void* data, size_t size);
 // copy_file_range(2) from the descriptors' current positions: the kernel moves
 // the bytes (sharing extents where it can); -1 with errno when it declines.
 ssize_t KernelCopy(int in, int out, size_t size);
+
+// Appends the full path of every regular file below `folder`, depth first, in
+// the order the file system lists each folder. Links are neither followed nor
+// listed; sub-folders are opened relative to their parent, never through a link.
+void CollectRegularFiles(const QString& folder, QStringList& out);
 
 // Deletes everything below `path` and, with `removeFolder`, the folder itself.
 // Symbolic links are removed, never followed. Failures are ignored: what

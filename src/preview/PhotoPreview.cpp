@@ -4,9 +4,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "FileSystem.h"
 
 #include "DriveRecord.h"
 
@@ -16,16 +14,15 @@ namespace {
 // Opens `path` for reading when it is a regular file reached without a link.
 bool OpenRegularFile(const QString& path, QFile& file, qint64& bytes)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd = OpenForReading(path);
+    if (!fd.valid())
         return false;
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !file.open(fd, QIODevice::ReadOnly,
-                                                                         QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    const std::optional<FileStatus> status = StatusOf(fd.get());
+    if (!status || status->kind != FileKind::Regular ||
+        !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return false;
-    }
-    bytes = info.st_size;
+    fd.release();  // the QFile closes it now
+    bytes = static_cast<qint64>(status->size);
     return true;
 }
 
