@@ -223,6 +223,7 @@ TEST_F(WindowStatesTest, ScanEnd_NothingListedSaysWhyOnceAndReturnsToTheDrivePag
         // Start works again from here.
         dialog->OnStart();
         EXPECT_TRUE(dialog->Scan().Running() || dialog->Scan().Scanning());
+        ui.QueueAnswer(IDYES);  // a slow machine is still scanning: the close asks first
         dialog->close();
         ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
     }
