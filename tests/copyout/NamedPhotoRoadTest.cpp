@@ -95,10 +95,7 @@ TEST_F(NamedPhotoRoadTest, ADeletedPhotoIsRecoveredUnderItsOriginalName)
         GTEST_SKIP() << "no loop device: " << Str(reason);
     }
     const QByteArray photo = ReadAll(dir + "/DSC_0412.JPG");
-    QFile formats(platform.programFolder + "formats.ini");
-    ASSERT_TRUE(formats.open(QIODevice::WriteOnly));
-    formats.write("formats=jpg,pdf\n");
-    formats.close();
+    ASSERT_TRUE(ChooseFormats("jpg,pdf"));
 
     auto dialog = std::make_unique<MainDialog>(platform);
     dialog->OnInitDialog();

@@ -116,11 +116,8 @@ TEST_F(RecoveryRoadTest, DeletedPhotosOfAMountedCardAreRecoveredByteForByte)
     std::cout << std::endl;
     const std::map<QByteArray, QString> originals = Digests(m_cardDir + "/originals");
     ASSERT_GE(originals.size(), 8u);
-    // TIFF is off in a fresh install; the user ticks it in the file types dialog.
-    QFile formats(platform.programFolder + "formats.ini");
-    ASSERT_TRUE(formats.open(QIODevice::WriteOnly));
-    formats.write("formats=jpg,gif,png,bmp,tif,pdf\n");
-    formats.close();
+    // The types the user ticks in the file types dialog, PDF among them.
+    ASSERT_TRUE(ChooseFormats("jpg,gif,png,bmp,tif,pdf"));
 
     // 1. The drive page lists the card.
     auto dialog = std::make_unique<MainDialog>(platform);

@@ -11,10 +11,12 @@
 #include "WindowControls.h"
 #include "PlatformServices.h"
 #include "ScriptedUiServices.h"
+#include "TestDrives.h"
 #include "TestUtil.h"
 
 using namespace snapmend;
 using snapmend::test::Ctl;
+using snapmend::test::Drive;
 
 namespace {
 
@@ -36,17 +38,6 @@ public:
     }
 };
 
-DriveRecord Drive(const char* name, const char* disk, quint64 capacity, const char* fs, const char* type)
-{
-    DriveRecord drive;
-    drive.name = name;
-    drive.physicalPath = disk;
-    drive.capacity = capacity;
-    drive.fileSystem = fs;
-    drive.typeText = type;
-    drive.engineDevice = disk;
-    return drive;
-}
 
 class DriveListTest : public ::testing::Test {
 protected:

@@ -8,6 +8,7 @@
 #include "DriveEnumeration.h"
 #include "MountInfo.h"
 #include "SysfsSample.h"
+#include "TestDrives.h"
 
 using namespace snapmend;
 
@@ -154,16 +155,7 @@ TEST_F(DesktopSample, ListsOneRowPerScannableVolumeSortedByName)
 
     const std::vector<DriveRecord> drives = BuildDriveRecords(mounts, SysfsReader(sysRoot), capacityOf);
 
-    const auto row = [](const char* name, const char* disk, quint64 capacity, const char* fs, const char* type) {
-        DriveRecord drive;
-        drive.name = name;
-        drive.physicalPath = disk;
-        drive.capacity = capacity;
-        drive.fileSystem = fs;
-        drive.typeText = type;
-        drive.engineDevice = disk;
-        return drive;
-    };
+    const auto row = test::Drive;
     const std::vector<DriveRecord> expected = {
         row("/", "/dev/sda", 100, "ext4", "Local Disk"),
         row("/boot/efi", "/dev/sda", 101, "vfat", "Local Disk"),

@@ -160,10 +160,7 @@ TEST_F(ScanFixture, MissingEnginePiecesGiveTheirMessageThen1009AndNoScan)
 TEST_F(ScanFixture, NoEnabledTypeExplainsAndClearsTheScanState)
 {
     ASSERT_TRUE(InstallEngine(dataHome.path()));
-    QFile formats(programFolder.path() + "/formats.ini");
-    ASSERT_TRUE(formats.open(QIODevice::WriteOnly));
-    formats.write("formats=\n");
-    formats.close();
+    ASSERT_TRUE(ChooseFormats(""));
     auto dialog = OpenOnDrivePage("/dev/null");
     SelectFirstDrive(*dialog);
     dialog->OnStart();

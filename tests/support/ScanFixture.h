@@ -110,6 +110,13 @@ protected:
         return dialog;
     }
 
+    // The file types a scan looks for, as the file types dialog saves them ("jpg,pdf").
+    bool ChooseFormats(const char* keys)
+    {
+        QFile formats(programFolder.path() + "/formats.ini");
+        return formats.open(QIODevice::WriteOnly) && formats.write(QByteArray("formats=") + keys + "\n") > 0;
+    }
+
     static void SelectFirstDrive(MainDialog& dialog)
     {
         Ctl(dialog).lstDrives->setCurrentItem(Ctl(dialog).lstDrives->topLevelItem(0));
