@@ -118,7 +118,7 @@ protected:
     }
 
     // Start on `row`, wait for the ready view; returns every status text seen on the way.
-    // With `paced`, the engine is kept stopped and runs a 10 ms slice each
+    // With `paced`, the engine is kept stopped and runs a 3 ms slice each
     // time the status line changes (or has stood still for 100 ms, so that a
     // slice too short to move the share on a busy machine cannot stall the
     // scan), so every share it reaches can be shown however fast the machine reads.
@@ -138,7 +138,7 @@ protected:
                     ::kill(engine, SIGSTOP);
                 if (paced && engine && (seen.isEmpty() || seen.back() != text || still.elapsed() > 100)) {
                     ::kill(engine, SIGCONT);
-                    QThread::msleep(10);
+                    QThread::msleep(3);
                     ::kill(engine, SIGSTOP);
                     still.restart();
                 }
