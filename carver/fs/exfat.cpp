@@ -209,11 +209,7 @@ bool probe_exfat(const ReadFn& read, uint64_t base, uint64_t limit, Map& map) {
     uint8_t boot[512];
     Layout l;
     if (read(base, boot, sizeof boot) != sizeof boot || !parse_boot(boot, base, limit, l)) return false;
-    Volume v;
-    v.data_start = l.heap;
-    v.cluster_size = l.cluster_size;
-    v.clusters = l.clusters;
-    v.used.assign((uint64_t(l.clusters) + 63) / 64, 0);
+    Volume v = Volume::all_free(l.heap, l.cluster_size, l.clusters);
     ExfatReader r(read, l, v, map);
     if (!r.load_bitmap()) return false;
     r.walk();

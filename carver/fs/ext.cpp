@@ -145,11 +145,7 @@ bool probe_ext(const ReadFn& read, uint64_t base, uint64_t limit, Map& map) {
     if (limit < base + 2048 || read(base + 1024, super, sizeof super) != sizeof super ||
         !parse_super(super, base, limit, l))
         return false;
-    Volume v;
-    v.data_start = base;
-    v.cluster_size = l.block;
-    v.clusters = l.blocks;
-    v.used.assign((l.blocks + 63) / 64, 0);
+    Volume v = Volume::all_free(base, l.block, l.blocks);
     v.skip_extent_nodes = true;
     if (!ExtReader(read, l, v).read_groups()) return false;
     map.add_volume(std::move(v));

@@ -300,11 +300,7 @@ bool probe_fat(const ReadFn& read, uint64_t base, uint64_t limit, Map& map) {
     uint8_t boot[512];
     Layout l;
     if (read(base, boot, sizeof boot) != sizeof boot || !parse_boot(boot, base, limit, l)) return false;
-    Volume v;
-    v.data_start = l.data_start;
-    v.cluster_size = l.cluster_size;
-    v.clusters = l.clusters;
-    v.used.assign((l.clusters + 63) / 64, 0);
+    Volume v = Volume::all_free(l.data_start, l.cluster_size, l.clusters);
     if (!read_allocation(read, l, v)) return false;
     FatReader(read, l, v, map).walk();
     map.add_volume(std::move(v));

@@ -26,6 +26,16 @@ struct Volume {
     // freed index block, lying between its pieces: the free stream skips it.
     bool skip_extent_nodes = false;
 
+    // A volume of this layout with every cluster free.
+    static Volume all_free(uint64_t data_start, uint64_t cluster_size, uint64_t clusters) {
+        Volume v;
+        v.data_start = data_start;
+        v.cluster_size = cluster_size;
+        v.clusters = clusters;
+        v.used.assign((clusters + 63) / 64, 0);
+        return v;
+    }
+
     bool is_used(uint64_t c) const { return (used[c >> 6] >> (c & 63)) & 1; }
     void set_used(uint64_t c) { used[c >> 6] |= uint64_t(1) << (c & 63); }
     // First cluster index >= c that is free (or in use); `clusters` when none.
