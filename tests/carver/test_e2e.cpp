@@ -186,6 +186,22 @@ protected:
         if (IsSkipped()) return;
         if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
     }
+    void TearDown() override {
+        if (!loop_.empty()) sh("losetup -d " + loop_);
+    }
+
+    // The loop device now backing `img`, detached after the test; "" when none could be had.
+    std::string attach(const std::string& img) {
+        std::string listed = dir_ / "loopdev";
+        if (!have_tool("losetup") || sh("(losetup -f --show " + img + " > " + listed + ")") != 0) return "";
+        Bytes name = read_file(listed);
+        loop_.assign(name.begin(), name.end());
+        loop_.erase(loop_.find_last_not_of("\n") + 1);
+        return loop_;
+    }
+
+private:
+    std::string loop_;
 };
 
 TEST_F(RootEngineTest, FullOutputDiskStopsWithAMessageAndNoPartialFile) {
@@ -212,17 +228,12 @@ TEST_F(RootEngineTest, FullOutputDiskStopsWithAMessageAndNoPartialFile) {
 }
 
 TEST_F(RootEngineTest, RefusesAnOutputFolderOnTheScannedDevice) {
-    if (!have_tool("mkfs.ext4") || !have_tool("losetup")) GTEST_SKIP() << "e2fsprogs/losetup missing";
+    if (!have_tool("mkfs.ext4")) GTEST_SKIP() << "e2fsprogs missing";
     std::string img = dir_ / "ext4.img", mnt = dir_ / "mnt";
     ::mkdir(mnt.c_str(), 0755);
     ASSERT_EQ(sh("truncate -s 16M " + img + " && mkfs.ext4 -q -F " + img), 0);
-    std::string loop = dir_ / "loopdev";
-    if (sh("losetup -f --show " + img + " | tee " + loop) != 0) GTEST_SKIP() << "no loop device";
-    Bytes name = read_file(loop);
-    std::string dev(name.begin(), name.end());
-    dev.erase(dev.find_last_not_of("\n") + 1);
+    std::string dev = attach(img);
     if (dev.empty()) GTEST_SKIP() << "no loop device";
-    struct Detach { std::string d; ~Detach() { sh("losetup -d " + d); } } detach{dev};
     if (sh("mount " + dev + " " + mnt) != 0) GTEST_SKIP() << "cannot mount ext4";
     struct Unmount { std::string m; ~Unmount() { sh("umount " + m); } } unmount{mnt};
 
@@ -238,20 +249,14 @@ TEST_F(RootEngineTest, RefusesAnOutputFolderOnTheScannedDevice) {
 // file system writing through its own cache; here the backing file written
 // through its path) must not be what the scan reads.
 TEST_F(RootEngineTest, ReadsTheMediumNotPagesCachedBeforeItChanged) {
-    if (!have_tool("losetup")) GTEST_SKIP() << "losetup missing";
     const Sample& before = sample("plain.png");
     const Sample& after = sample("baseline.jpg");
     std::string img = dir_ / "card.img";
     Bytes data(4u << 20, 0);
     std::copy(before.data.begin(), before.data.end(), data.begin() + (1u << 20));
     write_file(img, data);
-    std::string loop = dir_ / "loopdev";
-    if (sh("losetup -f --show " + img + " | tee " + loop) != 0) GTEST_SKIP() << "no loop device";
-    Bytes name = read_file(loop);
-    std::string dev(name.begin(), name.end());
-    dev.erase(dev.find_last_not_of("\n") + 1);
+    std::string dev = attach(img);
     if (dev.empty()) GTEST_SKIP() << "no loop device";
-    struct Detach { std::string d; ~Detach() { sh("losetup -d " + d); } } detach{dev};
     // Held open, as a mounted file system holds its device: the last close
     // would drop the device's pages.
     int held = ::open(dev.c_str(), O_RDONLY);
