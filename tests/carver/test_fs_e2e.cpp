@@ -25,6 +25,7 @@
 #include "fs/map.h"
 #include "fs/stitch.h"
 #include "helpers.h"
+#include "media.h"
 
 using namespace carver_test;
 namespace stdfs = std::filesystem;
@@ -887,6 +888,80 @@ TEST(GifStitch, OnlyAProvenContinuationMakesItWhole) {
         }
         EXPECT_EQ(whole, c.whole) << c.what;
         EXPECT_TRUE(whole || !st.stream) << c.what << ": a stream that is not the GIF";
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// An MP4 or QuickTime file whose media data lies in pieces, other files'
+// clusters between them: whole only when every sample the tables place
+// checks where they place it, and the break's place is certain (one
+// cluster boundary keeps every check, or another deleted file starts there).
+TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
+    if (media_samples().empty()) GTEST_SKIP() << "needs ffmpeg";
+    const size_t cs = 512;
+    struct Case {
+        const char* what;
+        const char* file;
+        std::vector<size_t> breaks;  // clusters of the file after which other clusters lie
+        bool listed;                 // those clusters begin deleted files the map knows
+        std::function<void(Bytes&)> damage;  // to the disk, the file at offset 0
+        bool whole;
+    };
+    auto overwrite = [&](size_t cluster) {  // of the disk
+        return [=](Bytes& d) {
+            Bytes junk = random_bytes(cs, 77);
+            std::copy(junk.begin(), junk.end(), d.begin() + static_cast<long>(cluster * cs));
+        };
+    };
+    const Case cases[] = {
+        {"two breaks among small frames", "h264.mp4", {40, 70}, true, nullptr, true},
+        {"the same, the clusters between known to no one", "h264.mp4", {40, 70}, false, nullptr, true},
+        {"a break inside the key frame, the clusters between unknown", "h264.mp4", {4}, false, nullptr, false},
+        {"a break inside the key frame where a deleted file begins", "h264.mp4", {4}, true, nullptr, true},
+        {"three breaks in a QuickTime file", "clip.mov", {20, 50, 90}, true, nullptr, true},
+        {"a cluster of the media data another file's", "h264.mp4", {40}, true, overwrite(60), false},
+        {"the movie box's first cluster another file's", "h264.mp4", {40}, true,
+         [&](Bytes& d) {
+             auto at = std::search(d.begin(), d.end(), std::begin("moov"), std::end("moov") - 1) - d.begin();
+             overwrite(static_cast<size_t>(at - 4) / cs)(d);
+         },
+         false},
+        {"the rest of the file overwritten", "h264.mp4", {40}, true,
+         [&](Bytes& d) { d.resize(43 * cs); Bytes r = random_bytes(80 * cs, 78); d.insert(d.end(), r.begin(), r.end()); },
+         false},
+    };
+    for (const Case& c : cases) {
+        const Bytes& file = media_sample(c.file).data;
+        ASSERT_GT(file.size(), (c.breaks.back() + 8) * cs) << c.what;
+        Bytes disk;
+        std::vector<carver::fs::Skip> skips;
+        size_t from = 0, n = 2;
+        for (size_t b : c.breaks) {
+            disk.insert(disk.end(), file.begin() + static_cast<long>(from * cs), file.begin() + static_cast<long>(b * cs));
+            if (c.listed) skips.push_back({disk.size() / cs, n});
+            Bytes other = random_bytes(n * cs, static_cast<uint32_t>(n));
+            disk.insert(disk.end(), other.begin(), other.end());
+            from = b, ++n;
+        }
+        disk.insert(disk.end(), file.begin() + static_cast<long>(from * cs), file.end());
+        disk.resize((disk.size() + cs - 1) / cs * cs + 4 * cs, 0);
+        if (c.damage) c.damage(disk);
+        carver::fs::Volume v;
+        v.cluster_size = cs;
+        v.clusters = disk.size() / cs;
+        v.used.assign((v.clusters + 63) / 64, 0);
+        carver::BufferSource phys(disk.data(), disk.size());
+        carver::fs::Stitched st = carver::fs::stitch_iso(v, 0, phys, 1u << 30, skips);
+        bool whole = false;
+        if (st.stream) {
+            Bytes got(st.length);
+            whole = st.length == file.size() && st.stream->read(0, got.data(), got.size()) == got.size() && got == file;
+            EXPECT_TRUE(whole) << c.what << ": other bytes stitched as the file";
+        }
+        EXPECT_EQ(whole, c.whole) << c.what;
     }
 }
 
