@@ -105,6 +105,8 @@ public:
     virtual uint64_t span(Source& s, uint64_t at) = 0;
     // A cheap first test of a continuation (the layout around the unit's end).
     virtual bool plausible(Source& s, uint64_t at, uint64_t& work) = 0;
+    // The unit's own bound on trying cluster boundaries is spent.
+    virtual bool searched_out() const { return false; }
 };
 
 // Stitches the units from file offset `first` on; `work_limit` bounds the
