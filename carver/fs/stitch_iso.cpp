@@ -8,8 +8,9 @@
 // Where the gap's place is not fixed by them (a break inside a large NAL
 // unit, or among samples nothing checks), every cluster boundary there is
 // tried: the break is placed only when one boundary alone keeps every check
-// (AAC frames' opening element included), or when exactly one of those is
-// where another deleted file begins. Otherwise the file is not stitched.
+// (AAC frames' opening element included), or when at exactly one of those
+// the left-out clusters are other deleted files, end to end, as the map
+// knows them. Otherwise the file is not stitched.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -33,7 +34,7 @@ enum class Kind : uint8_t { None, Nal, Hevc, Mpeg4, Jpeg, Aac };
 
 struct Sample {
     uint64_t at;
-    uint32_t size;
+    uint64_t size;  // a sample, or a chunk's samples when nothing checks them
     Kind kind;
     uint8_t arg;  // NAL length bytes; AAC: the frame's first 7 bits
 };
@@ -139,7 +140,7 @@ bool track_samples(const uint8_t* trak, size_t n, std::vector<Sample>& out) {
     uint32_t uniform = rd_be32(stsz + 4), count = rd_be32(stsz + 8);
     uint32_t entries = rd_be32(stsc + 4), chunks = rd_be32(stco + 4);
     if ((!uniform && (stsz_n - 12) / 4 < count) || (stsc_n - 8) / 12 < entries ||
-        (stco_n - 8) / (wide ? 8 : 4) < chunks || count > kMaxSamples - out.size())
+        (stco_n - 8) / (wide ? 8 : 4) < chunks)
         return false;
     uint8_t arg = 0;
     Kind kind = sample_kind(stsd, stsd_n, arg);
@@ -154,12 +155,25 @@ bool track_samples(const uint8_t* trak, size_t n, std::vector<Sample>& out) {
             const uint8_t* o = stco + 8 + (wide ? 8 : 4) * (c - 1);
             uint64_t at = wide ? rd_be64(o) : rd_be32(o);
             if (per > count - s) return false;
+            if (at > UINT64_MAX / 4 || out.size() >= kMaxSamples) return false;
+            if (k == Kind::None && uniform) {  // one item for the chunk, however many samples
+                if (per) out.push_back({at, uint64_t(per) * uniform, k, arg});
+                s += per;
+                continue;
+            }
+            if (uniform && per > kMaxSamples) return false;
+            uint64_t run = 0;  // bytes of unchecked samples
             for (uint32_t i = 0; i < per; ++i, ++s) {
-                uint32_t size = uniform ? uniform : rd_be32(stsz + 12 + 4 * s);
-                if (at > UINT64_MAX / 2) return false;
+                uint64_t size = uniform ? uniform : rd_be32(stsz + 12 + 4 * uint64_t(s));
+                if (k == Kind::None) {
+                    run += size;
+                    continue;
+                }
                 if (size) out.push_back({at, size, k, arg});
                 at += size;
             }
+            if (run) out.push_back({at, run, k, arg});
+            if (out.size() > kMaxSamples) return false;
         }
     }
     return s == count;
@@ -411,9 +425,7 @@ private:
             place_at(b);
             if (!holds(first, i)) continue;
             kept.push_back(b);
-            uint64_t stream = b + skipped;
-            if (std::any_of(skips_.begin(), skips_.end(), [&](const Skip& k) { return k.cluster * cs_ == stream; }))
-                at_skip.push_back(b);
+            if (deleted_files_fill(b + skipped, g)) at_skip.push_back(b);
         }
         if (work_ > kIsoWork) return false;
         uint64_t b;
@@ -423,6 +435,17 @@ private:
         place_at(b);
         committed_ = b;
         return true;
+    }
+
+    // The `g` clusters from stream offset `at` are other deleted files, end to end.
+    bool deleted_files_fill(uint64_t at, uint64_t g) const {
+        const uint64_t end = at + g * cs_;
+        for (auto it = skips_.begin(); at < end;) {
+            it = std::find_if(it, skips_.end(), [&](const Skip& k) { return k.cluster * cs_ == at; });
+            if (it == skips_.end()) return false;
+            at += it->clusters * cs_;
+        }
+        return at == end;
     }
 
     GappedStream& gs_;
