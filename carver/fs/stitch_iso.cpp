@@ -22,7 +22,8 @@ namespace {
 
 constexpr uint64_t kIsoWork = 32u << 20;      // bytes read per file, all hypotheses together
 constexpr uint64_t kMaxMoov = 8u << 20;
-constexpr size_t kMaxSamples = 1u << 20;
+constexpr size_t kMaxSamples = 1u << 19;    // items kept (24 bytes each)
+constexpr int kMaxLeadingBoxes = 64;         // top-level boxes before the media data
 constexpr uint64_t kMaxGapClusters = 4096;
 constexpr int kMaxGaps = 16;
 constexpr int kMoovTries = 4;  // movie boxes that look right at the expected places, parsed at most
@@ -74,28 +75,27 @@ bool aac_opening(const uint8_t* e, size_t n, uint8_t& first7) {
     for (size_t at = 0; at + 4 <= n; ++at) {
         if (!is(e + at, "esds")) continue;
         // Descriptors: ES (0x03), decoder config (0x04), decoder specific info (0x05).
-        const uint8_t* p = e + at + 8;  // after the version and flags
-        const uint8_t* end = e + n;
+        size_t p = at + 8;  // after the version and flags
         auto descr = [&](uint8_t tag, size_t& len) {
-            if (p >= end || *p++ != tag) return false;
+            if (p >= n || e[p++] != tag) return false;
             len = 0;
-            for (int i = 0; i < 4 && p < end; ++i) {
-                uint8_t b = *p++;
+            for (int i = 0; i < 4 && p < n; ++i) {
+                uint8_t b = e[p++];
                 len = len << 7 | (b & 0x7F);
-                if (!(b & 0x80)) return len <= static_cast<size_t>(end - p);
+                if (!(b & 0x80)) return len <= n - p;
             }
             return false;
         };
         size_t len;
-        if (!descr(0x03, len) || end - p < 3) return false;
-        uint8_t flags = p[2];
+        if (!descr(0x03, len) || n - p < 3) return false;
+        uint8_t flags = e[p + 2];
         p += 3 + (flags & 0x80 ? 2 : 0);
-        if (flags & 0x40) p += 1 + (p < end ? *p : 0);
+        if (flags & 0x40) p += 1 + (p < n ? e[p] : 0);
         if (flags & 0x20) p += 2;
-        if (p >= end || !descr(0x04, len) || len < 13 || p[0] != 0x40) return false;
+        if (!descr(0x04, len) || len < 13 || e[p] != 0x40) return false;
         p += 13;
         if (!descr(0x05, len) || len < 2) return false;
-        int aot = p[0] >> 3, freq = (p[0] & 7) << 1 | p[1] >> 7, channels = p[1] >> 3 & 15;
+        int aot = e[p] >> 3, freq = (e[p] & 7) << 1 | e[p + 1] >> 7, channels = e[p + 1] >> 3 & 15;
         if (aot != 2 || freq == 15 || channels < 1 || channels > 2) return false;
         first7 = channels == 1 ? 0x00 : 0x10;
         return true;
@@ -299,7 +299,7 @@ bool find_moov_after(FreeStream& fs, uint64_t cs, uint64_t at, uint64_t data_sta
 // without gaps: ftyp and small boxes, and the movie box when it comes first.
 bool read_layout(FreeStream& fs, uint64_t cs, uint64_t max_size, Movie& m, uint64_t& work) {
     std::vector<uint8_t> moov;
-    for (uint64_t pos = 0; pos < max_size;) {
+    for (uint64_t pos = 0, boxes = 0; pos < max_size && boxes < kMaxLeadingBoxes; ++boxes) {
         uint8_t h[16];
         if (!read(fs, pos, h, 16, work)) return false;
         uint64_t size = rd_be32(h), hdr = 8;
@@ -359,6 +359,7 @@ public:
 
 private:
     Check check(size_t i) {
+        work_ += 16;  // an unchecked item costs its visit
         if (i < m_.samples.size()) return check_sample(gs_, m_.samples[i], work_);
         // The movie box read through the gaps is the one found.
         Check r;
