@@ -917,20 +917,21 @@ namespace {
 // An MP4 or QuickTime file whose media data lies in pieces, other files'
 // clusters between them: whole only when every sample the tables place
 // checks where they place it, and the break's place is certain (one
-// cluster boundary keeps every check, or another deleted file starts there).
+// cluster boundary keeps every check, or deleted files fill the gap there).
 TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
     if (media_samples().empty()) GTEST_SKIP() << "needs ffmpeg";
-    const size_t cs = 512;
     struct Case {
         const char* what;
         const char* file;
         std::vector<size_t> breaks;  // clusters of the file after which other clusters lie
-        bool listed;                 // those clusters begin deleted files the map knows
+        bool listed;                 // those clusters are deleted files the map knows
         std::function<void(Bytes&)> damage;  // to the disk, the file at offset 0
         bool whole;
+        size_t cs = 512;
     };
-    auto overwrite = [&](size_t cluster) {  // of the disk
+    auto overwrite = [&](size_t cluster) {  // of the disk, in 512-byte clusters
         return [=](Bytes& d) {
+            const size_t cs = 512;
             Bytes junk = random_bytes(cs, 77);
             std::copy(junk.begin(), junk.end(), d.begin() + static_cast<long>(cluster * cs));
         };
@@ -939,20 +940,30 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
         {"two breaks among small frames", "h264.mp4", {40, 70}, true, nullptr, true},
         {"the same, the clusters between known to no one", "h264.mp4", {40, 70}, false, nullptr, true},
         {"a break inside the key frame, the clusters between unknown", "h264.mp4", {4}, false, nullptr, false},
-        {"a break inside the key frame where a deleted file begins", "h264.mp4", {4}, true, nullptr, true},
+        {"a break inside the key frame, deleted files the map knows between", "h264.mp4", {4}, true, nullptr, true},
         {"three breaks in a QuickTime file", "clip.mov", {20, 50, 90}, true, nullptr, true},
         {"a cluster of the media data another file's", "h264.mp4", {40}, true, overwrite(60), false},
         {"the movie box's first cluster another file's", "h264.mp4", {40}, true,
          [&](Bytes& d) {
              auto at = std::search(d.begin(), d.end(), std::begin("moov"), std::end("moov") - 1) - d.begin();
-             overwrite(static_cast<size_t>(at - 4) / cs)(d);
+             overwrite(static_cast<size_t>(at - 4) / 512)(d);
          },
          false},
+        {"a chunk offset in the tables pointing past the media data", "h264.mp4", {40}, true,
+         [&](Bytes& d) {
+             auto at = std::search(d.begin(), d.end(), std::begin("stco"), std::end("stco") - 1) - d.begin();
+             d[static_cast<size_t>(at) + 12] = 0x7F;
+         },
+         false},
+        {"the movie box first: nothing checks the bytes after the last frame's start", "faststart.mp4", {20, 40},
+         true, nullptr, false},
+        {"the same, no cluster boundary after it", "faststart.mp4", {5, 12}, true, nullptr, true, 4096},
         {"the rest of the file overwritten", "h264.mp4", {40}, true,
-         [&](Bytes& d) { d.resize(43 * cs); Bytes r = random_bytes(80 * cs, 78); d.insert(d.end(), r.begin(), r.end()); },
+         [&](Bytes& d) { d.resize(43 * 512); Bytes r = random_bytes(80 * 512, 78); d.insert(d.end(), r.begin(), r.end()); },
          false},
     };
     for (const Case& c : cases) {
+        const size_t cs = c.cs;
         const Bytes& file = media_sample(c.file).data;
         ASSERT_GT(file.size(), (c.breaks.back() + 8) * cs) << c.what;
         Bytes disk;
