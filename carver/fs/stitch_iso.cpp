@@ -399,21 +399,22 @@ private:
         uint64_t skipped = 0;  // stream bytes left out before the candidates
         for (const auto& gap : gs_.gaps())
             if (gap.at < low) skipped += gap.clusters * cs_;
+        enum { No, Yes, Ended };
         auto fits = [&](uint64_t t) {
             gs_.set_gap(probe, t);
             uint8_t one;
-            return read(gs_, probe, &one, 1, work_) && check(i).ok;
+            if (!read(gs_, probe, &one, 1, work_)) return Ended;  // no free clusters left
+            return check(i).ok ? Yes : No;
         };
         uint64_t g = 0;
         if (i == m_.samples.size()) {  // the movie box: the gaps add up to where it was found
             uint64_t total = m_.moov_stream - m_.moov_at;
-            if (total > skipped && fits((total - skipped) / cs_)) g = (total - skipped) / cs_;
+            if (total > skipped && fits((total - skipped) / cs_) == Yes) g = (total - skipped) / cs_;
         } else {
             for (uint64_t t = 1; t <= kMaxGapClusters && work_ < kIsoWork && !g; ++t) {
-                gs_.set_gap(probe, t);
-                uint8_t one;
-                if (!read(gs_, probe, &one, 1, work_)) break;  // no free clusters left
-                if (check(i).ok) g = t;
+                auto f = fits(t);
+                if (f == Ended) break;
+                if (f == Yes) g = t;
             }
         }
         if (g == 0) return false;
@@ -456,9 +457,6 @@ private:
     uint64_t committed_ = 0;  // the last gap's place
     uint64_t work_ = 0;
     int gaps_ = 0;
-
-public:
-    uint64_t work() const { return work_; }
 };
 
 }  // namespace
