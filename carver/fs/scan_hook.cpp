@@ -84,20 +84,25 @@ FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, ui
     return r;
 }
 
+namespace {
+bool iso_media(const Format& f) { return f.key == "mp4" || f.key == "mov" || f.key == "3gp"; }
+}  // namespace
+
 FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys) {
     FsCarve r;
     uint64_t cluster;
     const Volume* v = map.free_cluster_at(pos, cluster);
     if (!v) return r;
     if (f.key == "jpg") r.stitched = stitch_jpeg(*v, cluster, phys, max_size);
-    else if (f.key == "png" || f.key == "zip" || f.key == "pdf" || f.key == "gif") {
+    else if (f.key == "png" || f.key == "zip" || f.key == "pdf" || f.key == "gif" || iso_media(f)) {
         std::vector<Skip> skips = deleted_skips(map, *v, cluster, phys, std::min<uint64_t>(max_size, 64u << 20));
-        auto* fn = f.key == "png" ? stitch_png : f.key == "zip" ? stitch_zip : f.key == "gif" ? stitch_gif : stitch_pdf;
+        auto* fn = f.key == "png" ? stitch_png : f.key == "zip" ? stitch_zip : f.key == "gif" ? stitch_gif
+                 : iso_media(f) ? stitch_iso : stitch_pdf;
         r.stitched = fn(*v, cluster, phys, max_size, skips);
     }
     if (!r.stitched.stream) return r;
     r.cv.length = r.stitched.length;
-    if (f.key == "zip" || f.key == "pdf" || f.key == "gif") {  // the format's own walk agrees, and names a ZIP document's type
+    if (f.key == "zip" || f.key == "pdf" || f.key == "gif" || iso_media(f)) {  // the format's own walk agrees, and names a ZIP document's type
         Carve cv = f.walk(*r.stitched.stream, max_size);
         if (cv.length != r.stitched.length) return FsCarve{};
         r.cv.ext = cv.ext;

@@ -509,8 +509,9 @@ Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uin
             bool found = false;
             uint64_t from = std::max(committed + 1, at);
             for (uint64_t b = (from + cs - 1) / cs * cs;
-                 !found && gaps < kMaxGaps && b < at + span && b < max_size && work < work_limit; b += cs) {
-                for (uint64_t g = 1; g <= kMaxGapClusters && work < work_limit; ++g) {
+                 !found && gaps < kMaxGaps && b < at + span && b < max_size && work < work_limit && !units.searched_out();
+                 b += cs) {
+                for (uint64_t g = 1; g <= kMaxGapClusters && work < work_limit && !units.searched_out(); ++g) {
                     gs->set_gap(b, g);
                     uint8_t probe;
                     if (gs->read(b, &probe, 1) == 0) break;  // no free clusters left

@@ -84,6 +84,11 @@ Stitched stitch_pdf(const Volume& v, uint64_t first_cluster, Source& phys, uint6
 Stitched stitch_gif(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
+// An MP4/QuickTime/3GP file put together by its sample tables: every
+// sample's offset must land on a sample that checks; never partial.
+Stitched stitch_iso(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                    const std::vector<Skip>& skips = {});
+
 // A format read as a chain of units that each prove their own bytes (PNG
 // chunks, ZIP members): the unit that fails holds a break at one of its
 // cluster boundaries, and the gap there is the one after which it checks.
@@ -100,6 +105,8 @@ public:
     virtual uint64_t span(Source& s, uint64_t at) = 0;
     // A cheap first test of a continuation (the layout around the unit's end).
     virtual bool plausible(Source& s, uint64_t at, uint64_t& work) = 0;
+    // The unit's own bound on trying cluster boundaries is spent.
+    virtual bool searched_out() const { return false; }
 };
 
 // Stitches the units from file offset `first` on; `work_limit` bounds the

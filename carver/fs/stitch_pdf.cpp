@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <zlib.h>
@@ -16,8 +17,19 @@ namespace carver::fs {
 namespace {
 
 constexpr uint64_t kPdfWork = 64u << 20;
+// Bytes read looking for one unit's continuation: at its cluster boundaries,
+// and again with other deleted files left out.
+constexpr uint64_t kUnitSearch = 2u << 20;
 constexpr size_t kMaxText = 16384;      // an object's dictionary, before "stream" or "endobj"
 constexpr size_t kMaxObjects = 1u << 16;
+
+// Six bytes as one number: the words an object's text ends with, compared once a byte.
+constexpr uint64_t word6(const char* w) {
+    uint64_t v = 0;
+    for (int i = 0; i < 6; ++i) v = v << 8 | static_cast<uint8_t>(w[i]);
+    return v;
+}
+constexpr uint64_t kSix = 0xFFFFFFFFFFFFull, kEndobj = word6("endobj"), kStream = word6("stream");
 
 bool is_space(uint8_t c) { return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
 bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
@@ -33,8 +45,10 @@ public:
         if (pos_ >= limit_) return false;
         if (pos_ < at_ || pos_ >= at_ + len_) {
             at_ = pos_;
-            len_ = s_.read(pos_, buf_, static_cast<size_t>(std::min<uint64_t>(sizeof buf_, limit_ - pos_)));
-            work_ += len_;
+            // Small reads first: most hypotheses fail within a few bytes of the break.
+            len_ = s_.read(pos_, buf_, static_cast<size_t>(std::min<uint64_t>(fill_, limit_ - pos_)));
+            fill_ = std::min<size_t>(fill_ * 2, sizeof buf_);
+            work_ += len_ + 64;
             if (len_ == 0) return false;
         }
         c = buf_[pos_ - at_];
@@ -67,6 +81,7 @@ public:
         return n > 0;
     }
     void seek(uint64_t at) { pos_ = at; }
+    void charge(uint64_t n) { work_ += n; }
 
 private:
     Source& s_;
@@ -75,6 +90,7 @@ private:
     uint8_t buf_[4096];
     uint64_t at_ = 0;
     size_t len_ = 0;
+    size_t fill_ = 256;
 };
 
 class PdfUnits final : public Units {
@@ -82,23 +98,33 @@ public:
     explicit PdfUnits(uint64_t max_size) : max_size_(max_size) {}
 
     Result check(Source& s, uint64_t at, uint64_t& next, uint64_t& work) override {
+        if (at != unit_at_) unit_at_ = at, at_boundary_ = at_skip_ = 0;
+        uint64_t& spent = boundary_ ? at_boundary_ : at_skip_;
+        boundary_ = false;
         pending_num_ = UINT64_MAX;
         pending_xref_ = false;
+        if (spent > kUnitSearch) {
+            work += 64;
+            return Result::Bad;
+        }
+        const uint64_t before = work;
         Reader r(s, at, max_size_, work);
         uint8_t c;
         Result res = !r.peek(c) ? Result::Bad : c == 'x' ? xref(r, at, next) : object(r, at, next) ? Result::Good : Result::Bad;
         reach_ = r.pos();
+        spent += work - before;
         return res;
     }
 
     void accept() override {
         if (pending_num_ != UINT64_MAX && objects_.size() < kMaxObjects) objects_[pending_num_] = pending_at_;
-        if (pending_xref_) xrefs_.push_back(pending_at_);
+        if (pending_xref_) xrefs_.insert(pending_at_);
     }
 
     // As far as the last check read (an error shows after the break), or the
     // stream's stated length.
     uint64_t span(Source& s, uint64_t at) override {
+        at_boundary_ = at_skip_ = 0;  // the search for this unit's continuation starts
         uint64_t work = 0, length = 0;
         Reader r(s, at, max_size_, work);
         uint64_t reach = reach_ > at ? reach_ - at + 4096 : 0;
@@ -108,8 +134,10 @@ public:
 
     bool plausible(Source&, uint64_t, uint64_t& work) override {
         work += 64;
+        boundary_ = true;
         return true;
     }
+    bool searched_out() const override { return at_boundary_ > kUnitSearch; }
 
 private:
     // "N G obj" ... "endobj": text, and a stream's bytes as its filter proves them.
@@ -119,12 +147,14 @@ private:
         bool flate = false, direct = false;
         uint64_t length = 0;
         std::string dict;
+        uint64_t tail = 0;  // the last six bytes
         for (;;) {
             uint8_t c;
             if (!r.get(c) || !is_text(c) || dict.size() > kMaxText) return false;
             dict += static_cast<char>(c);
-            if (ends_with(dict, "endobj")) break;
-            if (ends_with(dict, "stream")) {
+            tail = (tail << 8 | c) & kSix;
+            if (tail == kEndobj) break;
+            if (tail == kStream) {
                 flate = dict.find("/FlateDecode") != std::string::npos && dict.find("/DecodeParms") == std::string::npos;
                 direct = direct_length(dict, length);
                 if (!r.get(c)) return false;
@@ -155,10 +185,6 @@ private:
         return next <= max_size_;
     }
 
-    static bool ends_with(const std::string& s, const char* w) {
-        size_t n = std::strlen(w);
-        return s.size() >= n && s.compare(s.size() - n, n, w) == 0;
-    }
 
     // "/Length 123" not followed by "0 R".
     static bool direct_length(const std::string& dict, uint64_t& length) {
@@ -178,10 +204,12 @@ private:
 
     bool stream_length(Reader& r, uint64_t& length) {
         std::string dict;
+        uint64_t tail = 0;
         for (uint8_t c; dict.size() < kMaxText && r.get(c);) {
             dict += static_cast<char>(c);
-            if (ends_with(dict, "stream")) return direct_length(dict, length);
-            if (ends_with(dict, "endobj")) return false;
+            tail = (tail << 8 | c) & kSix;
+            if (tail == kStream) return direct_length(dict, length);
+            if (tail == kEndobj) return false;
         }
         return false;
     }
@@ -209,6 +237,7 @@ private:
             z.next_out = out;
             z.avail_out = sizeof out;
             int rc = ::inflate(&z, Z_NO_FLUSH);
+            r.charge((sizeof out - z.avail_out) / 16);  // a stream that inflates a thousandfold costs its output
             if (rc == Z_STREAM_END) break;
             if (rc != Z_OK || z.total_out > (uint64_t(1) << 30)) return false;
         }
@@ -252,7 +281,7 @@ private:
         r.skip_space();
         uint64_t where;
         if (!r.number(where)) return Result::Bad;
-        if (where != at && where != 0 && std::find(xrefs_.begin(), xrefs_.end(), where) == xrefs_.end())
+        if (where != at && where != 0 && !xrefs_.count(where))
             return Result::Bad;
         r.skip_space();
         if (!r.word("%%EOF")) return Result::Bad;
@@ -280,9 +309,11 @@ private:
 
     uint64_t max_size_;
     std::unordered_map<uint64_t, uint64_t> objects_;  // number -> offset
-    std::vector<uint64_t> xrefs_;                      // offsets of the sections found
+    std::unordered_set<uint64_t> xrefs_;               // offsets of the sections found
     uint64_t pending_num_ = UINT64_MAX, pending_at_ = 0, reach_ = 0;
     bool pending_xref_ = false;
+    uint64_t unit_at_ = UINT64_MAX, at_boundary_ = 0, at_skip_ = 0;  // bytes spent searching for this unit
+    bool boundary_ = false;  // the check comes from the search over cluster boundaries
 };
 
 }  // namespace
