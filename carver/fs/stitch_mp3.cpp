@@ -3,7 +3,11 @@
 // starts exactly where its length ends (or a proven end follows). A frame
 // whose successor is missing holds a break; a continuation is taken only
 // when several frames in a row follow it, with their CRC-16 where they
-// carry one and, for Layer III, a bit reservoir that stays consistent.
+// carry one and, for Layer III, a bit reservoir that stays consistent; and
+// where the other file's clusters are known, leaving them out is all that is
+// tried. A recording of the same kind can still show frames where the rest's
+// belong: where the first frame carries the encoder's music length and CRC,
+// the frames put together must match them.
 #include <algorithm>
 #include <cstring>
 
@@ -121,6 +125,7 @@ public:
         uint64_t end = tags_end(s, h);
         if (end == 0 && !proven_end(s, at, h)) return Result::Bad;
         take(s, at);
+        frames_end_ = h;
         next = end ? end : h;
         return Result::End;
     }
@@ -134,10 +139,25 @@ public:
 
     // A frame's bytes hold no check of their own: with two boundaries in
     // it, the header after it cannot tell at which one the break lies.
+    // Where another deleted file starts at the boundary, the break is its
+    // start: only leaving out whole deleted files is tried there.
     bool blind_gaps(Source& s, uint64_t at) override {
         Header f;
-        return !frame_at(s, at, f) || boundaries(at, at + f.length + 4, cs_) <= 1;
+        if (!frame_at(s, at, f)) return true;
+        if (boundaries(at, at + f.length + 4, cs_) > 1) return false;
+        auto* gs = dynamic_cast<GappedStream*>(&s);
+        const uint64_t b = (at / cs_ + 1) * cs_;
+        uint64_t c = b / cs_;  // its stream cluster
+        if (gs)
+            for (const GappedStream::Gap& g : gs->gaps())
+                if (g.at <= b) c += g.clusters;
+        auto it = std::lower_bound(skips_.begin(), skips_.end(), c,
+                                   [](const Skip& k, uint64_t x) { return k.cluster < x; });
+        return it == skips_.end() || it->cluster != c;
     }
+
+    // Where the frames end, as the last End check found.
+    uint64_t frames_end() const { return frames_end_; }
 
     bool plausible(Source& s, uint64_t at, uint64_t& work) override {
         work += 8;
@@ -243,8 +263,50 @@ private:
     uint64_t max_, cs_;
     uint32_t fixed_;
     const std::vector<Skip>& skips_;
+    uint64_t frames_end_ = 0;
     State state_, pending_;  // the reservoir after the accepted frames; with the frame just checked
 };
+
+// CRC-16 (0x8005 reflected, from zero), as encoders keep of the music.
+uint16_t crc16_music(const uint8_t* p, size_t n, uint16_t crc) {
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return crc;
+}
+
+// The music's length (from the first frame to the last one's end) and the
+// CRC of the frames after the first, from the encoder's tag in the first
+// frame ("Xing"/"Info" and its extension); false when it has none.
+bool music_tag(Source& s, uint64_t first, const Header& f, uint32_t& length, uint16_t& crc) {
+    uint8_t b[1024];
+    if (f.length > sizeof b || s.read(first, b, f.length) != f.length) return false;
+    const size_t x = 4 + (f.crc ? 2 : 0) + f.side;
+    if (x + 8 > f.length || (std::memcmp(b + x, "Xing", 4) != 0 && std::memcmp(b + x, "Info", 4) != 0)) return false;
+    const uint32_t flags = rd_be32(b + x + 4);
+    const size_t e = x + 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+    if (e + 34 > f.length) return false;
+    for (size_t i = 0; i < 9; ++i)
+        if (b[e + i] < 0x20 || b[e + i] > 0x7E) return false;  // the encoder's name
+    length = rd_be32(b + e + 28);
+    crc = rd_be16(b + e + 32);
+    return length > f.length;
+}
+
+// The frames put together are the music the tag describes.
+bool music_matches(Source& s, uint64_t first, uint32_t first_length, uint64_t end, uint32_t length, uint16_t crc) {
+    if (end < first || end - first != length) return false;
+    uint8_t buf[16384];
+    uint16_t got = 0;
+    for (uint64_t at = first + first_length; at < end;) {
+        size_t take = static_cast<size_t>(std::min<uint64_t>(sizeof buf, end - at));
+        if (s.read(at, buf, take) != take) return false;
+        got = crc16_music(buf, take, got);
+        at += take;
+    }
+    return got == crc;
+}
 
 }  // namespace
 
@@ -280,7 +342,13 @@ Stitched stitch_mp3(const Volume& v, uint64_t first_cluster, Source& phys, uint6
         }
         at += g.length;
     }
-    return stitch_units(v, first_cluster, phys, max_size, frames, first, kMp3Work, skips);
+    Stitched out = stitch_units(v, first_cluster, phys, max_size, frames, first, kMp3Work, skips);
+    uint32_t length;
+    uint16_t crc;
+    if (out.stream && music_tag(head, first, f, length, crc) &&
+        !music_matches(*out.stream, first, f.length, frames.frames_end(), length, crc))
+        return {};
+    return out;
 }
 
 }  // namespace carver::fs

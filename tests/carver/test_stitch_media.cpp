@@ -3,6 +3,7 @@
 // proves the continuation, and never as other bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "fs/stitch.h"
@@ -39,9 +40,51 @@ struct Case {
 
 Bytes random_other(const Bytes&, size_t) { return random_bytes(3 * kCluster, 5); }
 
+// Where the frames of an MPEG-2 Layer III recording (the samples' kind) start.
+std::vector<size_t> frame_starts(const Bytes& mp3) {
+    static const int kKbps[15] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    static const int kHz[3] = {22050, 24000, 16000};
+    size_t at = 0;
+    if (mp3.size() > 10 && mp3[0] == 'I' && mp3[1] == 'D' && mp3[2] == '3')
+        at = 10 + (size_t(mp3[6]) << 21 | size_t(mp3[7]) << 14 | size_t(mp3[8]) << 7 | mp3[9]);
+    std::vector<size_t> out;
+    while (at + 4 <= mp3.size() && mp3[at] == 0xFF && (mp3[at + 1] & 0xFE) == 0xF2 && (mp3[at + 2] >> 4) % 15 &&
+           ((mp3[at + 2] >> 2) & 3) < 3) {
+        out.push_back(at);
+        at += 72000 * kKbps[mp3[at + 2] >> 4] / kHz[(mp3[at + 2] >> 2) & 3] + ((mp3[at + 2] >> 1) & 1);
+    }
+    return out;
+}
+
+// Six clusters whose second holds, where the rest's next frame belongs,
+// a frame of the same kind: of another recording (`from` its bytes there on,
+// more frames than a continuation must show), or a lone header in random bytes.
+Bytes frame_in_the_way(const Bytes& file, size_t head, const Bytes* from) {
+    std::vector<size_t> ours = frame_starts(file);
+    size_t next = *std::lower_bound(ours.begin(), ours.end(), head);
+    Bytes out = random_bytes(6 * kCluster, 5);
+    size_t in = kCluster + next - head;  // where the header must lie
+    if (!from) {
+        std::copy(file.begin() + static_cast<long>(next), file.begin() + static_cast<long>(next) + 4,
+                  out.begin() + static_cast<long>(in));
+        return out;
+    }
+    std::vector<size_t> theirs = frame_starts(*from);
+    size_t q = *std::find_if(theirs.begin(), theirs.end(), [&](size_t x) { return x > in + kCluster; });
+    std::copy(from->begin() + static_cast<long>(q - in + kCluster), from->begin() + static_cast<long>(q - in + 6 * kCluster),
+              out.begin() + static_cast<long>(kCluster));
+    return out;
+}
+
 TEST(MediaStitch, OnlyProvenContinuationsMakeFilesWhole) {
     if (media_samples().empty()) GTEST_SKIP() << "needs ffmpeg";
     auto sample = [](const char* name) { return [name] { return media_sample(name).data; }; };
+    // Frames of the same kind as the samples' (MPEG-2 Layer III, 56 kbit/s, 22050 Hz), of other sound.
+    TempDir tmp;
+    ASSERT_EQ(sh("ffmpeg -v error -y -f lavfi -i anoisesrc=d=2:c=pink:r=22050 -c:a libmp3lame -b:a 56k -f mp3 " +
+                 (tmp / "noise.mp3")),
+              0);
+    const Bytes noise = read_file(tmp / "noise.mp3");
     auto none = [](Bytes&) {};
     const Case cases[] = {
         {"mp3", sample("tagged.mp3"), random_other, none, false, true},
@@ -51,6 +94,12 @@ TEST(MediaStitch, OnlyProvenContinuationsMakeFilesWhole) {
              return Bytes(o.begin() + 7 * kCluster, o.begin() + 13 * kCluster);
          },
          none, false, true},
+        {"mp3, a lone header where the rest's next frame belongs", sample("tagged.mp3"),
+         [](const Bytes& f, size_t head) { return frame_in_the_way(f, head, nullptr); }, none, false, true},
+        {"mp3, another recording's frames where the rest's belong", sample("tagged.mp3"),
+         [&](const Bytes& f, size_t head) { return frame_in_the_way(f, head, &noise); }, none, true, true},
+        {"mp3, another recording's frames where the rest's belong, that file unknown", sample("tagged.mp3"),
+         [&](const Bytes& f, size_t head) { return frame_in_the_way(f, head, &noise); }, none, false, false},
         {"mp3, a cluster of the rest another file's", sample("tagged.mp3"), random_other,
          [](Bytes& r) {
              Bytes junk = random_bytes(kCluster, 9);
