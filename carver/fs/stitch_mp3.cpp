@@ -150,7 +150,7 @@ public:
         uint64_t c = b / cs_;  // its stream cluster
         if (gs)
             for (const GappedStream::Gap& g : gs->gaps())
-                if (g.at <= b) c += g.clusters;
+                if (g.at < b) c += g.clusters;  // gaps before it, not one tried at it
         auto it = std::lower_bound(skips_.begin(), skips_.end(), c,
                                    [](const Skip& k, uint64_t x) { return k.cluster < x; });
         return it == skips_.end() || it->cluster != c;
@@ -280,7 +280,7 @@ uint16_t crc16_music(const uint8_t* p, size_t n, uint16_t crc) {
 // CRC of the frames after the first, from the encoder's tag in the first
 // frame ("Xing"/"Info" and its extension); false when it has none.
 bool music_tag(Source& s, uint64_t first, const Header& f, uint32_t& length, uint16_t& crc) {
-    uint8_t b[1024];
+    uint8_t b[4096];  // more than the longest frame
     if (f.length > sizeof b || s.read(first, b, f.length) != f.length) return false;
     const size_t x = 4 + (f.crc ? 2 : 0) + f.side;
     if (x + 8 > f.length || (std::memcmp(b + x, "Xing", 4) != 0 && std::memcmp(b + x, "Info", 4) != 0)) return false;
