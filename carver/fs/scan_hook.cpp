@@ -94,15 +94,16 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
     const Volume* v = map.free_cluster_at(pos, cluster);
     if (!v) return r;
     if (f.key == "jpg") r.stitched = stitch_jpeg(*v, cluster, phys, max_size);
-    else if (f.key == "png" || f.key == "zip" || f.key == "pdf" || f.key == "gif" || iso_media(f)) {
+    else if (f.key == "png" || f.key == "zip" || f.key == "pdf" || f.key == "gif" || f.key == "mp3" ||
+             f.key == "wav" || f.key == "avi" || iso_media(f)) {
         std::vector<Skip> skips = deleted_skips(map, *v, cluster, phys, std::min<uint64_t>(max_size, 64u << 20));
         auto* fn = f.key == "png" ? stitch_png : f.key == "zip" ? stitch_zip : f.key == "gif" ? stitch_gif
-                 : iso_media(f) ? stitch_iso : stitch_pdf;
+                 : f.key == "mp3" ? stitch_mp3 : f.key == "pdf" ? stitch_pdf : iso_media(f) ? stitch_iso : stitch_riff;
         r.stitched = fn(*v, cluster, phys, max_size, skips);
     }
     if (!r.stitched.stream) return r;
     r.cv.length = r.stitched.length;
-    if (f.key == "zip" || f.key == "pdf" || f.key == "gif" || iso_media(f)) {  // the format's own walk agrees, and names a ZIP document's type
+    if (f.key != "jpg" && f.key != "png") {  // the format's own walk agrees, and names a ZIP document's type
         Carve cv = f.walk(*r.stitched.stream, max_size);
         if (cv.length != r.stitched.length) return FsCarve{};
         r.cv.ext = cv.ext;
@@ -113,17 +114,24 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
 
 namespace {
 
-bool meets_deleted_start(const Map& map, uint64_t pos, FsCarve& fc, uint64_t length) {
+// The file offset of the first other deleted file's start inside the
+// reading, 0 when there is none.
+uint64_t first_deleted_start(const Map& map, uint64_t pos, FsCarve& fc, uint64_t length) {
     const auto& entries = map.entries();
-    bool met = false;
+    uint64_t met = 0, at = 0;  // `at`: file offset of the piece
     auto piece = [&](uint64_t from, uint64_t to) {
         auto it = std::upper_bound(entries.begin(), entries.end(), from,
                                    [](uint64_t a, const DeletedEntry& e) { return a < e.start; });
-        if (it != entries.end() && it->start < to) met = true;
+        if (!met && it != entries.end() && it->start < to) met = at + (it->start - from);
+        at += to - from;
     };
     if (fc.body()) fc.pieces(length, piece);
     else piece(pos, pos + length);
     return met;
+}
+
+bool meets_deleted_start(const Map& map, uint64_t pos, FsCarve& fc, uint64_t length) {
+    return first_deleted_start(map, pos, fc, length) != 0;
 }
 
 }  // namespace
@@ -137,6 +145,9 @@ void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, S
         return;
     }
     fc.partial = true;
+    // Samples and frames prove nothing of their own: a RIFF file's part is
+    // what precedes the other file.
+    if (f.key == "wav" || f.key == "avi") cv.length = first_deleted_start(map, pos, fc, cv.length);
 }
 
 FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size) {

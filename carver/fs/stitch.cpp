@@ -508,8 +508,10 @@ Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uin
             const uint64_t span = std::max<uint64_t>(units.span(*gs, at), 1);
             bool found = false;
             uint64_t from = std::max(committed + 1, at);
+            const bool blind = units.blind_gaps(*gs, at);
             for (uint64_t b = (from + cs - 1) / cs * cs;
-                 !found && gaps < kMaxGaps && b < at + span && b < max_size && work < work_limit && !units.searched_out();
+                 blind && !found && gaps < kMaxGaps && b < at + span && b < max_size && work < work_limit &&
+                 !units.searched_out();
                  b += cs) {
                 for (uint64_t g = 1; g <= kMaxGapClusters && work < work_limit && !units.searched_out(); ++g) {
                     gs->set_gap(b, g);

@@ -53,6 +53,16 @@ struct Skip {
 std::vector<Skip> deleted_skips(const Map& map, const Volume& v, uint64_t first_cluster, Source& phys,
                                 uint64_t horizon);
 
+// True when every gap set after file offset `after` leaves out exactly the
+// clusters of one skip.
+bool gaps_are_skips(const GappedStream& gs, uint64_t after, const std::vector<Skip>& skips);
+
+// Cluster boundaries strictly inside (from, to).
+inline uint64_t boundaries(uint64_t from, uint64_t to, uint64_t cluster) {
+    uint64_t first = (from / cluster + 1) * cluster;
+    return first < to ? (to - 1 - first) / cluster + 1 : 0;
+}
+
 struct Stitched {
     std::unique_ptr<GappedStream> stream;
     uint64_t length = 0;   // bytes to write
@@ -78,6 +88,15 @@ Stitched stitch_zip(const Volume& v, uint64_t first_cluster, Source& phys, uint6
 // streams, its objects' text and the cross-reference offsets; never partial.
 Stitched stitch_pdf(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
+
+// MPEG audio put together by its frame chain; never partial.
+Stitched stitch_mp3(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                    const std::vector<Skip>& skips = {});
+
+// A RIFF file (WAV, AVI) put together by its chunk table and, for AVI, its
+// index; never partial.
+Stitched stitch_riff(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                     const std::vector<Skip>& skips = {});
 
 // A GIF put together by decoding every image's LZW codes to exactly its
 // pixel count; never partial.
@@ -107,6 +126,10 @@ public:
     virtual bool plausible(Source& s, uint64_t at, uint64_t& work) = 0;
     // The unit's own bound on trying cluster boundaries is spent.
     virtual bool searched_out() const { return false; }
+    // Whether gaps may be tried at any boundary inside the unit: false when
+    // its bytes cannot tell one boundary from another, so that only other
+    // deleted files' clusters (skips) can say where the break lies.
+    virtual bool blind_gaps(Source& /*s*/, uint64_t /*at*/) { return true; }
 };
 
 // Stitches the units from file offset `first` on; `work_limit` bounds the

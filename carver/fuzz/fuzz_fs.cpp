@@ -70,6 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             [](const carver::fs::Volume& vol, uint64_t first, carver::Source& src, uint64_t max) {
                 return carver::fs::stitch_iso(vol, first, src, max);
             },
+            [](const carver::fs::Volume& vol, uint64_t first, carver::Source& src, uint64_t max) {
+                return carver::fs::stitch_mp3(vol, first, src, max);
+            },
+            [](const carver::fs::Volume& vol, uint64_t first, carver::Source& src, uint64_t max) {
+                return carver::fs::stitch_riff(vol, first, src, max);
+            },
         };
         std::vector<carver::fs::Stitched> results;
         for (Stitcher st : stitchers) results.push_back(st(v, 0, disk, 1u << 20));
@@ -78,6 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         results.push_back(carver::fs::stitch_pdf(v, 0, disk, 1u << 20, skips));
         results.push_back(carver::fs::stitch_gif(v, 0, disk, 1u << 20, skips));
         results.push_back(carver::fs::stitch_iso(v, 0, disk, 1u << 20, skips));
+        results.push_back(carver::fs::stitch_mp3(v, 0, disk, 1u << 20, skips));
+        results.push_back(carver::fs::stitch_riff(v, 0, disk, 1u << 20, skips));
         for (carver::fs::Stitched& st : results) {
             if (!st.stream) continue;
             std::vector<uint8_t> all(static_cast<size_t>(st.length));

@@ -224,6 +224,27 @@ std::string format_cmd(const char* tmpl, const std::string& img) {
     return out;
 }
 
+// A WAV and an AVI of noise, so that every sector is unique (the
+// index above finds pieces by content); the AVI's reserved JUNK filled too.
+std::vector<Sample> noisy_recordings(const TempDir& tmp) {
+    const std::string wav = tmp / "noise.wav", avi = tmp / "noise.avi";
+    if (sh("ffmpeg -v error -y -f lavfi -i anoisesrc=r=22050:a=0.3 -t 2 -c:a pcm_s16le -f wav " + wav) != 0 ||
+        sh("ffmpeg -v error -y -f lavfi -i testsrc=size=96x72:rate=15 -f lavfi -i anoisesrc=r=8000:a=0.3 -t 2 "
+           "-vf noise=alls=60:allf=t -c:v mpeg4 -c:a pcm_u8 -f avi " + avi) != 0)
+        return {};
+    Bytes a = read_file(avi);
+    for (size_t at = 12; at + 8 <= a.size();) {  // the top-level chunks and the header list's
+        size_t size = carver::rd_le32(&a[at + 4]);
+        bool list = std::memcmp(&a[at], "LIST", 4) == 0 && std::memcmp(&a[at + 8], "hdrl", 4) == 0;
+        if (std::memcmp(&a[at], "JUNK", 4) == 0 && at + 8 + size <= a.size()) {
+            Bytes junk = random_bytes(size, static_cast<uint32_t>(at));
+            std::copy(junk.begin(), junk.end(), a.begin() + static_cast<long>(at + 8));
+        }
+        at += list ? 12 : 8 + size + (size & 1);
+    }
+    return {{"noise.wav", "wav", read_file(wav)}, {"noise.avi", "avi", a}};
+}
+
 // Builds the volume: gaps sized so that each planted file fills 2 to 4 of
 // them, separated by live files and (every third file) by files deleted
 // after the planted ones were written; then every planted file is deleted.
@@ -238,6 +259,13 @@ std::vector<Planted> build(const FsCase& fc, const std::string& img, const TempD
     }
     for (const Sample& s : document_samples())
         if (s.ext == "pdf" || s.ext == "zip" || s.ext == "docx") pool.push_back(s);
+    // Recordings where only their structure can put them together: a record
+    // that lists its pieces needs none (and its driver lays files out its own way).
+    if (!fc.lists_pieces) {
+        for (const Sample& s : media_samples())
+            if (s.name == "tagged.mp3" || s.name == "bare.mp3") pool.push_back(s);
+        for (const Sample& s : noisy_recordings(tmp)) pool.push_back(s);
+    }
     // Camera-like videos, the movie box after the media data: H.264 with AAC, and with PCM.
     const size_t videos = pool.size();
     for (const auto& [name, audio] : {std::pair{"camera.mp4", "-c:a aac -ac 2 -ar 48000 -f mp4"},
@@ -327,7 +355,8 @@ std::vector<Planted> build(const FsCase& fc, const std::string& img, const TempD
         size_t k = 2 + j % 3;
         const std::string& sn = plan[j].sample.name;
         bool later_gaps = j % 3 == 2 || sn == "exif.jpg" || sn == "alpha.png" || sn == "anim.gif" || sn == "old.gif" ||
-                          sn == "camera.mp4" || sn == "camera.mov";
+                          sn == "camera.mp4" || sn == "camera.mov" || sn == "noise.wav" || sn == "noise.avi" ||
+                          sn == "tagged.mp3";
         for (size_t p = 0; p < k; ++p) {
             // A driver that starts a file in the largest hole finds its first gap, the largest;
             // a cluster to spare in each gap leaves room for its own records on the full volume.
@@ -432,7 +461,16 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
             EXPECT_TRUE(whole) << p.path << " (" << p.pieces << " pieces between live files) not recovered";
             EXPECT_TRUE(named) << p.path << " not recovered under its name";
         }
-        if (p.sample.ext == "gif") {  // every image proves its own bytes: deleted files between pieces are left out
+        if (p.sample.ext == "wav" && !p.live_gaps_only && !fc.lists_pieces) {
+            // Samples prove nothing: the part before the other file, and not a byte more.
+            std::string name = p.path.substr(0, p.path.size() - 4) + ".partial.wav";
+            auto it = carved.find(name);
+            bool prefix = it != carved.end() && it->second.size() < p.sample.data.size() &&
+                          std::equal(it->second.begin(), it->second.end(), p.sample.data.begin());
+            EXPECT_TRUE(prefix) << name << " is not the recording's start alone";
+        }
+        // Every image, frame or chunk proves its own place: deleted files between pieces are left out.
+        if (p.sample.ext == "gif" || p.sample.ext == "mp3" || p.sample.ext == "avi") {
             EXPECT_TRUE(whole) << p.path << " (" << p.pieces << " pieces) not put back together";
         }
         if (p.sample.ext == "mp4" || p.sample.ext == "mov") {  // the files deleted between the pieces fill each gap
