@@ -50,6 +50,10 @@ struct DeletedEntry {
     // A small file's bytes kept inside the file system's own record (NTFS
     // resident data); `start` is then where they lie, not a cluster.
     std::vector<uint8_t> resident;
+    // A compressed file's runs (NTFS): absolute offset or UINT64_MAX for a
+    // sparse run, and length; read in units of `unit` bytes. Else empty.
+    std::vector<std::pair<uint64_t, uint64_t>> packed;
+    uint64_t unit = 0;
 };
 
 // Where a carved file goes when its start and size match a deleted entry.

@@ -1,6 +1,8 @@
 #include "fs/scan_hook.h"
+#include "fs/ntfs.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -134,8 +136,16 @@ void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, S
     fc.partial = true;
 }
 
-FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size) {
+FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size, Source& phys) {
     FsCarve r;
+    if (!e.packed.empty() && e.size <= max_size) {
+        auto src = std::make_unique<PackedSource>(e.packed, e.unit, e.size, phys);
+        Carve cv = f.walk(*src, max_size);
+        if (cv.length != e.size) return r;
+        r.cv = cv;
+        r.unpacked = std::move(src);
+        return r;
+    }
     if (e.resident.empty() || e.resident.size() > max_size) return r;
     auto src = std::make_unique<BufferSource>(e.resident.data(), e.resident.size());
     Carve cv = f.walk(*src, max_size);
@@ -143,6 +153,13 @@ FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size
     r.cv = cv;
     r.kept = std::move(src);
     return r;
+}
+
+size_t resident_head(const DeletedEntry& e, Source& phys, uint8_t* buf, size_t n) {
+    if (!e.packed.empty()) return PackedSource(e.packed, e.unit, e.size, phys).read(0, buf, n);
+    n = std::min(n, e.resident.size());
+    if (n) std::memcpy(buf, e.resident.data(), n);
+    return n;
 }
 
 void Claimed::add(uint64_t from, uint64_t to) {
