@@ -530,23 +530,23 @@ private:
     }
 
     // A compressed file: its runs up to its last whole compression unit, when
-    // each cluster on disk is still free. False when no unit is compressed
-    // (then it is read as plain pieces).
+    // each cluster on disk is still free. False when no unit has a sparse
+    // run, that is every unit is kept plain (then it is read as plain pieces).
     bool add_packed(Pending& p, const Volume& v) {
         Record& rec = p.rec;
         uint64_t unit = uint64_t(rec.unit) * v.cluster_size;
+        if (rec.size > (uint64_t(1) << 62)) return true;
         uint64_t left = (rec.size + unit - 1) / unit * unit;  // bytes of whole units
         DeletedEntry e;
-        bool sparse = false;
         for (const Run& r : rec.runs) {
             if (left == 0) break;
             uint64_t bytes = std::min(left, r.length * v.cluster_size);
             if (r.lcn != kSparse && !free_run(v, r, bytes)) return true;  // overwritten since: nothing to read
-            sparse = sparse || r.lcn == kSparse;
             e.packed.emplace_back(r.lcn == kSparse ? kSparse : v.offset_of(r.lcn), bytes);
             left -= bytes;
         }
-        if (!sparse) return false;
+        if (std::none_of(e.packed.begin(), e.packed.end(), [](const auto& x) { return x.first == kSparse; }))
+            return false;
         auto first = std::find_if(e.packed.begin(), e.packed.end(), [](const auto& x) { return x.first != kSparse; });
         if (left != 0 || first == e.packed.end()) return true;
         DeletedEntry named = entry(p);
@@ -650,33 +650,34 @@ size_t lznt1_expand(const uint8_t* in, size_t n, uint8_t* out, size_t cap) {
 
 PackedSource::PackedSource(const std::vector<std::pair<uint64_t, uint64_t>>& packed, uint64_t unit, uint64_t size,
                            Source& phys)
-    : packed_(packed), unit_(unit), size_(size), phys_(phys), buf_(static_cast<size_t>(unit)) {}
+    : packed_(packed), unit_(unit), size_(size), phys_(phys), buf_(static_cast<size_t>(unit)) {
+    uint64_t at = 0;
+    for (const auto& run : packed_) {
+        starts_.push_back(at);
+        at += run.second;
+    }
+}
 
 bool PackedSource::load(uint64_t u) {
     if (loaded_ == u) return true;
     loaded_ = UINT64_MAX;
-    uint64_t from = u * unit_, at = 0, held = 0;
-    bool whole = true;
+    uint64_t from = u * unit_, held = 0;
     in_.clear();
-    for (const auto& [abs, len] : packed_) {  // the unit's bytes on disk, until its first sparse run
-        if (at + len <= from) {
-            at += len;
-            continue;
-        }
+    size_t i = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), from) - starts_.begin());
+    for (i = i ? i - 1 : 0; i < packed_.size(); ++i) {  // the unit's bytes on disk, until its first sparse run
+        auto [abs, len] = packed_[i];
+        uint64_t at = starts_[i];
+        if (at + len <= from) continue;
         if (at >= from + unit_) break;
         uint64_t skip = from > at ? from - at : 0, take = std::min(len - skip, from + unit_ - (at + skip));
-        if (abs == kSparse) {
-            whole = false;
-            break;
-        }
+        if (abs == kSparse) break;
         size_t old = in_.size();
         in_.resize(old + static_cast<size_t>(take));
         if (phys_.read(abs + skip, &in_[old], static_cast<size_t>(take)) != take) return false;
         held += take;
-        at += len;
     }
-    if (whole && held == unit_) {
-        std::memcpy(buf_.data(), in_.data(), buf_.size());
+    if (held == unit_) {  // no sparse run: kept plain
+        std::copy(in_.begin(), in_.end(), buf_.begin());
     } else if (held == 0) {
         std::fill(buf_.begin(), buf_.end(), 0);
     } else {

@@ -47,6 +47,7 @@ private:
     const std::vector<std::pair<uint64_t, uint64_t>>& packed_;
     uint64_t unit_, size_;
     Source& phys_;
+    std::vector<uint64_t> starts_;  // file offset of each run
     std::vector<uint8_t> buf_, in_;
     uint64_t loaded_ = UINT64_MAX;  // the unit buf_ holds
 };
