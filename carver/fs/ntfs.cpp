@@ -240,6 +240,7 @@ public:
             follow(p.no, p.rec, false);
             join(p.rec);
             add(p, v);
+            p.rec = Record{};
         }
     }
 
@@ -247,6 +248,7 @@ private:
     // $MFT's data: the runs in record 0, then those its extension records
     // hold, each read through the runs known so far.
     bool load_mft(uint64_t lcn) {
+        records_ = 0;
         std::vector<uint8_t> rec(l_.record_size);
         if (read_(l_.base + lcn * l_.cluster_size, rec.data(), rec.size()) != rec.size() ||
             !apply_fixups(rec.data(), rec.size()))
@@ -390,7 +392,7 @@ private:
         std::vector<uint8_t> buf(l_.record_size);
         std::vector<Ref> later;
         for (const Ref& ref : rec.refs) {
-            if (!live && extension_reads_ >= kMaxExtensionReads) break;
+            if (!live && (extension_reads_ >= kMaxExtensionReads || pending_runs_ >= kMaxPendingRuns)) break;
             if (!mft_->read(ref.no * l_.record_size, buf.data(), buf.size())) {
                 later.push_back(ref);
                 continue;
@@ -399,8 +401,11 @@ private:
             const uint8_t* r = buf.data();
             bool in_use = rd_le16(r + 0x16) & kInUse;
             if (apply_fixups(buf.data(), buf.size()) && (rd_le64(r + 0x20) & kRefMask) == no && in_use == live &&
-                same_record(rd_le16(r + 0x10), in_use, ref.seq))
+                same_record(rd_le16(r + 0x10), in_use, ref.seq)) {
+                size_t had = rec.extents.size();
                 parse(r, rec, false);
+                for (size_t k = had; k < rec.extents.size() && !live; ++k) pending_runs_ += rec.extents[k].runs.size();
+            }
         }
         rec.refs = std::move(later);
     }
