@@ -1,8 +1,11 @@
-// NTFS: the boot sector's layout, $MFT's own record for where the MFT lies,
-// $Bitmap's data as the volume's map of clusters in use, and one pass over
-// the MFT collecting deleted file records (name, folder through the parent
-// references of other records, time, data runs). A deleted file's run list
-// gives its pieces directly, however they are separated.
+// NTFS: the boot sector's layout, $MFT's own record for where the MFT lies
+// (its mirror's copy when that record is damaged), $Bitmap's data as the
+// volume's map of clusters in use, and one pass over the MFT collecting
+// deleted file records (name, folder through the parent references of other
+// records, time, data runs). A deleted file's run list gives its pieces
+// directly, however they are separated. Data spread over extension records
+// is joined through the attribute list; compressed data is expanded unit by
+// unit as it is read; encrypted data cannot be read and names nothing.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -286,12 +289,12 @@ private:
     }
 
     // Adds what record r says to rec; `base` for the file's own record (an
-    // extension record adds only pieces of the data).
+    // extension record adds only names and pieces of the data).
     void parse(const uint8_t* r, Record& rec, bool base) const {
         if (base) rec.flags = rd_le16(r + 0x16);
         for_each_attr(r, l_.record_size, [&](uint32_t type, const uint8_t* a, uint32_t len) {
             uint32_t size = 0;
-            if (!base && type != kData) return;
+            if (!base && type != kData && type != kFileName) return;
             if (type == kStdInfo) {
                 const uint8_t* val = resident_value(a, len, size);
                 if (val && size >= 0x10) rec.mtime = unix_time(rd_le64(val + 8));
@@ -363,7 +366,8 @@ private:
     }
 
     // The extension records that the attribute list of record `no` names for
-    // the unnamed data (not the record itself, nor one past the MFT's end).
+    // the unnamed data or a file name (not the record itself, nor one past
+    // the MFT's end).
     void list_refs(uint64_t no, Record& rec) const {
         if (!rec.list_runs.empty()) {
             RunReader rr(read_, l_, std::move(rec.list_runs));
@@ -376,7 +380,9 @@ private:
             uint16_t elen = rd_le16(e + 4);
             if (elen < 0x1A || elen > rec.list.size() - at) break;
             uint64_t ref = rd_le64(e + 0x10) & kRefMask;
-            if (rd_le32(e) == kData && e[6] == 0 && ref != no && ref < records_cap() && rec.refs.size() < kMaxExtensions &&
+            uint32_t type = rd_le32(e);
+            if (((type == kData && e[6] == 0) || type == kFileName) && ref != no && ref < records_cap() &&
+                rec.refs.size() < kMaxExtensions &&
                 std::none_of(rec.refs.begin(), rec.refs.end(), [&](const Ref& r) { return r.no == ref; }))
                 rec.refs.push_back({ref, rd_le16(e + 0x16)});
             at += elen;
@@ -438,7 +444,7 @@ private:
         if (!apply_fixups(r, l_.record_size) || (rd_le64(r + 0x20) & kRefMask) != 0) return;  // extension records
         Record rec;
         parse(r, rec, true);
-        if (rec.name_rank < 0) return;
+        if (rec.name_rank < 0 && !(rec.has_list && !(rec.flags & (kDirectory | kInUse)))) return;  // a name may lie further
         if (rec.flags & kDirectory) {
             if (folders_.size() < kMaxFolders)
                 folders_[no] = {rec.parent, rec.parent_seq, rd_le16(r + 0x10), bool(rec.flags & kInUse), rec.name};
@@ -499,7 +505,7 @@ private:
 
     void add(Pending& p, const Volume& v) {
         Record& rec = p.rec;
-        if (rec.encrypted || rec.unreadable || !rec.has_data || rec.size == 0) return;
+        if (rec.encrypted || rec.unreadable || !rec.has_data || rec.size == 0 || rec.name_rank < 0) return;
         if (!rec.resident.empty()) {
             DeletedEntry e = entry(p);
             e.start = p.resident_at;

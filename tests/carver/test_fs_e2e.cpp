@@ -793,7 +793,8 @@ TEST(NtfsMap, DamagedRecordsAreRefusedOrBounded) {
         for (int i = 0; i < 8; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
     };
     // Data moved into extension records: a.jpg's two runs into two deleted
-    // ones, listed out of order among entries a reader must pass over; $MFT's
+    // ones (its name with the first), listed out of order among entries a
+    // reader must pass over; $MFT's
     // own data continued from VCN 34 in record 16, past which a.jpg lies.
     const uint64_t a_no = (a - mft) / 1024, mirror = (intact[0x38] | intact[0x39] << 8 | intact[0x3A] << 16) * 512ull;
     auto runs_of = [&](const Bytes& r) {
@@ -808,8 +809,13 @@ TEST(NtfsMap, DamagedRecordsAreRefusedOrBounded) {
         ASSERT_EQ(runs.size(), 2u);
         const uint64_t size = get64(&r[attr(r, 0, 0x80) + 0x30]), seq = 7ull << 48;
         protect(b, mft + 17 * 1024, extension_record(r, a_no | seq, second_seq, false, data_extent(runs[0].length, {runs[1]}, 0, 512)));
-        protect(b, mft + 18 * 1024, extension_record(r, a_no | seq, 8, false, data_extent(0, {runs[0]}, size, 512)));
-        replace_attr(r, 0x80, attribute_list({{0x10, 0, a_no | seq}, {0x80, runs[0].length, 17 | seq},
+        size_t fn = attr(r, 0, 0x30);
+        Bytes name(r.begin() + static_cast<long>(fn), r.begin() + static_cast<long>(fn + carver::rd_le32(&r[fn + 4])));
+        Bytes first = data_extent(0, {runs[0]}, size, 512);
+        name.insert(name.end(), first.begin(), first.end());
+        protect(b, mft + 18 * 1024, extension_record(r, a_no | seq, 8, false, name));
+        replace_attr(r, 0x30, {});
+        replace_attr(r, 0x80, attribute_list({{0x10, 0, a_no | seq}, {0x30, 0, 18 | seq}, {0x80, runs[0].length, 17 | seq},
                                               {0x80, 0, a_no}, {0x80, 0, 1ull << 40}, {0x80, 0, 18 | seq}}));
         protect(b, a, r);
     };
