@@ -29,6 +29,7 @@ constexpr size_t kMaxExtensions = 256;          // extension records followed fo
 constexpr size_t kMaxJoinedRuns = 1u << 16;     // runs of one attribute over all its extents
 constexpr size_t kMaxExtensionReads = 1u << 16; // extension records read for deleted files
 constexpr size_t kMaxPendingRefs = 1u << 16;
+constexpr size_t kMaxListBytesRead = 16u << 20;  // non-resident attribute lists read, all files
 constexpr uint32_t kUnitClusters = 16;          // the one compression unit LZNT1 data uses
 constexpr uint64_t kRootRecord = 5, kBitmapRecord = 6;
 constexpr uint32_t kStdInfo = 0x10, kAttrList = 0x20, kFileName = 0x30, kData = 0x80, kEnd = 0xFFFFFFFF;
@@ -368,11 +369,13 @@ private:
     // The extension records that the attribute list of record `no` names for
     // the unnamed data or a file name (not the record itself, nor one past
     // the MFT's end).
-    void list_refs(uint64_t no, Record& rec) const {
+    void list_refs(uint64_t no, Record& rec) {
         if (!rec.list_runs.empty()) {
             RunReader rr(read_, l_, std::move(rec.list_runs));
             rec.list.resize(static_cast<size_t>(std::min(rec.list_size, rr.bytes())));
-            if (!rr.read(0, rec.list.data(), rec.list.size())) rec.list.clear();
+            if (list_bytes_ + rec.list.size() > kMaxListBytesRead || !rr.read(0, rec.list.data(), rec.list.size()))
+                rec.list.clear();
+            list_bytes_ += rec.list.size();
             rec.list_runs = {};
         }
         for (size_t at = 0; at + 0x1A <= rec.list.size();) {
@@ -381,13 +384,17 @@ private:
             if (elen < 0x1A || elen > rec.list.size() - at) break;
             uint64_t ref = rd_le64(e + 0x10) & kRefMask;
             uint32_t type = rd_le32(e);
-            if (((type == kData && e[6] == 0) || type == kFileName) && ref != no && ref < records_cap() &&
-                rec.refs.size() < kMaxExtensions &&
-                std::none_of(rec.refs.begin(), rec.refs.end(), [&](const Ref& r) { return r.no == ref; }))
+            if (((type == kData && e[6] == 0) || type == kFileName) && ref != no && ref < records_cap())
                 rec.refs.push_back({ref, rd_le16(e + 0x16)});
             at += elen;
         }
         rec.list = {};
+        // Each record once (many entries may name the same one), in record order.
+        std::sort(rec.refs.begin(), rec.refs.end(), [](const Ref& a, const Ref& b) { return a.no < b.no; });
+        rec.refs.erase(std::unique(rec.refs.begin(), rec.refs.end(), [](const Ref& a, const Ref& b) { return a.no == b.no; }),
+                       rec.refs.end());
+        if (rec.refs.size() > kMaxExtensions) rec.refs.resize(kMaxExtensions);
+        rec.refs.shrink_to_fit();
     }
 
     // Reads the extension records in rec.refs (through the MFT's runs known
@@ -573,7 +580,7 @@ private:
     Map& map_;
     std::unique_ptr<RunReader> mft_;
     uint64_t records_ = 0;
-    size_t extension_reads_ = 0;
+    size_t extension_reads_ = 0, list_bytes_ = 0;
     std::unordered_map<uint64_t, Folder> folders_;
     std::unordered_map<uint64_t, std::string> paths_;
     std::vector<Pending> pending_;
