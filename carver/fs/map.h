@@ -76,7 +76,8 @@ public:
     // The volume and cluster index when `abs` is the start of a free cluster.
     const Volume* free_cluster_at(uint64_t abs, uint64_t& cluster) const;
     // A deleted entry starting at `abs` whose size is `length` and whose
-    // extension names the type `ext`, or nullptr.
+    // extension names the type `ext`, or nullptr. Never a compressed file's
+    // (the bytes at its start are not its bytes).
     // length 0: any size.
     const DeletedEntry* entry_for(uint64_t abs, uint64_t length, const std::string& ext) const;
 

@@ -61,6 +61,21 @@ void FsCarve::pieces(uint64_t length, const std::function<void(uint64_t, uint64_
     else if (stitched.stream) stitched.stream->for_each_piece(length, fn);
 }
 
+namespace {
+
+// A compressed file starts at pos: its clusters hold its data compressed, so
+// no piece of it can be proven as it lies.
+bool compressed_at(const Map& map, uint64_t pos) {
+    const auto& entries = map.entries();
+    auto it = std::lower_bound(entries.begin(), entries.end(), pos,
+                               [](const DeletedEntry& e, uint64_t a) { return e.start < a; });
+    for (; it != entries.end() && it->start == pos; ++it)
+        if (!it->packed.empty()) return true;
+    return false;
+}
+
+}  // namespace
+
 FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys) {
     FsCarve r;
     const auto& entries = map.entries();
@@ -90,7 +105,7 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
     FsCarve r;
     uint64_t cluster;
     const Volume* v = map.free_cluster_at(pos, cluster);
-    if (!v) return r;
+    if (!v || compressed_at(map, pos)) return r;
     if (f.key == "jpg") r.stitched = stitch_jpeg(*v, cluster, phys, max_size);
     else if (f.key == "png" || f.key == "zip" || f.key == "pdf" || f.key == "gif") {
         std::vector<Skip> skips = deleted_skips(map, *v, cluster, phys, std::min<uint64_t>(max_size, 64u << 20));
