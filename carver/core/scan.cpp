@@ -323,16 +323,18 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                 }
             }
         }
-        // Small deleted files the file system kept inside its own records.
+        // Small deleted files the file system kept inside its own records, and compressed ones.
+        WindowSource phys(w, walk_dev, 0, opt.window_cap, stop, bad);
+        std::vector<uint8_t> head(4096);
         for (const fs::DeletedEntry& e : fsmap.entries()) {
-            if (e.resident.empty() || res.status != ScanStatus::Complete || stop.load()) continue;
-            for (const Candidate& c : dispatch[e.resident[0]]) {
-                const uint8_t* head = e.resident.data();
-                if (c.signature.size() > e.resident.size() ||
-                    std::memcmp(head, c.signature.data(), c.signature.size()) != 0 ||
-                    (c.format->check && !c.format->check(head, e.resident.size())))
+            if ((e.resident.empty() && e.packed.empty()) || res.status != ScanStatus::Complete || stop.load()) continue;
+            size_t got = fs::resident_head(e, phys, head.data(), head.size());
+            if (got == 0) continue;
+            for (const Candidate& c : dispatch[head[0]]) {
+                if (c.signature.size() > got || std::memcmp(head.data(), c.signature.data(), c.signature.size()) != 0 ||
+                    (c.format->check && !c.format->check(head.data(), got)))
                     continue;
-                fs::FsCarve fc = fs::carve_resident(e, *c.format, c.max_size);
+                fs::FsCarve fc = fs::carve_resident(e, *c.format, c.max_size, phys);
                 if (!fc.body()) continue;
                 std::string ext = fc.cv.ext ? fc.cv.ext : c.ext;
                 Naming naming{e.folder, e.name, e.mtime};

@@ -90,7 +90,7 @@ const DeletedEntry* Map::entry_for(uint64_t abs, uint64_t length, const std::str
     auto it = std::lower_bound(entries_.begin(), entries_.end(), abs,
                                [](const DeletedEntry& e, uint64_t a) { return e.start < a; });
     for (; it != entries_.end() && it->start == abs; ++it)
-        if ((length == 0 || it->size == length) && extension_matches(it->name, ext)) return &*it;
+        if ((length == 0 || it->size == length) && it->packed.empty() && extension_matches(it->name, ext)) return &*it;
     return nullptr;
 }
 

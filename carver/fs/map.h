@@ -60,6 +60,10 @@ struct DeletedEntry {
     // A small file's bytes kept inside the file system's own record (NTFS
     // resident data); `start` is then where they lie, not a cluster.
     std::vector<uint8_t> resident;
+    // A compressed file's runs (NTFS): absolute offset or UINT64_MAX for a
+    // sparse run, and length; read in units of `unit` bytes. Else empty.
+    std::vector<std::pair<uint64_t, uint64_t>> packed;
+    uint64_t unit = 0;
 };
 
 // Where a carved file goes when its start and size match a deleted entry.
@@ -82,7 +86,8 @@ public:
     // The volume and cluster index when `abs` is the start of a free cluster.
     const Volume* free_cluster_at(uint64_t abs, uint64_t& cluster) const;
     // A deleted entry starting at `abs` whose size is `length` and whose
-    // extension names the type `ext`, or nullptr.
+    // extension names the type `ext`, or nullptr. Never a compressed file's
+    // (the bytes at its start are not its bytes).
     // length 0: any size.
     const DeletedEntry* entry_for(uint64_t abs, uint64_t length, const std::string& ext) const;
 

@@ -1,6 +1,8 @@
 #include "fs/scan_hook.h"
+#include "fs/ntfs.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,6 +61,21 @@ void FsCarve::pieces(uint64_t length, const std::function<void(uint64_t, uint64_
     else if (stitched.stream) stitched.stream->for_each_piece(length, fn);
 }
 
+namespace {
+
+// A compressed file starts at pos: its clusters hold its data compressed, so
+// no piece of it can be proven as it lies.
+bool compressed_at(const Map& map, uint64_t pos) {
+    const auto& entries = map.entries();
+    auto it = std::lower_bound(entries.begin(), entries.end(), pos,
+                               [](const DeletedEntry& e, uint64_t a) { return e.start < a; });
+    for (; it != entries.end() && it->start == pos; ++it)
+        if (!it->packed.empty()) return true;
+    return false;
+}
+
+}  // namespace
+
 FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys) {
     FsCarve r;
     const auto& entries = map.entries();
@@ -92,7 +109,7 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
     FsCarve r;
     uint64_t cluster;
     const Volume* v = map.free_cluster_at(pos, cluster);
-    if (!v) return r;
+    if (!v || compressed_at(map, pos)) return r;
     if (f.key == "jpg") r.stitched = stitch_jpeg(*v, cluster, phys, max_size);
     else if (f.key == "png" || f.key == "zip" || f.key == "pdf" || f.key == "gif" || f.key == "mp3" ||
              f.key == "wav" || f.key == "avi" || iso_media(f)) {
@@ -150,8 +167,16 @@ void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, S
     if (f.key == "wav" || f.key == "avi") cv.length = first_deleted_start(map, pos, fc, cv.length);
 }
 
-FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size) {
+FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size, Source& phys) {
     FsCarve r;
+    if (!e.packed.empty() && e.size <= max_size) {
+        auto src = std::make_unique<PackedSource>(e.packed, e.unit, e.size, phys);
+        Carve cv = f.walk(*src, max_size);
+        if (cv.length != e.size) return r;
+        r.cv = cv;
+        r.unpacked = std::move(src);
+        return r;
+    }
     if (e.resident.empty() || e.resident.size() > max_size) return r;
     auto src = std::make_unique<BufferSource>(e.resident.data(), e.resident.size());
     Carve cv = f.walk(*src, max_size);
@@ -159,6 +184,13 @@ FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size
     r.cv = cv;
     r.kept = std::move(src);
     return r;
+}
+
+size_t resident_head(const DeletedEntry& e, Source& phys, uint8_t* buf, size_t n) {
+    if (!e.packed.empty()) return PackedSource(e.packed, e.unit, e.size, phys).read(0, buf, n);
+    n = std::min(n, e.resident.size());
+    if (n) std::memcpy(buf, e.resident.data(), n);
+    return n;
 }
 
 void Claimed::add(uint64_t from, uint64_t to) {

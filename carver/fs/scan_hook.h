@@ -36,11 +36,13 @@ struct FsCarve {
     Stitched stitched;                   // or: pieces put together across gaps
     std::unique_ptr<PieceSource> listed; // or: the pieces a deleted entry lists
     std::unique_ptr<BufferSource> kept;  // or: the bytes the entry's own record holds
+    std::unique_ptr<Source> unpacked;    // or: a compressed file's bytes, expanded
     bool partial = false;
 
     // The file's bytes; nullptr when no reading applied.
     Source* body() const {
         if (kept) return kept.get();
+        if (unpacked) return unpacked.get();
         if (listed) return listed.get();
         return stream ? static_cast<Source*>(stream.get()) : stitched.stream.get();
     }
@@ -66,9 +68,11 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
 // partial. `fc`/`cv` are replaced; unchanged when the reading meets no such start.
 void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys, FsCarve& fc, Carve& cv);
 
-// A deleted file kept inside its record, when the format's walk over its
-// bytes ends exactly at their end.
-FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size);
+// A deleted file kept inside its record, or compressed, when the format's
+// walk over its bytes ends exactly at their end.
+FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size, Source& phys);
+// The first bytes of such a file (up to n); 0 when it is neither.
+size_t resident_head(const DeletedEntry& e, Source& phys, uint8_t* buf, size_t n);
 
 // Later pieces of files carved through the free-cluster stream: the raw
 // scan passes over them rather than carve their insides again.

@@ -1,7 +1,8 @@
 // libFuzzer target for the NTFS reader: the input is the start of a 16 MiB
 // disk that reads as zeros past it (so a small input can hold a boot sector
-// and MFT records that name clusters further on). The record fixups and the
-// run-list decoder are also fed the input directly.
+// and MFT records that name clusters further on). Compressed files found are
+// read through their expansion. The record fixups, the run-list decoder and
+// the LZNT1 expander are also fed the input directly.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -50,12 +51,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!e.resident.empty() && (e.resident.size() != e.size || !e.pieces.empty())) __builtin_trap();
         carver::fs::PieceSource src(e.pieces, disk);
         if (src.read(0, buf, sizeof buf) > sizeof buf) __builtin_trap();
+        if (!e.packed.empty()) {
+            if (!e.pieces.empty() || e.unit == 0 || e.unit > 65536) __builtin_trap();
+            carver::fs::PackedSource packed(e.packed, e.unit, e.size, disk);
+            for (uint64_t off = 0; off < e.size && off < (1u << 20); off += sizeof buf)
+                if (packed.read(off, buf, sizeof buf) > sizeof buf) __builtin_trap();
+        }
     }
     // The same bytes as a record and as a run list.
     if (size >= 1024) {
         std::vector<uint8_t> rec(data, data + 1024);
         carver::fs::apply_fixups(rec.data(), rec.size());
     }
+    // Exactly the room a unit has: AddressSanitizer sees any write past it.
+    std::vector<uint8_t> unit(size ? 4096u * (1 + data[0] % 16) - data[0] % 7 : 1);
+    size_t made = carver::fs::lznt1_expand(data, size, unit.data(), unit.size());
+    if (made != SIZE_MAX && made > unit.size()) __builtin_trap();
     std::vector<carver::fs::Run> runs;
     if (carver::fs::decode_runs(data, size, 1u << 20, runs)) {
         for (const carver::fs::Run& r : runs)

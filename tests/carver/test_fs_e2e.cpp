@@ -19,10 +19,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "core/output.h"
 #include "fs/map.h"
+#include "fs/ntfs.h"
 #include "fs/stitch.h"
 #include "helpers.h"
 #include "media.h"
@@ -704,6 +706,109 @@ TEST(ExtMap, AgreesWithTheBitmapsAsDumpe2fsReadsThem) {
     }
 }
 
+// MFT record surgery for the cases below: a record's true bytes (update
+// sequence applied), and written back protected again.
+Bytes true_record(const Bytes& img, size_t at) {
+    Bytes r(img.begin() + static_cast<long>(at), img.begin() + static_cast<long>(at + 1024));
+    EXPECT_TRUE(carver::fs::apply_fixups(r.data(), r.size()));
+    return r;
+}
+
+uint64_t get64(const uint8_t* p) { return carver::rd_le32(p) | uint64_t(carver::rd_le32(p + 4)) << 32; }
+
+void put(Bytes& b, size_t at, uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+void protect(Bytes& img, size_t at, Bytes r) {
+    size_t off = carver::rd_le16(&r[4]), count = carver::rd_le16(&r[6]);
+    for (size_t i = 1; i < count; ++i) {
+        std::memcpy(&r[off + 2 * i], &r[i * 512 - 2], 2);
+        std::memcpy(&r[i * 512 - 2], &r[off], 2);
+    }
+    std::copy(r.begin(), r.end(), img.begin() + static_cast<long>(at));
+}
+
+// Replaces the attribute of `type` by `with` (several attributes), the rest kept.
+void replace_attr(Bytes& r, uint32_t type, const Bytes& with) {
+    size_t used = carver::rd_le32(&r[0x18]);
+    for (size_t at = carver::rd_le16(&r[0x14]); at + 8 < used;) {
+        uint32_t len = carver::rd_le32(&r[at + 4]);
+        if (carver::rd_le32(&r[at]) == type) {
+            Bytes out(r.begin(), r.begin() + static_cast<long>(at));
+            out.insert(out.end(), with.begin(), with.end());
+            out.insert(out.end(), r.begin() + static_cast<long>(at + len), r.begin() + static_cast<long>(used));
+            ASSERT_LE(out.size(), 1024u);
+            std::copy(out.begin(), out.end(), r.begin());
+            put(r, 0x18, out.size(), 4);
+            return;
+        }
+        at += len;
+    }
+    ADD_FAILURE() << "no attribute " << type;
+}
+
+// One extent of unnamed data; the sizes are given in the first (VCN 0).
+Bytes data_extent(uint64_t vcn, const std::vector<carver::fs::Run>& runs, uint64_t size, size_t cluster) {
+    Bytes a(0x40);
+    uint64_t prev = 0, clusters = 0;
+    for (const carver::fs::Run& r : runs) {
+        size_t at = a.size();
+        a.resize(at + 9);
+        a[at] = 0x44;
+        put(a, at + 1, r.length, 4);
+        put(a, at + 5, r.lcn - prev, 4);
+        prev = r.lcn;
+        clusters += r.length;
+    }
+    a.resize((a.size() + 1 + 7) / 8 * 8);
+    put(a, 0, 0x80, 4);
+    put(a, 4, a.size(), 4);
+    a[8] = 1;
+    a[0x0A] = 0x40;
+    put(a, 0x10, vcn, 8);
+    put(a, 0x18, vcn + clusters - 1, 8);
+    put(a, 0x20, 0x40, 2);
+    if (vcn == 0) put(a, 0x28, clusters * cluster, 8), put(a, 0x30, size, 8), put(a, 0x38, size, 8);
+    return a;
+}
+
+struct ListEntry {
+    uint32_t type;
+    uint64_t vcn, ref;  // record number | sequence number << 48
+};
+
+Bytes attribute_list(const std::vector<ListEntry>& entries) {
+    Bytes a(0x18 + 0x20 * entries.size());
+    put(a, 0, 0x20, 4);
+    put(a, 4, a.size(), 4);
+    put(a, 0x10, 0x20 * entries.size(), 4);
+    put(a, 0x14, 0x18, 2);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        size_t e = 0x18 + 0x20 * i;
+        put(a, e, entries[i].type, 4);
+        put(a, e + 4, 0x20, 2);
+        a[e + 7] = 0x1A;
+        put(a, e + 8, entries[i].vcn, 8);
+        put(a, e + 0x10, entries[i].ref, 8);
+    }
+    return a;
+}
+
+// A record of `base`'s (or 0 for none) holding `attrs`, made from any
+// record's true bytes.
+Bytes extension_record(Bytes r, uint64_t base_ref, uint16_t seq, bool in_use, const Bytes& attrs) {
+    size_t at = carver::rd_le16(&r[0x14]);
+    std::copy(attrs.begin(), attrs.end(), r.begin() + static_cast<long>(at));
+    put(r, at + attrs.size(), 0xFFFFFFFF, 4);
+    put(r, at + attrs.size() + 4, 0, 4);
+    put(r, 0x18, at + attrs.size() + 8, 4);
+    put(r, 0x10, seq, 2);
+    put(r, 0x16, in_use ? 1 : 0, 2);
+    put(r, 0x20, base_ref, 8);
+    return r;
+}
+
 // NTFS records damaged where a reader must check them: each change is either
 // refused (the record, or the whole volume) or bounded (a folder chain that
 // loops), and never read past what the disk holds.
@@ -745,11 +850,56 @@ TEST(NtfsMap, DamagedRecordsAreRefusedOrBounded) {
     auto set64 = [](Bytes& b, size_t at, uint64_t v) {
         for (int i = 0; i < 8; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
     };
+    // Data moved into extension records: a.jpg's two runs into two deleted
+    // ones (its name with the first), listed out of order among entries a
+    // reader must pass over; $MFT's
+    // own data continued from VCN 34 in record 16, past which a.jpg lies.
+    const uint64_t a_no = (a - mft) / 1024, mirror = (intact[0x38] | intact[0x39] << 8 | intact[0x3A] << 16) * 512ull;
+    auto runs_of = [&](const Bytes& r) {
+        size_t d = attr(r, 0, 0x80), off = carver::rd_le16(&r[d + 0x20]);
+        std::vector<carver::fs::Run> runs;
+        EXPECT_TRUE(carver::fs::decode_runs(&r[d + off], carver::rd_le32(&r[d + 4]) - off, 1u << 30, runs));
+        return runs;
+    };
+    auto move_a = [&](Bytes& b, uint16_t second_seq) {
+        Bytes r = true_record(b, a);
+        auto runs = runs_of(r);
+        ASSERT_EQ(runs.size(), 2u);
+        const uint64_t size = get64(&r[attr(r, 0, 0x80) + 0x30]), seq = 7ull << 48;
+        protect(b, mft + 17 * 1024, extension_record(r, a_no | seq, second_seq, false, data_extent(runs[0].length, {runs[1]}, 0, 512)));
+        size_t fn = attr(r, 0, 0x30);
+        Bytes name(r.begin() + static_cast<long>(fn), r.begin() + static_cast<long>(fn + carver::rd_le32(&r[fn + 4])));
+        Bytes first = data_extent(0, {runs[0]}, size, 512);
+        name.insert(name.end(), first.begin(), first.end());
+        protect(b, mft + 18 * 1024, extension_record(r, a_no | seq, 8, false, name));
+        replace_attr(r, 0x30, {});
+        replace_attr(r, 0x80, attribute_list({{0x10, 0, a_no | seq}, {0x30, 0, 18 | seq}, {0x80, runs[0].length, 17 | seq},
+                                              {0x80, 0, a_no}, {0x80, 0, 1ull << 40}, {0x80, 0, 18 | seq}}));
+        protect(b, a, r);
+    };
+    auto split_mft = [&](Bytes& b) {
+        Bytes r = true_record(b, mft), tmpl = r;
+        std::vector<carver::fs::Run> head, tail;
+        uint64_t vcn = 0, cut = 34, size = get64(&r[attr(r, 0, 0x80) + 0x30]);
+        for (carver::fs::Run x : runs_of(r)) {
+            uint64_t in_head = vcn >= cut ? 0 : std::min(x.length, cut - vcn);
+            if (in_head) head.push_back({x.lcn, in_head});
+            if (in_head < x.length) tail.push_back({x.lcn + in_head, x.length - in_head});
+            vcn += x.length;
+        }
+        Bytes with = attribute_list({{0x80, 0, 1ull << 48}, {0x80, cut, 16 | 16ull << 48}}), first = data_extent(0, head, size, 512);
+        with.insert(with.end(), first.begin(), first.end());
+        replace_attr(r, 0x80, with);
+        protect(b, mft, r);
+        protect(b, mft + 16 * 1024, extension_record(tmpl, 1ull << 48, 16, true, data_extent(cut, tail, 0, 512)));
+    };
+    const std::vector<std::string> both = {"DCIM/Sub/b.png", "DCIM/a.jpg"};
     struct Case {
         const char* what;
         std::function<void(Bytes&)> damage;
         bool volume;
         std::vector<std::string> files;  // folder/name of each deleted entry
+        size_t a_pieces = 2;
     };
     const Case cases[] = {
         {"intact", [](Bytes&) {}, true, {"DCIM/Sub/b.png", "DCIM/a.jpg"}},
@@ -774,6 +924,13 @@ TEST(NtfsMap, DamagedRecordsAreRefusedOrBounded) {
         {"Sub's record used again since", [&](Bytes& b) { b[sub + 0x10] += 5; }, true, {"/b.png", "DCIM/a.jpg"}},
         {"MFT size claimed 2^60", [&](Bytes& b) { set64(b, attr(b, mft, 0x80) + 0x30, 1ull << 60); }, true,
          {"DCIM/Sub/b.png", "DCIM/a.jpg"}},
+        {"$MFT's record unreadable: its mirror's copy", [&](Bytes& b) { b[mft + 510] ^= 1; }, true, both},
+        {"$MFT's record and its mirror unreadable", [&](Bytes& b) { b[mft + 510] ^= 1; b[mirror + 510] ^= 1; }, false,
+         {}},
+        {"$MFT's data continued in an extension record", split_mft, true, both},
+        {"a.jpg's data in extension records", [&](Bytes& b) { move_a(b, 8); }, true, both},
+        {"a.jpg's second extension record used again since", [&](Bytes& b) { move_a(b, 12); }, true, both, 0},
+        {"a.jpg encrypted", [&](Bytes& b) { b[attr(b, a, 0x80) + 0x0D] |= 0x40; }, true, {"DCIM/Sub/b.png"}},
     };
     for (const Case& c : cases) {
         Bytes disk = intact;
@@ -789,12 +946,71 @@ TEST(NtfsMap, DamagedRecordsAreRefusedOrBounded) {
         for (const auto& e : map.entries()) {
             files.push_back(e.folder + "/" + e.name);
             if (e.name == "a.jpg") {
-                EXPECT_EQ(e.pieces.size(), 2u) << c.what;
+                EXPECT_EQ(e.pieces.size(), c.a_pieces) << c.what;
             }
         }
         std::sort(files.begin(), files.end());
         EXPECT_EQ(files, c.files) << c.what;
     }
+}
+
+// Files the NTFS driver wrote compressed into a compressed folder, then
+// deleted: a picture that compresses comes back expanded; a photo of noise
+// comes back from its first unit kept plain and its last one held in
+// stored chunks. Once the picture's compressed data is damaged, nothing is
+// written under its name.
+TEST(NtfsCompressed, DeletedFilesComeBackExpanded) {
+    if (!have_tool("mkntfs") || !have_tool("ntfs-3g") || !have_tool("convert") || ::geteuid() != 0 ||
+        ::access("/dev/fuse", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "needs mkntfs, ntfs-3g, ImageMagick, /dev/fuse and root";
+    TempDir tmp;
+    std::string img = tmp / "v.img", mnt = tmp / "mnt", folder = mnt + "/Scans";
+    ASSERT_EQ(sh("truncate -s 16M " + img + " && mkntfs -q -F -Q -c 4096 " + img + " && mkdir " + mnt +
+                 " && ntfs-3g -o compression " + img + " " + mnt + " && mkdir " + folder),
+              0);
+    const uint32_t compressed_attr = 0x800;
+    const uint8_t be[4] = {0, 0, compressed_attr >> 8, 0};
+    int marked = ::setxattr(folder.c_str(), "system.ntfs_attrib_be", be, 4, 0);
+    int built = sh("convert -size 300x240 gradient:red-blue '" + folder + "/Scan 1.bmp' && convert -size 320x240 "
+                   "xc:gray +noise Random -seed 5 -quality 100 " + folder + "/Photo.jpg && sync");
+    Bytes scan = read_file(folder + "/Scan 1.bmp"), photo = read_file(folder + "/Photo.jpg");
+    built |= sh("rm '" + folder + "/Scan 1.bmp' " + folder + "/Photo.jpg");
+    sh("umount " + mnt);
+    ASSERT_EQ(marked, 0) << "the driver does not take the compressed attribute";
+    ASSERT_EQ(built, 0);
+
+    Bytes disk = read_file(img);
+    carver::fs::Map map;
+    map.probe([&](uint64_t off, void* buf, size_t n) -> size_t {
+        if (off >= disk.size() || n > disk.size() - off) return 0;
+        std::memcpy(buf, &disk[off], n);
+        return n;
+    }, disk.size());
+    uint64_t scan_at = 0;
+    for (const auto& e : map.entries()) {
+        if (e.name == "Scan 1.bmp") scan_at = e.packed.empty() ? 0 : e.packed[0].first;
+    }
+    ASSERT_NE(scan_at, 0u) << "the picture was not stored compressed";
+
+    std::string out = tmp / "out";
+    RunResult r = run_photo({"/d", out, "/cmd", img, "fileopt,everything,enable,search"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, Bytes> carved = files_below(out);
+    EXPECT_EQ(carved["Scans/Scan 1.bmp"], scan);
+    EXPECT_EQ(carved["Scans/Photo.jpg"], photo);
+    EXPECT_EQ(carved.size(), 2u) << "their compressed clusters carved as they lie";
+
+    // The first token of the first chunk made a reference back before the chunk's start.
+    std::fstream f(img, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<long>(scan_at + 2));
+    f.put(1);
+    f.close();
+    std::string again = tmp / "again";
+    r = run_photo({"/d", again, "/cmd", img, "fileopt,everything,enable,search"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    carved = files_below(again);
+    EXPECT_FALSE(carved.count("Scans/Scan 1.bmp")) << "damaged compressed data written as the picture";
+    EXPECT_EQ(carved["Scans/Photo.jpg"], photo);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ext, ExtVolumes, ::testing::ValuesIn(kExtCases),
