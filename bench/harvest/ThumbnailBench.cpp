@@ -16,6 +16,8 @@
 
 #include "ExifSample.h"
 #include "ScaledJpeg.h"
+#include "StbResize.h"
+#include "ThumbnailResample.h"
 #include "Thumbnail.h"
 
 using namespace snapmend;
@@ -95,6 +97,17 @@ void PrintPhases(const QString& path, int runs)
     const double decode = MedianOf(runs, [&] { DecodeForThumbnail(path); });
     const double scaled = MedianOf(runs, [&] { DecodeJpegScaled(path, denominator); });
     const double render = MedianOf(runs, [&] { RenderThumbnail(*picture); });
+    const QImage rgb = picture->pixels.convertToFormat(QImage::Format_RGB888);
+    QImage out(64, 48, QImage::Format_RGB888);
+    const double own = MedianOf(runs, [&] {
+        ResampleRgbCatmullRom(rgb.constBits(), rgb.width(), rgb.height(), static_cast<int>(rgb.bytesPerLine()),
+                              out.bits(), 64, 48, static_cast<int>(out.bytesPerLine()));
+    });
+    const double library = MedianOf(runs, [&] {
+        ResampleCatmullRom(rgb.constBits(), rgb.width(), rgb.height(), static_cast<int>(rgb.bytesPerLine()),
+                           out.bits(), 64, 48, static_cast<int>(out.bytesPerLine()), 3);
+    });
+    std::printf("  resampling to 64x48: own %.3f ms, stb_image_resize %.3f ms\n", own, library);
     std::printf("  phases: DecodeForThumbnail %.3f ms (scaled decode 1/%d alone %.3f ms), render %.3f ms from %dx%d\n",
                 decode, denominator, scaled, render, picture->pixels.width(), picture->pixels.height());
 }
