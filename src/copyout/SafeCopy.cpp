@@ -275,6 +275,9 @@ std::vector<std::pair<int, CopyOutcome>> CopyBatch::Commit()
     }
     m_pending.clear();  // closing the descriptors: an unnamed file that failed is gone
     m_bytes = 0;
+    // The next batch opens the folder again: one removed and made anew meanwhile is the one named.
+    m_dir = UniqueFd();
+    m_dirError = 0;
     return outcomes;
 }
 
