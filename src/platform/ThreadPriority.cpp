@@ -7,9 +7,10 @@
 namespace snapmend {
 namespace {
 
-// A few nice levels: the UI thread gets about three times a worker's share of a
-// busy core, while the workers still take every core the UI thread leaves idle.
-constexpr int kWorkerNice = 5;
+// A few nice levels: a worker weighs half the UI thread on a busy core, and
+// still takes every core the UI thread leaves idle. More would hand the cores
+// to every other program on the machine, not just to the UI thread.
+constexpr int kWorkerNice = 3;
 
 }  // namespace
 
