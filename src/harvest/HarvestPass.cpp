@@ -39,8 +39,10 @@ namespace {
 // Enough jobs ahead of the front to keep every core busy between two steps,
 // few enough that the finished thumbnails waiting stay a few megabytes.
 constexpr size_t kMaxJobsInFlight = 1024;
-// A listing this long takes the UI thread a few milliseconds; longer ones go to a worker.
-constexpr qsizetype kListOnWorkerFrom = 2000;
+// After a listing this long the next goes to a worker. Kept low because the
+// engine may add thousands of files between two passes: a short listing is
+// followed by one many times longer, which the UI thread must not do itself.
+constexpr qsizetype kListOnWorkerFrom = 500;
 
 void Examine(HarvestPass::Job& job, const QString& fallbackIcon)
 {
