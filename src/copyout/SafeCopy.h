@@ -35,11 +35,12 @@ CopyOutcome CopyToNewFile(const QString& source, const QString& folder, const QS
 // Copies into one folder in batches, with the guarantees of CopyToNewFile and
 // far fewer waits for the disk. Each copy is written to an unnamed file and
 // its write-back started at once; Commit waits until the batch's contents are
-// on the disk, then names the copies in the order they were added, then
-// flushes the folder, so that a name never shows before its content is safe
-// and no copy is reported done before its name is. A batch destroyed without
-// Commit leaves nothing behind. Where the file system has no unnamed files,
-// Add copies the file completely and at once.
+// on the disk (one flush of the file system for all of them), then names the
+// copies in the order they were added, then flushes the folder, so that a
+// name never shows before its content is safe and no copy is reported done
+// before its name is. A batch destroyed without Commit leaves nothing behind.
+// Where the file system has no unnamed files, Add copies the file completely
+// and at once.
 class CopyBatch {
 public:
     CopyBatch(QString folder, std::optional<Account> owner);
