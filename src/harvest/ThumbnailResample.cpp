@@ -65,7 +65,7 @@ float CatmullRom(float x)
 
 // The source samples and weights of every output position along one axis.
 struct AxisFilter {
-    std::vector<int> first;  // per output: index of its first tap in `taps`
+    std::vector<int> first;  // per output: where its taps start in `source` and `weight`
     std::vector<int> count;
     std::vector<int> source;
     std::vector<float> weight;
