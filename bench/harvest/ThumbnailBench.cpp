@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "ExifSample.h"
+#include "ScaledJpeg.h"
+#include "StbResize.h"
+#include "ThumbnailResample.h"
 #include "Thumbnail.h"
 
 using namespace snapmend;
@@ -69,6 +72,46 @@ double FullDecodeMs(const QString& path, int runs)
     return times[times.size() / 2];
 }
 
+template <typename Work>
+double MedianOf(int runs, Work work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// Where a small photo's thumbnail spends its time: the whole decode, the
+// scaled decode alone, and the resampling into the thumbnail.
+void PrintPhases(const QString& path, int runs)
+{
+    const std::optional<DecodedPicture> picture = DecodeForThumbnail(path);
+    if (!picture)
+        return;
+    const int denominator = picture->originalSize.width() / std::max(picture->pixels.width(), 1);
+    const double decode = MedianOf(runs, [&] { DecodeForThumbnail(path); });
+    const double scaled = MedianOf(runs, [&] { DecodeJpegScaled(path, denominator); });
+    const double render = MedianOf(runs, [&] { RenderThumbnail(*picture); });
+    const QImage rgb = picture->pixels.convertToFormat(QImage::Format_RGB888);
+    QImage out(64, 48, QImage::Format_RGB888);
+    const double own = MedianOf(runs, [&] {
+        ResampleRgbCatmullRom(rgb.constBits(), rgb.width(), rgb.height(), static_cast<int>(rgb.bytesPerLine()),
+                              out.bits(), 64, 48, static_cast<int>(out.bytesPerLine()));
+    });
+    const double library = MedianOf(runs, [&] {
+        ResampleCatmullRom(rgb.constBits(), rgb.width(), rgb.height(), static_cast<int>(rgb.bytesPerLine()),
+                           out.bits(), 64, 48, static_cast<int>(out.bytesPerLine()), 3);
+    });
+    std::printf("  resampling to 64x48: own %.3f ms, stb_image_resize %.3f ms\n", own, library);
+    std::printf("  phases: DecodeForThumbnail %.3f ms (scaled decode 1/%d alone %.3f ms), render %.3f ms from %dx%d\n",
+                decode, denominator, scaled, render, picture->pixels.width(), picture->pixels.height());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -113,6 +156,7 @@ int main(int argc, char** argv)
     const double cameraMs = MedianMs(camera, 9);
     const double smallMs = MedianMs(small, 9);
     std::printf("thumbnail 640x480 JPEG:                       %.2f ms (median of 9)\n", smallMs);
+    PrintPhases(small, 51);
     std::printf("thumbnail 24 MP camera JPEG (EXIF preview):   %.2f ms, %.2fx (target < 5x)\n", cameraMs,
                 cameraMs / smallMs);
     std::printf("thumbnail 24 MP JPEG without preview (1/8 decode): %.2f ms, %.2fx\n", bigMs, bigMs / smallMs);

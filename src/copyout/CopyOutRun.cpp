@@ -1,10 +1,12 @@
 #include "CopyOutRun.h"
 
 #include <QHash>
+#include <cerrno>
 
 #include "Paths.h"
 #include "SafeCopy.h"
 #include "TargetNames.h"
+#include "ThreadPriority.h"
 
 namespace snapmend {
 namespace {
@@ -12,6 +14,11 @@ namespace {
 // Enough copies in flight for the disk to merge their flushes; each waits
 // mostly on the disk, not on a core.
 constexpr int kCopyWorkers = 8;
+// A worker flushes its copies once per batch rather than once per file. A
+// batch holds a descriptor per copy: 8 batches stay far below the usual
+// limit of 1 024 descriptors.
+constexpr int kBatchFiles = 64;
+constexpr qint64 kBatchBytes = qint64{64} << 20;
 
 }  // namespace
 
@@ -51,26 +58,51 @@ void CopyOutRun::Start(const QString& outputFolder)
 
 void CopyOutRun::Work(Lane& lane, const QString& outputFolder)
 {
-    for (const int k : lane.items) {
-        if (m_stop.load())
-            return;
+    LowerThisThreadPriority();
+    CopyBatch batch(outputFolder, m_run.owner);
+    const auto record = [&](int k, const CopyOutcome& outcome) {
         const QString& source = m_run.sources[static_cast<size_t>(k)];
-        if (!PathExists(source)) {
-            ++lane.missing;
-        } else if (!EnsureOutputFolder(outputFolder, m_run.owner)) {
-            // Nothing is consumed: the item stays for a retry, and every worker stops.
-            m_noOutputFolder = true;
-            m_stop = true;
-            return;
-        } else if (CopyToNewFile(source, outputFolder, SourceFileName(source), m_run.owner).ok) {
+        if (outcome.ok) {
             lane.copied.insert(source);
             ++lane.copiedCount;
         } else {
             ++lane.failed;
         }
-        // Counted once the file is complete, so that the progress never runs ahead of the disk.
+        // Counted once the file is named on the disk, so that the progress never runs ahead of it.
         ++m_done;
+    };
+    const auto commit = [&] {
+        for (const auto& [k, outcome] : batch.Commit())
+            record(k, outcome);
+    };
+    for (const int k : lane.items) {
+        // A stop drops the batch: its copies vanish unnamed and stay uncounted.
+        if (m_stop.load())
+            return;
+        const QString& source = m_run.sources[static_cast<size_t>(k)];
+        if (!PathExists(source)) {
+            ++lane.missing;
+            ++m_done;
+            continue;
+        }
+        if (!EnsureOutputFolder(outputFolder, m_run.owner)) {
+            // Nothing is consumed: the item and the batch stay for a retry, and every worker stops.
+            m_noOutputFolder = true;
+            m_stop = true;
+            return;
+        }
+        std::optional<CopyOutcome> outcome = batch.Add(k, source, SourceFileName(source));
+        if (outcome && !outcome->ok && (outcome->error == EMFILE || outcome->error == ENFILE) && batch.Size() > 0) {
+            commit();  // the batch's descriptors were the last ones free
+            outcome = batch.Add(k, source, SourceFileName(source));
+        }
+        if (outcome)
+            record(k, *outcome);
+        if (batch.Size() >= kBatchFiles || batch.Bytes() >= kBatchBytes)
+            commit();
     }
+    if (!m_stop.load())
+        commit();
 }
 
 bool CopyOutRun::Finished()

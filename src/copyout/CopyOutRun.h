@@ -15,14 +15,16 @@ namespace snapmend {
 // threads, each under a name nothing in the folder has yet, owned by the
 // person behind the program. Sources with the same file name go to the same
 // worker, in plan order, so their numbered names follow the plan; the
-// workers overlap one another's waits for the disk. No widgets: the window
+// workers overlap one another's waits for the disk. Each worker copies in
+// batches (CopyBatch): a file is named and counted once it and its name are
+// on the disk, a batch at a time. No widgets: the window
 // fixes the sources, starts the workers, polls the count on its timer and
 // shows the progress and the final report once they have ended.
 class CopyOutRun : public QObject {
     Q_OBJECT
 public:
     explicit CopyOutRun(QObject* parent = nullptr);
-    // Stops the workers after the files they are copying.
+    // Stops the workers (see Stop).
     ~CopyOutRun() override;
 
     // Fixes the sources of a recovery, in order (workers still running are stopped first).
@@ -34,6 +36,8 @@ public:
     // report and WasCopied may be read.
     bool Finished();
     // Stops the workers after the files they are copying and waits for them.
+    // The copies of a batch not yet flushed are dropped: they leave nothing in
+    // the output folder and count neither as copied nor as failed.
     void Stop();
     // Items done so far: copied, failed or missing (any thread may ask), and in all.
     int Done() const { return m_done.load(); }

@@ -1,6 +1,10 @@
 #pragma once
 #include <QString>
 #include <optional>
+#include <utility>
+#include <vector>
+
+#include "FileSystem.h"
 
 #include "Ownership.h"
 
@@ -27,5 +31,45 @@ struct CopyOutcome {
 // `owner` is given, that owner and group.
 CopyOutcome CopyToNewFile(const QString& source, const QString& folder, const QString& fileName,
                           const std::optional<Account>& owner = std::nullopt);
+
+// Copies into one folder in batches, with the guarantees of CopyToNewFile and
+// far fewer waits for the disk. Each copy is written to an unnamed file and
+// its write-back started at once; Commit waits until the batch's contents are
+// on the disk (one flush of the file system for all of them), then names the
+// copies in the order they were added, then flushes the folder, so that a
+// name never shows before its content is safe and no copy is reported done
+// before its name is. A batch destroyed without Commit leaves nothing behind.
+// Where the file system has no unnamed files, Add copies the file completely
+// and at once.
+class CopyBatch {
+public:
+    CopyBatch(QString folder, std::optional<Account> owner);
+
+    // Copies `source` to be named `fileName` (or the first free "name (n).ext")
+    // at the next Commit. Nothing when it waits for that commit; otherwise
+    // the outcome, final already (a failure, or a copy made at once).
+    std::optional<CopyOutcome> Add(int tag, const QString& source, const QString& fileName);
+    // Copies waiting for Commit, and their bytes.
+    int Size() const { return static_cast<int>(m_pending.size()); }
+    qint64 Bytes() const { return m_bytes; }
+    // Flushes and names the waiting copies: each one's tag and outcome, in the order added.
+    std::vector<std::pair<int, CopyOutcome>> Commit();
+
+private:
+    struct Pending {
+        int tag = 0;
+        QString fileName;
+        UniqueFd file;
+    };
+    bool OpenFolderOnce();
+
+    QString m_folder;
+    std::optional<Account> m_owner;
+    UniqueFd m_dir;
+    int m_dirError = 0;
+    bool m_unnamedUnsupported = false;
+    std::vector<Pending> m_pending;
+    qint64 m_bytes = 0;
+};
 
 }  // namespace snapmend

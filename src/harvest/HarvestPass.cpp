@@ -8,6 +8,7 @@
 #include "FileProbe.h"
 #include "Paths.h"
 #include "ResultItem.h"
+#include "ThreadPriority.h"
 #include "Thumbnail.h"
 #include "WorkspaceWalk.h"
 
@@ -38,8 +39,10 @@ namespace {
 // Enough jobs ahead of the front to keep every core busy between two steps,
 // few enough that the finished thumbnails waiting stay a few megabytes.
 constexpr size_t kMaxJobsInFlight = 1024;
-// A listing this long takes the UI thread a few milliseconds; longer ones go to a worker.
-constexpr qsizetype kListOnWorkerFrom = 2000;
+// After a listing this long the next goes to a worker. Kept low because the
+// engine may add thousands of files between two passes: a short listing is
+// followed by one many times longer, which the UI thread must not do itself.
+constexpr qsizetype kListOnWorkerFrom = 500;
 
 void Examine(HarvestPass::Job& job, const QString& fallbackIcon)
 {
@@ -97,6 +100,7 @@ bool HarvestPass::Begin(const QString& workspaceRoot, bool engineRunning, int ph
     walk->root = workspaceRoot;
     m_walk = walk;
     m_pool.start([walk] {
+        LowerThisThreadPriority();
         CollectWorkspaceFiles(walk->root, walk->paths);
         walk->done.store(true, std::memory_order_release);
     });
@@ -123,23 +127,22 @@ void HarvestPass::SubmitNext()
     job->photo = IsPhotoPath(path);
     m_jobs.push_back(job);
     m_pool.start([job, fallback = m_fallbackIcon] {
+        LowerThisThreadPriority();
         Examine(*job, fallback);
         job->done.store(true, std::memory_order_release);
     });
 }
 
-bool HarvestPass::Deliver(const Job& job)
+bool HarvestPass::Deliver(Job& job, std::vector<FoundPhoto>& photos, std::vector<FoundFile>& files)
 {
     // A file removed after it was examined has no row to show.
     if (job.outcome == Job::Outcome::Skip || m_reported.Contains(job.path) || !PathExists(job.path))
         return false;
     m_reported.Insert(job.path);
-    if (job.outcome == Job::Outcome::File) {
-        emit fileFound(job.path, job.size);
-        return true;
-    }
-    emit photoFound(job.thumbnail, job.path, m_photoRow);
-    ++m_photoRow;
+    if (job.outcome == Job::Outcome::File)
+        files.push_back(FoundFile{job.path, job.size});
+    else
+        photos.push_back(FoundPhoto{job.path, std::move(job.thumbnail)});
     return true;
 }
 
@@ -154,6 +157,9 @@ int HarvestPass::Step(std::chrono::milliseconds budget)
     }
     QElapsedTimer clock;
     clock.start();
+    // The rows go to the lists together after the loop: one insertion per list and step.
+    std::vector<FoundPhoto> photos;
+    std::vector<FoundFile> files;
     int emitted = 0;
     const qint64 limit = budget.count();
     bool progress = true;
@@ -162,7 +168,7 @@ int HarvestPass::Step(std::chrono::milliseconds budget)
         while (!m_jobs.empty() && m_jobs.front()->done.load(std::memory_order_acquire) && clock.elapsed() < limit) {
             const std::shared_ptr<Job> job = std::move(m_jobs.front());
             m_jobs.pop_front();
-            emitted += Deliver(*job) ? 1 : 0;
+            emitted += Deliver(*job, photos, files) ? 1 : 0;
             progress = true;
         }
         while (m_next < m_paths.size() && m_jobs.size() < kMaxJobsInFlight && clock.elapsed() < limit) {
@@ -170,6 +176,12 @@ int HarvestPass::Step(std::chrono::milliseconds budget)
             progress = true;
         }
     }
+    const int firstRow = m_photoRow;
+    m_photoRow += static_cast<int>(photos.size());
+    if (!photos.empty())
+        emit photosFound(photos, firstRow);
+    if (!files.empty())
+        emit filesFound(files);
     return emitted;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "ListedPaths.h"
+#include "ResultItem.h"
 
 namespace snapmend {
 
@@ -37,10 +38,10 @@ public:
     bool Begin(const QString& workspaceRoot, bool engineRunning, int photoRows);
     // True once the listing is done and every entry of the pass has been handed out or skipped.
     bool AtEnd() const { return !m_walk && m_next >= m_paths.size() && m_jobs.empty(); }
-    // Within `budget`: hands the workers more entries and emits photoFound or
-    // fileFound for the finished ones, in walk order; never waits for a worker.
-    // Skips files that are gone, already reported, or still being written.
-    // Returns the number of results emitted.
+    // Within `budget`: hands the workers more entries and emits photosFound
+    // and filesFound once each for the finished ones, in walk order; never
+    // waits for a worker. Skips files that are gone, already reported, or
+    // still being written. Returns the number of results emitted.
     int Step(std::chrono::milliseconds budget = kStepBudget);
     // Drops the entries of the pass still to come; a worker still decoding
     // one finishes into nothing.
@@ -53,8 +54,9 @@ public:
     void WaitForWorkers() { m_pool.waitForDone(); }
 
 signals:
-    void photoFound(const QImage& thumbnail, const QString& path, int row);
-    void fileFound(const QString& path, quint64 size);
+    // The photos take the rows from `firstRow` on.
+    void photosFound(const std::vector<FoundPhoto>& photos, int firstRow);
+    void filesFound(const std::vector<FoundFile>& files);
 
 public:
     struct Job;
@@ -62,8 +64,8 @@ public:
 
 private:
     void SubmitNext();
-    // Emits the job's result; false when there is nothing to show.
-    bool Deliver(const Job& job);
+    // Adds the job's result to the step's lists; false when there is nothing to show.
+    bool Deliver(Job& job, std::vector<FoundPhoto>& photos, std::vector<FoundFile>& files);
 
     QString m_fallbackIcon;
     std::shared_ptr<Walk> m_walk;  // the listing under way, until a step takes its result

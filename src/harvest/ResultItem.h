@@ -1,4 +1,5 @@
 #pragma once
+#include <QImage>
 #include <QString>
 #include <QtGlobal>
 
@@ -10,6 +11,16 @@ struct ResultItem {
     quint64 size = 0;   // full 64-bit byte count; 0 when it could not be read
     QString extension;  // text after the last dot of the file name, case kept; empty without a dot
     QString fullPath;   // the file's path in the workspace: the row's identity
+};
+
+// A finished result as the harvest hands it to the lists.
+struct FoundPhoto {
+    QString path;
+    QImage thumbnail;
+};
+struct FoundFile {
+    QString path;
+    quint64 size = 0;
 };
 
 // The text after the last '/', else empty.

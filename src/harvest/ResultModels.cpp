@@ -51,6 +51,21 @@ int PhotoResultModel::Insert(int row, const QString& path, const QImage& thumbna
     return row;
 }
 
+void PhotoResultModel::InsertMany(int row, const std::vector<FoundPhoto>& photos)
+{
+    if (photos.empty())
+        return;
+    if (row < 0 || row > Count())
+        row = Count();
+    std::vector<Row> rows;
+    rows.reserve(photos.size());
+    for (const FoundPhoto& photo : photos)
+        rows.push_back(Row{photo.path, photo.thumbnail, true});
+    beginInsertRows({}, row, row + static_cast<int>(rows.size()) - 1);
+    m_rows.insert(m_rows.begin() + row, std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    endInsertRows();
+}
+
 void PhotoResultModel::SetChecked(int row, bool checked)
 {
     m_rows.at(static_cast<size_t>(row)).checked = checked;
@@ -156,6 +171,17 @@ int FileResultModel::Append(const QString& path, quint64 size)
     m_rows.push_back(Row{MakeResultItem(path, size), true});
     endInsertRows();
     return row;
+}
+
+void FileResultModel::AppendMany(const std::vector<FoundFile>& files)
+{
+    if (files.empty())
+        return;
+    const int row = Count();
+    beginInsertRows({}, row, row + static_cast<int>(files.size()) - 1);
+    for (const FoundFile& file : files)
+        m_rows.push_back(Row{MakeResultItem(file.path, file.size), true});
+    endInsertRows();
 }
 
 void FileResultModel::SetChecked(int row, bool checked)

@@ -25,6 +25,8 @@ public:
 
     // Inserts a ticked photo at `row` (appended when out of range); returns its row.
     int Insert(int row, const QString& path, const QImage& thumbnail);
+    // Inserts ticked photos from `row` on, in one go (the view lays out once).
+    void InsertMany(int row, const std::vector<FoundPhoto>& photos);
     int Count() const { return static_cast<int>(m_rows.size()); }
     const QString& PathAt(int row) const { return m_rows.at(static_cast<size_t>(row)).path; }
     const QImage& ThumbnailAt(int row) const { return m_rows.at(static_cast<size_t>(row)).thumbnail; }
@@ -64,6 +66,8 @@ public:
 
     // Appends a ticked row for the file; returns its row.
     int Append(const QString& path, quint64 size);
+    // Appends ticked rows for the files, in one go.
+    void AppendMany(const std::vector<FoundFile>& files);
     int Count() const { return static_cast<int>(m_rows.size()); }
     const ResultItem& ItemAt(int row) const { return m_rows.at(static_cast<size_t>(row)).item; }
     bool IsChecked(int row) const { return m_rows.at(static_cast<size_t>(row)).checked; }

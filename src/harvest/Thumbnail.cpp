@@ -9,6 +9,7 @@
 #include "ScaledJpeg.h"
 #include "StbResize.h"
 #include "ThumbnailGeometry.h"
+#include "ThumbnailResample.h"
 
 namespace snapmend {
 namespace {
@@ -100,8 +101,8 @@ QImage RenderThumbnail(const DecodedPicture& picture)
     uchar* target = out.bits() + r.y * out.bytesPerLine() + r.x * 3;
     if (!picture.pixels.hasAlphaChannel()) {
         const QImage rgb = picture.pixels.convertToFormat(QImage::Format_RGB888);
-        ResampleCatmullRom(rgb.constBits(), rgb.width(), rgb.height(), static_cast<int>(rgb.bytesPerLine()),
-                           target, r.width, r.height, static_cast<int>(out.bytesPerLine()), 3);
+        ResampleRgbCatmullRom(rgb.constBits(), rgb.width(), rgb.height(), static_cast<int>(rgb.bytesPerLine()),
+                              target, r.width, r.height, static_cast<int>(out.bytesPerLine()));
         return out;
     }
     // With alpha: resample straight RGBA (alpha-weighted), then blend onto white.

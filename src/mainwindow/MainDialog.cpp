@@ -168,8 +168,8 @@ void MainDialog::ConnectControls()
     connect(m_lstFiles->header(), &QHeaderView::sectionClicked, this, &MainDialog::OnHeaderClick);
     connect(m_lstPhotos, &PhotoListView::photoActivated, this, &MainDialog::OnPhotoActivated);
     connect(m_scan, &ScanRun::ended, this, &MainDialog::OnScanEnded);
-    connect(m_harvest, &HarvestPass::photoFound, this, &MainDialog::AddThumbnail);
-    connect(m_harvest, &HarvestPass::fileFound, this, &MainDialog::AddFileRow);
+    connect(m_harvest, &HarvestPass::photosFound, this, &MainDialog::AddThumbnails);
+    connect(m_harvest, &HarvestPass::filesFound, this, &MainDialog::AddFileRows);
 }
 
 int MainDialog::DoModal()

@@ -8,6 +8,7 @@
 
 #include "CBitmapDialog.h"
 #include "DriveRecord.h"
+#include "ResultItem.h"
 
 class QLineEdit;
 class QProgressBar;
@@ -117,9 +118,10 @@ private:
     void FinishClose();
     // Harvesting (MainDialogHarvest.cpp).
     void StartHarvestPass(bool engineRunning);
+    void EndHarvestPass();
     void EnterReadyState();
-    void AddThumbnail(const QImage& thumbnail, const QString& photoPath, int row);
-    void AddFileRow(const QString& path, quint64 size);
+    void AddThumbnails(const std::vector<FoundPhoto>& photos, int firstRow);
+    void AddFileRows(const std::vector<FoundFile>& files);
     // Empties both result lists and the thumbnail images.
     void ClearResults();
     // Copy-out (MainDialogCopyOut.cpp).

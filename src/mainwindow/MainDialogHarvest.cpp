@@ -46,14 +46,19 @@ void MainDialog::StartHarvestPass(bool engineRunning)
     m_timers->SetTimer(TIMER_HARVEST, kHarvestTickMs);
 }
 
+void MainDialog::EndHarvestPass()
+{
+    m_timers->KillTimer(TIMER_HARVEST);
+    if (m_harvest->EngineRanAtBegin())
+        m_timers->SetTimer(TIMER_POLL_WORKSPACE, kPassDelayMs);
+    else
+        EnterReadyState();
+}
+
 void MainDialog::OnHarvestTick()
 {
     if (m_harvest->AtEnd()) {
-        m_timers->KillTimer(TIMER_HARVEST);
-        if (m_harvest->EngineRanAtBegin())
-            m_timers->SetTimer(TIMER_POLL_WORKSPACE, kPassDelayMs);
-        else
-            EnterReadyState();
+        EndHarvestPass();
         return;
     }
     m_lblStatus->setText(m_scan->NextStatusText());
@@ -65,18 +70,21 @@ void MainDialog::OnHarvestTick()
         m_lstPhotos->scrollToBottom();
     if (m_lstFiles->Model().Count() != filesBefore)
         m_lstFiles->scrollToBottom();
+    // The pass's last rows are in: the next pass or the ready view need not wait a tick for nothing.
+    if (m_harvest->AtEnd())
+        EndHarvestPass();
 }
 
-void MainDialog::AddThumbnail(const QImage& thumbnail, const QString& photoPath, int row)
+void MainDialog::AddThumbnails(const std::vector<FoundPhoto>& photos, int firstRow)
 {
-    m_lstPhotos->Model().Insert(row, photoPath, thumbnail);
-    if (m_lstPhotos->Model().Count() != row + 1)
+    m_lstPhotos->Model().InsertMany(firstRow, photos);
+    if (m_lstPhotos->Model().Count() != firstRow + static_cast<int>(photos.size()))
         m_platform.ui->MessageBox(this, QStringLiteral("Photo items count error"), kMessageCaption, MB_OK);
 }
 
-void MainDialog::AddFileRow(const QString& path, quint64 size)
+void MainDialog::AddFileRows(const std::vector<FoundFile>& files)
 {
-    m_lstFiles->Model().Append(path, size);
+    m_lstFiles->Model().AppendMany(files);
 }
 
 void MainDialog::ClearResults()

@@ -170,6 +170,10 @@ bool ChangeMode(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0; }
 
 bool SyncFile(int fd) { return ::fsync(fd) == 0; }
 
+bool SyncFileSystem(int fd) { return ::syncfs(fd) == 0; }
+
+void StartWriteBack(int fd) { ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
 bool MakePipe(int& readEnd, int& writeEnd)
 {
     int fds[2];

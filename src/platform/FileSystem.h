@@ -87,6 +87,13 @@ bool ChangeOwner(int fd, uid_t owner, gid_t group);
 bool ChangeMode(int fd, mode_t mode);
 // The file's content and attributes are on the disk.
 bool SyncFile(int fd);
+// Everything written to the file system that holds `fd` is on the disk: one
+// flush for many files. False when a write-back failed there since `fd` was
+// opened (or, on old kernels, never).
+bool SyncFileSystem(int fd);
+// Asks the kernel to start writing the file's data to the disk now, without
+// waiting; a later SyncFile then mostly finds it done. Best effort.
+void StartWriteBack(int fd);
 
 // A pipe whose read end never blocks; both ends close on exec (a child is
 // handed its end explicitly).

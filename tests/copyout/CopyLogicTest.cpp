@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QSet>
+
+#include "CopyOutRun.h"
 #include "CopyPlan.h"
 #include "Paths.h"
 #include "SafeCopy.h"
@@ -247,4 +250,91 @@ TEST(SafeCopy, AFullDiskLeavesNoPartialFileAndKeepsTheOlderFile)
     EXPECT_EQ(full.error, ENOSPC) << strerror(full.error);
     EXPECT_EQ(Entries(small), QStringList{"big.jpg"}) << "no partial file is left";
     EXPECT_EQ(ReadFile(small + "/big.jpg"), QByteArray("older"));
+}
+
+TEST(CopyBatch, NamesAppearOnlyAtCommitInTheOrderAddedAndADroppedBatchLeavesNothing)
+{
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    const QString out = work.filePath("out");
+    QDir().mkdir(out);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(WriteFile(work.filePath(QString("s%1").arg(i)), QByteArray(1000 + i, char('a' + i))));
+    ASSERT_TRUE(WriteFile(out + "/same.jpg", "older"));
+    {
+        CopyBatch dropped(out, std::nullopt);
+        EXPECT_FALSE(dropped.Add(0, work.filePath("s0"), "dropped.jpg").has_value());
+        EXPECT_EQ(dropped.Size(), 1);
+    }
+    CopyBatch batch(out, std::nullopt);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(batch.Add(i, work.filePath(QString("s%1").arg(i)), "same.jpg").has_value());
+    const std::optional<CopyOutcome> refused = batch.Add(9, out, "folder.jpg");
+    ASSERT_TRUE(refused.has_value()) << "a source that is no regular file fails at once";
+    EXPECT_FALSE(refused->ok);
+    EXPECT_EQ(Entries(out), QStringList{"same.jpg"}) << "nothing named before the commit, nothing of the dropped batch";
+
+    const auto outcomes = batch.Commit();
+    ASSERT_EQ(outcomes.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(outcomes[i].first, i);
+        EXPECT_TRUE(outcomes[i].second.ok);
+    }
+    EXPECT_EQ(Entries(out), (QStringList{"same (2).jpg", "same (3).jpg", "same (4).jpg", "same.jpg"}));
+    EXPECT_EQ(ReadFile(out + "/same.jpg"), QByteArray("older"));
+    EXPECT_EQ(ReadFile(out + "/same (3).jpg"), QByteArray(1001, 'b'));
+    EXPECT_EQ(batch.Size(), 0);
+}
+
+// Stopped at any moment, a recovery leaves only whole copies under final
+// names, exactly the ones it counts as copied; a source that cannot be copied
+// (a FIFO) among them is counted as failed and never as copied.
+TEST(CopyOutRun, AStopAtAnyMomentLeavesOnlyWholeCopiesAndTrueCounts)
+{
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    QDir().mkdir(work.filePath("src"));
+    std::vector<QString> sources;
+    for (int i = 0; i < 640; ++i) {
+        sources.push_back(work.filePath(QString("src/f%1.jpg").arg(i)));
+        ASSERT_TRUE(WriteFile(sources.back(), QByteArray(4096 + i, char('a' + i % 26))));
+    }
+    const QString fifo = work.filePath("src/pipe.jpg");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    sources.insert(sources.begin() + 320, fifo);
+
+    for (const int stopAfterMs : {60, 300, -1}) {  // -1: runs to its end
+        SCOPED_TRACE(stopAfterMs);
+        const QString out = work.filePath(QString("out%1").arg(stopAfterMs));
+        CopyOutRun run;
+        run.Begin(sources);
+        run.Start(out);
+        if (stopAfterMs >= 0) {
+            ::usleep(static_cast<useconds_t>(stopAfterMs) * 1000);
+            run.Stop();
+        } else {
+            while (!run.Finished())
+                ::usleep(1000);
+        }
+        int copied = 0;
+        QSet<QString> copiedNames;
+        for (const QString& source : sources)
+            if (run.WasCopied(source)) {
+                ++copied;
+                copiedNames.insert(QFileInfo(source).fileName());
+            }
+        const QStringList entries = QDir(out).exists() ? Entries(out) : QStringList();
+        EXPECT_EQ(QSet<QString>(entries.begin(), entries.end()), copiedNames) << "no temporary or uncounted file";
+        for (const QString& name : entries)
+            EXPECT_EQ(ReadFile(out + "/" + name), ReadFile(work.filePath("src/" + name))) << Str(name);
+        EXPECT_FALSE(run.WasCopied(fifo));
+        EXPECT_GE(run.Done(), copied);
+        EXPECT_LE(run.Done(), copied + 1) << "only the FIFO counts beside the copies";
+        if (stopAfterMs < 0) {
+            EXPECT_EQ(run.Done(), run.Total());
+            EXPECT_EQ(copied, 640);
+            EXPECT_TRUE(run.Report().keepResults) << "the failed FIFO stays selected";
+            EXPECT_TRUE(run.Report().text.startsWith("640 files recovered.")) << Str(run.Report().text);
+        }
+    }
 }

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -15,8 +16,10 @@
 #include "ListedPaths.h"
 #include "ResultItem.h"
 #include "ScaledJpeg.h"
+#include "StbResize.h"
 #include "Thumbnail.h"
 #include "ThumbnailGeometry.h"
+#include "ThumbnailResample.h"
 #include "WorkspaceWalk.h"
 
 using namespace snapmend;
@@ -304,4 +307,37 @@ TEST(ThumbnailTest, NonPicturesAreNotDecodable)
     const QString real = dir.path() + "/real.gif.jpg";  // content decides, not the name
     ASSERT_TRUE(Solid(10, 10, Qt::green).save(real, "PNG"));
     EXPECT_TRUE(IsDecodableImage(real));
+}
+
+// The thumbnail's own resampler against the library's Catmull-Rom in linear
+// light, on a picture with gradients and hard edges, shrinking and enlarging.
+TEST(ThumbnailTest, ResamplerAgreesWithTheReferenceCatmullRom)
+{
+    QImage picture(333, 250, QImage::Format_RGB888);
+    {
+        QPainter p(&picture);
+        QLinearGradient sky(0, 0, 333, 250);
+        sky.setColorAt(0, QColor(10, 40, 200));
+        sky.setColorAt(1, QColor(250, 220, 90));
+        p.fillRect(picture.rect(), sky);
+        p.fillRect(40, 30, 120, 80, Qt::black);
+        p.fillRect(200, 150, 3, 90, Qt::white);
+    }
+    const QSize sizes[] = {{64, 48}, {41, 64}, {300, 240}, {1, 1}};
+    for (const QSize& size : sizes) {
+        SCOPED_TRACE(size.width());
+        const QImage source = size.width() == 300 ? picture.copy(0, 0, 30, 24) : picture;
+        QImage mine(size, QImage::Format_RGB888), reference(size, QImage::Format_RGB888);
+        ResampleRgbCatmullRom(source.constBits(), source.width(), source.height(),
+                              static_cast<int>(source.bytesPerLine()), mine.bits(), size.width(), size.height(),
+                              static_cast<int>(mine.bytesPerLine()));
+        ASSERT_TRUE(ResampleCatmullRom(source.constBits(), source.width(), source.height(),
+                                       static_cast<int>(source.bytesPerLine()), reference.bits(), size.width(),
+                                       size.height(), static_cast<int>(reference.bytesPerLine()), 3));
+        int worst = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width() * 3; ++x)
+                worst = std::max(worst, std::abs(mine.constScanLine(y)[x] - reference.constScanLine(y)[x]));
+        EXPECT_LE(worst, 2);
+    }
 }

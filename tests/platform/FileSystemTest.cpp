@@ -4,12 +4,16 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <thread>
 
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "FileSystem.h"
+#include "ThreadPriority.h"
 #include "Sysfs.h"
 
 using namespace snapmend;
@@ -161,4 +165,27 @@ TEST(Sysfs, ReadsAFakeTreeThroughItsLinks)
     EXPECT_TRUE(sysfs.Exists(disk + "/size"));
     EXPECT_TRUE(sysfs.Resolve(sysfs.Path("dev/block/8:1")).isEmpty());
     EXPECT_TRUE(sysfs.Read(disk + "/removable").isEmpty());
+}
+
+// Only the calling thread gives way: the thread that asked keeps its priority,
+// and so does the rest of the process.
+TEST(ThreadPriority, LowersTheCallingThreadAlone)
+{
+    const auto niceOf = [](pid_t thread) { return ::getpriority(PRIO_PROCESS, static_cast<id_t>(thread)); };
+    const pid_t self = static_cast<pid_t>(::syscall(SYS_gettid));
+    const int before = niceOf(self);
+    if (before > 0)
+        GTEST_SKIP() << "the test runs with a lowered priority already";
+    int worker = 0;
+    int workerAfterTwoCalls = 0;
+    std::thread([&] {
+        const pid_t tid = static_cast<pid_t>(::syscall(SYS_gettid));
+        LowerThisThreadPriority();
+        worker = niceOf(tid);
+        LowerThisThreadPriority();
+        workerAfterTwoCalls = niceOf(tid);
+    }).join();
+    EXPECT_GT(worker, before);
+    EXPECT_EQ(workerAfterTwoCalls, worker) << "asking again lowers nothing further";
+    EXPECT_EQ(niceOf(self), before);
 }
