@@ -4,48 +4,13 @@
 #include <cstring>
 
 #include "core/format.h"
+#include "formats/mpeg_audio.h"
 
 namespace carver {
 namespace {
 
 constexpr uint64_t kMinFrames = 8;       // after an ID3v2 tag
 constexpr uint64_t kMinBareFrames = 32;  // without one
-
-struct Frame {
-    uint32_t length = 0;
-    uint32_t fixed = 0;  // version, layer, sampling rate bits
-};
-
-// Decodes a 4-byte frame header; false for reserved or free-format values.
-bool frame(const uint8_t* h, Frame& f) {
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
-    int version = (h[1] >> 3) & 3;  // 0: 2.5, 2: 2, 3: 1
-    int layer = (h[1] >> 1) & 3;    // 1: III, 2: II, 3: I
-    int bitrate = h[2] >> 4;
-    int rate = (h[2] >> 2) & 3;
-    int pad = (h[2] >> 1) & 1;
-    if (version == 1 || layer == 0 || bitrate == 0 || bitrate == 15 || rate == 3) return false;
-    if ((h[3] & 3) == 2) return false;  // reserved emphasis
-    static const uint16_t kRates[3] = {44100, 48000, 32000};
-    static const uint16_t kKbps[2][3][15] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
-    bool v1 = version == 3;
-    uint32_t hz = kRates[rate] >> (v1 ? 0 : version == 2 ? 1 : 2);
-    uint32_t bps = kKbps[v1 ? 0 : 1][3 - layer][bitrate] * 1000u;
-    if (layer == 3)  // layer I: 4-byte slots
-        f.length = (12 * bps / hz + pad) * 4;
-    else if (layer == 1 && !v1)  // layer III, MPEG-2/2.5
-        f.length = 72 * bps / hz + pad;
-    else
-        f.length = 144 * bps / hz + pad;
-    f.fixed = static_cast<uint32_t>(h[1] & 0xFE) << 8 | (h[2] & 0x0C);
-    return f.length >= 24;
-}
 
 // ID3v2 tag length (header, body, footer), 0 if `h` is not one.
 uint64_t id3v2(const uint8_t* h) {
@@ -60,8 +25,8 @@ uint64_t id3v2(const uint8_t* h) {
 
 bool check(const uint8_t* h, size_t n) {
     if (n < 10) return false;
-    Frame f;
-    return id3v2(h) != 0 || frame(h, f);
+    MpegAudioFrame f;
+    return id3v2(h) != 0 || decode_mpeg_audio(h, f);
 }
 
 Carve walk(Source& src, uint64_t max_size) {
@@ -81,8 +46,8 @@ Carve walk(Source& src, uint64_t max_size) {
     uint32_t fixed = 0;
     for (;;) {
         uint8_t fh[4];
-        Frame f;
-        if (!c.seek(pos) || !c.bytes(fh, 4) || !frame(fh, f)) break;
+        MpegAudioFrame f;
+        if (!c.seek(pos) || !c.bytes(fh, 4) || !decode_mpeg_audio(fh, f)) break;
         if (frames > 0 && f.fixed != fixed) break;
         if (pos + f.length > max_size) break;
         uint8_t last;
@@ -111,6 +76,40 @@ Carve walk(Source& src, uint64_t max_size) {
 }
 
 }  // namespace
+
+bool decode_mpeg_audio(const uint8_t* h, MpegAudioFrame& f) {
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
+    int version = (h[1] >> 3) & 3;  // 0: 2.5, 2: 2, 3: 1
+    int layer = (h[1] >> 1) & 3;    // 1: III, 2: II, 3: I
+    int bitrate = h[2] >> 4;
+    int rate = (h[2] >> 2) & 3;
+    int pad = (h[2] >> 1) & 1;
+    if (version == 1 || layer == 0 || bitrate == 0 || bitrate == 15 || rate == 3) return false;
+    if ((h[3] & 3) == 2) return false;  // reserved emphasis
+    static const uint16_t kRates[3] = {44100, 48000, 32000};
+    static const uint16_t kKbps[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    f.v1 = version == 3;
+    uint32_t hz = kRates[rate] >> (f.v1 ? 0 : version == 2 ? 1 : 2);
+    uint32_t bps = kKbps[f.v1 ? 0 : 1][3 - layer][bitrate] * 1000u;
+    if (layer == 3)  // layer I: 4-byte slots
+        f.length = (12 * bps / hz + pad) * 4;
+    else if (layer == 1 && !f.v1)  // layer III, MPEG-2/2.5
+        f.length = 72 * bps / hz + pad;
+    else
+        f.length = 144 * bps / hz + pad;
+    f.fixed = static_cast<uint32_t>(h[1] & 0xFE) << 8 | (h[2] & 0x0C);
+    f.layer3 = layer == 1;
+    f.crc = (h[1] & 1) == 0;
+    f.mono = (h[3] >> 6) == 3;
+    return f.length >= 24;
+}
+
 
 // "ID3", or a frame sync byte; `check` validates the whole frame header, which
 // costs less per sector than one signature per valid second byte.

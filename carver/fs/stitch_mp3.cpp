@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/mpeg_audio.h"
 #include "fs/stitch.h"
 
 namespace carver::fs {
@@ -20,38 +21,14 @@ constexpr uint64_t kMp3Work = 64u << 20;
 constexpr int kRun = 8;               // frames that must follow a gap
 constexpr uint64_t kMaxLeadZeros = 65536;  // padding after an ID3v2 tag, as the carver allows
 
-struct Header {
-    uint32_t length = 0;
-    uint32_t fixed = 0;  // version, layer, sampling rate bits: the same all through a stream
-    bool v1 = false, layer3 = false, crc = false, mono = false;
+struct Header : MpegAudioFrame {
     uint32_t side = 0;  // Layer III side information bytes
 };
 
 bool decode(const uint8_t* h, Header& f) {
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
-    int version = (h[1] >> 3) & 3, layer = (h[1] >> 1) & 3, bitrate = h[2] >> 4, rate = (h[2] >> 2) & 3;
-    int pad = (h[2] >> 1) & 1;
-    if (version == 1 || layer == 0 || bitrate == 0 || bitrate == 15 || rate == 3 || (h[3] & 3) == 2) return false;
-    static const uint16_t kRates[3] = {44100, 48000, 32000};
-    static const uint16_t kKbps[2][3][15] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
-    f.v1 = version == 3;
-    uint32_t hz = kRates[rate] >> (f.v1 ? 0 : version == 2 ? 1 : 2);
-    uint32_t bps = kKbps[f.v1 ? 0 : 1][3 - layer][bitrate] * 1000u;
-    if (layer == 3) f.length = (12 * bps / hz + pad) * 4;
-    else if (layer == 1 && !f.v1) f.length = 72 * bps / hz + pad;
-    else f.length = 144 * bps / hz + pad;
-    f.fixed = static_cast<uint32_t>(h[1] & 0xFE) << 8 | (h[2] & 0x0C);
-    f.layer3 = layer == 1;
-    f.crc = (h[1] & 1) == 0;
-    f.mono = (h[3] >> 6) == 3;
+    if (!decode_mpeg_audio(h, f)) return false;
     f.side = f.v1 ? (f.mono ? 17 : 32) : (f.mono ? 9 : 17);
-    return f.length >= 24 && (!f.layer3 || f.length >= 4 + (f.crc ? 2 : 0) + f.side);
+    return !f.layer3 || f.length >= 4 + (f.crc ? 2 : 0) + f.side;
 }
 
 // CRC-16 (0x8005, from all ones) over the header's last two bytes and the side information.
