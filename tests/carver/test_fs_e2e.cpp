@@ -708,6 +708,15 @@ TEST(ExtMap, AgreesWithTheBitmapsAsDumpe2fsReadsThem) {
 
 // MFT record surgery for the cases below: a record's true bytes (update
 // sequence applied), and written back protected again.
+// The map of a disk image held in memory.
+void probe_image(carver::fs::Map& map, const Bytes& disk) {
+    map.probe([&](uint64_t off, void* buf, size_t n) -> size_t {
+        if (off >= disk.size() || n > disk.size() - off) return 0;
+        std::memcpy(buf, &disk[off], n);
+        return n;
+    }, disk.size());
+}
+
 Bytes true_record(const Bytes& img, size_t at) {
     Bytes r(img.begin() + static_cast<long>(at), img.begin() + static_cast<long>(at + 1024));
     EXPECT_TRUE(carver::fs::apply_fixups(r.data(), r.size()));
@@ -936,11 +945,7 @@ TEST(NtfsMap, DamagedRecordsAreRefusedOrBounded) {
         Bytes disk = intact;
         c.damage(disk);
         carver::fs::Map map;
-        map.probe([&](uint64_t off, void* buf, size_t n) -> size_t {
-            if (off >= disk.size() || n > disk.size() - off) return 0;
-            std::memcpy(buf, &disk[off], n);
-            return n;
-        }, disk.size());
+        probe_image(map, disk);
         EXPECT_EQ(map.volumes().size(), c.volume ? 1u : 0u) << c.what;
         std::vector<std::string> files;
         for (const auto& e : map.entries()) {
@@ -981,11 +986,7 @@ TEST(NtfsCompressed, DeletedFilesComeBackExpanded) {
 
     Bytes disk = read_file(img);
     carver::fs::Map map;
-    map.probe([&](uint64_t off, void* buf, size_t n) -> size_t {
-        if (off >= disk.size() || n > disk.size() - off) return 0;
-        std::memcpy(buf, &disk[off], n);
-        return n;
-    }, disk.size());
+    probe_image(map, disk);
     uint64_t scan_at = 0;
     for (const auto& e : map.entries()) {
         if (e.name == "Scan 1.bmp") scan_at = e.packed.empty() ? 0 : e.packed[0].first;
