@@ -43,20 +43,15 @@ Qt::ItemFlags PhotoResultModel::flags(const QModelIndex& index) const
 
 int PhotoResultModel::Insert(int row, const QString& path, const QImage& thumbnail)
 {
-    if (row < 0 || row > Count())
-        row = Count();
-    beginInsertRows({}, row, row);
-    m_rows.insert(m_rows.begin() + row, Row{path, thumbnail, true});
-    endInsertRows();
-    return row;
+    return InsertMany(row, {FoundPhoto{path, thumbnail}});
 }
 
-void PhotoResultModel::InsertMany(int row, const std::vector<FoundPhoto>& photos)
+int PhotoResultModel::InsertMany(int row, const std::vector<FoundPhoto>& photos)
 {
-    if (photos.empty())
-        return;
     if (row < 0 || row > Count())
         row = Count();
+    if (photos.empty())
+        return row;
     std::vector<Row> rows;
     rows.reserve(photos.size());
     for (const FoundPhoto& photo : photos)
@@ -64,6 +59,7 @@ void PhotoResultModel::InsertMany(int row, const std::vector<FoundPhoto>& photos
     beginInsertRows({}, row, row + static_cast<int>(rows.size()) - 1);
     m_rows.insert(m_rows.begin() + row, std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
     endInsertRows();
+    return row;
 }
 
 void PhotoResultModel::SetChecked(int row, bool checked)
@@ -166,11 +162,8 @@ QVariant FileResultModel::headerData(int section, Qt::Orientation orientation, i
 
 int FileResultModel::Append(const QString& path, quint64 size)
 {
-    const int row = Count();
-    beginInsertRows({}, row, row);
-    m_rows.push_back(Row{MakeResultItem(path, size), true});
-    endInsertRows();
-    return row;
+    AppendMany({FoundFile{path, size}});
+    return Count() - 1;
 }
 
 void FileResultModel::AppendMany(const std::vector<FoundFile>& files)

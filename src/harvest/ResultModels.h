@@ -25,8 +25,9 @@ public:
 
     // Inserts a ticked photo at `row` (appended when out of range); returns its row.
     int Insert(int row, const QString& path, const QImage& thumbnail);
-    // Inserts ticked photos from `row` on, in one go (the view lays out once).
-    void InsertMany(int row, const std::vector<FoundPhoto>& photos);
+    // Inserts ticked photos from `row` on (appended when out of range), in one
+    // go: the view lays out once. Returns the first one's row.
+    int InsertMany(int row, const std::vector<FoundPhoto>& photos);
     int Count() const { return static_cast<int>(m_rows.size()); }
     const QString& PathAt(int row) const { return m_rows.at(static_cast<size_t>(row)).path; }
     const QImage& ThumbnailAt(int row) const { return m_rows.at(static_cast<size_t>(row)).thumbnail; }
