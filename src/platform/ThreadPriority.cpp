@@ -16,6 +16,11 @@ constexpr int kWorkerNice = 3;
 
 void LowerThisThreadPriority()
 {
+    // Pool threads run many jobs, each asking again: the system is asked once per thread.
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
     // On Linux the nice value belongs to the thread named by its id, not to the process.
     const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
     const int current = ::getpriority(PRIO_PROCESS, thread);
