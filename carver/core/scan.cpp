@@ -13,10 +13,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "core/file_systems.h"
 #include "core/format.h"
 #include "core/output.h"
 #include "core/progress.h"
-#include "fs/scan_hook.h"
 
 namespace carver {
 namespace {
@@ -117,6 +117,60 @@ struct Candidate {
     uint64_t* no_start_before;  // shared by the format's signatures: see Carve::skip
 };
 
+// Whether the bytes at a sector start (`avail` of them in memory) open a file of c.
+bool opens(const Candidate& c, const uint8_t* head, size_t avail) {
+    return c.signature.size() <= avail && std::memcmp(head, c.signature.data(), c.signature.size()) == 0 &&
+           (!c.format->check || c.format->check(head, avail));
+}
+
+// The enabled formats' candidates by the first byte of their signatures, in
+// the order they are tried. Keys enabled but without a parser are accepted
+// and carve nothing. Plain text is the fallback: tried after every other
+// format at a sector.
+class Dispatch {
+public:
+    bool build(const ScanOptions& opt, std::string& err) {
+        std::vector<const Format*> order;
+        for (const Format* f : all_formats())
+            if (f->key != "txt") order.push_back(f);
+        for (const Format* f : all_formats())
+            if (f->key == "txt") order.push_back(f);
+        for (const Format* f : order) {
+            if (!opt.enabled.count(std::string(f->key))) continue;
+            const TypeInfo* info = opt.table ? opt.table->find(f->key) : nullptr;
+            if (!info) {
+                err = "no types table entry for " + std::string(f->key);
+                return false;
+            }
+            uint64_t* skip = &no_start_before_.emplace_back(0);
+            for (std::string_view sig : f->signatures)
+                if (!sig.empty())
+                    by_first_byte_[static_cast<uint8_t>(sig[0])].push_back({f, sig, info->max_size, info->ext, skip});
+        }
+        return true;
+    }
+    const std::vector<Candidate>& starting_with(uint8_t b) const { return by_first_byte_[b]; }
+
+private:
+    std::array<std::vector<Candidate>, 256> by_first_byte_;
+    std::deque<uint64_t> no_start_before_;  // per format; a deque keeps the addresses
+};
+
+// A candidate read from its contiguous bytes alone.
+class ContiguousReading final : public Reading {
+public:
+    Source* body() override { return nullptr; }
+    void pieces(uint64_t, const std::function<void(uint64_t, uint64_t)>&) override {}
+};
+
+std::unique_ptr<Reading> read_contiguous(const Format& f, uint64_t max_size, Source& src) {
+    auto r = std::make_unique<ContiguousReading>();
+    r->cv = f.walk(src, max_size);
+    r->skip = r->cv.length == 0 ? r->cv.skip : 0;
+    r->partial = r->cv.partial;
+    return r;
+}
+
 bool read_dev_file(const std::string& path, unsigned& maj, unsigned& min) {
     std::ifstream in(path);
     char colon;
@@ -149,12 +203,224 @@ void underlying(unsigned maj, unsigned min, std::vector<dev_t>& out, int depth) 
     }
 }
 
+
 ScanResult fail(ScanStatus st, std::string msg) {
     ScanResult r;
     r.status = st;
     r.message = std::move(msg);
     return r;
 }
+
+// The device opened for reading, checked and with its cache bypassed;
+// closes what it opened.
+class OpenDevice {
+public:
+    ~OpenDevice() {
+        if (dev.direct_fd >= 0) ::close(dev.direct_fd);
+        if (dev.fd >= 0) ::close(dev.fd);
+    }
+    // "" once open, else why the device is refused.
+    std::string open(const ScanOptions& opt) {
+        dev.read_at = opt.read_at;
+        dev.fd = ::open(opt.device.c_str(), O_RDONLY | O_CLOEXEC);
+        if (dev.fd < 0) return opt.device + ": " + std::strerror(errno);
+        struct stat st;
+        if (::fstat(dev.fd, &st) != 0 || S_ISDIR(st.st_mode)) return opt.device + ": not a device or disk image";
+        dev.seekable = !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode);
+        if (S_ISBLK(st.st_mode) && path_on_block_device(opt.out_dir, st.st_rdev))
+            return "output folder " + opt.out_dir + " is on the device being scanned";
+        if (dev.seekable) ::posix_fadvise(dev.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        bypass_cache(dev, opt.device, st);
+        // Walks reading past the window go through the (flushed) cache: read-ahead
+        // for long walks, and the copy of a long file finds what the walk read.
+        walk_dev = dev;
+        walk_dev.direct_fd = -1;
+        return "";
+    }
+
+    Device dev;
+    Device walk_dev;
+};
+
+// One pass over the device: the sector loop, then the files kept inside
+// file-system records, then the end status.
+class Scanner {
+public:
+    Scanner(const ScanOptions& opt, const std::atomic<bool>& stop, const OpenDevice& device, const Dispatch& dispatch,
+            OutputDir& out, FileSystems* fs)
+        : opt_(opt), stop_(stop), dev_(device.dev), walk_dev_(device.walk_dev), dispatch_(dispatch), out_(out),
+          fs_(fs) {
+        res_.status = ScanStatus::Complete;
+    }
+
+    ScanResult run(ScanPosition at) {
+        {
+            BlockReader reader(dev_, opt_.block_size, opt_.queue_depth, stop_);
+            Window w(reader);
+            sector_loop(w, at);
+            resident_pass(w);
+            end_status();
+            bad_ += reader.bad_sectors();
+        }
+        res_.bad_sectors = bad_;
+        return res_;
+    }
+
+private:
+    WindowSource source_at(Window& w, uint64_t pos) { return WindowSource(w, walk_dev_, pos, opt_.window_cap, stop_, bad_); }
+
+    void sector_loop(Window& w, ScanPosition& at) {
+        while (res_.status == ScanStatus::Complete) {
+            if (stop_.load()) {
+                res_.status = ScanStatus::Stopped;
+                break;
+            }
+            w.drop_before(at.offset);
+            progress().at(dev_.fd, at.offset);
+            if (at.offset >= w.end()) {
+                if (!w.pull()) break;
+                continue;
+            }
+            scan_block(w, *w.block_at(at.offset), at);
+        }
+    }
+
+    // Tries the sectors of one block from at.offset on; returns at the
+    // block's end or after a carved file (which may end in a later block).
+    void scan_block(Window& w, const Block& b, ScanPosition& at) {
+        const uint64_t bend = b.off + b.len;
+        uint64_t pos = at.offset;
+        while (pos < bend) {
+            if (pos >= at.claimed.next()) {  // a later piece of a file carved already
+                pos = at.claimed.skip(pos);
+                continue;
+            }
+            const uint8_t* head = b.data.data() + (pos - b.off);
+            const size_t avail = static_cast<size_t>(bend - pos);
+            for (const Candidate& c : dispatch_.starting_with(head[0])) {
+                if (pos < *c.no_start_before || !opens(c, head, avail)) continue;
+                at.offset = pos;
+                if (try_candidate(c, w, at)) return;
+            }
+            pos += kSector;
+        }
+        at.offset = pos;
+    }
+
+    // Reads, names and writes the candidate at at.offset; true when it was a
+    // file, at.offset then where the loop goes on.
+    bool try_candidate(const Candidate& c, Window& w, ScanPosition& at) {
+        const uint64_t pos = at.offset;
+        WindowSource src = source_at(w, pos);
+        WindowSource phys = source_at(w, 0);
+        std::unique_ptr<Reading> r =
+            fs_ ? fs_->read(*c.format, c.max_size, pos, src, phys) : read_contiguous(*c.format, c.max_size, src);
+        if (r->cv.length == 0 || r->cv.length > c.max_size) {
+            if (r->skip) *c.no_start_before = pos + r->skip;
+            return false;
+        }
+        std::string ext = r->cv.ext ? r->cv.ext : c.ext;
+        Naming naming;
+        bool named = fs_ && fs_->name_for(pos, r->partial ? 0 : r->cv.length, ext, naming);
+        if (r->partial) {  // a name that says so, the extension still the type's
+            if (named) naming.name.insert(naming.name.rfind('.'), ".partial");
+            ext = "partial." + ext;
+        }
+        Source& body = r->body() ? *r->body() : src;
+        WriteResult wr = out_.write(pos / kSector, ext, body, r->cv.length, stop_, named ? &naming : nullptr);
+        note_write(wr);
+        if (wr.status == WriteStatus::Ok && r->cv.part_length) write_part(pos, body, r->cv, wr.name, naming.mtime);
+        at.offset = r->cv.claimed ? pos + kSector : after_file(pos, *r, at.claimed);
+        return true;
+    }
+
+    // A part of a file also written on its own beside it (a motion photo's
+    // video): the file's folder and base name, the part's extension.
+    void write_part(uint64_t pos, Source& body, const Carve& cv, const std::string& file_name, int64_t mtime) {
+        const size_t slash = file_name.rfind('/');
+        const std::string base = file_name.substr(slash + 1);
+        Naming naming;
+        naming.folder = slash == std::string::npos ? "" : file_name.substr(0, slash);
+        naming.name = base.substr(0, base.rfind('.')) + "." + cv.part_ext;
+        naming.mtime = mtime;
+        OffsetSource part(body, cv.part_offset);
+        note_write(out_.write(pos / kSector, cv.part_ext, part, cv.part_length, stop_, &naming));
+    }
+
+    // A size claimed by a header alone leaves its range open to the scan
+    // (see Carve::claimed). Otherwise the loop goes on after the file's first
+    // piece and passes over its later ones when it meets them: after a file
+    // read across live clusters, the raw scan goes on into those live files.
+    static uint64_t after_file(uint64_t pos, Reading& r, ClaimedRanges& claimed) {
+        uint64_t end = pos + r.cv.length;
+        bool first = true;
+        r.pieces(r.cv.length, [&](uint64_t from, uint64_t to) {
+            if (first) end = to;
+            else claimed.add(from, to);
+            first = false;
+        });
+        return (end + kSector - 1) / kSector * kSector;
+    }
+
+    // Small deleted files the file system kept inside its own records, and compressed ones.
+    void resident_pass(Window& w) {
+        if (!fs_) return;
+        WindowSource phys = source_at(w, 0);
+        std::vector<uint8_t> head(4096);
+        for (size_t i = 0; i < fs_->resident_count(); ++i) {
+            if (res_.status != ScanStatus::Complete || stop_.load()) break;
+            size_t got = fs_->resident_head(i, phys, head.data(), head.size());
+            if (got == 0) continue;
+            for (const Candidate& c : dispatch_.starting_with(head[0])) {
+                if (!opens(c, head.data(), got)) continue;
+                std::unique_ptr<Reading> r = fs_->read_resident(i, *c.format, c.max_size, phys);
+                if (!r) continue;
+                std::string ext = r->cv.ext ? r->cv.ext : c.ext;
+                Naming naming;
+                bool named = fs_->resident_name(i, ext, naming);
+                note_write(out_.write(fs_->resident_start(i) / kSector, ext, *r->body(), r->cv.length, stop_,
+                                      named ? &naming : nullptr));
+                break;
+            }
+        }
+    }
+
+    // Counts a written file, or turns the scan's status to say why it was not.
+    void note_write(const WriteResult& wr) {
+        switch (wr.status) {
+        case WriteStatus::Ok: ++res_.files; return;
+        case WriteStatus::Stopped: res_.status = ScanStatus::Stopped; return;
+        case WriteStatus::DiskFull:
+            res_.status = ScanStatus::OutputFailed;
+            res_.message = "output disk full: " + wr.error;
+            return;
+        case WriteStatus::Failed:
+            res_.status = ScanStatus::OutputFailed;
+            res_.message = "cannot write carved file: " + wr.error;
+            return;
+        }
+    }
+
+    void end_status() {
+        if (stop_.load() && res_.status == ScanStatus::Complete) res_.status = ScanStatus::Stopped;
+        if (int lost = dev_.health->lost_errno.load(); lost && res_.status == ScanStatus::Complete) {
+            res_.status = ScanStatus::ReadFailed;
+            res_.message = opt_.device + ": the device stopped answering at byte " +
+                           std::to_string(dev_.health->lost_at.load()) + " (" + std::strerror(lost) +
+                           "); the scan is incomplete";
+        }
+    }
+
+    const ScanOptions& opt_;
+    const std::atomic<bool>& stop_;
+    const Device& dev_;
+    const Device& walk_dev_;
+    const Dispatch& dispatch_;
+    OutputDir& out_;
+    FileSystems* fs_;
+    ScanResult res_;
+    uint64_t bad_ = 0;
+};
 
 }  // namespace
 
@@ -174,194 +440,16 @@ bool path_on_block_device(const std::string& path, dev_t rdev) {
 }
 
 ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
-    Device dev;
-    dev.read_at = opt.read_at;
-    dev.fd = ::open(opt.device.c_str(), O_RDONLY | O_CLOEXEC);
-    if (dev.fd < 0) return fail(ScanStatus::BadInput, opt.device + ": " + std::strerror(errno));
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{dev.fd};
-    struct stat st;
-    if (::fstat(dev.fd, &st) != 0 || S_ISDIR(st.st_mode))
-        return fail(ScanStatus::BadInput, opt.device + ": not a device or disk image");
-    dev.seekable = !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode);
-    if (S_ISBLK(st.st_mode) && path_on_block_device(opt.out_dir, st.st_rdev))
-        return fail(ScanStatus::BadInput,
-                    "output folder " + opt.out_dir + " is on the device being scanned");
-    if (dev.seekable) ::posix_fadvise(dev.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    bypass_cache(dev, opt.device, st);
-    struct DirectCloser {
-        const Device& d;
-        ~DirectCloser() {
-            if (d.direct_fd >= 0) ::close(d.direct_fd);
-        }
-    } direct_closer{dev};
-    // Walks reading past the window go through the (flushed) cache: read-ahead
-    // for long walks, and the copy of a long file finds what the walk read.
-    Device walk_dev = dev;
-    walk_dev.direct_fd = -1;
-
-    // Keys enabled but without a parser are accepted and carve nothing.
-    // Plain text is the fallback: tried after every other format at a sector.
-    std::array<std::vector<Candidate>, 256> dispatch;
-    std::deque<uint64_t> no_start_before;  // per format; a deque keeps the addresses
-    std::vector<const Format*> order;
-    for (const Format* f : all_formats())
-        if (f->key != "txt") order.push_back(f);
-    for (const Format* f : all_formats())
-        if (f->key == "txt") order.push_back(f);
-    for (const Format* f : order) {
-        if (!opt.enabled.count(std::string(f->key))) continue;
-        const TypeInfo* info = opt.table ? opt.table->find(f->key) : nullptr;
-        if (!info) return fail(ScanStatus::BadInput, "no types table entry for " + std::string(f->key));
-        uint64_t* skip = &no_start_before.emplace_back(0);
-        for (std::string_view sig : f->signatures)
-            if (!sig.empty())
-                dispatch[static_cast<uint8_t>(sig[0])].push_back({f, sig, info->max_size, info->ext, skip});
-    }
-
-    OutputDir out;
+    OpenDevice device;
+    if (std::string why = device.open(opt); !why.empty()) return fail(ScanStatus::BadInput, why);
+    Dispatch dispatch;
     std::string err;
+    if (!dispatch.build(opt, err)) return fail(ScanStatus::BadInput, err);
+    OutputDir out;
     if (!out.open(opt.out_dir, err)) return fail(ScanStatus::BadInput, "output folder " + err);
     if (opt.force_flock) out.force_flock_mode();
-
-    fs::Map fsmap;
-    if (opt.file_systems) fsmap = fs::probe_device(dev, stop);
-
-    ScanResult res;
-    res.status = ScanStatus::Complete;
-    uint64_t bad = 0;
-    {
-        BlockReader reader(dev, opt.block_size, opt.queue_depth, stop);
-        Window w(reader);
-        uint64_t pos = 0;
-        fs::Claimed claimed;
-        while (res.status == ScanStatus::Complete) {
-            if (stop.load()) {
-                res.status = ScanStatus::Stopped;
-                break;
-            }
-            w.drop_before(pos);
-            progress().at(dev.fd, pos);
-            if (pos >= w.end()) {
-                if (!w.pull()) break;
-                continue;
-            }
-            const Block* b = w.block_at(pos);
-            uint64_t bend = b->off + b->len;
-            bool carved = false;
-            for (; pos < bend && !carved; pos += kSector) {
-                if (pos >= claimed.next()) {  // a later piece of a file carved already
-                    pos = claimed.skip(pos) - kSector;
-                    continue;
-                }
-                const uint8_t* head = b->data.data() + (pos - b->off);
-                const auto& cands = dispatch[head[0]];
-                if (cands.empty()) continue;
-                size_t avail = static_cast<size_t>(bend - pos);
-                for (const Candidate& c : cands) {
-                    if (pos < *c.no_start_before || c.signature.size() > avail ||
-                        std::memcmp(head, c.signature.data(), c.signature.size()) != 0)
-                        continue;
-                    if (c.format->check && !c.format->check(head, avail)) continue;
-                    WindowSource src(w, walk_dev, pos, opt.window_cap, stop, bad);
-                    WindowSource phys(w, walk_dev, 0, opt.window_cap, stop, bad);
-                    fs::FsCarve fc;
-                    uint64_t cluster;
-                    if (!fsmap.empty()) fc = fs::carve_free_stream(fsmap, *c.format, c.max_size, pos, phys);
-                    Carve cv = fc.body() ? fc.cv : c.format->walk(src, c.max_size);
-                    const uint64_t skip = cv.length == 0 ? cv.skip : 0;
-                    if ((cv.length == 0 || cv.length > c.max_size) && !fsmap.empty()) {
-                        fc = fs::stitch(fsmap, *c.format, c.max_size, pos, phys);
-                        cv = fc.cv;
-                    } else if (!fsmap.empty() && fsmap.free_cluster_at(pos, cluster)) {
-                        fs::recheck(fsmap, *c.format, c.max_size, pos, phys, fc, cv);
-                    }
-                    if (cv.length == 0 || cv.length > c.max_size) {
-                        if (skip) *c.no_start_before = pos + skip;
-                        continue;
-                    }
-                    std::string ext = cv.ext ? cv.ext : c.ext;
-                    const fs::DeletedEntry* entry =
-                        fsmap.entry_for(pos, fc.partial ? 0 : cv.length, ext);
-                    Naming naming;
-                    if (entry) naming = {entry->folder, entry->name, entry->mtime};
-                    if (fc.partial) {  // a name that says so, the extension still the type's
-                        if (entry) naming.name.insert(naming.name.rfind('.'), ".partial");
-                        ext = "partial." + ext;
-                    }
-                    Source& body = fc.body() ? *fc.body() : src;
-                    WriteResult wr = out.write(pos / kSector, ext, body, cv.length, stop,
-                                               entry ? &naming : nullptr);
-                    if (wr.status == WriteStatus::Stopped) {
-                        res.status = ScanStatus::Stopped;
-                    } else if (wr.status == WriteStatus::DiskFull) {
-                        res.status = ScanStatus::OutputFailed;
-                        res.message = "output disk full: " + wr.error;
-                    } else if (wr.status == WriteStatus::Failed) {
-                        res.status = ScanStatus::OutputFailed;
-                        res.message = "cannot write carved file: " + wr.error;
-                    } else {
-                        ++res.files;
-                    }
-                    // A size claimed by a header alone leaves its range open to the
-                    // scan. After a file read across live clusters, the raw scan goes
-                    // on into those live files.
-                    if (!cv.claimed) {
-                        uint64_t end = pos + cv.length;
-                        bool first = true;
-                        fc.pieces(cv.length, [&](uint64_t from, uint64_t to) {
-                            if (first) end = to;
-                            else claimed.add(from, to);
-                            first = false;
-                        });
-                        pos = (end + kSector - 1) / kSector * kSector - kSector;
-                    }
-                    carved = true;
-                    break;
-                }
-            }
-        }
-        // Small deleted files the file system kept inside its own records, and compressed ones.
-        WindowSource phys(w, walk_dev, 0, opt.window_cap, stop, bad);
-        std::vector<uint8_t> head(4096);
-        for (const fs::DeletedEntry& e : fsmap.entries()) {
-            if ((e.resident.empty() && e.packed.empty()) || res.status != ScanStatus::Complete || stop.load()) continue;
-            size_t got = fs::resident_head(e, phys, head.data(), head.size());
-            if (got == 0) continue;
-            for (const Candidate& c : dispatch[head[0]]) {
-                if (c.signature.size() > got || std::memcmp(head.data(), c.signature.data(), c.signature.size()) != 0 ||
-                    (c.format->check && !c.format->check(head.data(), got)))
-                    continue;
-                fs::FsCarve fc = fs::carve_resident(e, *c.format, c.max_size, phys);
-                if (!fc.body()) continue;
-                std::string ext = fc.cv.ext ? fc.cv.ext : c.ext;
-                Naming naming{e.folder, e.name, e.mtime};
-                WriteResult wr = out.write(e.start / kSector, ext, *fc.body(), fc.cv.length, stop,
-                                           fs::extension_matches(e.name, ext) ? &naming : nullptr);
-                if (wr.status == WriteStatus::Ok) {
-                    ++res.files;
-                } else if (wr.status == WriteStatus::Stopped) {
-                    res.status = ScanStatus::Stopped;
-                } else {
-                    res.status = ScanStatus::OutputFailed;
-                    res.message = (wr.status == WriteStatus::DiskFull ? "output disk full: " : "cannot write carved file: ") + wr.error;
-                }
-                break;
-            }
-        }
-        if (stop.load() && res.status == ScanStatus::Complete) res.status = ScanStatus::Stopped;
-        if (int lost = dev.health->lost_errno.load(); lost && res.status == ScanStatus::Complete) {
-            res.status = ScanStatus::ReadFailed;
-            res.message = opt.device + ": the device stopped answering at byte " +
-                          std::to_string(dev.health->lost_at.load()) + " (" + std::strerror(lost) +
-                          "); the scan is incomplete";
-        }
-        bad += reader.bad_sectors();
-    }
-    res.bad_sectors = bad;
-    return res;
+    std::unique_ptr<FileSystems> fs = opt.file_systems ? probe_file_systems(device.dev, stop) : nullptr;
+    return Scanner(opt, stop, device, dispatch, out, fs.get()).run(opt.start);
 }
 
 }  // namespace carver

@@ -6,10 +6,20 @@
 #include <set>
 #include <string>
 
+#include "core/claimed.h"
 #include "core/reader.h"
 #include "core/types_table.h"
 
 namespace carver {
+
+// Where the sector loop stands: the next byte it tries (sector-aligned) and
+// the later pieces of files carved already, which it passes over. A scan
+// given a position goes on from there; the reader still reads the device
+// from its start, and the loop passes over what lies before the offset.
+struct ScanPosition {
+    uint64_t offset = 0;
+    ClaimedRanges claimed;
+};
 
 struct ScanOptions {
     std::string device;
@@ -22,6 +32,7 @@ struct ScanOptions {
     uint64_t window_cap = 48ull << 20; // bytes a parser may hold in memory ahead
     bool force_flock = false;          // tests: write named files under flock
     bool file_systems = true;          // read FAT allocation and deleted entries
+    ScanPosition start;                // where the sector loop begins
 };
 
 // ReadFailed: the device stopped answering (gone, or a long run of

@@ -2,6 +2,7 @@
 // Segments are skipped by their length, so an EXIF thumbnail inside APP1 is
 // never mistaken for the end; entropy-coded data is scanned for markers.
 #include "core/format.h"
+#include "fs/stitch.h"
 
 namespace carver {
 namespace {
@@ -67,7 +68,7 @@ Carve walk(Source& src, uint64_t max_size) {
 }  // namespace
 
 const Format& jpg_format() {
-    static const Format f{"jpg", {std::string_view("\xFF\xD8\xFF", 3)}, check, walk};
+    static const Format f{"jpg", {std::string_view("\xFF\xD8\xFF", 3)}, check, walk, &fs::kJpegStitcher};
     return f;
 }
 

@@ -108,6 +108,22 @@ Stitched stitch_gif(const Volume& v, uint64_t first_cluster, Source& phys, uint6
 Stitched stitch_iso(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
+// How the scan stitches one format (its Format::stitch entry).
+struct Stitcher {
+    Stitched (*run)(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                    const std::vector<Skip>& skips);
+    // Other deleted files' starts are offered as likely gaps.
+    bool takes_skips = true;
+    // The format's walk over the stitched file must end at the same length
+    // (it also names a ZIP document's type).
+    bool walk_confirms = true;
+    // Samples and frames prove nothing of their own: a file that reaches over
+    // another deleted file's start and cannot be stitched is cut there.
+    bool cut_at_other_start = false;
+};
+extern const Stitcher kJpegStitcher, kPngStitcher, kGifStitcher, kZipStitcher, kPdfStitcher, kMp3Stitcher,
+    kRiffStitcher, kIsoStitcher;
+
 // A format read as a chain of units that each prove their own bytes (PNG
 // chunks, ZIP members): the unit that fails holds a break at one of its
 // cluster boundaries, and the gap there is the one after which it checks.
