@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <cstdlib>
-
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -79,6 +77,8 @@ int main(int argc, char** argv) {
     opt.enabled = cmd.enabled;
     opt.table = &table;
     carver::ScanResult res = carver::run_scan(opt, g_stop);
+    if (res.status != carver::ScanStatus::BadInput)
+        carver::progress().totals(res.files - res.partial_files, res.partial_files, res.bad_sectors * 512);
     if (res.bad_sectors)
         std::fprintf(stderr, "photo: %llu unreadable sectors skipped\n",
                      static_cast<unsigned long long>(res.bad_sectors));

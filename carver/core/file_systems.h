@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/format.h"
 #include "core/output.h"
@@ -35,8 +36,10 @@ public:
     // device from pos on, `phys` from offset 0.
     virtual std::unique_ptr<Reading> read(const Format& f, uint64_t max_size, uint64_t pos, Source& contiguous,
                                           Source& phys) = 0;
-    // The deleted entry that names a file of `length` bytes (0: of any size) at pos.
-    virtual bool name_for(uint64_t pos, uint64_t length, const std::string& ext, Naming& out) const = 0;
+    // The deleted entry that names a file of `length` bytes (0: of any size)
+    // at pos, and the file system it comes from ("fat", "exfat", "ntfs").
+    virtual bool name_for(uint64_t pos, uint64_t length, const std::string& ext, Naming& out,
+                          std::string_view& origin) const = 0;
 
     // Deleted files kept inside the file system's records, or compressed.
     virtual size_t resident_count() const = 0;
@@ -46,7 +49,7 @@ public:
     // File i read as format f; nullptr unless the walk ends exactly at its end.
     virtual std::unique_ptr<Reading> read_resident(size_t i, const Format& f, uint64_t max_size, Source& phys) = 0;
     // The entry's own name, when it fits the extension the content has.
-    virtual bool resident_name(size_t i, const std::string& ext, Naming& out) const = 0;
+    virtual bool resident_name(size_t i, const std::string& ext, Naming& out, std::string_view& origin) const = 0;
 };
 
 // The file systems found on the device; nullptr when there are none (or the

@@ -37,6 +37,7 @@ public:
                       const std::atomic<bool>& stop, const Naming* naming = nullptr);
     void force_flock_mode() { tmpfile_ = false; }  // tests
     bool tmpfile_mode() const { return tmpfile_; }
+    int fd() const { return dirfd_; }  // the output folder, for the engine's own files below it
 
 private:
     int open_unnamed(int dir);

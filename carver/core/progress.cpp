@@ -76,6 +76,18 @@ void ProgressReport::emit(uint64_t pos) {
     char line[48];
     int n = std::snprintf(line, sizeof line, "%llu %llu\n", static_cast<unsigned long long>(pos),
                           static_cast<unsigned long long>(total_));
+    write_line(line, n);
+}
+
+void ProgressReport::totals(uint64_t whole, uint64_t partial, uint64_t unreadable) {
+    if (fd_ < 0) return;
+    char line[80];
+    int n = std::snprintf(line, sizeof line, "totals %llu %llu %llu\n", static_cast<unsigned long long>(whole),
+                          static_cast<unsigned long long>(partial), static_cast<unsigned long long>(unreadable));
+    write_line(line, n);
+}
+
+void ProgressReport::write_line(const char* line, int n) {
     ssize_t w;
     do {
         w = ::write(fd_, line, static_cast<size_t>(n));

@@ -2,7 +2,8 @@
 // How far the scan has read, reported to whoever started the engine on a
 // descriptor named in the environment variable SNAPMEND_PROGRESS_FD. Each
 // report is one line "<bytes read> <device bytes>\n"; the device size is 0
-// when it cannot be known (a pipe). Without the variable nothing is written.
+// when it cannot be known (a pipe); the totals line ends the report.
+// Without the variable nothing is written.
 #include <cstdint>
 #include <string>
 
@@ -25,8 +26,12 @@ public:
     // another thousandth of the device is passed, and at its end.
     void at(int device_fd, uint64_t pos);
 
+    // The last line: "totals <whole files> <partial files> <unreadable bytes>".
+    void totals(uint64_t whole, uint64_t partial, uint64_t unreadable);
+
 private:
     void emit(uint64_t pos);
+    void write_line(const char* line, int n);
 
     int fd_ = -1;
     bool owned_ = false;

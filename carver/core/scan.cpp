@@ -1,5 +1,6 @@
 #include "core/scan.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "core/format.h"
 #include "core/output.h"
 #include "core/progress.h"
+#include "core/report.h"
 
 namespace carver {
 namespace {
@@ -109,6 +111,8 @@ private:
     uint64_t& bad_;
 };
 
+constexpr std::string_view kCarved = "carved";  // a name the engine made up
+
 struct Candidate {
     const Format* format;
     std::string_view signature;
@@ -162,6 +166,30 @@ public:
     Source* body() override { return nullptr; }
     void pieces(uint64_t, const std::function<void(uint64_t, uint64_t)>&) override {}
 };
+
+// Where the first `length` bytes of a file read at pos lay on the device;
+// none when they are not the device's bytes as they lie (expanded ones).
+std::vector<ByteRun> runs_of(Reading& r, uint64_t pos, uint64_t length) {
+    std::vector<ByteRun> runs;
+    uint64_t at = 0;
+    r.pieces(length, [&](uint64_t from, uint64_t to) {
+        runs.push_back({at, from, to - from});
+        at += to - from;
+    });
+    if (runs.empty() && !r.body()) runs.push_back({0, pos, length});
+    return runs;
+}
+
+// The runs of bytes [offset, offset + length) of a file, counted from offset.
+std::vector<ByteRun> slice_runs(const std::vector<ByteRun>& runs, uint64_t offset, uint64_t length) {
+    std::vector<ByteRun> out;
+    const uint64_t end = offset + length;
+    for (const ByteRun& r : runs) {
+        uint64_t from = std::max(offset, r.file_offset), to = std::min(end, r.file_offset + r.len);
+        if (from < to) out.push_back({from - offset, r.img_offset + (from - r.file_offset), to - from});
+    }
+    return out;
+}
 
 std::unique_ptr<Reading> read_contiguous(const Format& f, uint64_t max_size, Source& src) {
     auto r = std::make_unique<ContiguousReading>();
@@ -247,9 +275,9 @@ public:
 class Scanner {
 public:
     Scanner(const ScanOptions& opt, const std::atomic<bool>& stop, const OpenDevice& device, const Dispatch& dispatch,
-            OutputDir& out, FileSystems* fs)
+            OutputDir& out, FileSystems* fs, CarveReport& report)
         : opt_(opt), stop_(stop), dev_(device.dev), walk_dev_(device.walk_dev), dispatch_(dispatch), out_(out),
-          fs_(fs) {
+          fs_(fs), report_(report) {
         res_.status = ScanStatus::Complete;
     }
 
@@ -321,30 +349,38 @@ private:
         }
         std::string ext = r->cv.ext ? r->cv.ext : c.ext;
         Naming naming;
-        bool named = fs_ && fs_->name_for(pos, r->partial ? 0 : r->cv.length, ext, naming);
+        std::string_view origin = kCarved;
+        bool named = fs_ && fs_->name_for(pos, r->partial ? 0 : r->cv.length, ext, naming, origin);
         if (r->partial) {  // a name that says so, the extension still the type's
             if (named) naming.name.insert(naming.name.rfind('.'), ".partial");
             ext = "partial." + ext;
         }
         Source& body = r->body() ? *r->body() : src;
         WriteResult wr = out_.write(pos / kSector, ext, body, r->cv.length, stop_, named ? &naming : nullptr);
-        note_write(wr);
-        if (wr.status == WriteStatus::Ok && r->cv.part_length) write_part(pos, body, r->cv, wr.name, naming.mtime);
+        if (note_write(wr)) {
+            ReportEntry e{wr.name, r->cv.length, r->partial, origin, "", runs_of(*r, pos, r->cv.length)};
+            res_.partial_files += r->partial;
+            report_.add(e);
+            if (r->cv.part_length) write_part(pos, body, r->cv, e, naming.mtime);
+        }
         at.offset = r->cv.claimed ? pos + kSector : after_file(pos, *r, at.claimed);
         return true;
     }
 
     // A part of a file also written on its own beside it (a motion photo's
     // video): the file's folder and base name, the part's extension.
-    void write_part(uint64_t pos, Source& body, const Carve& cv, const std::string& file_name, int64_t mtime) {
-        const size_t slash = file_name.rfind('/');
-        const std::string base = file_name.substr(slash + 1);
+    void write_part(uint64_t pos, Source& body, const Carve& cv, const ReportEntry& file, int64_t mtime) {
+        const size_t slash = file.filename.rfind('/');
+        const std::string base = file.filename.substr(slash + 1);
         Naming naming;
-        naming.folder = slash == std::string::npos ? "" : file_name.substr(0, slash);
+        naming.folder = slash == std::string::npos ? "" : file.filename.substr(0, slash);
         naming.name = base.substr(0, base.rfind('.')) + "." + cv.part_ext;
         naming.mtime = mtime;
         OffsetSource part(body, cv.part_offset);
-        note_write(out_.write(pos / kSector, cv.part_ext, part, cv.part_length, stop_, &naming));
+        WriteResult wr = out_.write(pos / kSector, cv.part_ext, part, cv.part_length, stop_, &naming);
+        if (note_write(wr))
+            report_.add({wr.name, cv.part_length, false, file.origin, "",
+                         slice_runs(file.runs, cv.part_offset, cv.part_length)});
     }
 
     // A size claimed by a header alone leaves its range open to the scan
@@ -377,28 +413,31 @@ private:
                 if (!r) continue;
                 std::string ext = r->cv.ext ? r->cv.ext : c.ext;
                 Naming naming;
-                bool named = fs_->resident_name(i, ext, naming);
-                note_write(out_.write(fs_->resident_start(i) / kSector, ext, *r->body(), r->cv.length, stop_,
-                                      named ? &naming : nullptr));
+                std::string_view origin = kCarved;
+                bool named = fs_->resident_name(i, ext, naming, origin);
+                WriteResult wr = out_.write(fs_->resident_start(i) / kSector, ext, *r->body(), r->cv.length, stop_,
+                                            named ? &naming : nullptr);
+                if (note_write(wr)) report_.add({wr.name, r->cv.length, false, origin, "", {}});
                 break;
             }
         }
     }
 
-    // Counts a written file, or turns the scan's status to say why it was not.
-    void note_write(const WriteResult& wr) {
+    // Counts a written file (true), or turns the scan's status to say why it was not.
+    bool note_write(const WriteResult& wr) {
         switch (wr.status) {
-        case WriteStatus::Ok: ++res_.files; return;
-        case WriteStatus::Stopped: res_.status = ScanStatus::Stopped; return;
+        case WriteStatus::Ok: ++res_.files; return true;
+        case WriteStatus::Stopped: res_.status = ScanStatus::Stopped; return false;
         case WriteStatus::DiskFull:
             res_.status = ScanStatus::OutputFailed;
             res_.message = "output disk full: " + wr.error;
-            return;
+            return false;
         case WriteStatus::Failed:
             res_.status = ScanStatus::OutputFailed;
             res_.message = "cannot write carved file: " + wr.error;
-            return;
+            return false;
         }
+        return false;
     }
 
     void end_status() {
@@ -418,6 +457,7 @@ private:
     const Dispatch& dispatch_;
     OutputDir& out_;
     FileSystems* fs_;
+    CarveReport& report_;
     ScanResult res_;
     uint64_t bad_ = 0;
 };
@@ -448,8 +488,15 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
     OutputDir out;
     if (!out.open(opt.out_dir, err)) return fail(ScanStatus::BadInput, "output folder " + err);
     if (opt.force_flock) out.force_flock_mode();
+    CarveReport report;
+    if (!report.open(out.fd(), opt.device, err)) return fail(ScanStatus::BadInput, "output folder " + err);
     std::unique_ptr<FileSystems> fs = opt.file_systems ? probe_file_systems(device.dev, stop) : nullptr;
-    return Scanner(opt, stop, device, dispatch, out, fs.get()).run(opt.start);
+    ScanResult res = Scanner(opt, stop, device, dispatch, out, fs.get(), report).run(opt.start);
+    if (!report.finish(err) && res.status == ScanStatus::Complete) {
+        res.status = ScanStatus::OutputFailed;
+        res.message = "cannot write the report: " + err;
+    }
+    return res;
 }
 
 }  // namespace carver

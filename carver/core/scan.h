@@ -1,6 +1,7 @@
 #pragma once
 // One scan: read the device once, try the enabled formats at every sector
-// start, write what they carve, continue after each carved file.
+// start, write what they carve, continue after each carved file. What was
+// written is listed in OUT/.snapmend/report.xml (core/report.h).
 #include <atomic>
 #include <cstdint>
 #include <set>
@@ -43,6 +44,7 @@ struct ScanResult {
     ScanStatus status = ScanStatus::BadInput;
     std::string message;  // one line, for BadInput, OutputFailed and ReadFailed
     uint64_t files = 0;
+    uint64_t partial_files = 0;  // of `files`: the proven part of a file only
     uint64_t bad_sectors = 0;
 };
 

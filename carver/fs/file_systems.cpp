@@ -49,10 +49,13 @@ public:
         return r;
     }
 
-    bool name_for(uint64_t pos, uint64_t length, const std::string& ext, Naming& out) const override {
+    bool name_for(uint64_t pos, uint64_t length, const std::string& ext, Naming& out,
+                  std::string_view& origin) const override {
         const DeletedEntry* e = map_.entry_for(pos, length, ext);
-        if (e) out = naming_of(*e);
-        return e != nullptr;
+        if (!e) return false;
+        out = naming_of(*e);
+        origin = e->origin;
+        return true;
     }
 
     size_t resident_count() const override { return resident_.size(); }
@@ -67,9 +70,10 @@ public:
         r->cv = r->fc.cv;
         return r;
     }
-    bool resident_name(size_t i, const std::string& ext, Naming& out) const override {
+    bool resident_name(size_t i, const std::string& ext, Naming& out, std::string_view& origin) const override {
         if (!extension_matches(resident_[i]->name, ext)) return false;
         out = naming_of(*resident_[i]);
+        origin = resident_[i]->origin;
         return true;
     }
 

@@ -16,8 +16,18 @@ std::string lower(std::string s) {
 }
 
 bool probe_volume(const ReadFn& read, uint64_t base, uint64_t limit, Map& map) {
-    return probe_fat(read, base, limit, map) || probe_exfat(read, base, limit, map) ||
-           probe_ext(read, base, limit, map) || probe_ntfs(read, base, limit, map);
+    static const struct {
+        bool (*probe)(const ReadFn&, uint64_t, uint64_t, Map&);
+        const char* origin;
+    } kReaders[] = {{probe_fat, "fat"}, {probe_exfat, "exfat"}, {probe_ext, "ext"}, {probe_ntfs, "ntfs"}};
+    for (const auto& r : kReaders) {
+        size_t first = map.entries().size();
+        if (r.probe(read, base, limit, map)) {
+            map.set_origin(first, r.origin);
+            return true;
+        }
+    }
+    return false;
 }
 
 void probe_partitions(const ReadFn& read, uint64_t device_size, Map& map) {
@@ -65,6 +75,10 @@ uint64_t Volume::next_with(uint64_t c, bool bit) const {
 void Map::probe(const ReadFn& read, uint64_t device_size) {
     if (!probe_volume(read, 0, device_size, *this)) probe_partitions(read, device_size, *this);
     finish();
+}
+
+void Map::set_origin(size_t first_entry, const char* origin) {
+    for (size_t i = first_entry; i < entries_.size(); ++i) entries_[i].origin = origin;
 }
 
 void Map::add_entry(DeletedEntry e) {

@@ -64,6 +64,7 @@ struct DeletedEntry {
     // sparse run, and length; read in units of `unit` bytes. Else empty.
     std::vector<std::pair<uint64_t, uint64_t>> packed;
     uint64_t unit = 0;
+    const char* origin = "";  // the file system that listed it: "fat", "exfat", "ntfs"
 };
 
 // Where a carved file goes when its start and size match a deleted entry.
@@ -94,6 +95,7 @@ public:
     // Used by the file system readers while probing.
     void add_volume(Volume v) { volumes_.push_back(std::move(v)); }
     void add_entry(DeletedEntry e);
+    void set_origin(size_t first_entry, const char* origin);  // of the entries from first_entry on
     void finish();  // sorts the entries for lookup
 
 private:

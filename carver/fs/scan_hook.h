@@ -1,7 +1,8 @@
 #pragma once
-// What the scan loop asks of the file system map: carving through the stream
-// of free clusters, stitching across other deleted files, and the later
-// pieces of carved files that the raw scan passes over.
+// Readings of a candidate through the file system map: carving through the
+// stream of free clusters, stitching across other deleted files, files kept
+// inside the file system's records (fs/file_systems.cpp puts them together
+// for the scan).
 #include <atomic>
 #include <cstdint>
 #include <functional>

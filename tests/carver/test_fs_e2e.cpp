@@ -38,13 +38,6 @@ struct Range {  // sectors of the image, inclusive
     uint64_t first, last;
 };
 
-std::map<std::string, Bytes> files_below(const std::string& dir) {
-    std::map<std::string, Bytes> out;
-    for (const auto& e : stdfs::recursive_directory_iterator(dir))
-        if (e.is_regular_file()) out[stdfs::relative(e.path(), dir).string()] = read_file(e.path().string());
-    return out;
-}
-
 // Where a file's clusters lie, found by content: every cluster of a planted
 // file is unique random or compressed data, so its bytes name its sector.
 class SectorIndex {

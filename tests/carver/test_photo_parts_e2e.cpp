@@ -5,15 +5,15 @@
 // each motion photo's video also written on its own.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
+#include <set>
 
 #include "helpers.h"
 
 using namespace carver_test;
-namespace stdfs = std::filesystem;
 
 namespace {
 
@@ -134,13 +134,6 @@ std::vector<MultiPart> multi_part_photos(const Pieces& p) {
     return out;
 }
 
-std::map<std::string, Bytes> files_below(const std::string& dir) {
-    std::map<std::string, Bytes> out;
-    for (const auto& e : stdfs::recursive_directory_iterator(dir))
-        if (e.is_regular_file()) out[stdfs::relative(e.path(), dir).string()] = read_file(e.path().string());
-    return out;
-}
-
 std::string with_ext(const std::string& name, const std::string& ext) { return name.substr(0, name.rfind('.')) + ext; }
 
 struct Card {
@@ -202,6 +195,43 @@ Card fat32_card(const std::string& img, const TempDir& tmp, const std::vector<Mu
     return card;
 }
 
+// The report lists every file written, once, with its size, whole or
+// partial, where its name came from (`named`: the files a deleted FAT entry
+// named), and byte runs that read it back from the card.
+void expect_report_matches(const std::string& out, const Bytes& image, const std::map<std::string, Bytes>& carved,
+                           const std::set<std::string>& named) {
+    const std::string path = out + "/.snapmend/report.xml";
+    ASSERT_EQ(sh("xmllint --noout '" + path + "'"), 0) << "report.xml is not well-formed";
+    Bytes raw = read_file(path);
+    const std::string xml(raw.begin(), raw.end());
+    static const std::regex kObject("<fileobject>([\\s\\S]*?)</fileobject>");
+    static const std::regex kField("<(filename|filesize|snapmend:partial|snapmend:name_origin)>([^<]*)<");
+    static const std::regex kRun("<byte_run file_offset=\"(\\d+)\" img_offset=\"(\\d+)\" len=\"(\\d+)\"/>");
+    std::map<std::string, int> listed;
+    for (std::sregex_iterator o(xml.begin(), xml.end(), kObject), end; o != end; ++o) {
+        const std::string body = (*o)[1];
+        std::map<std::string, std::string> f;
+        for (std::sregex_iterator m(body.begin(), body.end(), kField); m != end; ++m) f[(*m)[1]] = (*m)[2];
+        const std::string& name = f["filename"];
+        ++listed[name];
+        auto it = carved.find(name);
+        ASSERT_NE(it, carved.end()) << name << " is listed but was not written";
+        EXPECT_EQ(f["filesize"], std::to_string(it->second.size())) << name;
+        EXPECT_EQ(f["snapmend:partial"], name.find(".partial.") != std::string::npos ? "1" : "0") << name;
+        EXPECT_EQ(f["snapmend:name_origin"], named.count(name) ? "fat" : "carved") << name;
+        Bytes from_runs;
+        for (std::sregex_iterator r(body.begin(), body.end(), kRun); r != end; ++r) {
+            size_t file_offset = std::stoull((*r)[1]), at = std::stoull((*r)[2]), len = std::stoull((*r)[3]);
+            ASSERT_EQ(file_offset, from_runs.size()) << name << ": runs out of order";
+            ASSERT_LE(at + len, image.size()) << name;
+            from_runs.insert(from_runs.end(), image.begin() + static_cast<long>(at),
+                             image.begin() + static_cast<long>(at + len));
+        }
+        EXPECT_TRUE(from_runs == it->second) << name << ": its byte runs do not read it back";
+    }
+    for (const auto& [name, data] : carved) EXPECT_EQ(listed[name], 1) << name << " listed " << listed[name] << " times";
+}
+
 struct CardKind {
     const char* label;
     std::function<Card(const std::string&, const TempDir&, const std::vector<MultiPart>&)> build;
@@ -222,6 +252,10 @@ TEST_P(MultiPartPhotos, ComeBackWholeWithTheirVideosBeside) {
     RunResult r = run_photo({"/d", out, "/cmd", img, "fileopt,everything,enable,search"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::map<std::string, Bytes> carved = files_below(out);
+    std::set<std::string> named;
+    for (const MultiPart& m : card.whole)
+        if (card.named) named.insert({m.photo.name, with_ext(m.photo.name, ".mp4")});
+    expect_report_matches(out, read_file(img), carved, named);
 
     for (const MultiPart& m : card.whole) {
         std::string found;
