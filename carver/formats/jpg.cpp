@@ -140,7 +140,8 @@ std::vector<Part> declared_parts(const Declared& d, uint64_t primary_end) {
 }
 
 bool part_checks(Source& src, const Part& p) {
-    if (p.kind == Part::Image) return walk_image(src, p.at, p.at + p.length, nullptr) != 0;
+    // An image's stated size runs from its start marker to its end marker.
+    if (p.kind == Part::Image) return walk_image(src, p.at, p.at + p.length, nullptr) == p.at + p.length;
     if (p.kind != Part::Video) return false;
     OffsetSource video(src, p.at);
     return find_format("mp4")->walk(video, p.length).length == p.length;

@@ -86,7 +86,9 @@ struct MultiPart {
 };
 
 // Primary and index: the index's own size is fixed, so the sizes it states are known before it is built.
-MultiPart mpf_photo(const std::string& name, const Bytes& base, const Bytes& second, std::vector<Bytes> extra = {}) {
+// `overstated`: bytes the index adds to the second image's size.
+MultiPart mpf_photo(const std::string& name, const Bytes& base, const Bytes& second, std::vector<Bytes> extra = {},
+                    uint32_t overstated = 0) {
     size_t at = 0;
     extra.push_back(mpf_segment(0, {{0, 0}}));
     size_t primary_size = with_segments(base, extra).size();
@@ -94,7 +96,8 @@ MultiPart mpf_photo(const std::string& name, const Bytes& base, const Bytes& sec
     const size_t before = with_segments(base, extra, &at).size() - base.size();  // segments ahead of the index
     const uint32_t tiff = static_cast<uint32_t>(at + before + 4 + 4);              // marker, length, "MPF\0"
     extra.push_back(mpf_segment(static_cast<uint32_t>(primary_size),
-                                {{static_cast<uint32_t>(second.size()), static_cast<uint32_t>(primary_size - tiff)}}));
+                                {{static_cast<uint32_t>(second.size()) + overstated,
+                                  static_cast<uint32_t>(primary_size - tiff)}}));
     Bytes primary = with_segments(base, extra);
     return {{name, "jpg", concat(primary, second)}, primary, {}};
 }
@@ -131,6 +134,8 @@ std::vector<MultiPart> multi_part_photos(const Pieces& p) {
                               "GCamera:MicroVideo=\"1\" GCamera:MicroVideoVersion=\"1\" GCamera:MicroVideoOffset=\"" +
                               std::to_string(p.video.size()) + "\"/>")});
     out.push_back({{"Motion Still 2.jpg", "jpg", concat(micro, p.video)}, micro, p.video});
+    // Last: an index that states the second image 700 bytes longer than it is.
+    out.push_back(mpf_photo("Overstated.jpg", p.photo, p.preview, {}, 700));
     return out;
 }
 
@@ -142,15 +147,16 @@ struct Card {
     bool named = false;             // carved under the names the photos had
 };
 
-// No file system: the photos at sector boundaries between random bytes, and
-// a motion photo whose video's header was overwritten.
+// No file system: the photos at sector boundaries between random bytes, a
+// motion photo whose video's header was overwritten, and a photo whose index
+// states a second image longer than it is.
 Card raw_card(const std::string& img, const TempDir&, const std::vector<MultiPart>& photos) {
     Card card;
     Bytes image = random_bytes(8192, 3);
-    for (const MultiPart& m : photos) {
-        append_aligned(image, m.photo.data);
+    for (size_t i = 0; i + 1 < photos.size(); ++i) {
+        append_aligned(image, photos[i].photo.data);
         image.resize(image.size() + 5000, 0);
-        card.whole.push_back(m);
+        card.whole.push_back(photos[i]);
     }
     MultiPart broken = photos[2];
     size_t at = append_aligned(image, broken.photo.data);
@@ -158,13 +164,18 @@ Card raw_card(const std::string& img, const TempDir&, const std::vector<MultiPar
               image.begin() + static_cast<long>(at + broken.primary.size() + 16), 0xEE);
     image.resize(image.size() + 5000, 0);
     card.broken.push_back(broken);
+    const MultiPart& overstated = photos.back();
+    card.broken.push_back(overstated);
+    append_aligned(image, overstated.photo.data);
+    image.resize(image.size() + 300, 0);  // ends before the stated size
     write_file(img, image);
     return card;
 }
 
 // FAT32 (512-byte clusters) filled with files, every other one deleted, the
 // photos written into the holes (in pieces between live files), then deleted.
-Card fat32_card(const std::string& img, const TempDir& tmp, const std::vector<MultiPart>& photos) {
+Card fat32_card(const std::string& img, const TempDir& tmp, std::vector<MultiPart> photos) {
+    photos.pop_back();  // the overstated one: its end would be another file's bytes
     Card card;
     card.named = true;
     if (!have_tool("mkfs.vfat") || !have_tool("mcopy") || sh("mkfs.vfat -F 32 -s 1 -C " + img + " 65536") != 0)
