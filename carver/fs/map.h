@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -73,6 +74,8 @@ struct Placement {
     int64_t mtime = -1;
 };
 
+class WholeFiles;
+
 class Map {
 public:
     // Looks for file systems at the device start and in MBR/GPT partitions.
@@ -95,6 +98,10 @@ public:
     void add_volume(Volume v) { volumes_.push_back(std::move(v)); }
     void add_entry(DeletedEntry e);
     void finish();  // sorts the entries for lookup
+
+    // Files found lying whole while others were put together (fs/stitch.h),
+    // made when first needed.
+    mutable std::shared_ptr<WholeFiles> whole;
 
 private:
     std::vector<Volume> volumes_;

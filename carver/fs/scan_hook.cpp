@@ -110,7 +110,8 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
     uint64_t cluster;
     const Volume* v = map.free_cluster_at(pos, cluster);
     if (!v || compressed_at(map, pos)) return r;
-    if (f.key == "jpg") r.stitched = stitch_jpeg(*v, cluster, phys, max_size);
+    if (!map.whole) map.whole = std::make_shared<WholeFiles>();
+    if (f.key == "jpg") r.stitched = stitch_jpeg(*v, cluster, phys, max_size, map.whole.get());
     else if (f.key == "png" || f.key == "zip" || f.key == "pdf" || f.key == "gif" || f.key == "mp3" ||
              f.key == "wav" || f.key == "avi" || iso_media(f)) {
         std::vector<Skip> skips = deleted_skips(map, *v, cluster, phys, std::min<uint64_t>(max_size, 64u << 20));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "fs/map.h"
@@ -30,6 +31,12 @@ public:
         uint64_t at, clusters;
     };
     const std::vector<Gap>& gaps() const { return gaps_; }
+    // The free-stream offset file offset `at` reads from, with the gaps as set.
+    uint64_t stream_offset(uint64_t at) const {
+        uint64_t room;
+        return to_stream(at, room);
+    }
+    FreeStream& free_stream() { return free_; }
 
 private:
     uint64_t to_stream(uint64_t off, uint64_t& room) const;  // room: bytes before the next gap
@@ -39,6 +46,22 @@ private:
     std::vector<Gap> gaps_;  // ascending `at`
     uint64_t end_ = UINT64_MAX;
     std::vector<uint8_t> tail_;
+};
+
+// Files that lie whole from a free cluster on (a baseline JPEG whose data
+// decodes to its end marker, any other file whose format's walk ends at a
+// size not merely claimed): a gap search passes over their clusters rather
+// than try each as a continuation. Each start is read once per scan.
+class WholeFiles {
+public:
+    // Clusters of the whole file at stream offset `at` (a cluster multiple) of
+    // `fs`; 0 when none starts there or the bound on reading is spent.
+    uint64_t clusters_at(FreeStream& fs, uint64_t at, uint64_t cluster_size);
+
+private:
+    static constexpr uint64_t kWork = 4ull << 30;  // bytes read over a scan
+    std::unordered_map<uint64_t, uint64_t> known_;  // absolute offset: clusters, 0 when none
+    uint64_t work_ = 0;
 };
 
 // Where another deleted file starts in the free-cluster stream (a stream
@@ -73,7 +96,9 @@ struct Stitched {
 // stream when the data does not decode that far or the work bound is hit.
 // A partial result is returned when the first piece decodes but no
 // continuation proves right.
-Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size);
+// `whole`, when given, names the files the gap search passes over.
+Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                     WholeFiles* whole = nullptr);
 
 // A PNG put together by its chunk CRCs; never partial.
 Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
