@@ -121,7 +121,7 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
     }
     if (!r.stitched.stream) return r;
     r.cv.length = r.stitched.length;
-    if (f.key != "jpg" && f.key != "png") {  // the format's own walk agrees, and names a ZIP document's type
+    if (f.key != "jpg" && f.key != "png" && !r.stitched.partial) {  // the format's own walk agrees, and names a ZIP document's type
         Carve cv = f.walk(*r.stitched.stream, max_size);
         if (cv.length != r.stitched.length) return FsCarve{};
         r.cv.ext = cv.ext;
@@ -162,10 +162,9 @@ void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, S
         cv = fc.cv;
         return;
     }
+    // Nothing proves the rest: the part is what precedes the other file.
     fc.partial = true;
-    // Samples and frames prove nothing of their own: a RIFF file's part is
-    // what precedes the other file.
-    if (f.key == "wav" || f.key == "avi") cv.length = first_deleted_start(map, pos, fc, cv.length);
+    cv.length = first_deleted_start(map, pos, fc, cv.length);
 }
 
 FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size, Source& phys) {

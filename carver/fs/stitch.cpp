@@ -331,7 +331,7 @@ private:
 
 constexpr uint64_t kLag = 8192;          // how far past a break an error may show, at most
 constexpr uint64_t kMaxGapClusters = 4096;
-constexpr int kMaxGaps = 16;
+constexpr int kMaxGaps = 128;  // files written in alternation with others lie in that many pieces
 constexpr uint64_t kWorkBytes = 32u << 20;  // bytes fetched per file, all hypotheses together
 
 }  // namespace
@@ -574,6 +574,23 @@ bool try_skips(GappedStream& gs, Units& units, const std::vector<Skip>& skips, u
 
 }  // namespace
 
+namespace {
+
+// The units proven before file offset `at`, closed by the format's end.
+Stitched proven_units(std::unique_ptr<GappedStream> gs, const Units& units, uint64_t first, uint64_t at) {
+    Stitched out;
+    if (at <= first) return out;
+    std::vector<uint8_t> tail = units.closing();
+    gs->set_gap(at, 0);
+    gs->set_end(at, tail);
+    out.length = at + tail.size();
+    out.partial = true;
+    out.stream = std::move(gs);
+    return out;
+}
+
+}  // namespace
+
 Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, Units& units,
                       uint64_t first, uint64_t work_limit, const std::vector<Skip>& skips) {
     using R = Units::Result;
@@ -612,7 +629,7 @@ Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uin
             }
             if (!found && gaps < kMaxGaps)
                 found = try_skips(*gs, units, skips, committed, at, span, next, r, work, work_limit);
-            if (!found) return out;
+            if (!found) return proven_units(std::move(gs), units, first, at);
             committed = std::max(committed, at);
         }
         units.accept();
@@ -662,6 +679,9 @@ public:
         return std::memcmp(h + 4, "IEND", 4) == 0 ? Result::End : Result::Good;
     }
     void accept() override { first_ = false; }
+    std::vector<uint8_t> closing() const override {
+        return {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    }
 
     // A header read across the break gives a length that means nothing: only
     // boundaries within the 8 header bytes are tried then.

@@ -100,31 +100,31 @@ struct Stitched {
 Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                      WholeFiles* whole = nullptr);
 
-// A PNG put together by its chunk CRCs; never partial.
+// A PNG put together by its chunk CRCs.
 Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
 // A ZIP archive (and the documents that are ZIP archives) put together by
-// its members' CRC-32s and sizes and the central directory's offsets; never partial.
+// its members' CRC-32s and sizes and the central directory's offsets.
 Stitched stitch_zip(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
 // A PDF (classic cross-reference tables) put together by its deflated
-// streams, its objects' text and the cross-reference offsets; never partial.
+// streams, its objects' text and the cross-reference offsets.
 Stitched stitch_pdf(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
-// MPEG audio put together by its frame chain; never partial.
+// MPEG audio put together by its frame chain.
 Stitched stitch_mp3(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
 // A RIFF file (WAV, AVI) put together by its chunk table and, for AVI, its
-// index; never partial.
+// index.
 Stitched stitch_riff(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                      const std::vector<Skip>& skips = {});
 
 // A GIF put together by decoding every image's LZW codes to exactly its
-// pixel count; never partial.
+// pixel count.
 Stitched stitch_gif(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
@@ -155,12 +155,15 @@ public:
     // its bytes cannot tell one boundary from another, so that only other
     // deleted files' clusters (skips) can say where the break lies.
     virtual bool blind_gaps(Source& /*s*/, uint64_t /*at*/) { return true; }
+    // Bytes that close a file cut after a proven unit (PNG: an IEND chunk).
+    virtual std::vector<uint8_t> closing() const { return {}; }
 };
 
 // Stitches the units from file offset `first` on; `work_limit` bounds the
 // bytes checked over all continuations tried. A unit that no single gap
 // makes check is tried with `skips` left out, any few of them together (a
-// unit may hold several breaks).
+// unit may hold several breaks). When none does, the result is partial: the
+// units proven before it, closed.
 Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, Units& units,
                       uint64_t first, uint64_t work_limit, const std::vector<Skip>& skips = {});
 

@@ -25,7 +25,8 @@ constexpr uint64_t kMaxMoov = 8u << 20;
 constexpr size_t kMaxSamples = 1u << 19;    // items kept (24 bytes each)
 constexpr int kMaxLeadingBoxes = 64;         // top-level boxes before the media data
 constexpr uint64_t kMaxGapClusters = 4096;
-constexpr int kMaxGaps = 16;
+constexpr int kMaxGaps = 1024;  // a clip recorded while photos were taken: a gap per photo write
+constexpr uint64_t kMoovReach = 16 * 4096;  // clusters between where a trailing movie box belongs and where it lies
 constexpr int kMoovTries = 4;  // movie boxes that look right at the expected places, parsed at most
 
 uint64_t rd_be64(const uint8_t* p) { return uint64_t(rd_be32(p)) << 32 | rd_be32(p + 4); }
@@ -274,7 +275,7 @@ struct Movie {
 bool find_moov_after(FreeStream& fs, uint64_t cs, uint64_t at, uint64_t data_start, uint64_t max_size, Movie& m,
                      uint64_t& work) {
     int tries = 0;
-    for (uint64_t g = 0; g <= kMaxGaps * kMaxGapClusters && tries < kMoovTries && work < kIsoWork; ++g) {
+    for (uint64_t g = 0; g <= kMoovReach && tries < kMoovTries && work < kIsoWork; ++g) {
         uint8_t h[16];
         uint64_t s = at + g * cs;
         if (!read(fs, s, h, 16, work)) return false;  // the free stream ends

@@ -289,15 +289,16 @@ size_t common_prefix(const Bytes& a, const Bytes& b) {
     return i;
 }
 
-// A partial file is its original's first bytes, closed at most by the
-// format's end (a JPEG end marker).
-bool own_head(const Bytes& part, const Bytes& original) {
-    size_t same = common_prefix(part, original);
-    if (same == part.size()) return true;
-    return same + 2 == part.size() && part[same] == 0xFF && part[same + 1] == 0xD9;
-}
-
 }  // namespace
+
+bool own_head(const Bytes& part, const Bytes& original) {
+    static const Bytes closings[] = {{0xFF, 0xD9}, {0x3B}, {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82}};
+    size_t same = common_prefix(part, original);
+    if (same == part.size()) return part.size() < original.size();
+    return std::any_of(std::begin(closings), std::end(closings), [&](const Bytes& c) {
+        return same + c.size() == part.size() && std::equal(c.begin(), c.end(), part.begin() + static_cast<long>(same));
+    });
+}
 
 Tally tally(const std::string& out, const Card& card) {
     Tally t;

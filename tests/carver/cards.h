@@ -40,6 +40,10 @@ struct Tally {
     std::string foreign; // partial files holding bytes that are not their file's
 };
 
+// A partial file is its original's first bytes, closed at most by its
+// format's end (a JPEG end marker, a GIF trailer, a PNG IEND chunk).
+bool own_head(const Bytes& part, const Bytes& original);
+
 // What `out` (a scan's output folder) holds of the card's files.
 Tally tally(const std::string& out, const Card& card);
 
