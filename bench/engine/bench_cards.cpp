@@ -27,9 +27,10 @@ int main(int argc, char** argv) {
         if (!keep.empty()) sh("mkdir -p '" + keep + "' && cp '" + img + "' '" + out + ".img'");
         RunResult r = run_photo({"/d", out, "/cmd", img, "fileopt,everything,enable,search"}, exe);
         Tally t = tally(out, card);
-        std::printf("%s: %zu fragmented deleted files: %d whole, %d partial, %d missing; exit %d%s%s\n",
+        std::printf("%s: %zu fragmented deleted files: %d whole, %d partial, %d missing; exit %d%s%s%s%s\n",
                     card.label.c_str(), card.files.size(), t.whole, t.partial, t.missing, r.status,
-                    t.foreign.empty() ? "" : "; foreign bytes in ", t.foreign.c_str());
+                    t.foreign.empty() ? "" : "; foreign bytes in ", t.foreign.c_str(),
+                    t.unplayable.empty() ? "" : "; unplayable: ", t.unplayable.c_str());
         for (const CardFile& f : card.files) std::printf("  %s %zu bytes, %d pieces\n", f.name.c_str(), f.data.size(), f.pieces);
     }
     return 0;

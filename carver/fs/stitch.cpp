@@ -56,6 +56,9 @@ size_t GappedStream::read(uint64_t off, void* buf, size_t n) {
         done += got;
         if (got < take) break;
     }
+    for (const auto& [at, bytes] : patches_)
+        for (size_t i = 0; i < bytes.size(); ++i)
+            if (at + i >= off && at + i < off + done) out[at + i - off] = bytes[i];
     return done;
 }
 

@@ -27,6 +27,8 @@ public:
     void for_each_piece(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn);
     // From `at` on, the file reads as `tail` and then ends (a partial file's closing).
     void set_end(uint64_t at, std::vector<uint8_t> tail);
+    // The file reads `bytes` at `at` (a partial file's corrected header).
+    void patch(uint64_t at, std::vector<uint8_t> bytes) { patches_.push_back({at, std::move(bytes)}); }
     struct Gap {
         uint64_t at, clusters;
     };
@@ -46,6 +48,7 @@ private:
     std::vector<Gap> gaps_;  // ascending `at`
     uint64_t end_ = UINT64_MAX;
     std::vector<uint8_t> tail_;
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> patches_;
 };
 
 // Files that lie whole from a free cluster on (a baseline JPEG whose data

@@ -11,6 +11,10 @@
 namespace carver_test {
 namespace {
 
+size_t be32(const Bytes& b, size_t at) {
+    return size_t(b[at]) << 24 | size_t(b[at + 1]) << 16 | size_t(b[at + 2]) << 8 | b[at + 3];
+}
+
 uint32_t le32(const Bytes& b, size_t at) {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
 }
@@ -125,8 +129,18 @@ public:
         }
         return true;
     }
+    // The file's clusters from its `first`-th on taken by a live file of other bytes.
+    void overwrite(int id, size_t first, uint32_t seed) {
+        const auto& cl = files_[id].clusters;
+        for (size_t i = first; i < cl.size(); ++i) {
+            Bytes junk = random_bytes(cluster_, seed + static_cast<uint32_t>(i));
+            std::memcpy(&img_[offset(cl[i] + 2)], junk.data(), cluster_);
+            live_.push_back(cl[i]);
+        }
+    }
     void remove(int id) {
         for (uint32_t c : files_[id].clusters) used_[c] = false;
+        for (uint32_t c : live_) used_[c] = true;
         files_.erase(id);
     }
     void save(const std::string& img) {
@@ -149,6 +163,7 @@ private:
     uint32_t count_ = 0;
     size_t cluster_ = 0;
     std::vector<bool> used_;
+    std::vector<uint32_t> live_;  // clusters overwritten by live files
     std::map<int, File> files_;
 };
 
@@ -274,6 +289,10 @@ bool make_phone_card(const std::string& img, const TempDir& tmp, Card& card) {
     keep("VID_2.mp4", v2);
     for (size_t i = 0; i < shot; ++i)
         if (i != 2 && i != 9) keep("IMG_" + std::to_string(i) + ".jpg", shots[i]);
+    // The second clip's last part and a photo's last pieces overwritten:
+    // only their heads can come back.
+    w.overwrite(1, 30, 90);
+    w.overwrite(10 + 4, 5, 91);
     for (int id : {0, 1}) w.remove(id);
     for (size_t i = 0; i < shot; ++i)
         if (i != 2 && i != 9) w.remove(10 + int(i));
@@ -291,13 +310,49 @@ size_t common_prefix(const Bytes& a, const Bytes& b) {
 
 }  // namespace
 
+namespace {
+
+// An ISO media partial: the original's boxes where they were, the media
+// data cut (its size field changed), the movie box at the front freed, a
+// movie box of its own after the media data.
+bool own_iso_head(const Bytes& part, const Bytes& original) {
+    bool media = false;
+    for (size_t at = 0; at + 8 <= part.size();) {
+        size_t size = be32(part, at);
+        if (size < 8 || size > part.size() - at) return false;
+        const char* type = reinterpret_cast<const char*>(&part[at + 4]);
+        auto same = [&](size_t from, size_t to) {
+            return to <= original.size() && std::equal(part.begin() + long(from), part.begin() + long(to),
+                                                       original.begin() + long(from));
+        };
+        if (std::strncmp(type, "mdat", 4) == 0) {
+            if (!same(at + 4, at + size) || size >= original.size() - at) return false;
+            media = true;
+        } else if (std::strncmp(type, "free", 4) == 0 && at + 8 <= original.size() &&
+                   std::memcmp(&original[at + 4], "moov", 4) == 0) {
+            if (!same(at + 8, at + size) || be32(original, at) != size) return false;
+        } else if (std::strncmp(type, "moov", 4) != 0 || !media) {
+            if (!same(at, at + size)) return false;
+        }
+        at += size;
+    }
+    return media;
+}
+
+}  // namespace
+
 bool own_head(const Bytes& part, const Bytes& original) {
+    if (part.size() > 8 && std::memcmp(&part[4], "ftyp", 4) == 0) return own_iso_head(part, original);
     static const Bytes closings[] = {{0xFF, 0xD9}, {0x3B}, {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82}};
     size_t same = common_prefix(part, original);
     if (same == part.size()) return part.size() < original.size();
     return std::any_of(std::begin(closings), std::end(closings), [&](const Bytes& c) {
         return same + c.size() == part.size() && std::equal(c.begin(), c.end(), part.begin() + static_cast<long>(same));
     });
+}
+
+bool plays(const std::string& path) {
+    return sh("ffmpeg -v error -xerror -i '" + path + "' -f null - 2>&1 | grep -q .") != 0;
 }
 
 Tally tally(const std::string& out, const Card& card) {
@@ -331,6 +386,8 @@ Tally tally(const std::string& out, const Card& card) {
         for (const CardFile& f : card.files) check(f.data);
         for (const Bytes& o : card.others) check(o);
         if (known && !own) t.foreign += name + " ";
+        bool iso = data.size() > 8 && std::memcmp(&data[4], "ftyp", 4) == 0;
+        if (iso && !plays(out + "/" + name)) t.unplayable += name + " ";
     }
     return t;
 }

@@ -29,7 +29,8 @@ bool make_camera_card(const std::string& img, const TempDir& tmp, Card& card);
 
 // A 96 MiB exFAT card, 32 KiB clusters: photos taken while a 1080p H.264 +
 // AAC video records (their writes alternate in 32-128 KiB appends), holes
-// left by deleted photos refilled by later ones, then most files deleted.
+// left by deleted photos refilled by later ones, then most files deleted;
+// the second clip's last part and one photo's last pieces overwritten.
 // False when a tool (ffmpeg, ImageMagick, mkfs.exfat) is missing or fails.
 bool make_phone_card(const std::string& img, const TempDir& tmp, Card& card);
 
@@ -38,11 +39,15 @@ struct Tally {
     int partial = 0;     // a `.partial.` file that is the file's own head
     int missing = 0;     // neither
     std::string foreign; // partial files holding bytes that are not their file's
+    std::string unplayable;  // partial clips a decoder reports errors in
 };
 
 // A partial file is its original's first bytes, closed at most by its
 // format's end (a JPEG end marker, a GIF trailer, a PNG IEND chunk).
 bool own_head(const Bytes& part, const Bytes& original);
+
+// True when a decoder reads the media file at `path` without an error.
+bool plays(const std::string& path);
 
 // What `out` (a scan's output folder) holds of the card's files.
 Tally tally(const std::string& out, const Card& card);
