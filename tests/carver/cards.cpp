@@ -129,10 +129,10 @@ public:
         }
         return true;
     }
-    // The file's clusters from its `first`-th on taken by a live file of other bytes.
-    void overwrite(int id, size_t first, uint32_t seed) {
+    // The file's clusters [first, last) taken by a live file of other bytes.
+    void overwrite(int id, size_t first, size_t last, uint32_t seed) {
         const auto& cl = files_[id].clusters;
-        for (size_t i = first; i < cl.size(); ++i) {
+        for (size_t i = first; i < std::min(last, cl.size()); ++i) {
             Bytes junk = random_bytes(cluster_, seed + static_cast<uint32_t>(i));
             std::memcpy(&img_[offset(cl[i] + 2)], junk.data(), cluster_);
             live_.push_back(cl[i]);
@@ -289,10 +289,10 @@ bool make_phone_card(const std::string& img, const TempDir& tmp, Card& card) {
     keep("VID_2.mp4", v2);
     for (size_t i = 0; i < shot; ++i)
         if (i != 2 && i != 9) keep("IMG_" + std::to_string(i) + ".jpg", shots[i]);
-    // The second clip's last part and a photo's last pieces overwritten:
-    // only their heads can come back.
-    w.overwrite(1, 30, 90);
-    w.overwrite(10 + 4, 5, 91);
+    // Part of the second clip (its movie box kept) and a photo's last
+    // pieces overwritten: only their heads can come back.
+    w.overwrite(1, 60, 80, 90);
+    w.overwrite(10 + 4, 5, SIZE_MAX, 91);
     for (int id : {0, 1}) w.remove(id);
     for (size_t i = 0; i < shot; ++i)
         if (i != 2 && i != 9) w.remove(10 + int(i));
@@ -339,10 +339,28 @@ bool own_iso_head(const Bytes& part, const Bytes& original) {
     return media;
 }
 
+bool is_iso(const Bytes& b) { return b.size() > 8 && std::memcmp(&b[4], "ftyp", 4) == 0; }
+
+// Whether a carved file opens like `original`: its first 512 bytes, or for
+// ISO media, whose headers look alike, the first 512 bytes of media data.
+bool opens_like(const Bytes& part, const Bytes& original) {
+    size_t at = 0;
+    if (is_iso(part)) {
+        while (at + 8 <= part.size() && std::memcmp(&part[at + 4], "mdat", 4) != 0) {
+            size_t size = be32(part, at);
+            if (size < 8) return false;
+            at += size;
+        }
+        at += 8;
+    }
+    return at + 512 <= std::min(part.size(), original.size()) &&
+           std::equal(part.begin() + long(at), part.begin() + long(at + 512), original.begin() + long(at));
+}
+
 }  // namespace
 
 bool own_head(const Bytes& part, const Bytes& original) {
-    if (part.size() > 8 && std::memcmp(&part[4], "ftyp", 4) == 0) return own_iso_head(part, original);
+    if (is_iso(part)) return own_iso_head(part, original);
     static const Bytes closings[] = {{0xFF, 0xD9}, {0x3B}, {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82}};
     size_t same = common_prefix(part, original);
     if (same == part.size()) return part.size() < original.size();
@@ -366,8 +384,7 @@ Tally tally(const std::string& out, const Card& card) {
         bool whole = false, partial = false;
         for (const auto& [name, data] : got) {
             if (data == f.data) whole = true;
-            else if (name.find(".partial.") != std::string::npos && data.size() > 512 &&
-                     common_prefix(data, f.data) >= 512)
+            else if (name.find(".partial.") != std::string::npos && opens_like(data, f.data))
                 partial = partial || own_head(data, f.data);
         }
         t.whole += whole;
@@ -379,15 +396,14 @@ Tally tally(const std::string& out, const Card& card) {
         if (name.find(".partial.") == std::string::npos) continue;
         bool known = false, own = false;
         auto check = [&](const Bytes& original) {
-            if (data.size() < 512 || common_prefix(data, original) < 512) return;
+            if (!opens_like(data, original)) return;
             known = true;
             own = own || own_head(data, original);
         };
         for (const CardFile& f : card.files) check(f.data);
         for (const Bytes& o : card.others) check(o);
         if (known && !own) t.foreign += name + " ";
-        bool iso = data.size() > 8 && std::memcmp(&data[4], "ftyp", 4) == 0;
-        if (iso && !plays(out + "/" + name)) t.unplayable += name + " ";
+        if (is_iso(data) && !plays(out + "/" + name)) t.unplayable += name + " ";
     }
     return t;
 }

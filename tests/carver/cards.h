@@ -30,7 +30,7 @@ bool make_camera_card(const std::string& img, const TempDir& tmp, Card& card);
 // A 96 MiB exFAT card, 32 KiB clusters: photos taken while a 1080p H.264 +
 // AAC video records (their writes alternate in 32-128 KiB appends), holes
 // left by deleted photos refilled by later ones, then most files deleted;
-// the second clip's last part and one photo's last pieces overwritten.
+// a stretch of the second clip and one photo's last pieces overwritten.
 // False when a tool (ffmpeg, ImageMagick, mkfs.exfat) is missing or fails.
 bool make_phone_card(const std::string& img, const TempDir& tmp, Card& card);
 
