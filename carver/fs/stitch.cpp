@@ -452,6 +452,9 @@ uint64_t WholeFiles::clusters_at(FreeStream& fs, uint64_t at, uint64_t cluster_s
     uint64_t abs = UINT64_MAX;
     fs.for_each_piece(at, at + 1, [&](uint64_t from, uint64_t) { abs = from; });
     if (abs == UINT64_MAX) return 0;
+    auto in = taken_.upper_bound(abs);
+    if (in != taken_.begin() && std::prev(in)->second > abs)
+        return (std::prev(in)->second - abs + cluster_size - 1) / cluster_size;
     auto known = known_.find(abs);
     if (known != known_.end()) return known->second;
     if (work_ >= kWork || known_.size() >= (1u << 20)) return 0;
@@ -480,6 +483,10 @@ uint64_t WholeFiles::clusters_at(FreeStream& fs, uint64_t at, uint64_t cluster_s
     uint64_t clusters = (length + cluster_size - 1) / cluster_size;
     known_[abs] = clusters;
     return clusters;
+}
+
+void WholeFiles::take(uint64_t from, uint64_t to) {
+    if (from < to && taken_.size() < kMaxTaken) taken_[from] = std::max(taken_[from], to);
 }
 
 Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, WholeFiles* whole) {

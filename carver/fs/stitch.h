@@ -5,6 +5,7 @@
 // the continuation.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -59,11 +60,17 @@ class WholeFiles {
 public:
     // Clusters of the whole file at stream offset `at` (a cluster multiple) of
     // `fs`; 0 when none starts there or the bound on reading is spent.
+    // Clusters inside a range already put together count the same way:
+    // each cluster goes to one file.
     uint64_t clusters_at(FreeStream& fs, uint64_t at, uint64_t cluster_size);
+    // The absolute range [from, to) of free clusters belongs to a file put together.
+    void take(uint64_t from, uint64_t to);
 
 private:
     static constexpr uint64_t kWork = 4ull << 30;  // bytes read over a scan
+    static constexpr size_t kMaxTaken = 1u << 20;
     std::unordered_map<uint64_t, uint64_t> known_;  // absolute offset: clusters, 0 when none
+    std::map<uint64_t, uint64_t> taken_;            // absolute start: end
     uint64_t work_ = 0;
 };
 
