@@ -14,7 +14,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr size_t kMaxSamples = 1u << 20;  // per track
+constexpr size_t kMaxSamples = 1u << 20;  // over all tracks: the tables written stay below 16 MiB
 
 uint64_t be64(const uint8_t* p) { return uint64_t(rd_be32(p)) << 32 | rd_be32(p + 4); }
 bool is(const uint8_t* t, const char* s) { return std::memcmp(t, s, 4) == 0; }
@@ -75,11 +75,14 @@ struct Sample {
 
 // Every sample's place, in decoding order, from the chunk offsets, the
 // samples per chunk and the sizes; false when the tables disagree.
-bool sample_places(const Child& stsz, const Child& stsc, const Child& stco, bool wide, std::vector<Sample>& out) {
+bool sample_places(const Child& stsz, const Child& stsc, const Child& stco, bool wide, std::vector<Sample>& out,
+                   size_t& budget) {
     if (stsz.n < 12 || stsc.n < 8 || stco.n < 8) return false;
     uint32_t uniform = rd_be32(stsz.p + 4), count = rd_be32(stsz.p + 8);
     uint32_t entries = rd_be32(stsc.p + 4), chunks = rd_be32(stco.p + 4);
-    if (count > kMaxSamples || (!uniform && (stsz.n - 12) / 4 < count) || (stsc.n - 8) / 12 < entries ||
+    if (count > budget) return false;
+    budget -= count;
+    if ((!uniform && (stsz.n - 12) / 4 < count) || (stsc.n - 8) / 12 < entries ||
         (stco.n - 8) / (wide ? 8 : 4) < chunks)
         return false;
     for (uint32_t e = 0; e < entries && out.size() < count; ++e) {
@@ -100,8 +103,8 @@ bool sample_places(const Child& stsz, const Child& stsc, const Child& stco, bool
     return out.size() == count;
 }
 
-// A table of (count, value) runs cut after `n` samples; its sum of count x
-// value in `total` (time to sample). `head`: the bytes before the count.
+// A table of (count, value) runs (time to sample, composition offsets) cut
+// after `n` samples; the sum of count x value added to `total` when given.
 Bytes cut_runs(const Child& c, uint32_t n, uint64_t* total) {
     Bytes o(c.p, c.p + 4);  // version and flags
     Bytes runs;
@@ -157,7 +160,7 @@ Bytes cut_stbl(const std::vector<Child>& kids, const std::vector<Sample>& s, uin
 }
 
 // The track with its samples inside [from, to) only; empty when it keeps none.
-Bytes cut_trak(const Child& trak, uint64_t from, uint64_t to) {
+Bytes cut_trak(const Child& trak, uint64_t from, uint64_t to, size_t& budget) {
     std::vector<Child> tk, md, mi, st;
     const Child *mdia, *minf, *stbl;
     if (!children(trak.p, trak.n, tk) || !(mdia = find(tk, "mdia")) || !children(mdia->p, mdia->n, md) ||
@@ -168,7 +171,7 @@ Bytes cut_trak(const Child& trak, uint64_t from, uint64_t to) {
     bool wide = !stco;
     if (wide) stco = find(st, "co64");
     std::vector<Sample> s;
-    if (!find(st, "stsd") || !find(st, "stts") || !stsz || !stsc || !stco || !sample_places(*stsz, *stsc, *stco, wide, s))
+    if (!find(st, "stsd") || !find(st, "stts") || !stsz || !stsc || !stco || !sample_places(*stsz, *stsc, *stco, wide, s, budget))
         return {};
     uint32_t n = 0;
     while (n < s.size() && s[n].at >= from && s[n].at <= to && s[n].size <= to - s[n].at) ++n;
@@ -214,8 +217,9 @@ std::vector<uint8_t> cut_moov(const std::vector<uint8_t>& moov, uint64_t from, u
         return {};
     Bytes body;
     int tracks = 0;
+    size_t budget = kMaxSamples;
     for (const Child& c : top) {
-        Bytes b = is(c.type, "trak") ? cut_trak(c, from, to) : copy(c);
+        Bytes b = is(c.type, "trak") ? cut_trak(c, from, to, budget) : copy(c);
         tracks += is(c.type, "trak") && !b.empty();
         body.insert(body.end(), b.begin(), b.end());
     }

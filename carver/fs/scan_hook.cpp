@@ -128,7 +128,8 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
     }
     r.partial = r.stitched.partial;
     // Every cluster goes to one file: later gap searches pass over this one's.
-    if (!r.partial) r.stitched.stream->for_each_piece(r.cv.length, [&](uint64_t a, uint64_t b) { map.whole->take(a, b); });
+    if (!r.partial)
+        r.stitched.stream->for_each_piece(r.cv.length, [&](uint64_t a, uint64_t b) { map.whole->take(a, b); });
     return r;
 }
 
