@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,6 +75,8 @@ struct Placement {
     int64_t mtime = -1;
 };
 
+class WholeFiles;
+
 class Map {
 public:
     // Looks for file systems at the device start and in MBR/GPT partitions.
@@ -97,6 +100,10 @@ public:
     void add_entry(DeletedEntry e);
     void set_origin(size_t first_entry, const char* origin);  // of the entries from first_entry on
     void finish();  // sorts the entries for lookup
+
+    // Files found lying whole while others were put together (fs/stitch.h),
+    // made when first needed.
+    mutable std::shared_ptr<WholeFiles> whole;
 
 private:
     std::vector<Volume> volumes_;

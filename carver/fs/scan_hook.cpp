@@ -101,34 +101,49 @@ FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, ui
     return r;
 }
 
+namespace {
+// Stitchers that leave the whole-file record to the scan.
+template <Stitched (*Fn)(const Volume&, uint64_t, Source&, uint64_t, const std::vector<Skip>&)>
+Stitched by_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                  const std::vector<Skip>& skips, WholeFiles*) {
+    return Fn(v, first_cluster, phys, max_size, skips);
+}
+}  // namespace
+
 const Stitcher kJpegStitcher{[](const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
-                                const std::vector<Skip>&) { return stitch_jpeg(v, first_cluster, phys, max_size); },
+                                const std::vector<Skip>&, WholeFiles* whole) {
+                                 return stitch_jpeg(v, first_cluster, phys, max_size, whole);
+                             },
                              false, false};
-const Stitcher kPngStitcher{stitch_png, true, false};
-const Stitcher kGifStitcher{stitch_gif};
-const Stitcher kZipStitcher{stitch_zip};
-const Stitcher kPdfStitcher{stitch_pdf};
-const Stitcher kMp3Stitcher{stitch_mp3};
-const Stitcher kRiffStitcher{stitch_riff, true, true, true};
-const Stitcher kIsoStitcher{stitch_iso};
+const Stitcher kPngStitcher{by_units<stitch_png>, true, false};
+const Stitcher kGifStitcher{by_units<stitch_gif>};
+const Stitcher kZipStitcher{by_units<stitch_zip>};
+const Stitcher kPdfStitcher{by_units<stitch_pdf>};
+const Stitcher kMp3Stitcher{by_units<stitch_mp3>};
+const Stitcher kRiffStitcher{by_units<stitch_riff>};
+const Stitcher kIsoStitcher{by_units<stitch_iso>};
 
 FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys) {
     FsCarve r;
     uint64_t cluster;
     const Volume* v = map.free_cluster_at(pos, cluster);
     if (!f.stitch || !v || compressed_at(map, pos)) return r;
+    if (!map.whole) map.whole = std::make_shared<WholeFiles>();
     std::vector<Skip> skips;
     if (f.stitch->takes_skips)
         skips = deleted_skips(map, *v, cluster, phys, std::min<uint64_t>(max_size, 64u << 20));
-    r.stitched = f.stitch->run(*v, cluster, phys, max_size, skips);
+    r.stitched = f.stitch->run(*v, cluster, phys, max_size, skips, map.whole.get());
     if (!r.stitched.stream) return r;
     r.cv.length = r.stitched.length;
-    if (f.stitch->walk_confirms) {
+    if (f.stitch->walk_confirms && !r.stitched.partial) {
         Carve cv = f.walk(*r.stitched.stream, max_size);
         if (cv.length != r.stitched.length) return FsCarve{};
         r.cv.ext = cv.ext;
     }
     r.partial = r.stitched.partial;
+    // Every cluster goes to one file: later gap searches pass over this one's.
+    if (!r.partial)
+        r.stitched.stream->for_each_piece(r.cv.length, [&](uint64_t a, uint64_t b) { map.whole->take(a, b); });
     return r;
 }
 
@@ -164,10 +179,9 @@ void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, S
         cv = fc.cv;
         return;
     }
+    // Nothing proves the rest: the part is what precedes the other file.
     fc.partial = true;
-    // Samples and frames prove nothing of their own: a RIFF file's part is
-    // what precedes the other file.
-    if (f.stitch && f.stitch->cut_at_other_start) cv.length = first_deleted_start(map, pos, fc, cv.length);
+    cv.length = first_deleted_start(map, pos, fc, cv.length);
 }
 
 FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size, Source& phys) {
