@@ -79,13 +79,13 @@ int main(int argc, char** argv) {
     opt.enabled = cmd.enabled;
     opt.table = &table;
     carver::ScanResult res = carver::run_scan(opt, g_stop);
-    if (res.bad_sectors)
-        std::fprintf(stderr, "photo: %llu unreadable sectors skipped\n",
-                     static_cast<unsigned long long>(res.bad_sectors));
+    if (res.unreadable)
+        std::fprintf(stderr, "photo: %llu unreadable bytes; the files that touch them are partial\n",
+                     static_cast<unsigned long long>(res.unreadable));
     using namespace carver::contract;
     if (g_signal) return kExitSignalBase + g_signal;  // also when the signal broke off opening the device
     switch (res.status) {
-    case carver::ScanStatus::Complete: return kExitComplete;
+    case carver::ScanStatus::Complete: return res.unreadable ? kExitSomeUnreadable : kExitComplete;
     case carver::ScanStatus::Stopped: return kExitSignalBase + SIGTERM;
     case carver::ScanStatus::BadInput: return die(res.message, kExitBadInput);
     case carver::ScanStatus::OutputFailed: return die(res.message, kExitOutputFailed);

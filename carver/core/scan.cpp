@@ -32,6 +32,30 @@ public:
     uint64_t begin() const { return blocks_.empty() ? end_ : blocks_.front()->off; }
     uint64_t end() const { return end_; }
     bool at_eof() const { return eof_; }
+    const Holes& holes() const { return reader_.holes(); }
+    BlockReader& reader() { return reader_; }
+    // Carving ranges again after the first pass: the holes are final.
+    bool again() const { return again_; }
+
+    // Starts the next range the reader reads again; false when none is left.
+    bool restart(uint64_t& pos, uint64_t& limit) {
+        for (auto& b : blocks_) reader_.recycle(std::move(b));
+        blocks_.clear();
+        if (!reader_.next_range(limit)) return false;
+        again_ = true;
+        eof_ = false;
+        if (!pull()) return false;
+        pos = blocks_.front()->off;
+        return true;
+    }
+
+    // The first byte in [off, off + n) that the blocks hold as a hole.
+    uint64_t first_hole(uint64_t off, uint64_t n) const {
+        for (const BlockPtr& b : blocks_)
+            for (const auto& [from, to] : b->holes)
+                if (from < off + n && to > off) return std::max(from, off);
+        return UINT64_MAX;
+    }
 
     bool pull() {
         if (eof_) return false;
@@ -78,6 +102,7 @@ private:
     std::deque<BlockPtr> blocks_;
     uint64_t end_ = 0;
     bool eof_ = false;
+    bool again_ = false;
 };
 
 // A candidate's bytes: from the window, which grows up to a cap by pulling
@@ -85,8 +110,22 @@ private:
 class WindowSource final : public Source {
 public:
     WindowSource(Window& w, const Device& dev, uint64_t start, uint64_t cap,
-                 const std::atomic<bool>& stop, uint64_t& bad)
-        : w_(w), dev_(dev), start_(start), cap_(cap), stop_(stop), bad_(bad) {}
+                 const std::atomic<bool>& stop)
+        : w_(w), dev_(dev), start_(start), cap_(cap), stop_(stop) {}
+
+    // The first byte read that was no byte of the device (zero-filled),
+    // relative to the start; UINT64_MAX when none.
+    uint64_t hole() const { return hole_; }
+    // How far the reads reached, relative to the start.
+    uint64_t reach() const { return reach_; }
+    // The first byte of a hole read, or lying before the reads' reach or
+    // `length`, relative to the start: a file of that length has no bytes
+    // of the device from there on.
+    uint64_t hole_within(uint64_t length) const {
+        const uint64_t n = std::max(reach_, length);
+        const uint64_t at = std::min(w_.first_hole(start_, n), w_.holes().first_in(start_, start_ + n));
+        return std::min(hole_, at == UINT64_MAX ? UINT64_MAX : at - start_);
+    }
 
     size_t read(uint64_t off, void* buf, size_t n) override {
         if (stop_.load(std::memory_order_relaxed)) return 0;
@@ -96,9 +135,13 @@ public:
         }
         size_t got = 0;
         if (abs >= w_.begin()) got = w_.copy(abs, out, n);
+        note(abs, got, w_.first_hole(abs, got));
         if (got == n || (w_.at_eof() && abs >= w_.begin())) return got;
         if (!dev_.seekable) return got;
-        return got + read_robust(dev_, out + got, n - got, abs + got, bad_, stop_);
+        uint64_t hole = UINT64_MAX;
+        const size_t more = read_around_holes(dev_, w_.holes(), out + got, n - got, abs + got, &hole, stop_);
+        note(abs + got, more, hole);
+        return got + more;
     }
 
 private:
@@ -106,8 +149,27 @@ private:
     const Device& dev_;
     uint64_t start_, cap_;
     const std::atomic<bool>& stop_;
-    uint64_t& bad_;
+    uint64_t hole_ = UINT64_MAX;
+    uint64_t reach_ = 0;
+
+    void note(uint64_t abs, size_t n, uint64_t hole) {
+        reach_ = std::max(reach_, abs + n - start_);
+        if (hole != UINT64_MAX && hole >= start_) hole_ = std::min(hole_, hole - start_);
+    }
 };
+
+// A candidate whose walk read a hole: none when the file ends before it;
+// carved again later while the hole may still be read; otherwise cut at the
+// hole, unless a rejected walk barely reached it (its own bytes decided).
+enum class HoleVerdict { None, Defer, Cut };
+constexpr uint64_t kRejectReach = 4096;
+
+HoleVerdict judge_hole(uint64_t hole, uint64_t reach, const Carve& cv, bool final) {
+    if (hole == UINT64_MAX || hole == 0 || (cv.length != 0 && cv.length <= hole)) return HoleVerdict::None;
+    if (!final) return HoleVerdict::Defer;
+    if (cv.length == 0 && reach < hole + kRejectReach) return HoleVerdict::None;
+    return HoleVerdict::Cut;
+}
 
 struct Candidate {
     const Format* format;
@@ -231,11 +293,11 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
 
     ScanResult res;
     res.status = ScanStatus::Complete;
-    uint64_t bad = 0;
     {
-        BlockReader reader(dev, opt.block_size, opt.queue_depth, stop);
+        BlockReader reader(dev, opt.block_size, opt.queue_depth, stop, opt.retry);
         Window w(reader);
         uint64_t pos = 0;
+        uint64_t limit = UINT64_MAX;  // carving again: the end of the range
         fs::Claimed claimed;
         while (res.status == ScanStatus::Complete) {
             if (stop.load()) {
@@ -243,19 +305,21 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                 break;
             }
             w.drop_before(pos);
-            progress().at(dev.fd, pos);
-            if (pos >= w.end()) {
-                if (!w.pull()) break;
+            progress().at(dev.fd, pos, reader.holes().bytes());
+            if (pos >= w.end() && pos < limit && w.pull()) continue;
+            if (pos >= w.end() || pos >= limit) {
+                if (!w.restart(pos, limit)) break;
                 continue;
             }
             const Block* b = w.block_at(pos);
             uint64_t bend = b->off + b->len;
             bool carved = false;
-            for (; pos < bend && !carved; pos += kSector) {
+            for (; pos < std::min(bend, limit) && !carved; pos += kSector) {
                 if (pos >= claimed.next()) {  // a later piece of a file carved already
                     pos = claimed.skip(pos) - kSector;
                     continue;
                 }
+                if (!b->holes.empty() && b->in_hole(pos)) continue;
                 const uint8_t* head = b->data.data() + (pos - b->off);
                 const auto& cands = dispatch[head[0]];
                 if (cands.empty()) continue;
@@ -265,8 +329,8 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                         std::memcmp(head, c.signature.data(), c.signature.size()) != 0)
                         continue;
                     if (c.format->check && !c.format->check(head, avail)) continue;
-                    WindowSource src(w, walk_dev, pos, opt.window_cap, stop, bad);
-                    WindowSource phys(w, walk_dev, 0, opt.window_cap, stop, bad);
+                    WindowSource src(w, walk_dev, pos, opt.window_cap, stop);
+                    WindowSource phys(w, walk_dev, 0, opt.window_cap, stop);
                     fs::FsCarve fc;
                     uint64_t cluster;
                     if (!fsmap.empty()) fc = fs::carve_free_stream(fsmap, *c.format, c.max_size, pos, phys);
@@ -278,6 +342,26 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                     } else if (!fsmap.empty() && fsmap.free_cluster_at(pos, cluster)) {
                         fs::recheck(fsmap, *c.format, c.max_size, pos, phys, fc, cv);
                     }
+                    if (fc.body() && phys.hole() != UINT64_MAX && w.again()) {  // read plainly, cut at the hole
+                        fc = fs::FsCarve{};
+                        cv = c.format->walk(src, c.max_size);
+                    }
+                    const uint64_t hole = fc.body() && phys.hole() != UINT64_MAX
+                                              ? std::min(src.hole(), std::max(phys.hole(), pos + kSector) - pos)
+                                              : src.hole_within(cv.length);
+                    switch (judge_hole(hole, src.reach(), cv, w.again())) {
+                    case HoleVerdict::None: break;
+                    case HoleVerdict::Defer:
+                        reader.defer(pos, pos + hole);
+                        pos = std::max(pos, (pos + hole) / kSector * kSector - kSector);
+                        carved = true;
+                        break;
+                    case HoleVerdict::Cut:
+                        cv = Carve{hole, cv.ext};
+                        fc.partial = true;
+                        break;
+                    }
+                    if (carved) break;
                     if (cv.length == 0 || cv.length > c.max_size) {
                         if (skip) *c.no_start_before = pos + skip;
                         continue;
@@ -324,7 +408,7 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
             }
         }
         // Small deleted files the file system kept inside its own records, and compressed ones.
-        WindowSource phys(w, walk_dev, 0, opt.window_cap, stop, bad);
+        WindowSource phys(w, walk_dev, 0, opt.window_cap, stop);
         std::vector<uint8_t> head(4096);
         for (const fs::DeletedEntry& e : fsmap.entries()) {
             if ((e.resident.empty() && e.packed.empty()) || res.status != ScanStatus::Complete || stop.load()) continue;
@@ -358,9 +442,10 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
                           std::to_string(dev.health->lost_at.load()) + " (" + std::strerror(lost) +
                           "); the scan is incomplete";
         }
-        bad += reader.bad_sectors();
+        res.unreadable = reader.holes().bytes();
+        progress().finish(res.unreadable);
     }
-    res.bad_sectors = bad;
+    res.bad_sectors = res.unreadable / kSector;
     return res;
 }
 

@@ -22,6 +22,7 @@ struct ScanOptions {
     uint64_t window_cap = 48ull << 20; // bytes a parser may hold in memory ahead
     bool force_flock = false;          // tests: write named files under flock
     bool file_systems = true;          // read FAT allocation and deleted entries
+    RetryLimits retry;                 // returning to unreadable areas
 };
 
 // ReadFailed: the device stopped answering (gone, or a long run of
@@ -33,6 +34,7 @@ struct ScanResult {
     std::string message;  // one line, for BadInput, OutputFailed and ReadFailed
     uint64_t files = 0;
     uint64_t bad_sectors = 0;
+    uint64_t unreadable = 0;  // bytes of the device never read; the files touching them are partial
 };
 
 ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop);
