@@ -7,7 +7,8 @@
 #     byte for byte
 #  2. a 1.5 GiB card with a 1 GiB unreadable region: the same figures
 #  3. copy-first (photo /image) of the 256 MiB card, then `ddrescue -r1` on
-#     the same image and map: its exit status and the map it leaves
+#     the same image and map (the card served without the delay): its exit
+#     status and the map it leaves
 # Usage: bench/engine/failing-card.sh [build-dir] [work-dir]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -98,14 +99,19 @@ card "$work/card1536.img" 1536 256 1024
 report "1.5 GiB card, 1 GiB region" "$work/card1536.img" 1536 256 1024
 rm -f "$work/card1536.img"
 
-if "$photo" /image 2>/dev/null; [ $? -ne 2 ] || true; then
+if true; then
   mount_card "$work/card256.img" "$((120 * mib))-$((130 * mib))"
   t0=$(now); st=0
   "$photo" /image "$mnt/disk" "$work/copy.img" "$work/copy.map" 2>"$work/copy.err" || st=$?
   t1=$(now)
   printf 'copy-first: %.1f s, exit %s; map:\n' "$(echo "$t1 - $t0" | bc -l)" "$st"
   sed 's/^/  /' "$work/copy.map"
+  umount_card
   if command -v ddrescue >/dev/null; then
+    # ddrescue retries each bad sector: served without the delay, so that it takes seconds, not minutes
+    "$fixture" "$work/card256.img" "$((120 * mib))-$((130 * mib))" 0 "$mnt" -f 2>/dev/null &
+    fuse_pid=$!
+    for _ in $(seq 100); do [ -e "$mnt/disk" ] && break; sleep 0.05; done
     st=0
     ddrescue -r1 "$mnt/disk" "$work/copy.img" "$work/copy.map" >"$work/ddrescue.out" 2>&1 || st=$?
     printf 'ddrescue -r1 on the same image and map: exit %s; map after:\n' "$st"

@@ -14,6 +14,7 @@
 
 #include "carver/contract.h"
 #include "core/command_line.h"
+#include "core/imaging.h"
 #include "core/progress.h"
 #include "core/scan.h"
 #include "core/types_table.h"
@@ -51,6 +52,26 @@ void tie_to_parent() {
         ::_exit(carver::contract::kExitSignalBase + SIGKILL);
 }
 
+// photo /image DEVICE IMAGE MAPFILE: the device copied into IMAGE, its map in MAPFILE.
+int copy_first(int argc, char** argv) {
+    using namespace carver::contract;
+    if (argc != 5) return die("usage: photo /image DEVICE IMAGE MAPFILE", kExitBadInput);
+    carver::ImagingOptions opt;
+    opt.device = argv[2];
+    opt.image = argv[3];
+    opt.map = argv[4];
+    carver::ImagingResult res = carver::run_imaging(opt, g_stop);
+    if (g_signal) return kExitSignalBase + g_signal;
+    switch (res.status) {
+    case carver::ImagingStatus::Complete: return kExitComplete;
+    case carver::ImagingStatus::SomeUnreadable: return kExitSomeUnreadable;
+    case carver::ImagingStatus::Stopped: return kExitSignalBase + SIGTERM;
+    case carver::ImagingStatus::BadInput: return die(res.message, kExitBadInput);
+    case carver::ImagingStatus::OutputFailed: return die(res.message, kExitOutputFailed);
+    }
+    return kExitOutputFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,6 +84,7 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
 
     carver::progress().open_from_env(std::getenv(carver::kProgressFdVariable));
+    if (argc >= 2 && std::string(argv[1]) == "/image") return copy_first(argc, argv);
 
     carver::TypeTable table;
     std::string err;

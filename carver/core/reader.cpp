@@ -329,12 +329,16 @@ struct BlockReader::State {
     bool range_wanted = false;
     std::pair<uint64_t, uint64_t> range{0, 0};
     uint64_t generation = 0;  // of the range wanted: blocks of an older one are dropped
+    uint64_t reading_to = 0;  // the end of the range being read (reader thread only)
 
     // The reader reads through its own duplicate of the device's descriptor:
     // a thread left blocked in read() at exit must never see the caller's
     // descriptor closed under it (and its number reused by another file).
-    State(Device d, size_t b, size_t q, const std::atomic<bool>& s, RetryLimits l)
-        : dev(std::move(d)), block_size(b), depth(q), stop(s), limits(l) {
+    std::vector<std::pair<uint64_t, uint64_t>> already;
+
+    State(Device d, size_t b, size_t q, const std::atomic<bool>& s, RetryLimits l,
+          std::vector<std::pair<uint64_t, uint64_t>> a)
+        : dev(std::move(d)), block_size(b), depth(q), stop(s), limits(l), already(std::move(a)) {
         const int own = ::fcntl(dev.fd, F_DUPFD_CLOEXEC, 0);
         if (own >= 0) {
             dev.fd = own;
@@ -358,9 +362,15 @@ struct BlockReader::State {
 
     bool stopping() const { return stop.load(std::memory_order_relaxed) || dev.health->lost_errno.load(); }
 
-    void leave_hole(Block& b, uint64_t from, uint64_t to) {
+    // The end of the range read before that holds `at`, or 0.
+    uint64_t read_before(uint64_t at) const {
+        auto it = std::upper_bound(already.begin(), already.end(), std::make_pair(at, UINT64_MAX));
+        return it != already.begin() && std::prev(it)->second > at ? std::prev(it)->second : 0;
+    }
+
+    void leave_hole(Block& b, uint64_t from, uint64_t to, bool unread = true) {
         std::memset(b.data.data() + (from - b.off), 0, static_cast<size_t>(to - from));
-        holes.add(from, to);
+        if (unread) holes.add(from, to);
         if (!b.holes.empty() && b.holes.back().second == from) b.holes.back().second = to;
         else b.holes.emplace_back(from, to);
     }
@@ -387,13 +397,23 @@ size_t BlockReader::State::read_first_pass(Block& b) {
     skip.careful = false;
     while (pos < n && !stopping()) {
         const uint64_t at = b.off + pos;
+        if (const uint64_t end = read_before(at)) {
+            const size_t take = static_cast<size_t>(std::min<uint64_t>(n - pos, end - at));
+            leave_hole(b, at, at + take, false);
+            pos += take;
+            continue;
+        }
         if (at < skip.until) {
             const size_t take = static_cast<size_t>(std::min<uint64_t>(n - pos, skip.until - at));
             leave_hole(b, at, at + take);
             pos += take;
             continue;
         }
-        const size_t piece = skip.careful ? std::min(kProbe, n - pos) : n - pos;
+        size_t piece = skip.careful ? std::min(kProbe, n - pos) : n - pos;
+        if (!already.empty()) {  // up to the next range read before
+            auto it = std::upper_bound(already.begin(), already.end(), std::make_pair(at, UINT64_MAX));
+            if (it != already.end()) piece = static_cast<size_t>(std::min<uint64_t>(piece, it->first - at));
+        }
         size_t got = 0;
         if (read_full(dev, b.data.data() + pos, piece, at, got, stop) >= 0) {
             pos += got;
@@ -407,12 +427,13 @@ size_t BlockReader::State::read_first_pass(Block& b) {
             mark_lost(dev, err, at + got);
             return pos + got;
         }
+        const size_t piece_end = pos + piece;
         pos += got - got % kSector;
         if (!skip.careful) {
             skip.careful = true;
             continue;
         }
-        const size_t failed = std::min(kProbe, n - pos);
+        const size_t failed = piece_end - pos;
         leave_hole(b, b.off + pos, b.off + pos + failed);
         pos += failed;
         skip.until = b.off + pos + skip.step;
@@ -422,9 +443,9 @@ size_t BlockReader::State::read_first_pass(Block& b) {
     return pos;
 }
 
-// One block of a range carved again: the holes left are final.
+// One block of a range read again, up to its end: the holes left are final.
 size_t BlockReader::State::read_again(Block& b) {
-    size_t n = block_size;
+    size_t n = static_cast<size_t>(std::min<uint64_t>(block_size, reading_to > b.off ? reading_to - b.off : 0));
     if (size) n = static_cast<size_t>(std::min<uint64_t>(n, size > b.off ? size - b.off : 0));
     uint64_t hole = UINT64_MAX;
     const size_t got = read_around_holes(dev, holes, b.data.data(), n, b.off, &hole, stop, &holes);
@@ -575,8 +596,8 @@ bool BlockReader::State::read_blocks(uint64_t from, uint64_t to, size_t (State::
 }
 
 BlockReader::BlockReader(Device dev, size_t block_size, size_t depth, const std::atomic<bool>& stop,
-                         RetryLimits limits)
-    : s_(std::make_shared<State>(std::move(dev), block_size, depth, stop, limits)) {
+                         RetryLimits limits, std::vector<std::pair<uint64_t, uint64_t>> already)
+    : s_(std::make_shared<State>(std::move(dev), block_size, depth, stop, limits, std::move(already))) {
     thread_ = std::thread(run, s_);
 }
 
@@ -613,6 +634,7 @@ void BlockReader::run(std::shared_ptr<State> s) {
         const auto range = s->range;
         const uint64_t gen = s->generation;
         lk.unlock();
+        s->reading_to = range.second;
         s->read_blocks(range.first / kSector * kSector, range.second, &State::read_again, gen);
         lk.lock();
         if (gen == s->generation) s->done = true;

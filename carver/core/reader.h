@@ -150,8 +150,11 @@ size_t read_robust(const Device& dev, uint8_t* buf, size_t n, uint64_t off, uint
 // into one.
 class BlockReader {
 public:
+    // `already` (sorted, disjoint): ranges read before (a copy being
+    // continued); the first pass passes over them, leaving them as holes of
+    // the blocks but not of holes().
     BlockReader(Device dev, size_t block_size, size_t depth, const std::atomic<bool>& stop,
-                RetryLimits limits = {});
+                RetryLimits limits = {}, std::vector<std::pair<uint64_t, uint64_t>> already = {});
     ~BlockReader();
     BlockReader(const BlockReader&) = delete;
     BlockReader& operator=(const BlockReader&) = delete;

@@ -136,7 +136,7 @@ public:
         size_t got = 0;
         if (abs >= w_.begin()) got = w_.copy(abs, out, n);
         note(abs, got, w_.first_hole(abs, got));
-        if (got == n || (w_.at_eof() && abs >= w_.begin())) return got;
+        if (got == n || (w_.at_eof() && !w_.again() && abs >= w_.begin())) return got;  // the device end
         if (!dev_.seekable) return got;
         uint64_t hole = UINT64_MAX;
         const size_t more = read_around_holes(dev_, w_.holes(), out + got, n - got, abs + got, &hole, stop_);
