@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/imaging.h"
 #include "core/progress.h"
 #include "failing_disk.h"
 #include "helpers.h"
@@ -59,6 +60,59 @@ TEST(FailingDiskEngine, ExitsWithThreeReportsTheUnreadableBytesAndCutsTheFileTha
     std::snprintf(name, sizeof name, "/f%010llu.partial.jpg", static_cast<unsigned long long>(at / 512));
     EXPECT_EQ(read_file(dir / "out" + name), Bytes(cut.data.begin(), cut.data.begin() + 16384));
     EXPECT_EQ(list_dir(dir / "out").size(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<carver::MapRange> map_of(const std::string& path) {
+    Bytes b = read_file(path);
+    std::vector<carver::MapRange> ranges;
+    std::string err;
+    EXPECT_TRUE(carver::parse_map(std::string(b.begin(), b.end()), ranges, err)) << err;
+    return ranges;
+}
+
+// The ranges of a map not read, as [pos, end) pairs.
+std::vector<std::pair<uint64_t, uint64_t>> unread_in(const std::vector<carver::MapRange>& map) {
+    std::vector<std::pair<uint64_t, uint64_t>> out;
+    for (const auto& r : map)
+        if (r.status != '+') out.emplace_back(r.pos, r.pos + r.size);
+    return out;
+}
+
+TEST(FailingDiskEngine, CopyFirstKeepsAMapThatDdrescueAndPhotoGoOnWith) {
+    TempDir dir;
+    const Bytes img = random_bytes(4u << 20, 9);
+    write_file(dir / "img", img);
+    const uint64_t bad_from = (1u << 20) + 4096, bad_to = bad_from + 65536;
+    const std::string copy = dir / "copy.img", map = dir / "copy.map";
+    {
+        FailingDisk disk;
+        if (std::string why = disk.start(dir / "img", {{bad_from, bad_to}}, 0); !why.empty()) GTEST_SKIP() << why;
+        RunResult r = run_photo({"/image", disk.path(), copy, map});
+        EXPECT_EQ(r.status, 3) << r.err;
+        Bytes want = img;
+        std::fill(want.begin() + bad_from, want.begin() + bad_to, 0);
+        EXPECT_TRUE(read_file(copy) == want);
+        using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;
+        EXPECT_EQ(unread_in(map_of(map)), (Ranges{{bad_from, bad_to}}));
+        if (have_tool("ddrescue")) {
+            EXPECT_EQ(sh("ddrescue -r1 '" + disk.path() + "' '" + copy + "' '" + map + "'"), 0);
+            EXPECT_EQ(unread_in(map_of(map)), (Ranges{{bad_from, bad_to}}));
+        }
+        // Never over an image without its map, nor through a link.
+        EXPECT_EQ(run_photo({"/image", disk.path(), copy, dir / "other.map"}).status, 2);
+        ASSERT_EQ(::symlink(copy.c_str(), (dir / "link.img").c_str()), 0);
+        EXPECT_EQ(run_photo({"/image", disk.path(), dir / "link.img", dir / "link.map"}).status, 2);
+    }
+    FailingDisk healed;  // the same disk, answering now: the copy goes on from the map
+    ASSERT_EQ(healed.start(dir / "img", {}, 0), "");
+    RunResult r = run_photo({"/image", healed.path(), copy, map});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(read_file(copy) == img);
+    EXPECT_TRUE(unread_in(map_of(map)).empty());
 }
 
 }  // namespace
