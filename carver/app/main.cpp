@@ -100,6 +100,11 @@ int main(int argc, char** argv) {
     opt.out_dir = cmd.out_dir;
     opt.enabled = cmd.enabled;
     opt.table = &table;
+    for (int i = 1; i + 1 < argc; ++i)  // what follows /cmd DEVICE: a checkpoint is only taken up by the same command
+        if (std::string(argv[i]) == carver::contract::kDeviceSwitch)
+            for (int j = i + 2; j < argc; ++j) opt.command += (opt.command.empty() ? "" : " ") + std::string(argv[j]);
+    const char* resume = std::getenv("SNAPMEND_RESUME");
+    opt.resume = resume && std::string(resume) == "1";
     carver::ScanResult res = carver::run_scan(opt, g_stop);
     if (res.unreadable)
         std::fprintf(stderr, "photo: %llu unreadable bytes; the files that touch them are partial\n",

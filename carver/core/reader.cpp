@@ -311,6 +311,7 @@ struct BlockReader::State {
     std::promise<void> exited;
     Holes holes;
     double first_pass_seconds = 0;
+    uint64_t start = 0;  // where the first pass begins
 
     // The first pass's skip: where it ends, how long the next one is, and
     // whether the current block is being read in pieces.
@@ -596,8 +597,9 @@ bool BlockReader::State::read_blocks(uint64_t from, uint64_t to, size_t (State::
 }
 
 BlockReader::BlockReader(Device dev, size_t block_size, size_t depth, const std::atomic<bool>& stop,
-                         RetryLimits limits, std::vector<std::pair<uint64_t, uint64_t>> already)
+                         RetryLimits limits, std::vector<std::pair<uint64_t, uint64_t>> already, uint64_t start)
     : s_(std::make_shared<State>(std::move(dev), block_size, depth, stop, limits, std::move(already))) {
+    s_->start = start;
     thread_ = std::thread(run, s_);
 }
 
@@ -618,7 +620,7 @@ BlockReader::~BlockReader() {
 
 void BlockReader::run(std::shared_ptr<State> s) {
     const auto began = Clock::now();
-    const bool whole = s->read_blocks(0, UINT64_MAX, &State::read_first_pass, 0);
+    const bool whole = s->read_blocks(s->start, UINT64_MAX, &State::read_first_pass, 0);
     {
         std::lock_guard<std::mutex> lk(s->mu);
         s->done = true;

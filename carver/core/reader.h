@@ -154,7 +154,8 @@ public:
     // continued); the first pass passes over them, leaving them as holes of
     // the blocks but not of holes().
     BlockReader(Device dev, size_t block_size, size_t depth, const std::atomic<bool>& stop,
-                RetryLimits limits = {}, std::vector<std::pair<uint64_t, uint64_t>> already = {});
+                RetryLimits limits = {}, std::vector<std::pair<uint64_t, uint64_t>> already = {},
+                uint64_t start = 0);
     ~BlockReader();
     BlockReader(const BlockReader&) = delete;
     BlockReader& operator=(const BlockReader&) = delete;

@@ -13,6 +13,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "carver/device_identity.h"
+#include "core/checkpoint.h"
 #include "core/format.h"
 #include "core/output.h"
 #include "core/progress.h"
@@ -291,14 +293,20 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
     fs::Map fsmap;
     if (opt.file_systems) fsmap = fs::probe_device(dev, stop);
 
+    ScanCheckpoints checkpoints;
+    if (dev.seekable) checkpoints.begin(opt.out_dir, identity::device_identity(dev.fd), opt.command, opt.resume,
+                                       opt.checkpoint_every);
+    if (checkpoints.resumed()) out.keep_existing();
+
     ScanResult res;
     res.status = ScanStatus::Complete;
     {
-        BlockReader reader(dev, opt.block_size, opt.queue_depth, stop, opt.retry);
+        BlockReader reader(dev, opt.block_size, opt.queue_depth, stop, opt.retry, {}, checkpoints.start());
         Window w(reader);
-        uint64_t pos = 0;
+        uint64_t pos = checkpoints.start();
         uint64_t limit = UINT64_MAX;  // carving again: the end of the range
         fs::Claimed claimed;
+        for (const auto& [from, to] : checkpoints.claimed()) claimed.add(from, to);
         while (res.status == ScanStatus::Complete) {
             if (stop.load()) {
                 res.status = ScanStatus::Stopped;
@@ -306,6 +314,8 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
             }
             w.drop_before(pos);
             progress().at(dev.fd, pos, reader.holes().bytes());
+            // Past an unreadable area the deferred candidates are not in the checkpoint: none is taken.
+            if (!w.again() && reader.holes().bytes() == 0) checkpoints.at(pos, [&] { return claimed.list(); });
             if (pos >= w.end() && pos < limit && w.pull()) continue;
             if (pos >= w.end() || pos >= limit) {
                 if (!w.restart(pos, limit)) break;
@@ -444,6 +454,7 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
         }
         res.unreadable = reader.holes().bytes();
         progress().finish(res.unreadable);
+        if (res.status == ScanStatus::Complete) checkpoints.finish(w.end());
     }
     res.bad_sectors = res.unreadable / kSector;
     return res;

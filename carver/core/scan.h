@@ -23,6 +23,9 @@ struct ScanOptions {
     bool force_flock = false;          // tests: write named files under flock
     bool file_systems = true;          // read FAT allocation and deleted entries
     RetryLimits retry;                 // returning to unreadable areas
+    std::string command;               // the command line after /cmd DEVICE, kept in checkpoints
+    bool resume = false;               // go on from OUT's checkpoint of this device and command
+    uint64_t checkpoint_every = 1ull << 30;  // bytes (or 30 s) between checkpoints
 };
 
 // ReadFailed: the device stopped answering (gone, or a long run of

@@ -83,6 +83,7 @@ public:
     // Called with pos >= next(): where the scan goes on, sector-aligned (pos
     // itself when the range lay wholly before it).
     uint64_t skip(uint64_t pos);
+    std::vector<std::pair<uint64_t, uint64_t>> list() const { return {ranges_.begin(), ranges_.end()}; }
 
 private:
     static constexpr size_t kMaxRanges = 1u << 20;

@@ -78,7 +78,8 @@ std::vector<std::string> list_dir(const std::string& path) {
     std::vector<std::string> names;
     if (DIR* d = ::opendir(path.c_str())) {
         while (dirent* e = ::readdir(d))
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
+            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..") && std::strcmp(e->d_name, ".snapmend"))
+                names.push_back(e->d_name);
         ::closedir(d);
     }
     std::sort(names.begin(), names.end());

@@ -27,7 +27,8 @@ void write_file(const std::string& path, const Bytes& data);
 Bytes random_bytes(size_t n, uint32_t seed);
 int sh(const std::string& cmd);  // runs through /bin/sh, output discarded; returns exit status
 bool have_tool(const std::string& name);
-std::vector<std::string> list_dir(const std::string& path);  // sorted names, no dot entries
+// Sorted names, without the dot entries and the engine's bookkeeping folder .snapmend.
+std::vector<std::string> list_dir(const std::string& path);
 
 struct Sample {
     std::string name;  // e.g. "baseline.jpg"
