@@ -40,8 +40,13 @@ struct Range {  // sectors of the image, inclusive
 
 std::map<std::string, Bytes> files_below(const std::string& dir) {
     std::map<std::string, Bytes> out;
-    for (const auto& e : stdfs::recursive_directory_iterator(dir))
-        if (e.is_regular_file()) out[stdfs::relative(e.path(), dir).string()] = read_file(e.path().string());
+    for (auto it = stdfs::recursive_directory_iterator(dir); it != stdfs::recursive_directory_iterator(); ++it) {
+        if (it.depth() == 0 && it->path().filename() == ".snapmend") {  // the engine's bookkeeping
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file()) out[stdfs::relative(it->path(), dir).string()] = read_file(it->path().string());
+    }
     return out;
 }
 

@@ -75,6 +75,9 @@ TEST(Resume, ABrokenOffScanGoesOnToTheSameFilesReadingLittleTwice) {
     again.resume = true;
     ASSERT_EQ(run_scan(again, stop).status, ScanStatus::Complete);
     EXPECT_EQ(files_below(dir / "out"), whole);
+    std::printf("broken off at byte %llu of %llu; both runs read %.1f %% of one whole scan\n",
+                static_cast<unsigned long long>(stop_at), static_cast<unsigned long long>(size),
+                100.0 * static_cast<double>(bytes.load()) / static_cast<double>(whole_bytes));
     EXPECT_LE(bytes.load(), whole_bytes * 105 / 100);
 
     // A checkpoint of a finished scan, or of another command, is not taken up.
