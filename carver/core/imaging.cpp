@@ -226,10 +226,7 @@ ImagingResult run_imaging(const ImagingOptions& opt, const std::atomic<bool>& st
     dev.read_at = opt.read_at;
     dev.fd = ::open(opt.device.c_str(), O_RDONLY | O_CLOEXEC);
     if (dev.fd < 0) return fail(ImagingStatus::BadInput, opt.device + ": " + std::strerror(errno));
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{dev.fd};
+    DeviceCloser closer{dev};
     struct stat st;
     if (::fstat(dev.fd, &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode)))
         return fail(ImagingStatus::BadInput, opt.device + ": not a device or disk image");
@@ -254,12 +251,6 @@ ImagingResult run_imaging(const ImagingOptions& opt, const std::atomic<bool>& st
         return fail(ImagingStatus::OutputFailed, opt.image + ": " + std::strerror(errno));
 
     bypass_cache(dev, opt.device, st);
-    struct DirectCloser {
-        const Device& d;
-        ~DirectCloser() {
-            if (d.direct_fd >= 0) ::close(d.direct_fd);
-        }
-    } direct_closer{dev};
 
     CopyMap map(opt.map, size);
     std::vector<std::pair<uint64_t, uint64_t>> already;

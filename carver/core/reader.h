@@ -17,6 +17,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace carver {
 
@@ -68,6 +69,15 @@ struct Device {
     size_t align = 0;
     ReadAtFn read_at = default_read_at;
     std::shared_ptr<DeviceHealth> health = std::make_shared<DeviceHealth>();
+};
+
+// Closes a Device's descriptors (the direct one too, once opened) at scope exit.
+struct DeviceCloser {
+    const Device& dev;
+    ~DeviceCloser() {
+        if (dev.fd >= 0) ::close(dev.fd);
+        if (dev.direct_fd >= 0) ::close(dev.direct_fd);
+    }
 };
 
 // How the scan bypasses cached pages of the device.
