@@ -67,6 +67,7 @@ TEST(Resume, ABrokenOffScanGoesOnToTheSameFilesReadingLittleTwice) {
     stop_at = static_cast<uint64_t>(std::search(card.begin(), card.end(), middle.begin(), middle.begin() + 512) - card.begin());
     ASSERT_LT(stop_at, size);
     EXPECT_EQ(run_scan(options(dir / "out"), stop).status, ScanStatus::Stopped);
+    const uint64_t broken_at = stop_at;
     stop = false;
     stop_at = UINT64_MAX;
     const auto before = files_below(dir / "out");
@@ -76,7 +77,7 @@ TEST(Resume, ABrokenOffScanGoesOnToTheSameFilesReadingLittleTwice) {
     ASSERT_EQ(run_scan(again, stop).status, ScanStatus::Complete);
     EXPECT_EQ(files_below(dir / "out"), whole);
     std::printf("broken off at byte %llu of %llu; both runs read %.1f %% of one whole scan\n",
-                static_cast<unsigned long long>(stop_at), static_cast<unsigned long long>(size),
+                static_cast<unsigned long long>(broken_at), static_cast<unsigned long long>(size),
                 100.0 * static_cast<double>(bytes.load()) / static_cast<double>(whole_bytes));
     EXPECT_LE(bytes.load(), whole_bytes * 105 / 100);
 
