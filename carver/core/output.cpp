@@ -131,6 +131,12 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
         dir = sub.fd;
     }
 
+    struct stat taken;
+    if (keep_existing_ && ::fstatat(dir, name_for(0).c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
+        res.status = WriteStatus::Ok;
+        res.name = (naming && !naming->folder.empty() ? naming->folder + "/" : "") + name_for(0);
+        return res;
+    }
     int fd = open_unnamed(dir);
     bool named = fd < 0;
     int attempt = 0;

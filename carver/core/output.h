@@ -36,6 +36,8 @@ public:
     WriteResult write(uint64_t sector, const std::string& ext, Source& src, uint64_t length,
                       const std::atomic<bool>& stop, const Naming* naming = nullptr);
     void force_flock_mode() { tmpfile_ = false; }  // tests
+    // A resumed scan: a file whose name is taken already was written before.
+    void keep_existing() { keep_existing_ = true; }
     bool tmpfile_mode() const { return tmpfile_; }
     int fd() const { return dirfd_; }  // the output folder, for the engine's own files below it
 
@@ -47,6 +49,7 @@ private:
     std::string path_;
     int dirfd_ = -1;
     bool tmpfile_ = true;
+    bool keep_existing_ = false;
 };
 
 }  // namespace carver

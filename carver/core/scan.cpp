@@ -14,6 +14,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "carver/device_identity.h"
+#include "core/checkpoint.h"
 #include "core/file_systems.h"
 #include "core/format.h"
 #include "core/output.h"
@@ -34,6 +36,30 @@ public:
     uint64_t begin() const { return blocks_.empty() ? end_ : blocks_.front()->off; }
     uint64_t end() const { return end_; }
     bool at_eof() const { return eof_; }
+    const Holes& holes() const { return reader_.holes(); }
+    BlockReader& reader() { return reader_; }
+    // Carving ranges again after the first pass: the holes are final.
+    bool again() const { return again_; }
+
+    // Starts the next range the reader reads again; false when none is left.
+    bool restart(uint64_t& pos, uint64_t& limit) {
+        for (auto& b : blocks_) reader_.recycle(std::move(b));
+        blocks_.clear();
+        if (!reader_.next_range(limit)) return false;
+        again_ = true;
+        eof_ = false;
+        if (!pull()) return false;
+        pos = blocks_.front()->off;
+        return true;
+    }
+
+    // The first byte in [off, off + n) that the blocks hold as a hole.
+    uint64_t first_hole(uint64_t off, uint64_t n) const {
+        for (const BlockPtr& b : blocks_)
+            for (const auto& [from, to] : b->holes)
+                if (from < off + n && to > off) return std::max(from, off);
+        return UINT64_MAX;
+    }
 
     bool pull() {
         if (eof_) return false;
@@ -80,6 +106,7 @@ private:
     std::deque<BlockPtr> blocks_;
     uint64_t end_ = 0;
     bool eof_ = false;
+    bool again_ = false;
 };
 
 // A candidate's bytes: from the window, which grows up to a cap by pulling
@@ -87,8 +114,22 @@ private:
 class WindowSource final : public Source {
 public:
     WindowSource(Window& w, const Device& dev, uint64_t start, uint64_t cap,
-                 const std::atomic<bool>& stop, uint64_t& bad)
-        : w_(w), dev_(dev), start_(start), cap_(cap), stop_(stop), bad_(bad) {}
+                 const std::atomic<bool>& stop)
+        : w_(w), dev_(dev), start_(start), cap_(cap), stop_(stop) {}
+
+    // The first byte read that was no byte of the device (zero-filled),
+    // relative to the start; UINT64_MAX when none.
+    uint64_t hole() const { return hole_; }
+    // How far the reads reached, relative to the start.
+    uint64_t reach() const { return reach_; }
+    // The first byte of a hole read, or lying before the reads' reach or
+    // `length`, relative to the start: a file of that length has no bytes
+    // of the device from there on.
+    uint64_t hole_within(uint64_t length) const {
+        const uint64_t n = std::max(reach_, length);
+        const uint64_t at = std::min(w_.first_hole(start_, n), w_.holes().first_in(start_, start_ + n));
+        return std::min(hole_, at == UINT64_MAX ? UINT64_MAX : at - start_);
+    }
 
     size_t read(uint64_t off, void* buf, size_t n) override {
         if (stop_.load(std::memory_order_relaxed)) return 0;
@@ -98,9 +139,13 @@ public:
         }
         size_t got = 0;
         if (abs >= w_.begin()) got = w_.copy(abs, out, n);
-        if (got == n || (w_.at_eof() && abs >= w_.begin())) return got;
+        note(abs, got, w_.first_hole(abs, got));
+        if (got == n || (w_.at_eof() && !w_.again() && abs >= w_.begin())) return got;  // the device end
         if (!dev_.seekable) return got;
-        return got + read_robust(dev_, out + got, n - got, abs + got, bad_, stop_);
+        uint64_t hole = UINT64_MAX;
+        const size_t more = read_around_holes(dev_, w_.holes(), out + got, n - got, abs + got, &hole, stop_);
+        note(abs + got, more, hole);
+        return got + more;
     }
 
 private:
@@ -108,10 +153,29 @@ private:
     const Device& dev_;
     uint64_t start_, cap_;
     const std::atomic<bool>& stop_;
-    uint64_t& bad_;
+    uint64_t hole_ = UINT64_MAX;
+    uint64_t reach_ = 0;
+
+    void note(uint64_t abs, size_t n, uint64_t hole) {
+        reach_ = std::max(reach_, abs + n - start_);
+        if (hole != UINT64_MAX && hole >= start_) hole_ = std::min(hole_, hole - start_);
+    }
 };
 
 constexpr std::string_view kCarved = "carved";  // a name the engine made up
+
+// A candidate whose walk read a hole: none when the file ends before it;
+// carved again later while the hole may still be read; otherwise cut at the
+// hole, unless a rejected walk barely reached it (its own bytes decided).
+enum class HoleVerdict { None, Defer, Cut };
+constexpr uint64_t kRejectReach = 4096;
+
+HoleVerdict judge_hole(uint64_t hole, uint64_t reach, const Carve& cv, bool final) {
+    if (hole == UINT64_MAX || hole == 0 || (cv.length != 0 && cv.length <= hole)) return HoleVerdict::None;
+    if (!final) return HoleVerdict::Defer;
+    if (cv.length == 0 && reach < hole + kRejectReach) return HoleVerdict::None;
+    return HoleVerdict::Cut;
+}
 
 struct Candidate {
     const Format* format;
@@ -275,27 +339,29 @@ public:
 class Scanner {
 public:
     Scanner(const ScanOptions& opt, const std::atomic<bool>& stop, const OpenDevice& device, const Dispatch& dispatch,
-            OutputDir& out, FileSystems* fs, CarveReport& report)
+            OutputDir& out, FileSystems* fs, CarveReport& report, ScanCheckpoints& checkpoints)
         : opt_(opt), stop_(stop), dev_(device.dev), walk_dev_(device.walk_dev), dispatch_(dispatch), out_(out),
-          fs_(fs), report_(report) {
+          fs_(fs), report_(report), checkpoints_(checkpoints) {
         res_.status = ScanStatus::Complete;
     }
 
     ScanResult run(ScanPosition at) {
         {
-            BlockReader reader(dev_, opt_.block_size, opt_.queue_depth, stop_);
+            BlockReader reader(dev_, opt_.block_size, opt_.queue_depth, stop_, opt_.retry, {}, at.offset);
             Window w(reader);
             sector_loop(w, at);
             resident_pass(w);
             end_status();
-            bad_ += reader.bad_sectors();
+            res_.unreadable = reader.holes().bytes();
+            progress().finish(res_.unreadable);
+            if (res_.status == ScanStatus::Complete) checkpoints_.finish(w.end());
         }
-        res_.bad_sectors = bad_;
+        res_.bad_sectors = res_.unreadable / kSector;
         return res_;
     }
 
 private:
-    WindowSource source_at(Window& w, uint64_t pos) { return WindowSource(w, walk_dev_, pos, opt_.window_cap, stop_, bad_); }
+    WindowSource source_at(Window& w, uint64_t pos) { return WindowSource(w, walk_dev_, pos, opt_.window_cap, stop_); }
 
     void sector_loop(Window& w, ScanPosition& at) {
         while (res_.status == ScanStatus::Complete) {
@@ -304,9 +370,16 @@ private:
                 break;
             }
             w.drop_before(at.offset);
-            progress().at(dev_.fd, at.offset);
-            if (at.offset >= w.end()) {
-                if (!w.pull()) break;
+            progress().at(dev_.fd, at.offset, w.holes().bytes());
+            // Past an unreadable area the deferred candidates are not in the checkpoint: none is taken.
+            if (!w.again() && w.holes().bytes() == 0)
+                checkpoints_.at(at.offset, [&] {
+                    const auto& r = at.claimed.ranges();
+                    return ScanCheckpoints::Ranges(r.begin(), r.end());
+                });
+            if (at.offset >= w.end() && at.offset < limit_ && w.pull()) continue;
+            if (at.offset >= w.end() || at.offset >= limit_) {  // on to the next range read again, if any
+                if (!w.restart(at.offset, limit_)) break;
                 continue;
             }
             scan_block(w, *w.block_at(at.offset), at);
@@ -316,11 +389,15 @@ private:
     // Tries the sectors of one block from at.offset on; returns at the
     // block's end or after a carved file (which may end in a later block).
     void scan_block(Window& w, const Block& b, ScanPosition& at) {
-        const uint64_t bend = b.off + b.len;
+        const uint64_t bend = std::min(b.off + b.len, limit_);
         uint64_t pos = at.offset;
         while (pos < bend) {
             if (pos >= at.claimed.next()) {  // a later piece of a file carved already
                 pos = at.claimed.skip(pos);
+                continue;
+            }
+            if (!b.holes.empty() && b.in_hole(pos)) {
+                pos += kSector;
                 continue;
             }
             const uint8_t* head = b.data.data() + (pos - b.off);
@@ -343,6 +420,22 @@ private:
         WindowSource phys = source_at(w, 0);
         std::unique_ptr<Reading> r =
             fs_ ? fs_->read(*c.format, c.max_size, pos, src, phys) : read_contiguous(*c.format, c.max_size, src);
+        if (r->body() && phys.hole() != UINT64_MAX && w.again())  // read plainly, cut at the hole
+            r = read_contiguous(*c.format, c.max_size, src);
+        const uint64_t hole = r->body() && phys.hole() != UINT64_MAX
+                                  ? std::min(src.hole(), std::max(phys.hole(), pos + kSector) - pos)
+                                  : src.hole_within(r->cv.length);
+        switch (judge_hole(hole, src.reach(), r->cv, w.again())) {
+        case HoleVerdict::None: break;
+        case HoleVerdict::Defer:  // carved when the reader has tried the hole again
+            w.reader().defer(pos, pos + hole);
+            at.offset = std::max(pos + kSector, (pos + hole) / kSector * kSector);
+            return true;
+        case HoleVerdict::Cut:
+            r->cv = Carve{hole, r->cv.ext};
+            r->partial = true;
+            break;
+        }
         if (r->cv.length == 0 || r->cv.length > c.max_size) {
             if (r->skip) *c.no_start_before = pos + r->skip;
             return false;
@@ -458,8 +551,9 @@ private:
     OutputDir& out_;
     FileSystems* fs_;
     CarveReport& report_;
+    ScanCheckpoints& checkpoints_;
     ScanResult res_;
-    uint64_t bad_ = 0;
+    uint64_t limit_ = UINT64_MAX;  // carving a range read again: its end
 };
 
 }  // namespace
@@ -491,7 +585,17 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
     CarveReport report;
     if (!report.open(out.fd(), opt.device, err)) return fail(ScanStatus::BadInput, "output folder " + err);
     std::unique_ptr<FileSystems> fs = opt.file_systems ? probe_file_systems(device.dev, stop) : nullptr;
-    ScanResult res = Scanner(opt, stop, device, dispatch, out, fs.get(), report).run(opt.start);
+    ScanCheckpoints checkpoints;
+    if (device.dev.seekable)
+        checkpoints.begin(opt.out_dir, identity::device_identity(device.dev.fd), opt.command, opt.resume,
+                          opt.checkpoint_every);
+    ScanPosition start = opt.start;
+    if (checkpoints.resumed()) {
+        out.keep_existing();
+        start.offset = checkpoints.start();
+        for (const auto& [from, to] : checkpoints.claimed()) start.claimed.add(from, to);
+    }
+    ScanResult res = Scanner(opt, stop, device, dispatch, out, fs.get(), report, checkpoints).run(start);
     if (!report.finish(err) && res.status == ScanStatus::Complete) {
         res.status = ScanStatus::OutputFailed;
         res.message = "cannot write the report: " + err;

@@ -34,6 +34,10 @@ struct ScanOptions {
     bool force_flock = false;          // tests: write named files under flock
     bool file_systems = true;          // read FAT allocation and deleted entries
     ScanPosition start;                // where the sector loop begins
+    RetryLimits retry;                 // returning to unreadable areas
+    std::string command;               // the command line after /cmd DEVICE, kept in checkpoints
+    bool resume = false;               // go on from OUT's checkpoint of this device and command
+    uint64_t checkpoint_every = 1ull << 30;  // bytes (or 30 s) between checkpoints
 };
 
 // ReadFailed: the device stopped answering (gone, or a long run of
@@ -46,6 +50,7 @@ struct ScanResult {
     uint64_t files = 0;
     uint64_t partial_files = 0;  // of `files`: the proven part of a file only
     uint64_t bad_sectors = 0;
+    uint64_t unreadable = 0;  // bytes of the device never read; the files touching them are partial
 };
 
 ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop);

@@ -61,8 +61,31 @@ void probe_partitions(const ReadFn& read, uint64_t device_size, Map& map) {
 
 }  // namespace
 
+void SparseWords::assign(size_t words, uint64_t) {
+    words_ = words;
+    pages_.clear();
+    pages_.resize((words + kPageWords - 1) / kPageWords);
+}
+
+uint64_t& SparseWords::operator[](size_t i) {
+    auto& page = pages_[i / kPageWords];
+    if (!page) page.reset(new uint64_t[kPageWords]());
+    return page[i % kPageWords];
+}
+
+size_t SparseWords::next_written(size_t i) const {
+    for (size_t p = i / kPageWords; p < pages_.size(); ++p)
+        if (pages_[p]) return std::max(i, p * kPageWords);
+    return words_;
+}
+
 uint64_t Volume::next_with(uint64_t c, bool bit) const {
     while (c < clusters) {
+        if (bit) {  // pages never written hold no set bit: pass over them at once
+            const uint64_t word = used.next_written(static_cast<size_t>(c >> 6));
+            if (word >= used.size()) return clusters;
+            c = std::max(c, static_cast<uint64_t>(word) << 6);
+        }
         uint64_t w = used[c >> 6];
         if (!bit) w = ~w;
         w >>= (c & 63);

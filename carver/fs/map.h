@@ -2,7 +2,9 @@
 // What the engine knows of the file systems on the scanned device: for each
 // volume, where its clusters lie and which are in use, and the deleted
 // directory entries that still name a first cluster. Built once before the
-// scan, in memory bounded by the volume's cluster count (one bit a cluster).
+// scan; the in-use bits are kept in pages allocated only where a bit is set,
+// so a huge volume that is mostly free (or claims more clusters than it
+// has) costs little memory.
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -18,11 +20,32 @@ namespace carver::fs {
 // Reads n bytes at an absolute device offset; returns the bytes read.
 using ReadFn = std::function<size_t(uint64_t off, void* buf, size_t n)>;
 
+// 64-bit words of a bitmap, all zero until written: pages of words are
+// allocated on the first write into them.
+class SparseWords {
+public:
+    void assign(size_t words, uint64_t zero);  // `zero` must be 0
+    size_t size() const { return words_; }
+    bool empty() const { return words_ == 0; }
+    uint64_t operator[](size_t i) const {
+        const auto& page = pages_[i / kPageWords];
+        return page ? page[i % kPageWords] : 0;
+    }
+    uint64_t& operator[](size_t i);  // allocates the word's page
+    // The first word index >= i in a page that holds a set bit, or size().
+    size_t next_written(size_t i) const;
+
+private:
+    static constexpr size_t kPageWords = 4096;  // 32 KiB, 262 144 bits
+    size_t words_ = 0;
+    std::vector<std::unique_ptr<uint64_t[]>> pages_;
+};
+
 struct Volume {
     uint64_t data_start = 0;    // absolute offset of cluster index 0
     uint64_t cluster_size = 0;  // bytes, a multiple of 512
     uint64_t clusters = 0;      // clusters in the data area
-    std::vector<uint64_t> used; // one bit per cluster index
+    SparseWords used;           // one bit per cluster index
     // ext4: a free block that holds an extent tree node is a deleted file's
     // freed index block, lying between its pieces: the free stream skips it.
     bool skip_extent_nodes = false;

@@ -19,6 +19,7 @@ namespace {
 struct Line {
     uint64_t done = 0;
     uint64_t total = 0;
+    uint64_t unreadable = 0;
 };
 
 std::string read_all(int fd) {
@@ -33,8 +34,12 @@ std::string read_all(int fd) {
 std::vector<Line> lines_of(const std::string& text) {
     std::vector<Line> lines;
     std::istringstream in(text);
-    Line l;
-    while (in >> l.done >> l.total) lines.push_back(l);
+    std::string row;
+    while (std::getline(in, row)) {
+        std::istringstream words(row);
+        Line l;
+        if (words >> l.done >> l.total >> l.unreadable) lines.push_back(l);
+    }
     return lines;
 }
 
