@@ -12,6 +12,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "DecodeBudget.h"
 #include "FileProbe.h"
 #include "ListedPaths.h"
 #include "ResultItem.h"
@@ -20,6 +21,7 @@
 #include "Thumbnail.h"
 #include "ThumbnailGeometry.h"
 #include "ThumbnailResample.h"
+#include "WorkspaceFile.h"
 #include "WorkspaceWalk.h"
 
 using namespace snapmend;
@@ -282,7 +284,10 @@ TEST(ThumbnailTest, LargeJpegIsDecodedAtAReducedSize)
 
     for (const QString& path : {baseline, progressive, firstScan}) {
         SCOPED_TRACE(path.toStdString());
-        EXPECT_EQ(DecodeJpegScaled(path, 8).size(), QSize(750, 500)) << "decoded without the fallback";
+        const UniqueFd fd = OpenWorkspaceFile(path);
+        ASSERT_TRUE(fd.valid());
+        EXPECT_EQ(DecodeJpegScaled(fd.get(), 8, DecodeBudget::kSharedBytes).size(), QSize(750, 500))
+            << "decoded without the fallback";
         const std::optional<DecodedPicture> decoded = DecodeForThumbnail(path);
         ASSERT_TRUE(decoded.has_value());
         EXPECT_EQ(decoded->originalSize, QSize(6000, 4000));
