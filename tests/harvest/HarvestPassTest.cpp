@@ -18,7 +18,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "DecodeBudget.h"
 #include "HarvestPass.h"
+#include "HostilePictures.h"
+#include "PhotoPreview.h"
 #include "ResultViews.h"
 #include "ScanFixture.h"
 #include "Thumbnail.h"
@@ -206,6 +209,45 @@ TEST_F(HarvestPassTest, UndecodablePhotoShowsTheFallbackAndKeepsItsOwnPath)
     const std::optional<QImage> icon = MakeThumbnail(QCoreApplication::applicationDirPath() + "/icon.png");
     ASSERT_TRUE(icon.has_value());
     EXPECT_EQ(photos[0].thumbnail, *icon);
+}
+
+// Pictures whose headers declare gigapixels stay listed with the fallback
+// thumbnail, and the preview says they are too large; ordinary pictures of the
+// same formats get their own thumbnails.
+TEST_F(HarvestPassTest, PicturesBeyondTheDecodeBudgetShowTheFallbackAndStayListed)
+{
+    const QString iconPath = QCoreApplication::applicationDirPath() + "/icon.png";
+    const std::optional<QImage> icon = MakeThumbnail(iconPath);
+    ASSERT_TRUE(icon.has_value());
+    const std::vector<NamedPicture> pictures = HostileAndOrdinaryPictures();
+    for (const NamedPicture& picture : pictures) {
+        ASSERT_FALSE(picture.bytes.isEmpty()) << picture.name.toStdString();
+        Write(picture.name, picture.bytes);
+    }
+    RunPass();
+    ASSERT_EQ(photos.size(), pictures.size());
+    std::map<QString, QImage> thumbnails;
+    for (const Photo& photo : photos)
+        thumbnails[photo.path] = photo.thumbnail;
+    for (const NamedPicture& picture : pictures) {
+        SCOPED_TRACE(picture.name.toStdString());
+        const QImage& thumbnail = thumbnails[Carved(picture.name)];
+        ASSERT_FALSE(thumbnail.isNull());
+        if (picture.colour.isValid()) {
+            EXPECT_NE(thumbnail, *icon);
+            const QColor centre = thumbnail.pixelColor(32, 32);
+            EXPECT_NEAR(centre.red(), picture.colour.red(), 8);
+            EXPECT_NEAR(centre.green(), picture.colour.green(), 8);
+            EXPECT_NEAR(centre.blue(), picture.colour.blue(), 8);
+            continue;
+        }
+        EXPECT_EQ(thumbnail, *icon);
+        const PhotoPreview preview = DecodePhotoPreview(Carved(picture.name), QSize(1200, 800), iconPath);
+        EXPECT_FALSE(preview.decoded);
+        EXPECT_TRUE(preview.tooLarge);
+        EXPECT_EQ(PreviewCaption(preview), picture.name + " is too large to show.");
+    }
+    EXPECT_EQ(DecodeBudget::Shared().InUse(), 0u) << "every grant is given back";
 }
 
 // After a long listing the next one runs on a worker: the pass still reports
