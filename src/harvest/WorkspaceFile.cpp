@@ -11,15 +11,18 @@ namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
 
-// The length of the valid UTF-8 sequence at `p` (at most `left` bytes), or 0.
-// Overlong forms, surrogates and code points past U+10FFFF are invalid.
-int ValidSequenceLength(const unsigned char* p, qsizetype left)
+// The length of the valid UTF-8 sequence at `p` (at most `left` bytes) and
+// its code point, or 0. Overlong forms, surrogates and code points past
+// U+10FFFF are invalid.
+int DecodeSequence(const unsigned char* p, qsizetype left, char32_t& point)
 {
     const unsigned char lead = p[0];
     int length;
     char32_t min;
-    if (lead < 0x80)
+    if (lead < 0x80) {
+        point = lead;
         return 1;
+    }
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
         min = 0x80;
@@ -34,7 +37,7 @@ int ValidSequenceLength(const unsigned char* p, qsizetype left)
     }
     if (left < length)
         return 0;
-    char32_t point = lead & (0x7F >> length);
+    point = lead & (0x7F >> length);
     for (int i = 1; i < length; ++i) {
         if ((p[i] & 0xC0) != 0x80)
             return 0;
@@ -51,24 +54,23 @@ bool IsEscape(char16_t unit) { return unit >= kEscapeBase + 0x80 && unit <= kEsc
 
 QString PathFromBytes(const QByteArray& bytes)
 {
+    // Decoded here rather than by QString::fromUtf8, which drops a leading byte-order mark.
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype size = bytes.size();
     QString out;
     out.reserve(size);
-    qsizetype at = 0;
-    while (at < size) {
-        qsizetype run = at;  // a stretch of valid text, decoded in one go
-        while (run < size) {
-            const int length = ValidSequenceLength(data + run, size - run);
-            if (length == 0)
-                break;
-            run += length;
+    for (qsizetype at = 0; at < size;) {
+        char32_t point = 0;
+        const int length = DecodeSequence(data + at, size - at, point);
+        if (length == 0) {
+            out += QChar(static_cast<char16_t>(kEscapeBase + data[at++]));
+        } else if (QChar::requiresSurrogates(point)) {
+            out += QChar(QChar::highSurrogate(point));
+            out += QChar(QChar::lowSurrogate(point));
+        } else {
+            out += QChar(static_cast<char16_t>(point));
         }
-        if (run > at)
-            out += QString::fromUtf8(bytes.constData() + at, run - at);
-        if (run < size)
-            out += QChar(static_cast<char16_t>(kEscapeBase + data[run++]));
-        at = run;
+        at += length;
     }
     return out;
 }

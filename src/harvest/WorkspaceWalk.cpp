@@ -39,10 +39,8 @@ void Walk(int fd, const QString& folder, QStringList& out, int depth)
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
             continue;
-        if (depth == 0 && std::strcmp(name, kEngineBookkeepingFolder) == 0)
-            continue;
         const unsigned char type = EntryType(dir, entry);
-        if (type != DT_REG && type != DT_DIR)
+        if (type != DT_REG && (type != DT_DIR || std::strcmp(name, kEngineBookkeepingFolder) == 0))
             continue;
         const QString path = folder + QLatin1Char('/') + PathFromBytes(QByteArray(name));
         if (type == DT_REG) {
@@ -68,6 +66,26 @@ void CollectWorkspaceFiles(const QString& folder, QStringList& out)
     const int fd = ::open(BytesOfPath(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0)
         Walk(fd, root == QLatin1String("/") ? QString() : root, out, 0);
+}
+
+QStringList UnlistedWorkspaceFiles(const QString& root, const QSet<QString>& listed)
+{
+    QStringList files;
+    CollectWorkspaceFiles(root, files);
+    files.removeIf([&listed](const QString& path) { return listed.contains(path); });
+    return files;
+}
+
+QString WithUnlistedFilesKept(const QString& reportText, qsizetype count, const QString& root)
+{
+    if (count == 0)
+        return reportText;
+    const QString kept = QStringLiteral("%1 more files found by the scan could not be listed; they are kept in %2.\n\n")
+                             .arg(count)
+                             .arg(DisplayText(root));
+    const qsizetype paragraph = reportText.indexOf(QStringLiteral("\n\n"));
+    return paragraph < 0 ? reportText + QStringLiteral("\n\n") + kept.trimmed()
+                         : QString(reportText).insert(paragraph + 2, kept);
 }
 
 }  // namespace snapmend
