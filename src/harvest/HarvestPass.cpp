@@ -6,7 +6,6 @@
 
 #include "FileProbe.h"
 #include "FileSystem.h"
-#include "Paths.h"
 #include "ResultItem.h"
 #include "ThreadPriority.h"
 #include "Thumbnail.h"
@@ -63,13 +62,13 @@ void Examine(HarvestPass::Job& job, const QString& fallbackIcon)
     std::optional<QImage> thumbnail = MakeThumbnail(job.path);
     if (!thumbnail) {
         // A photo that vanished meanwhile is not listed; an undecodable one,
-        // or one too large to decode, shows the program's icon, still listed
-        // under its own path.
-        if (!WorkspaceFileExists(job.path) || !PathExists(fallbackIcon))
+        // or one too large to decode, shows the program's icon (a blank
+        // square without it), still listed under its own path.
+        if (!WorkspaceFileExists(job.path))
             return;
         thumbnail = MakeThumbnail(fallbackIcon);
         if (!thumbnail)
-            return;
+            thumbnail = RenderThumbnail(DecodedPicture{});
     }
     job.thumbnail = std::move(*thumbnail);
     job.outcome = Outcome::Photo;
