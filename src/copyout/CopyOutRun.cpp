@@ -81,7 +81,7 @@ void CopyOutRun::Work(Lane& lane, const QString& outputFolder)
         if (m_stop.load())
             return;
         const QString& source = m_run.sources[static_cast<size_t>(k)];
-        if (!WorkspaceFileExists(source)) {
+        if (!WorkspaceEntryExists(source)) {
             ++lane.missing;
             ++m_done;
             continue;

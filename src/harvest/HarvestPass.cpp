@@ -64,7 +64,7 @@ void Examine(HarvestPass::Job& job, const QString& fallbackIcon)
         // A photo that vanished meanwhile is not listed; an undecodable one,
         // or one too large to decode, shows the program's icon (a blank
         // square without it), still listed under its own path.
-        if (!WorkspaceFileExists(job.path))
+        if (!WorkspaceEntryExists(job.path))
             return;
         thumbnail = MakeThumbnail(fallbackIcon);
         if (!thumbnail)
@@ -141,7 +141,7 @@ void HarvestPass::SubmitNext()
 bool HarvestPass::Deliver(Job& job, std::vector<FoundPhoto>& photos, std::vector<FoundFile>& files)
 {
     // A file removed after it was examined has no row to show.
-    if (job.outcome == Job::Outcome::Skip || m_reported.Contains(job.path) || !WorkspaceFileExists(job.path))
+    if (job.outcome == Job::Outcome::Skip || m_reported.Contains(job.path) || !WorkspaceEntryExists(job.path))
         return false;
     m_reported.Insert(job.path);
     if (job.outcome == Job::Outcome::File)

@@ -132,11 +132,9 @@ UniqueFd OpenHead(const QByteArray& bytes, qsizetype& rest)
     return UniqueFd(::open(head.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-}  // namespace
-
-UniqueFd OpenWorkspaceFile(const QString& path)
+// The folder holding the file at `bytes`, reached folder by folder, and the file's name.
+UniqueFd OpenParentFolder(const QByteArray& bytes, QByteArray& name)
 {
-    const QByteArray bytes = BytesOfPath(path);
     if (bytes.isEmpty() || bytes.contains('\0') || bytes.endsWith('/')) {
         errno = ENOENT;
         return {};
@@ -151,9 +149,18 @@ UniqueFd OpenWorkspaceFile(const QString& path)
         if (!component.isEmpty())
             folder = UniqueFd(OpenFolderBelow(folder.get(), component));
     }
+    name = bytes.mid(nameStart);
+    return folder;
+}
+
+}  // namespace
+
+UniqueFd OpenWorkspaceFile(const QString& path)
+{
+    QByteArray name;
+    const UniqueFd folder = OpenParentFolder(BytesOfPath(path), name);
     if (!folder.valid())
         return {};
-    const QByteArray name = bytes.mid(nameStart);
     UniqueFd file(::openat(folder.get(), name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.valid())
         return {};
@@ -165,6 +172,12 @@ UniqueFd OpenWorkspaceFile(const QString& path)
     return file;
 }
 
-bool WorkspaceFileExists(const QString& path) { return OpenWorkspaceFile(path).valid(); }
+bool WorkspaceEntryExists(const QString& path)
+{
+    QByteArray name;
+    const UniqueFd folder = OpenParentFolder(BytesOfPath(path), name);
+    struct stat info {};
+    return folder.valid() && ::fstatat(folder.get(), name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
 
 }  // namespace snapmend

@@ -26,7 +26,8 @@ QString DisplayText(const QString& path);
 // is never a link, a FIFO or a device. Any length. Invalid with errno on failure.
 UniqueFd OpenWorkspaceFile(const QString& path);
 
-// Whether a regular file is at the stored `path`.
-bool WorkspaceFileExists(const QString& path);
+// Whether anything (a file, a link, a FIFO) is at the stored `path`, links
+// not followed; reached like OpenWorkspaceFile.
+bool WorkspaceEntryExists(const QString& path);
 
 }  // namespace snapmend
