@@ -13,6 +13,7 @@
 #include <functional>
 #include <fstream>
 #include <map>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <unordered_map>
@@ -1122,6 +1123,57 @@ TEST(FileSystemNames, ADeepPathKeepsItsUpperFoldersWithinTheLimit) {
     const carver::WriteResult hidden = out.write(4, "jpg", again, sizeof data, stop, &shallow);
     EXPECT_EQ(hidden.name, "DCIM/_DSC_0002.JPG");
     EXPECT_TRUE(hidden.requested.empty());
+}
+
+// A card whose deleted files bear names that would be cut inside a character,
+// hidden or misread, one of them 25 long-named folders deep: each is
+// carved whole under a safe name, and as many files come out as were deleted.
+TEST(FileSystemNames, ACardOfHostileNamesIsCarvedWholeUnderSafeNames) {
+    if (samples().size() < 6) GTEST_SKIP() << "needs ImageMagick";
+    if (!have_tool("mkfs.vfat") || !have_tool("mcopy") || !have_tool("mmd")) GTEST_SKIP() << "needs mkfs.vfat and mtools";
+    TempDir tmp;
+    const std::string img = tmp / "card.img";
+    ASSERT_EQ(sh("mkfs.vfat -F 32 -s 1 -C " + img + " 65536"), 0);
+    const std::string mtools = "LC_ALL=C.UTF-8 ";
+    std::string deep;
+    for (int depth = 0; depth < 25; ++depth) {
+        deep += (depth ? "/" : "") + std::to_string(depth) + repeat("\xC3\xA9", 60);
+        ASSERT_EQ(sh(mtools + "mmd -i " + img + " '::/" + deep + "'"), 0) << depth;
+    }
+    // (mtools drops a leading byte-order mark; that name is left to the name table above.)
+    const std::string stems[] = {repeat("\xE6\x97\xA5", 78), "photo\xE2\x80\xAEgpj.exe", ".hidden", "ordinary",
+                                 deep + "/deep"};
+    std::vector<std::string> planted;
+    std::multiset<Bytes> deleted;
+    for (size_t i = 0; i < std::size(stems); ++i) {
+        const Sample& sample = samples()[i];
+        const std::string local = tmp / ("s" + std::to_string(i) + "." + sample.ext);
+        write_file(local, sample.data);
+        planted.push_back(stems[i] + "." + sample.ext);
+        ASSERT_EQ(sh(mtools + "mcopy -i " + img + " '" + local + "' '::/" + planted.back() + "'"), 0) << i;
+        deleted.insert(sample.data);
+    }
+    for (const std::string& path : planted) ASSERT_EQ(sh(mtools + "mdel -i " + img + " '::/" + path + "'"), 0) << path;
+
+    const std::string out = tmp / "out";
+    const RunResult r = run_photo({"/d", out, "/cmd", img, "fileopt,everything,enable,search"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::multiset<Bytes> carved;
+    size_t named = 0;
+    for (const auto& [path, data] : files_below(out)) {
+        if (path.rfind(".snapmend/", 0) == 0) continue;
+        carved.insert(data);
+        SCOPED_TRACE(path);
+        EXPECT_TRUE(is_valid_utf8(path));
+        EXPECT_LE(path.size(), carver::kMaxRelativePathBytes);
+        const std::string name = path.substr(path.rfind('/') + 1);
+        EXPECT_NE(name[0], '.');
+        EXPECT_EQ(name.find("\xEF\xBB\xBF"), std::string::npos);
+        EXPECT_EQ(name.find("\xE2\x80\xAE"), std::string::npos);
+        named += name[0] != 'f' || name.find("ordinary") == 0;
+    }
+    EXPECT_EQ(carved, deleted) << "every deleted file carved once, byte for byte";
+    EXPECT_EQ(named, std::size(stems)) << "each under its own name, made safe";
 }
 
 // An original name goes below the output folder, clashes are numbered, and a
