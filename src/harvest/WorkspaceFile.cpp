@@ -122,12 +122,10 @@ int OpenFolderBelow(int parent, const QByteArray& name)
 UniqueFd OpenHead(const QByteArray& bytes, qsizetype& rest)
 {
     const qsizetype lastSlash = bytes.lastIndexOf('/');
-    qsizetype cut = lastSlash < kHeadBytes ? lastSlash : bytes.lastIndexOf('/', kHeadBytes);
+    const qsizetype cut = lastSlash < kHeadBytes ? lastSlash : bytes.lastIndexOf('/', kHeadBytes);
     rest = cut + 1;
-    if (cut < 0) {  // a relative name
-        rest = 0;
+    if (cut < 0)  // a relative name
         return UniqueFd(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    }
     const QByteArray head = cut == 0 ? QByteArray("/") : bytes.left(cut);
     return UniqueFd(::open(head.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
