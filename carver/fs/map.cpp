@@ -1,5 +1,7 @@
 #include "fs/map.h"
 
+#include "core/output.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -265,24 +267,7 @@ std::string utf16_to_utf8(const std::u16string& s) {
     return out;
 }
 
-std::string sanitize_name(const std::string& raw) {
-    std::string out;
-    for (unsigned char ch : raw) {
-        if (ch < 0x20 || ch == 0x7F || ch == '/' || ch == '\\') out += '_';
-        else out += static_cast<char>(ch);
-    }
-    // Trailing dots and spaces are not part of a FAT name; they would hide the extension.
-    while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
-    if (out.size() > 200) {
-        size_t cut = 200;
-        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-        size_t dot = out.rfind('.');
-        std::string ext = dot != std::string::npos && out.size() - dot <= 16 ? out.substr(dot) : "";
-        out = out.substr(0, std::min(cut, 200 - ext.size())) + ext;
-    }
-    if (out.empty() || out.find_first_not_of('.') == std::string::npos) out = "_" + out;
-    return out;
-}
+std::string sanitize_name(const std::string& raw) { return safe_name(raw); }
 
 bool extension_matches(const std::string& name, const std::string& ext) {
     size_t dot = name.rfind('.');

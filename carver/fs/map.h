@@ -164,8 +164,9 @@ private:
     std::vector<Run> known_;  // runs in stream order from the first on
 };
 
-// File and folder names as read from disk, made safe to create: UTF-8, no
-// '/', no control characters, never "." or "..", at most 200 bytes.
+// File and folder names as read from disk, made safe to create and to show
+// (carver::safe_name): valid UTF-8, no '/', no control or bidirectional
+// characters, no leading dot, at most 200 bytes.
 std::string sanitize_name(const std::string& raw);
 // True when a name's extension (any case) is one the carved type `ext` goes by.
 bool extension_matches(const std::string& name, const std::string& ext);

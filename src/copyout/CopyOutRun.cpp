@@ -7,6 +7,7 @@
 #include "SafeCopy.h"
 #include "TargetNames.h"
 #include "ThreadPriority.h"
+#include "WorkspaceFile.h"
 
 namespace snapmend {
 namespace {
@@ -80,7 +81,7 @@ void CopyOutRun::Work(Lane& lane, const QString& outputFolder)
         if (m_stop.load())
             return;
         const QString& source = m_run.sources[static_cast<size_t>(k)];
-        if (!PathExists(source)) {
+        if (!WorkspaceEntryExists(source)) {
             ++lane.missing;
             ++m_done;
             continue;
@@ -91,10 +92,10 @@ void CopyOutRun::Work(Lane& lane, const QString& outputFolder)
             m_stop = true;
             return;
         }
-        std::optional<CopyOutcome> outcome = batch.Add(k, source, SourceFileName(source));
+        std::optional<CopyOutcome> outcome = batch.Add(k, source, DisplayText(SourceFileName(source)));
         if (outcome && !outcome->ok && (outcome->error == EMFILE || outcome->error == ENFILE) && batch.Size() > 0) {
             commit();  // the batch's descriptors were the last ones free
-            outcome = batch.Add(k, source, SourceFileName(source));
+            outcome = batch.Add(k, source, DisplayText(SourceFileName(source)));
         }
         if (outcome)
             record(k, *outcome);

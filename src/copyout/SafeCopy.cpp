@@ -6,6 +6,7 @@
 #include "FileSystem.h"
 #include "Paths.h"
 #include "TargetNames.h"
+#include "WorkspaceFile.h"
 
 namespace snapmend {
 namespace {
@@ -149,7 +150,7 @@ UniqueFd OpenSource(const QString& source, const QString& fileName, qint64* size
         errno = EINVAL;
         return {};
     }
-    UniqueFd in = OpenForReading(source);
+    UniqueFd in = OpenWorkspaceFile(source);
     if (!in.valid())
         return {};
     const std::optional<FileStatus> status = StatusOf(in.get());

@@ -20,9 +20,21 @@
 #include "TimerIds.h"
 #include "TimerService.h"
 #include "UiServices.h"
+#include "WorkspaceWalk.h"
 
 namespace snapmend {
 namespace {
+
+// The workspace files that have no row in either list.
+QStringList UnlistedResults(const QString& root, const PhotoResultModel& photos, const FileResultModel& files)
+{
+    QSet<QString> listed;
+    for (int row = 0; row < photos.Count(); ++row)
+        listed.insert(photos.PathAt(row));
+    for (int row = 0; row < files.Count(); ++row)
+        listed.insert(files.ItemAt(row).fullPath);
+    return UnlistedWorkspaceFiles(root, listed);
+}
 
 constexpr int kCopyTickMs = 200;
 const QString kSelectAllPhotos = QStringLiteral("Select All Photos");
@@ -112,6 +124,12 @@ void MainDialog::OnCopyTick()
         FinishRecovery();
         return;
     }
+    // Files the lists never showed would be lost unseen with the workspace: then it stays.
+    if (!UnlistedResults(m_scan->Workspace().root, m_lstPhotos->Model(), m_lstFiles->Model()).isEmpty()) {
+        m_timers->KillTimer(TIMER_COPY_OUT);
+        FinishRecovery();
+        return;
+    }
     // Everything selected is in the output folder (or had vanished): the workspace goes
     // before the report, deleted off the UI thread (20 000 files take seconds); the ticks go on.
     // The thread holds the path only: it may outlive the scan object when the window is destroyed.
@@ -123,7 +141,11 @@ void MainDialog::OnCopyTick()
 
 void MainDialog::FinishRecovery()
 {
-    const FinalReport report = m_copy->Report();
+    FinalReport report = m_copy->Report();
+    // Nothing is left unlisted once the workspace is deleted.
+    const QString& root = m_scan->Workspace().root;
+    report.text = WithUnlistedFilesKept(report.text,
+                                        UnlistedResults(root, m_lstPhotos->Model(), m_lstFiles->Model()).size(), root);
     if (report.keepResults) {
         m_platform.ui->MessageBox(this, report.text, report.caption, MB_OK);
         ReturnToReadyView();

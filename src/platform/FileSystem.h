@@ -108,11 +108,6 @@ ssize_t WriteSome(int fd, const void* data, size_t size);
 // the bytes (sharing extents where it can); -1 with errno when it declines.
 ssize_t KernelCopy(int in, int out, size_t size);
 
-// Appends the full path of every regular file below `folder`, depth first, in
-// the order the file system lists each folder. Links are neither followed nor
-// listed; sub-folders are opened relative to their parent, never through a link.
-void CollectRegularFiles(const QString& folder, QStringList& out);
-
 // Deletes everything below `path` and, with `removeFolder`, the folder itself.
 // Symbolic links are removed, never followed. Failures are ignored: what
 // cannot be deleted stays.

@@ -14,6 +14,7 @@
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
+#include "FileSystem.h"
 #include "PlatformServices.h"
 #include "ResultViews.h"
 #include "ScanFixture.h"
@@ -63,6 +64,8 @@ protected:
         c().lstFiles->Model().Clear();
         root = dialog->Scan().Workspace().root;
         ASSERT_FALSE(root.isEmpty());
+        // The scan's own results go with their rows: a file left without a row keeps the workspace.
+        DeleteFolderTree(dialog->Scan().Workspace().engineOutputDir, false);
         output = scratch.filePath("out");
         c().edtOutputDir->setText(output);
     }
