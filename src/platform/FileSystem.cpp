@@ -133,6 +133,14 @@ UniqueFd OpenFolderAt(int folder, const QString& name)
 
 bool MakeFolder(const QString& path, mode_t mode) { return ::mkdir(Native(path).constData(), mode) == 0; }
 
+bool MakeFolderAt(int folder, const QString& name, mode_t mode)
+{
+    return ::mkdirat(folder, Native(name).constData(), mode) == 0;
+}
+
+// AT_EACCESS: checked with the file-system identity, not the real user's.
+bool MayCreateIn(int folder) { return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0; }
+
 QString MakeUniqueFolder(const QString& parent, const QString& prefix)
 {
     QByteArray pattern = Native(JoinPath(parent, prefix + QStringLiteral("XXXXXX")));
