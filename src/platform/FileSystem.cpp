@@ -172,8 +172,6 @@ UniqueFd CreateNewFileAt(int folder, const QString& name, mode_t mode)
 
 bool RemoveFileAt(int folder, const QString& name) { return ::unlinkat(folder, Native(name).constData(), 0) == 0; }
 
-bool ChangeOwner(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group) == 0; }
-
 bool ChangeMode(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0; }
 
 bool SyncFile(int fd) { return ::fsync(fd) == 0; }

@@ -88,7 +88,6 @@ bool NameUnnamedFile(int file, int folder, const QString& name);
 UniqueFd CreateNewFileAt(int folder, const QString& name, mode_t mode);
 bool RemoveFileAt(int folder, const QString& name);
 
-bool ChangeOwner(int fd, uid_t owner, gid_t group);
 bool ChangeMode(int fd, mode_t mode);
 // The file's content and attributes are on the disk.
 bool SyncFile(int fd);

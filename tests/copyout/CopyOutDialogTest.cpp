@@ -255,20 +255,26 @@ TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAn
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "1 files recovered.\n\nDo you want to view recovered files?");
 }
 
-TEST_F(CopyOutDialogTest, SameNamesNeverOverwriteEachOtherNorAnOlderFile)
+// Same names in different original folders keep their folders; a clash with
+// an older file gets the next number inside that folder.
+TEST_F(CopyOutDialogTest, SameNamesKeepTheirFoldersAndNeverOverwriteAnOlderFile)
 {
     AddFile("temp/a/report.txt", "first");
     AddFile("temp/b/report.txt", "second");
-    AddFile("temp/c/report.txt", "third");
-    ASSERT_TRUE(WriteFile(output + "/report.txt", "from before"));
+    AddFile("temp/report.txt", "third");
+    ASSERT_TRUE(QDir().mkpath(output + "/a"));
+    ASSERT_TRUE(WriteFile(output + "/a/report.txt", "from before"));
+    ASSERT_TRUE(WriteFile(output + "/report.txt", "also from before"));
     ui.QueueAnswer(IDNO);
     dialog->OnRecoverClicked();
     RunCopy();
-    EXPECT_EQ(Entries(output), (QStringList{"report (2).txt", "report (3).txt", "report (4).txt", "report.txt"}));
-    EXPECT_EQ(ReadFile(output + "/report.txt"), "from before");
-    EXPECT_EQ(ReadFile(output + "/report (2).txt"), "first");
-    EXPECT_EQ(ReadFile(output + "/report (3).txt"), "second");
-    EXPECT_EQ(ReadFile(output + "/report (4).txt"), "third");
+    EXPECT_EQ(Entries(output), (QStringList{"report (2).txt", "report.txt"}));
+    EXPECT_EQ(Entries(output + "/a"), (QStringList{"report (2).txt", "report.txt"}));
+    EXPECT_EQ(ReadFile(output + "/a/report.txt"), "from before");
+    EXPECT_EQ(ReadFile(output + "/report.txt"), "also from before");
+    EXPECT_EQ(ReadFile(output + "/a/report (2).txt"), "first");
+    EXPECT_EQ(ReadFile(output + "/b/report.txt"), "second");
+    EXPECT_EQ(ReadFile(output + "/report (2).txt"), "third");
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "3 files recovered.\n\nDo you want to view recovered files?");
 }
 
