@@ -18,6 +18,7 @@
 #include "ResultViews.h"
 #include "ScanFixture.h"
 #include "TestUtil.h"
+#include "Ownership.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 
@@ -226,6 +227,26 @@ TEST_F(CopyOutDialogTest, SelectionLinksAlternateTheirTextsAndTickOrUntickEveryR
         EXPECT_EQ(l.ticked(), 3) << l.selectAll;
         EXPECT_EQ(Str(l.link->text()), l.clearAll);
     }
+}
+
+// Started through sudo by someone who may not write the output folder: told
+// so before anything is copied.
+TEST_F(CopyOutDialogTest, AnOutputFolderThePersonCannotWriteIsRefusedBeforeTheCopy)
+{
+    if (::geteuid() != 0 || !LookUpAccount(65534))
+        GTEST_SKIP() << "needs root and the account 65534 to act for";
+    AddPhoto("temp/f1.jpg", "one");
+    const QByteArray oldSudo = qgetenv("SUDO_UID");
+    qputenv("SUDO_UID", "65534");  // the scratch folder is root's own 0700 one
+    dialog->OnRecoverClicked();
+    oldSudo.isNull() ? qunsetenv("SUDO_UID") : qputenv("SUDO_UID", oldSudo);
+
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_TRUE(ui.Boxes()[0].text.startsWith("Output directory \"" + output + "\" cannot be written by "))
+        << Str(ui.Boxes()[0].text);
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
+    EXPECT_TRUE(ReadyViewShown());
+    EXPECT_FALSE(QFileInfo::exists(output));
 }
 
 TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAndOffersTheResultsAgain)
