@@ -1,6 +1,8 @@
 #include "PersonOpener.h"
 
+#include <QByteArray>
 #include <QFile>
+#include <QList>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -18,8 +20,8 @@ namespace {
 constexpr const char* kSafePath = "PATH=/usr/local/bin:/usr/bin:/bin";
 // What passes from our environment unchanged: where the person's desktop is
 // and how it speaks, never anything that changes what a program loads.
-constexpr const char* kPassedOn[] = {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_CURRENT_DESKTOP",
-                                     "XDG_SESSION_TYPE", "LANG"};
+constexpr const char* kPassedOn[] = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE", "LANG"};
+constexpr const char* kBus = "DBUS_SESSION_BUS_ADDRESS";
 constexpr const char* kAuthority = "XAUTHORITY";
 
 QByteArray Entry(const char* name, const QByteArray& value) { return QByteArray(name) + '=' + value; }
@@ -86,8 +88,7 @@ bool DropTo(const Launch& launch)
     ::_exit(127);
 }
 
-}  // namespace
-
+// What the person's programs get from us; see OpenAsPerson.
 QList<QByteArray> PersonEnvironment(const Account& person)
 {
     const QByteArray runtime = "/run/user/" + QByteArray::number(person.uid);
@@ -98,11 +99,17 @@ QList<QByteArray> PersonEnvironment(const Account& person)
         if (!value.isEmpty())
             environment.push_back(Entry(name, value));
     }
+    // Their own session bus first: the one in our environment may be root's.
     const QByteArray bus = runtime + "/bus";
-    if (qgetenv("DBUS_SESSION_BUS_ADDRESS").isEmpty() && QFileInfo::exists(QFile::decodeName(bus)))
-        environment.push_back(Entry("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + bus));
+    const QByteArray inherited = qgetenv(kBus);
+    if (QFileInfo::exists(QFile::decodeName(bus)))
+        environment.push_back(Entry(kBus, "unix:path=" + bus));
+    else if (!inherited.isEmpty())
+        environment.push_back(Entry(kBus, inherited));
     return environment;
 }
+
+}  // namespace
 
 bool OpenAsPerson(const QString& path, const Account& person)
 {
