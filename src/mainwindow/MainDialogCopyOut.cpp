@@ -12,6 +12,7 @@
 #include "FileSystem.h"
 #include "HarvestPass.h"
 #include "MainDialog.h"
+#include "Ownership.h"
 #include "Paths.h"
 #include "PlatformServices.h"
 #include "ResultViews.h"
@@ -79,7 +80,12 @@ void MainDialog::StartRecovery()
         m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
-    m_copy->Begin(std::move(sources));
+    // The person behind pkexec/sudo is told before the copy, not by a copy that fails file by file.
+    if (const std::optional<QString> refusal = OutputFolderRefusal(m_edtOutputDir->text(), InvokingPerson())) {
+        m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
+        return;
+    }
+    m_copy->Begin(std::move(sources), m_scan->Workspace().engineOutputDir);
 
     m_progress->setRange(0, m_copy->Total());
     m_progress->setValue(0);

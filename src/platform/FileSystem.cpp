@@ -133,6 +133,14 @@ UniqueFd OpenFolderAt(int folder, const QString& name)
 
 bool MakeFolder(const QString& path, mode_t mode) { return ::mkdir(Native(path).constData(), mode) == 0; }
 
+bool MakeFolderAt(int folder, const QString& name, mode_t mode)
+{
+    return ::mkdirat(folder, Native(name).constData(), mode) == 0;
+}
+
+// AT_EACCESS: checked with the file-system identity, not the real user's.
+bool MayCreateIn(int folder) { return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0; }
+
 QString MakeUniqueFolder(const QString& parent, const QString& prefix)
 {
     QByteArray pattern = Native(JoinPath(parent, prefix + QStringLiteral("XXXXXX")));
@@ -163,8 +171,6 @@ UniqueFd CreateNewFileAt(int folder, const QString& name, mode_t mode)
 }
 
 bool RemoveFileAt(int folder, const QString& name) { return ::unlinkat(folder, Native(name).constData(), 0) == 0; }
-
-bool ChangeOwner(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group) == 0; }
 
 bool ChangeMode(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0; }
 

@@ -70,6 +70,11 @@ UniqueFd OpenFolderAt(int folder, const QString& name);
 
 // mkdir with `mode`; false with errno EEXIST when something is there.
 bool MakeFolder(const QString& path, mode_t mode);
+// mkdirat: `name` made inside the open `folder`; EEXIST when something is there.
+bool MakeFolderAt(int folder, const QString& name, mode_t mode);
+// Whether the calling thread, with its file-system identity, may create
+// entries in the open `folder`; false with errno (EACCES, EROFS) when not.
+bool MayCreateIn(int folder);
 // A fresh folder of mode 0700 named `prefix` plus six random characters,
 // inside `parent` (mkdtemp): nobody can guess or pre-create it. Empty on failure.
 QString MakeUniqueFolder(const QString& parent, const QString& prefix);
@@ -83,7 +88,6 @@ bool NameUnnamedFile(int file, int folder, const QString& name);
 UniqueFd CreateNewFileAt(int folder, const QString& name, mode_t mode);
 bool RemoveFileAt(int folder, const QString& name);
 
-bool ChangeOwner(int fd, uid_t owner, gid_t group);
 bool ChangeMode(int fd, mode_t mode);
 // The file's content and attributes are on the disk.
 bool SyncFile(int fd);

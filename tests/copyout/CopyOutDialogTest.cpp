@@ -19,6 +19,7 @@
 #include "ResultViews.h"
 #include "ScanFixture.h"
 #include "TestUtil.h"
+#include "Ownership.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 
@@ -231,6 +232,26 @@ TEST_F(CopyOutDialogTest, SelectionLinksAlternateTheirTextsAndTickOrUntickEveryR
     }
 }
 
+// Started through sudo by someone who may not write the output folder: told
+// so before anything is copied.
+TEST_F(CopyOutDialogTest, AnOutputFolderThePersonCannotWriteIsRefusedBeforeTheCopy)
+{
+    if (::geteuid() != 0 || !LookUpAccount(65534))
+        GTEST_SKIP() << "needs root and the account 65534 to act for";
+    AddPhoto("temp/f1.jpg", "one");
+    const QByteArray oldSudo = qgetenv("SUDO_UID");
+    qputenv("SUDO_UID", "65534");  // the scratch folder is root's own 0700 one
+    dialog->OnRecoverClicked();
+    oldSudo.isNull() ? qunsetenv("SUDO_UID") : qputenv("SUDO_UID", oldSudo);
+
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_TRUE(ui.Boxes()[0].text.startsWith("Output directory \"" + output + "\" cannot be written by "))
+        << Str(ui.Boxes()[0].text);
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
+    EXPECT_TRUE(ReadyViewShown());
+    EXPECT_FALSE(QFileInfo::exists(output));
+}
+
 TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAndOffersTheResultsAgain)
 {
     AddPhoto("temp/f1.jpg", "one");
@@ -258,20 +279,26 @@ TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAn
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "1 files recovered.\n\nDo you want to view recovered files?");
 }
 
-TEST_F(CopyOutDialogTest, SameNamesNeverOverwriteEachOtherNorAnOlderFile)
+// Same names in different original folders keep their folders; a clash with
+// an older file gets the next number inside that folder.
+TEST_F(CopyOutDialogTest, SameNamesKeepTheirFoldersAndNeverOverwriteAnOlderFile)
 {
     AddFile("temp/a/report.txt", "first");
     AddFile("temp/b/report.txt", "second");
-    AddFile("temp/c/report.txt", "third");
-    ASSERT_TRUE(WriteFile(output + "/report.txt", "from before"));
+    AddFile("temp/report.txt", "third");
+    ASSERT_TRUE(QDir().mkpath(output + "/a"));
+    ASSERT_TRUE(WriteFile(output + "/a/report.txt", "from before"));
+    ASSERT_TRUE(WriteFile(output + "/report.txt", "also from before"));
     ui.QueueAnswer(IDNO);
     dialog->OnRecoverClicked();
     RunCopy();
-    EXPECT_EQ(Entries(output), (QStringList{"report (2).txt", "report (3).txt", "report (4).txt", "report.txt"}));
-    EXPECT_EQ(ReadFile(output + "/report.txt"), "from before");
-    EXPECT_EQ(ReadFile(output + "/report (2).txt"), "first");
-    EXPECT_EQ(ReadFile(output + "/report (3).txt"), "second");
-    EXPECT_EQ(ReadFile(output + "/report (4).txt"), "third");
+    EXPECT_EQ(Entries(output), (QStringList{"report (2).txt", "report.txt"}));
+    EXPECT_EQ(Entries(output + "/a"), (QStringList{"report (2).txt", "report.txt"}));
+    EXPECT_EQ(ReadFile(output + "/a/report.txt"), "from before");
+    EXPECT_EQ(ReadFile(output + "/report.txt"), "also from before");
+    EXPECT_EQ(ReadFile(output + "/a/report (2).txt"), "first");
+    EXPECT_EQ(ReadFile(output + "/b/report.txt"), "second");
+    EXPECT_EQ(ReadFile(output + "/report (2).txt"), "third");
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "3 files recovered.\n\nDo you want to view recovered files?");
 }
 
