@@ -180,6 +180,7 @@ void MainDialog::ConnectControls()
     connect(m_lnkSelectFiles, &CStyledLabel::clicked, this, &MainDialog::OnFileLinkClicked);
     connect(m_lstFiles->header(), &QHeaderView::sectionClicked, this, &MainDialog::OnHeaderClick);
     connect(m_lstPhotos, &PhotoListView::photoActivated, this, &MainDialog::OnPhotoActivated);
+    connect(m_lstFiles, &FileListView::fileActivated, this, &MainDialog::OnFileActivated);
     connect(m_btnBackToDrives, &QPushButton::clicked, this, &MainDialog::OnBackToDrives);
     connect(m_edtFilter, &QLineEdit::textChanged, this, &MainDialog::OnFilterChanged);
     connect(m_cmbSort, &QComboBox::currentIndexChanged, this, &MainDialog::OnOrderChanged);
@@ -447,15 +448,47 @@ void MainDialog::ShowNotices(const Notices& notices)
         m_platform.ui->MessageBox(this, notice.text, notice.caption, notice.flags);
 }
 
-void MainDialog::OnPhotoActivated(const QString& path)
+namespace {
+
+// The paths of a result list in the order its view shows them (filtered, ordered).
+std::vector<PhotoPreviewWindow::Item> ShownItems(const QAbstractItemModel& view, bool photos, const QString& path,
+                                                 int& current)
+{
+    std::vector<PhotoPreviewWindow::Item> items;
+    current = 0;
+    for (int row = 0; row < view.rowCount(); ++row) {
+        const QString shown = view.index(row, 0).data(kPathRole).toString();
+        if (shown == path)
+            current = row;
+        items.push_back({shown, photos});
+    }
+    if (items.empty())
+        items.push_back({path, photos});
+    return items;
+}
+
+}  // namespace
+
+void MainDialog::OnPhotoActivated(const QString& path) { OpenPreview(path, true); }
+
+void MainDialog::OnFileActivated(const QString& path) { OpenPreview(path, false); }
+
+void MainDialog::OpenPreview(const QString& path, bool photo)
 {
     if (path.isEmpty())
         return;
-    // One preview at a time: the next photo replaces the last.
+    // One preview at a time: the next one replaces the last.
     if (m_preview)
         m_preview->close();
-    m_preview = new PhotoPreviewWindow(path, DataFolder(m_platform) + QStringLiteral("icon.png"), this);
-    m_preview->showMaximized();
+    const QAbstractItemModel& view = photo ? static_cast<const QAbstractItemModel&>(m_lstPhotos->Filter())
+                                           : static_cast<const QAbstractItemModel&>(m_lstFiles->Filter());
+    int current = 0;
+    std::vector<PhotoPreviewWindow::Item> items = ShownItems(view, photo, path, current);
+    if (items[static_cast<size_t>(current)].path != path)
+        items = {{path, photo}};  // not among the rows shown
+    m_preview = new PhotoPreviewWindow(std::move(items), current, DataFolder(m_platform) + QStringLiteral("icon.png"),
+                                       this);
+    m_preview->show();
 }
 
 void MainDialog::ShowLoading() { SetView(WindowView::Loading); }

@@ -87,6 +87,9 @@ private:
     void OpenHelp();
     // A photo of the result list asked for a closer look.
     void OnPhotoActivated(const QString& path);
+    void OnFileActivated(const QString& path);
+    // Opens the preview on `path`, stepping through the list it is in as that list shows its rows.
+    void OpenPreview(const QString& path, bool photo);
     void OnBackToDrives();
     void OnBackToResults();
     void OnFilterChanged(const QString& text);
