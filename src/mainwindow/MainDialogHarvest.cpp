@@ -107,6 +107,7 @@ void MainDialog::EnterReadyState()
     m_lnkSelectFiles->setText(QStringLiteral("Unselect All Files"));
     m_lnkSelectPhotos->setEnabled(m_lstPhotos->Model().Count() > 0);
     m_lnkSelectFiles->setEnabled(m_lstFiles->Model().Count() > 0);
+    UpdateCounts();  // a recovery may have marked rows
     // A pass still pending after a cancel ends here too: the drive page stays if the user went there.
     if (m_view != WindowView::DrivePage)
         SetView(WindowView::Results);
