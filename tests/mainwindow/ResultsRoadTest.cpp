@@ -33,7 +33,13 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
     std::vector<QByteArray> photos = MakePhotoImage(image, 6, 4 << 20);
     ASSERT_EQ(photos.size(), 6u);
     std::sort(photos.begin(), photos.end());
+    {  // and a note, for the other-files list
+        QFile card(image);
+        ASSERT_TRUE(card.open(QIODevice::ReadWrite) && card.seek(3 << 20));
+        card.write(QByteArray("Meeting notes\nBring the camera and the spare card.\n").repeated(40));
+    }
     const QString output = scratch.path() + "/recovered";
+    ASSERT_TRUE(ChooseFormats("jpg,txt"));
     auto dialog = OpenOnDrivePage(image);
     const WindowControls c(*dialog);
     c.edtOutputDir->setText(output);
@@ -42,8 +48,11 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
     ASSERT_TRUE(WaitUntil([&] { return dialog->View() == WindowView::Results && !dialog->Scan().Running(); }, 60000));
     PhotoResultModel& model = c.lstPhotos->Model();
     ASSERT_EQ(model.Count(), 6);
+    FileResultModel& files = c.lstFiles->Model();
+    ASSERT_EQ(files.Count(), 1);
     auto* counts = dialog->findChild<CStyledLabel*>(QStringLiteral("control%1").arg(IDC_COUNTS));
-    EXPECT_EQ(counts->text(), "6 photos, 0 other files");
+    EXPECT_EQ(counts->text(), "6 photos, 1 other files");
+    Screenshot("results-page.png");
     EXPECT_TRUE(c.edtOutputDir->isVisible() && c.btnBrowse->isVisible()) << "the output folder on the results page";
     const QString workspace = dialog->Scan().Workspace().root;
 
@@ -51,6 +60,7 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
     dialog->findChild<QPushButton*>(QStringLiteral("control%1").arg(IDC_BACK_TO_DRIVES))->click();
     EXPECT_EQ(dialog->View(), WindowView::DrivePage);
     EXPECT_TRUE(DrivePageShown(*dialog));
+    Screenshot("results-back-on-drive-page.png");
     EXPECT_FALSE(c.lstPhotos->isVisible());
     dialog->findChild<QPushButton*>(QStringLiteral("control%1").arg(IDC_BACK_TO_RESULTS))->click();
     EXPECT_EQ(dialog->View(), WindowView::Results);
@@ -63,7 +73,9 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
     const QString first = QFileInfo(model.PathAt(0)).fileName();
     QTest::keyClicks(filter, first);
     EXPECT_EQ(c.lstPhotos->Filter().rowCount(), 1);
-    EXPECT_EQ(counts->text(), "6 photos, 0 other files (1 shown)");
+    EXPECT_EQ(c.lstFiles->Filter().rowCount(), 0);
+    EXPECT_EQ(counts->text(), "6 photos, 1 other files (1 shown)");
+    Screenshot("results-filtered.png");
     filter->clear();
     EXPECT_EQ(c.lstPhotos->Filter().rowCount(), 6);
 
@@ -82,6 +94,7 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
     // Recover half: the other half stays unticked, the recovered half is marked and unticked.
     for (int row = 3; row < 6; ++row)
         model.SetChecked(row, false);
+    files.SetChecked(0, false);
     ui.QueueAnswer(IDNO);
     c.btnRecover->click();
     ASSERT_TRUE(WaitUntil([&] { return dialog->View() == WindowView::Results && ui.Boxes().size() == 1; }, 30000));
@@ -91,17 +104,22 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
         EXPECT_EQ(model.IsRecovered(row), row < 3) << row;
         EXPECT_FALSE(model.IsChecked(row)) << row;
     }
-    EXPECT_EQ(counts->text(), "6 photos, 0 other files, 3 recovered");
+    EXPECT_EQ(counts->text(), "6 photos, 1 other files, 3 recovered");
+    Screenshot("results-half-recovered.png");
 
     // The other half into the same folder: every photo once, byte for byte, nothing overwritten.
     for (int row = 3; row < 6; ++row)
         model.SetChecked(row, true);
+    files.SetChecked(0, true);
     ui.QueueAnswer(IDNO);
     c.btnRecover->click();
     ASSERT_TRUE(WaitUntil([&] { return dialog->View() == WindowView::Results && ui.Boxes().size() == 2; }, 30000));
-    EXPECT_EQ(ui.Texts()[1], "3 files recovered.\n\nDo you want to view recovered files?");
-    EXPECT_EQ(Contents(output), photos);
-    EXPECT_EQ(model.RecoveredCount(), 6);
+    EXPECT_EQ(ui.Texts()[1], "4 files recovered.\n\nDo you want to view recovered files?");
+    std::vector<QByteArray> expected = photos;
+    expected.push_back(ReadAll(files.ItemAt(0).fullPath));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Contents(output), expected);
+    EXPECT_EQ(model.RecoveredCount() + files.RecoveredCount(), 7);
     EXPECT_EQ(dialog->Scan().Workspace().root, workspace) << "nothing rescanned";
     EXPECT_TRUE(QFileInfo::exists(workspace)) << "the results stay until a new scan or closing";
 
