@@ -243,6 +243,7 @@ TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAn
     EXPECT_EQ(Str(ui.Boxes()[0].caption), "Snapmend");
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
     EXPECT_TRUE(ReadyViewShown()) << "Recover is offered again";
+    EXPECT_TRUE(c().edtOutputDir->isVisible() && c().btnBrowse->isVisible()) << "the folder can be fixed right there";
     EXPECT_TRUE(QFileInfo::exists(dialog->Scan().Workspace().root + "/temp/f1.jpg"));
     EXPECT_TRUE(c().lstPhotos->Model().IsChecked(0));
 
@@ -271,6 +272,19 @@ TEST_F(CopyOutDialogTest, SameNamesNeverOverwriteEachOtherNorAnOlderFile)
     EXPECT_EQ(ReadFile(output + "/report (3).txt"), "second");
     EXPECT_EQ(ReadFile(output + "/report (4).txt"), "third");
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "3 files recovered.\n\nDo you want to view recovered files?");
+}
+
+TEST_F(CopyOutDialogTest, TheReportCountsThePartialFilesAmongThoseRecovered)
+{
+    AddPhoto("temp/f1.partial.jpg", "half a photo");
+    AddPhoto("temp/f2.jpg", "photo");
+    AddFile("temp/f3.partial.mp4", "part of a clip");
+    ui.QueueAnswer(IDNO);
+    c().btnRecover->click();
+    RunCopy();
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_EQ(Str(ui.Boxes()[0].text), "3 files recovered.\n2 of them partial: only part of each could be found.\n\n"
+                                       "Do you want to view recovered files?");
 }
 
 TEST_F(CopyOutDialogTest, AVanishedSourceIsNotCountedAsRecovered)

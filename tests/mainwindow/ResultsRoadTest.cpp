@@ -107,14 +107,25 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
     EXPECT_EQ(counts->text(), "6 photos, 1 other files, 3 recovered");
     Screenshot("results-half-recovered.png");
 
+    // A new scan would discard what is not recovered yet: it asks first, and No keeps everything.
+    dialog->findChild<QPushButton*>(QStringLiteral("control%1").arg(IDC_BACK_TO_DRIVES))->click();
+    SelectFirstDrive(*dialog);
+    c.btnStart->click();  // unscripted: No
+    ASSERT_EQ(ui.Boxes().size(), 2u);
+    EXPECT_EQ(ui.Boxes()[1].caption, "Confirm");
+    EXPECT_EQ(dialog->View(), WindowView::DrivePage);
+    EXPECT_EQ(dialog->Scan().Workspace().root, workspace);
+    dialog->findChild<QPushButton*>(QStringLiteral("control%1").arg(IDC_BACK_TO_RESULTS))->click();
+    ASSERT_EQ(model.Count(), 6);
+
     // The other half into the same folder: every photo once, byte for byte, nothing overwritten.
     for (int row = 3; row < 6; ++row)
         model.SetChecked(row, true);
     files.SetChecked(0, true);
     ui.QueueAnswer(IDNO);
     c.btnRecover->click();
-    ASSERT_TRUE(WaitUntil([&] { return dialog->View() == WindowView::Results && ui.Boxes().size() == 2; }, 30000));
-    EXPECT_EQ(ui.Texts()[1], "4 files recovered.\n\nDo you want to view recovered files?");
+    ASSERT_TRUE(WaitUntil([&] { return dialog->View() == WindowView::Results && ui.Boxes().size() == 3; }, 30000));
+    EXPECT_EQ(ui.Texts()[2], "4 files recovered.\n\nDo you want to view recovered files?");
     std::vector<QByteArray> expected = photos;
     expected.push_back(ReadAll(files.ItemAt(0).fullPath));
     std::sort(expected.begin(), expected.end());
@@ -125,6 +136,6 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
 
     // Everything recovered: closing asks nothing and takes the workspace with it.
     EXPECT_TRUE(dialog->close());
-    EXPECT_EQ(ui.Boxes().size(), 2u);
+    EXPECT_EQ(ui.Boxes().size(), 3u);
     EXPECT_FALSE(QFileInfo::exists(workspace));
 }
