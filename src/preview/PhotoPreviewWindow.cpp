@@ -108,7 +108,9 @@ void PhotoPreviewWindow::Load(int index)
 
     // Loaded off the UI thread; a window closed or moved on meanwhile just drops the result.
     const int load = ++m_load;
-    const QSize bounds = item.photo ? kLargestPicture : screen()->availableGeometry().size();
+    // A document's page is drawn for the screen's own pixels, so that it stays sharp when the screen scales.
+    const QSize bounds =
+        item.photo ? kLargestPicture : screen()->availableGeometry().size() * screen()->devicePixelRatio();
     QPointer<PhotoPreviewWindow> self(this);
     QThreadPool::globalInstance()->start([self, item, bounds, fallback = m_fallbackPicture, load] {
         PreviewContent content = LoadPreview(item.path, item.photo, bounds, fallback);
@@ -145,12 +147,16 @@ void PhotoPreviewWindow::ShowPicture()
         m_picture->setPixmap(QPixmap());
         return;
     }
-    // Fitted: scaled into the visible area, never enlarged.
-    const QSize fitted = FitPreviewSize(m_image.size(), m_scroll->viewport()->size());
+    // Fitted: scaled into the visible area, never enlarged. One picture pixel
+    // is one pixel of the screen, also when the screen scales the window.
+    const qreal ratio = devicePixelRatioF();
+    const QSize fitted = FitPreviewSize(m_image.size(), m_scroll->viewport()->size() * ratio);
     const QImage shown = m_actualSize || fitted == m_image.size()
                              ? m_image
                              : m_image.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    m_picture->setPixmap(QPixmap::fromImage(shown));
+    QPixmap pixmap = QPixmap::fromImage(shown);
+    pixmap.setDevicePixelRatio(ratio);
+    m_picture->setPixmap(pixmap);
 }
 
 void PhotoPreviewWindow::UpdateButtons()

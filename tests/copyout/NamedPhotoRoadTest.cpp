@@ -136,5 +136,7 @@ TEST_F(NamedPhotoRoadTest, ADeletedPhotoIsRecoveredUnderItsOriginalName)
     EXPECT_EQ(ReadAll(output + "/DSC_0412.JPG"), photo) << "the photo under its original name, byte for byte";
     EXPECT_EQ(ReadAll(output + "/Trip notes.pdf"), SmallPdf());
     EXPECT_EQ(QDir(output).entryList(QDir::Files | QDir::Hidden).size(), 3);
-    EXPECT_FALSE(QFileInfo::exists(workspace)) << "the workspace is deleted after the recovery";
+    EXPECT_TRUE(QFileInfo::exists(workspace)) << "the results stay for more recoveries";
+    EXPECT_TRUE(dialog->close());
+    EXPECT_FALSE(QFileInfo::exists(workspace)) << "closing deletes the workspace";
 }
