@@ -398,8 +398,9 @@ TEST_F(WindowStatesTest, ReadyView_DoubleClickedThumbnailOpensAPreviewThatStepsT
     preview = dialog->findChild<PhotoPreviewWindow*>();
     ASSERT_TRUE(preview && WaitUntil([&] { return preview->Ready(); }, 10000));
     const QSize shown = preview->findChild<QLabel*>("previewPicture")->pixmap().size();
-    EXPECT_LE(shown.width(), preview->width());
-    EXPECT_LE(shown.height(), preview->height());
+    const QSizeF logical = preview->findChild<QLabel*>("previewPicture")->pixmap().deviceIndependentSize();
+    EXPECT_LE(logical.width(), preview->width());
+    EXPECT_LE(logical.height(), preview->height());
     EXPECT_NEAR(shown.width(), 3 * shown.height(), 3) << "proportions kept";
     EXPECT_TRUE(preview->findChild<QLabel*>("previewCaption")->text().contains("3000 x 1000 pixels"));
     Screenshot("i18-preview.png");
