@@ -316,7 +316,7 @@ int main(int argc, char** argv)
     const double cpuBefore = CpuSeconds();
     const double idleBefore = MachineIdleSeconds();
     const long long started = NowNs();
-    dialog->OnStart();
+    dialog->findChild<CStyledButton*>("control1004")->click();
     // The window's CPU and the machine's idle time when the stand-in's last file is written:
     // whether the tail after it is decoding-bound with every core busy.
     double cpuAtLastWrite = -1;
@@ -441,7 +441,7 @@ int main(int argc, char** argv)
     ui.QueueAnswer(IDNO);
     probe.Reset();
     const long long copyStarted = NowNs();
-    dialog->OnRecoverClicked();
+    recover->click();
     auto* progressText = dialog->findChild<QWidget*>("control1012");
     const QString allDone = QStringLiteral("Recovering photo %1 of %1").arg(photos + files);
     long long allCopied = 0;

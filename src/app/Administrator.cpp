@@ -2,7 +2,6 @@
 
 #include "PlatformServices.h"
 #include "SystemInfo.h"
-#include "UiServices.h"
 #include "WindowsVersion.h"
 
 namespace snapmend {
@@ -20,7 +19,7 @@ const char kLogInAsAdministratorText[] =
 
 }  // namespace
 
-bool IsAdministrator(PlatformServices& platform, QWidget* owner)
+bool IsAdministrator(PlatformServices& platform, QString& refusal)
 {
     if (platform.system->IsUserAnAdmin())
         return true;
@@ -28,7 +27,7 @@ bool IsAdministrator(PlatformServices& platform, QWidget* owner)
     int code = 0;
     GetWindowsVersionCode(*platform.system, code);
     const char* text = code == kRunAsAdministratorVersion ? kRunAsAdministratorText : kLogInAsAdministratorText;
-    platform.ui->MessageBox(owner, QString::fromLatin1(text), kMessageCaption, MB_OK);
+    refusal = QString::fromLatin1(text);
     return false;
 }
 

@@ -9,7 +9,6 @@
 #include "FileSystem.h"
 #include "Paths.h"
 #include "SameDisk.h"
-#include "UiServices.h"
 
 namespace snapmend {
 namespace {
@@ -18,25 +17,6 @@ namespace {
 constexpr int kEngineStopGraceMs = 1500;
 
 }  // namespace
-
-// Collects the worker's messages; they are shown on the UI thread once the
-// worker has finished. Every worker message is a plain notice (answer IDOK).
-class ScanRun::DeferredBoxes : public UiServices {
-public:
-    int MessageBox(QWidget*, const QString& text, const QString& caption, unsigned flags) override
-    {
-        boxes.push_back({text, caption, flags});
-        return IDOK;
-    }
-    std::optional<QString> BrowseForFolder(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<QString> BrowseForFile(QWidget*, const QString&, const QString&, const QString&) override
-    {
-        return {};
-    }
-    bool OpenWithDefaultHandler(const QString&) override { return false; }
-
-    std::vector<Box> boxes;
-};
 
 QString ScanDataOnScannedDiskText(const QString& folder, const QString& disk)
 {
@@ -62,10 +42,7 @@ QString EngineFailureText(int exitCode, const QString& workspace, const QString&
     }
 }
 
-ScanRun::ScanRun(UiServices& ui, QWidget* boxOwner, QObject* parent)
-    : QObject(parent), m_ui(ui), m_boxOwner(boxOwner)
-{
-}
+ScanRun::ScanRun(QObject* parent) : QObject(parent) {}
 
 ScanRun::~ScanRun()
 {
@@ -96,7 +73,7 @@ void ScanRun::Start(Request request)
     // The flag is up before the worker exists, so the worker's clearing always comes later.
     m_scanning = true;
     m_stopRequested = false;
-    m_endedWithMessage = false;
+    m_endNotices.clear();
     m_worker = std::thread([this] { Work(); });
 }
 
@@ -132,19 +109,17 @@ void ScanRun::ClearScanning(bool dropEngine)
 }
 
 // Runs on the worker thread.
-bool ScanRun::LaunchEngine(DeferredBoxes& boxes)
+bool ScanRun::LaunchEngine(Notices& notices)
 {
     QString enginePath;
-    if (!CheckEngineInstalled(boxes, m_boxOwner, m_request.engineFolder, enginePath)) {
+    if (!CheckEngineInstalled(m_request.engineFolder, enginePath, notices)) {
         ClearScanning(false);
         return false;
     }
     const EngineCommand command = BuildEngineCommand(m_request.workspace.engineOutputDir, m_request.device, m_request.enabledFormats);
     if (!command.anyEnabled) {
-        boxes.MessageBox(m_boxOwner,
-                         QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the type of "
-                                        "file you wish to recover."),
-                         kMessageCaption, MB_OK);
+        notices.push_back({QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the type "
+                                          "of file you wish to recover.")});
         return false;
     }
     ChildProcess::Extras extras;
@@ -170,8 +145,8 @@ bool ScanRun::LaunchEngine(DeferredBoxes& boxes)
 // The worker thread: start the engine, wait for it, clear the scan state.
 void ScanRun::Work()
 {
-    DeferredBoxes boxes;
-    const bool launched = LaunchEngine(boxes);
+    Notices notices;
+    const bool launched = LaunchEngine(notices);
     // The engine holds its own copy now: the pipe ends when the engine does.
     m_progress.CloseEngineEnd();
     if (launched) {
@@ -184,28 +159,24 @@ void ScanRun::Work()
         if (exitCode != 0 && !m_stopRequested) {
             const QString& workspace = m_request.workspace.root;
             const QString disk = FolderOnScannedDisk(m_request.device, workspace).value_or(QString());
-            boxes.MessageBox(m_boxOwner, EngineFailureText(exitCode, workspace, disk), kMessageCaption, MB_OK);
+            notices.push_back({EngineFailureText(exitCode, workspace, disk)});
         }
     } else {
         // Whatever made the launch fail, no scan runs: let the window drain to its end view.
         ClearScanning(false);
-        boxes.MessageBox(m_boxOwner,
-                         QStringLiteral("Failed to load engine, error code -1009. Installation may be corrupted, "
-                                        "please try to re-install Snapmend"),
-                         kMessageCaption, MB_OK);
+        notices.push_back({QStringLiteral("Failed to load engine, error code -1009. Installation may be "
+                                          "corrupted, please try to re-install Snapmend")});
     }
-    QMetaObject::invokeMethod(this, [this, shown = std::move(boxes.boxes)]() mutable { Finish(std::move(shown)); },
+    QMetaObject::invokeMethod(this, [this, said = std::move(notices)]() mutable { Finish(std::move(said)); },
                               Qt::QueuedConnection);
 }
 
 // On the UI thread, after the worker's last step.
-void ScanRun::Finish(std::vector<Box> boxes)
+void ScanRun::Finish(Notices notices)
 {
     if (m_worker.joinable())
         m_worker.join();
-    m_endedWithMessage = !boxes.empty();
-    for (const Box& box : boxes)
-        m_ui.MessageBox(m_boxOwner, box.text, box.caption, box.flags);
+    m_endNotices = std::move(notices);
     emit ended();
 }
 

@@ -6,7 +6,6 @@
 #include "FileSystem.h"
 #include "Ownership.h"
 #include "Paths.h"
-#include "UiServices.h"
 
 namespace snapmend {
 namespace {
@@ -63,9 +62,9 @@ QString TempWorkspaceName(const QDateTime& localTime)
                              t.second());
 }
 
-std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner, CrtRandom& random,
-                                                  const QString& appDataFolder, const QString& tempFolder,
-                                                  const QDateTime& localTime)
+std::optional<ScanWorkspace> PrepareScanWorkspace(CrtRandom& random, const QString& appDataFolder,
+                                                  const QString& tempFolder, const QDateTime& localTime,
+                                                  Notices& notices)
 {
     QString root;
     bool created = false;
@@ -80,7 +79,7 @@ std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner
         created = !parent.isEmpty() && CreateFreshFolder(root);
     }
     if (!created) {
-        ui.MessageBox(owner, QStringLiteral("Failed to initialize data"), kMessageCaption, MB_OK);
+        notices.push_back({QStringLiteral("Failed to initialize data")});
         return std::nullopt;
     }
 
@@ -88,7 +87,7 @@ std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner
     workspace.root = root;
     workspace.engineOutputDir = JoinPath(root, QStringLiteral("temp"));
     if (PathExists(workspace.engineOutputDir)) {
-        ui.MessageBox(owner, QStringLiteral("Internal error, error code: -1008"), kMessageCaption, MB_OK);
+        notices.push_back({QStringLiteral("Internal error, error code: -1008")});
         workspace.engineOutputDir += QStringLiteral("_1");
     }
     return workspace;

@@ -4,11 +4,9 @@
 #include <cstdint>
 #include <optional>
 
-class QWidget;
+#include "Notice.h"
 
 namespace snapmend {
-
-class UiServices;
 
 // The C runtime's linear congruential generator, never seeded: the first
 // draws are 41, 18467, 6334, 26500, ...
@@ -42,13 +40,14 @@ struct ScanWorkspace {
 // Chooses and creates the workspace of a new scan: a fresh folder of mode
 // 0700, either "kestrova/data" in the per-user data folder or a "tempdata..."
 // folder inside this process's private parent in the temporary folder (made by
-// mkdtemp; a temporary folder others can change is refused). Shows "Failed to
+// mkdtemp; a temporary folder others can change is refused). Says "Failed to
 // initialize data" and returns nothing when a folder cannot be created, and
 // "Internal error, error code: -1008" when an old engine output folder could
-// not be deleted (the scan then goes on with "_1" appended).
-std::optional<ScanWorkspace> PrepareScanWorkspace(UiServices& ui, QWidget* owner, CrtRandom& random,
-                                                  const QString& appDataFolder, const QString& tempFolder,
-                                                  const QDateTime& localTime);
+// not be deleted (the scan then goes on with "_1" appended). Those messages
+// are appended to `notices` for the caller to show.
+std::optional<ScanWorkspace> PrepareScanWorkspace(CrtRandom& random, const QString& appDataFolder,
+                                                  const QString& tempFolder, const QDateTime& localTime,
+                                                  Notices& notices);
 
 // Removes the workspaces a crashed run left behind: the per-user data root
 // and the private parents in the temporary folder that are provably ours

@@ -65,6 +65,9 @@ void MainDialog::OnRefresh()
 
 QString MainDialog::SelectedScanSource() const
 {
+    // On the results page the folder receives what the last scan read.
+    if (m_view != WindowView::DrivePage)
+        return m_scan->Device();
     const QList<QTreeWidgetItem*> selected = m_lstDrives->selectedItems();
     const DriveRecord* drive = selected.isEmpty() ? nullptr : FindDriveByName(m_drives, selected.first()->text(0));
     return drive ? drive->engineDevice : m_scan->Device();

@@ -14,7 +14,6 @@
 #include "HarvestPass.h"
 #include "MainDialog.h"
 #include "PlatformServices.h"
-#include "RectEdges.h"
 #include "ResultViews.h"
 #include "SameDisk.h"
 #include "ScanRun.h"
@@ -27,7 +26,6 @@
 namespace snapmend {
 namespace {
 
-const QString kCancelCaption = QStringLiteral("Cancel");
 constexpr int kFirstPollDelayMs = 500;
 
 }  // namespace
@@ -37,6 +35,9 @@ MainDialog::~MainDialog() = default;
 
 void MainDialog::OnStart()
 {
+    // A stopped scan's worker may take a moment to end; a new one waits for it.
+    if (m_scan->Running())
+        return;
     const QList<QTreeWidgetItem*> selected = m_lstDrives->selectedItems();
     if (selected.isEmpty()) {
         m_platform.ui->MessageBox(this, QStringLiteral("Please select drive from where to recover photos."),
@@ -59,9 +60,17 @@ void MainDialog::OnStart()
         m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
-    std::optional<ScanWorkspace> workspace =
-        PrepareScanWorkspace(*m_platform.ui, this, WorkspaceBranchRandom(), GetAppDataFolder(), GetTempFolder(),
-                             QDateTime::currentDateTime());
+    if (ResultsAtStake() &&
+        m_platform.ui->MessageBox(this,
+                                  QStringLiteral("The files found have not all been recovered; a new scan discards "
+                                                 "them. Start a new scan?"),
+                                  kQuestionCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    DiscardResults();
+    Notices notices;
+    std::optional<ScanWorkspace> workspace = PrepareScanWorkspace(
+        WorkspaceBranchRandom(), GetAppDataFolder(), GetTempFolder(), QDateTime::currentDateTime(), notices);
+    ShowNotices(notices);
     if (!workspace)
         return;
     // The engine would refuse it anyway; said now, with what to do, no scan view is entered.
@@ -81,40 +90,31 @@ void MainDialog::OnStart()
 
 void MainDialog::EnterScanView()
 {
-    SetDrivePageVisible(false);
-
-    const QRect drives = m_lstDrives->geometry();
-    m_lblStatus->setText(m_scan->CurrentStatusText());
-    m_lblStatus->show();
-    const QRect status = m_lblStatus->geometry();
-    const QSize link = m_lnkSelectPhotos->size();
-
-    m_lnkSelectPhotos->setGeometry(drives.x(), BottomEdge(status) + 3, link.width(), link.height());
-    const int photosTop = BottomEdge(status) + link.height() + 5;
-    const int photosHeight = static_cast<int>((BottomEdge(drives) - photosTop) * 0.75);
-    m_lstPhotos->setGeometry(drives.x(), photosTop, drives.width(), photosHeight);
-    m_lstPhotos->show();
-
-    const QRect photos = m_lstPhotos->geometry();
-    m_lnkSelectFiles->setGeometry(photos.x(), BottomEdge(photos) + 5, link.width(), link.height());
-    const int filesTop = BottomEdge(photos) + link.height() + 8;
-    const int filesBottom = m_btnStart->geometry().y() - 10;
-    m_lstFiles->setGeometry(photos.x(), filesTop, photos.width(), filesBottom - filesTop);
-    m_lstFiles->show();
-
-    m_lnkSelectPhotos->hide();
-    m_lnkSelectFiles->hide();
     ClearResults();
-
-    m_btnRecover->setText(kCancelCaption);
-    m_btnRecover->show();
-
-    m_lblProgress->setGeometry(m_rcTipLine);
+    m_resultsKept = true;
+    m_lblStatus->setText(m_scan->CurrentStatusText());
     m_lblProgress->SetText(
         QStringLiteral("<- Tips: click \"Cancel\" to stop analyzing and recover detected files."));
-    m_lblProgress->show();
-
+    SetView(WindowView::Scanning);
     m_timers->SetTimer(TIMER_POLL_WORKSPACE, kFirstPollDelayMs);
+}
+
+void MainDialog::DiscardResults()
+{
+    m_timers->KillTimer(TIMER_POLL_WORKSPACE);
+    m_timers->KillTimer(TIMER_HARVEST);
+    m_harvest->Cancel();
+    DeleteWorkspaceIfAllListed();
+    ClearResults();
+    m_resultsKept = false;
+}
+
+void MainDialog::OnBackToDrives() { SetView(WindowView::DrivePage); }
+
+void MainDialog::OnBackToResults()
+{
+    if (m_resultsKept)
+        SetView(WindowView::Results);
 }
 
 void MainDialog::OnScanDeviceGone()
@@ -129,7 +129,7 @@ void MainDialog::OnScanDeviceGone()
 
 void MainDialog::OnRecoverClicked()
 {
-    if (m_btnRecover->text() == kCancelCaption)
+    if (m_view == WindowView::Scanning)
         CancelScan();
     else
         StartRecovery();
@@ -179,6 +179,7 @@ bool MainDialog::OnClose()
 
 void MainDialog::OnScanEnded()
 {
+    ShowNotices(m_scan->EndNotices());
     if (m_closing) {
         FinishClose();
     } else if (m_emptyEndPending) {
@@ -189,12 +190,17 @@ void MainDialog::OnScanEnded()
 
 int MainDialog::ResultCount() const { return m_lstPhotos->Model().Count() + m_lstFiles->Model().Count(); }
 
+int MainDialog::UnrecoveredCount() const
+{
+    return ResultCount() - m_lstPhotos->Model().RecoveredCount() - m_lstFiles->Model().RecoveredCount();
+}
+
 bool MainDialog::ResultsAtStake() const
 {
-    if (m_lstPhotos->isHidden())
-        return false;  // the drive page: nothing listed
+    if (!m_resultsKept)
+        return false;
     const bool harvesting = m_timers->IsActive(TIMER_POLL_WORKSPACE) || m_timers->IsActive(TIMER_HARVEST);
-    return ResultCount() > 0 || harvesting;
+    return harvesting || UnrecoveredCount() > 0;
 }
 
 void MainDialog::EndScanWithoutResults()
@@ -212,18 +218,16 @@ void MainDialog::EndScanWithoutResults()
         m_platform.ui->MessageBox(this, text, kMessageCaption, MB_OK | MB_ICONINFORMATION);
     }
     m_scan->DeleteWorkspace();
-    for (QWidget* control : std::initializer_list<QWidget*>{m_progress, m_lblProgress, m_lblStatus, m_lstPhotos,
-                                                           m_btnRecover, m_lnkSelectFiles, m_lnkSelectPhotos,
-                                                           m_lstFiles})
-        control->hide();
+    m_resultsKept = false;
     ShowDrivePage();
 }
 
 void MainDialog::FinishClose()
 {
     m_copy->Stop();  // no copy may still read the workspace
-    m_scan->DeleteWorkspace();
+    DeleteWorkspaceIfAllListed();
     ClearResults();
+    m_resultsKept = false;
     done(0);
 }
 

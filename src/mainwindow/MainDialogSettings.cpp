@@ -34,7 +34,6 @@ void MainDialog::LoadOutputFolder()
     const QString folder =
         ReadSettingValue(ProgramFolder(m_platform), kSettingsFileName, kSaveDirKey, GetDefaultOutputFolder());
     m_edtOutputDir->setText(folder);
-    SetDrivePageVisible(true);
 }
 
 void MainDialog::BrowseForOutputFolder()

@@ -35,6 +35,7 @@ FileStatus ToStatus(const struct stat& info)
     status.device = {major(info.st_dev), minor(info.st_dev)};
     status.deviceNode = {major(info.st_rdev), minor(info.st_rdev)};
     status.inode = static_cast<quint64>(info.st_ino);
+    status.modified = static_cast<qint64>(info.st_mtim.tv_sec);
     return status;
 }
 

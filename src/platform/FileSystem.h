@@ -48,6 +48,7 @@ struct FileStatus {
     DeviceNumber device;       // of the file system that holds it
     DeviceNumber deviceNode;   // what a block device node stands for
     quint64 inode = 0;
+    qint64 modified = 0;       // last change of the contents, seconds since 1970
 };
 
 // stat: the path, links followed.

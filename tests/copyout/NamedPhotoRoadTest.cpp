@@ -142,5 +142,7 @@ TEST_F(NamedPhotoRoadTest, ADeletedPhotoIsRecoveredUnderItsOriginalName)
     for (QDirIterator it(output, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
         recovered << it.next();
     EXPECT_EQ(recovered.size(), 3) << Str(recovered.join(", "));
-    EXPECT_FALSE(QFileInfo::exists(workspace)) << "the workspace is deleted after the recovery";
+    EXPECT_TRUE(QFileInfo::exists(workspace)) << "the results stay for more recoveries";
+    EXPECT_TRUE(dialog->close());
+    EXPECT_FALSE(QFileInfo::exists(workspace)) << "closing deletes the workspace";
 }

@@ -50,10 +50,10 @@ TEST(ScanWorkspace, FirstScanEmptiesTheLeftOverPerUserRootAndThirdGoesToTemp)
     ASSERT_TRUE(Touch(root + "/temp/sub/f0000000001.jpg"));
     ASSERT_TRUE(Touch(root + "/stray.txt"));
 
-    test::ScriptedUiServices ui;
+    Notices notices;
     CrtRandom random;
     const QDateTime now(QDate(2024, 1, 31), QTime(23, 59, 7));
-    auto first = PrepareScanWorkspace(ui, nullptr, random, appData.path(), temp.path() + "/", now);
+    auto first = PrepareScanWorkspace(random, appData.path(), temp.path() + "/", now, notices);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->root, root);
     EXPECT_EQ(first->engineOutputDir, root + "/temp");
@@ -61,8 +61,8 @@ TEST(ScanWorkspace, FirstScanEmptiesTheLeftOverPerUserRootAndThirdGoesToTemp)
     EXPECT_TRUE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
         << "results of an earlier run must be gone";
 
-    ASSERT_TRUE(PrepareScanWorkspace(ui, nullptr, random, appData.path(), temp.path() + "/", now));
-    auto third = PrepareScanWorkspace(ui, nullptr, random, appData.path(), temp.path() + "/", now);
+    ASSERT_TRUE(PrepareScanWorkspace(random, appData.path(), temp.path() + "/", now, notices));
+    auto third = PrepareScanWorkspace(random, appData.path(), temp.path() + "/", now, notices);
     ASSERT_TRUE(third);
     const QString parent = QFileInfo(third->root).path();
     EXPECT_EQ(QFileInfo(third->root).fileName(), "tempdata20240131_235907");
@@ -70,7 +70,7 @@ TEST(ScanWorkspace, FirstScanEmptiesTheLeftOverPerUserRootAndThirdGoesToTemp)
     EXPECT_TRUE(IsPrivateFolder(parent));
     EXPECT_TRUE(IsPrivateFolder(third->root));
     EXPECT_TRUE(IsPrivateFolder(first->root));
-    EXPECT_TRUE(ui.Boxes().empty());
+    EXPECT_TRUE(notices.empty());
 
     // After a crash, the next start removes both, and only what is provably ours.
     const QString foreign = temp.path() + "/snapmend-abcdef";
@@ -98,59 +98,59 @@ TEST(ScanWorkspace, UndeletableOldOutputGivesMessage1008AndTheSuffix)
     } else {
         ASSERT_EQ(chmod((temp + "/held").toLocal8Bit().constData(), 0555), 0);
     }
-    test::ScriptedUiServices ui;
+    Notices notices;
     CrtRandom random;
-    auto workspace = PrepareScanWorkspace(ui, nullptr, random, appData.path(), "/nonexistent/", QDateTime::currentDateTime());
+    auto workspace = PrepareScanWorkspace(random, appData.path(), "/nonexistent/", QDateTime::currentDateTime(), notices);
     if (mounted)
         QProcess::execute("umount", {temp});
     else
         chmod((temp + "/held").toLocal8Bit().constData(), 0755);
     ASSERT_TRUE(workspace);
     EXPECT_EQ(workspace->engineOutputDir, temp + "_1");
-    EXPECT_EQ(ui.Texts(), std::vector<QString>({"Internal error, error code: -1008"}));
+    EXPECT_EQ(test::TextsOf(notices), std::vector<QString>({"Internal error, error code: -1008"}));
 }
 
 TEST(ScanWorkspace, FailingFolderCreationShowsItsMessage)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(Touch(dir.path() + "/blocker"));
-    test::ScriptedUiServices ui;
+    Notices notices;
     CrtRandom random;  // first draw: per-user branch
-    auto workspace = PrepareScanWorkspace(ui, nullptr, random, dir.path() + "/blocker", dir.path() + "/", QDateTime::currentDateTime());
+    auto workspace = PrepareScanWorkspace(random, dir.path() + "/blocker", dir.path() + "/", QDateTime::currentDateTime(), notices);
     EXPECT_FALSE(workspace);
-    ASSERT_EQ(ui.Texts().size(), 1u);
-    EXPECT_EQ(ui.Texts()[0], "Failed to initialize data");
+    ASSERT_EQ(test::TextsOf(notices).size(), 1u);
+    EXPECT_EQ(test::TextsOf(notices)[0], "Failed to initialize data");
 }
 
 TEST(EngineInstallation, ReportsTheFirstMissingPieceAndFillsThePathAnyway)
 {
     QTemporaryDir root;
     const QString folder = root.path() + "/engine";
-    test::ScriptedUiServices ui;
+    Notices notices;
     QString enginePath;
     auto message = [](int code) {
         return QStringLiteral("Failed to load engine, error code %1. Installation may be corrupted, please try to "
                               "re-install Snapmend").arg(code);
     };
 
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(folder, enginePath, notices));
     EXPECT_FALSE(QFileInfo::exists(folder)) << "the installation's folder is never created";
     ASSERT_TRUE(Touch(folder)) << "a file where the folder should be";
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(folder, enginePath, notices));
     ASSERT_TRUE(QFile::remove(folder));
     ASSERT_TRUE(QDir().mkpath(folder));
 
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(folder, enginePath, notices));
     EXPECT_EQ(enginePath, folder + "/photo");
     ASSERT_TRUE(Touch(folder + "/photo"));
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(folder, enginePath, notices));
     ASSERT_TRUE(Touch(folder + "/libcarver.so"));
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(folder, enginePath, notices));
     ASSERT_TRUE(QDir().mkpath(folder + "/formats"));
-    EXPECT_TRUE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_TRUE(CheckEngineInstalled(folder, enginePath, notices));
 
     const QString noFolder = QStringLiteral("Failed to load engine, error code -1007");
-    EXPECT_EQ(ui.Texts(), std::vector<QString>({noFolder, noFolder, message(-1003), message(-1004), message(-1005)}));
-    for (const auto& box : ui.Boxes())
+    EXPECT_EQ(test::TextsOf(notices), std::vector<QString>({noFolder, noFolder, message(-1003), message(-1004), message(-1005)}));
+    for (const auto& box : notices)
         EXPECT_EQ(box.caption, "Snapmend");
 }

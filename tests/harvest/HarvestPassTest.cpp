@@ -442,7 +442,7 @@ TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOf
     ASSERT_EQ(MakePhotoImage(image, 1, 1 << 20).size(), 1u);
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     const WindowControls c(*dialog);
     ASSERT_TRUE(WaitUntil([&] { return c.btnRecover->text() == "Recover"; }, 20000));
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_POLL_WORKSPACE));
@@ -485,13 +485,13 @@ TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOf
     EXPECT_EQ(rows(), (QStringList{"C.bin", "a.dat -", "b.txt", "d.mov"}));
     EXPECT_TRUE(header->isSortIndicatorShown());
     EXPECT_EQ(arrow(), std::pair(0, Qt::AscendingOrder));
-    dialog->OnHeaderClick(0);
+    emit Ctl(*dialog).lstFiles->header()->sectionClicked(0);
     EXPECT_EQ(rows(), (QStringList{"d.mov", "b.txt", "a.dat -", "C.bin"}));
     EXPECT_EQ(arrow(), std::pair(0, Qt::DescendingOrder));
-    dialog->OnHeaderClick(1);  // the shared flag says ascending again
+    emit Ctl(*dialog).lstFiles->header()->sectionClicked(1);  // the shared flag says ascending again
     EXPECT_EQ(rows(), (QStringList{"a.dat -", "C.bin", "b.txt", "d.mov"}));
     EXPECT_EQ(arrow(), std::pair(1, Qt::AscendingOrder));
-    dialog->OnHeaderClick(2);
+    emit Ctl(*dialog).lstFiles->header()->sectionClicked(2);
     EXPECT_EQ(rows(), (QStringList{"b.txt", "d.mov", "a.dat -", "C.bin"}));
     EXPECT_EQ(arrow(), std::pair(2, Qt::DescendingOrder));
     // What Recover copies follows the ticks, not the rows' positions.
@@ -501,7 +501,7 @@ TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOf
     const QModelIndex aDat = model.index(2, 0);
     QStyleOptionViewItem option;
     option.initFrom(c.lstFiles);
-    option.rect = c.lstFiles->visualRect(aDat);
+    option.rect = c.lstFiles->visualRect(c.lstFiles->Filter().mapFromSource(aDat));
     option.features |= QStyleOptionViewItem::HasCheckIndicator;
     const QRect box = c.lstFiles->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, c.lstFiles);
     QTest::mouseClick(c.lstFiles->viewport(), Qt::LeftButton, {}, box.center());
@@ -513,7 +513,8 @@ TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOf
     QStringList activated;
     QObject::connect(c.lstPhotos, &PhotoListView::photoActivated, [&](const QString& path) { activated << path; });
     c.lstPhotos->doItemsLayout();
-    const QPoint photo = c.lstPhotos->visualRect(c.lstPhotos->Model().index(c.lstPhotos->Model().Count() - 1)).center();
+    const QModelIndex last = c.lstPhotos->Model().index(c.lstPhotos->Model().Count() - 1);
+    const QPoint photo = c.lstPhotos->visualRect(c.lstPhotos->Filter().mapFromSource(last)).center();
     ASSERT_TRUE(c.lstPhotos->viewport()->rect().contains(photo));
     QTest::mouseClick(c.lstPhotos->viewport(), Qt::LeftButton, {}, photo);  // a double click begins with one
     QTest::mouseDClick(c.lstPhotos->viewport(), Qt::LeftButton, {}, photo);

@@ -105,9 +105,9 @@ TEST_F(MainDialogTest, LaysOutTheTemplateInPixelsAndComputesTheHiddenViews)
         EXPECT_EQ(Ctl(dialog).lstDrives->headerItem()->text(c), driveColumns[c]);
         EXPECT_EQ(Ctl(dialog).lstDrives->columnWidth(c), driveWidths[c]);
     }
-    const QStringList fileColumns = {"Name", "Size", "Extension"};
-    ASSERT_EQ(Ctl(dialog).lstFiles->model()->columnCount(), 3);
-    for (int c = 0; c < 3; ++c) {
+    const QStringList fileColumns = {"Name", "Size", "Extension", "State"};
+    ASSERT_EQ(Ctl(dialog).lstFiles->model()->columnCount(), 4);
+    for (int c = 0; c < 4; ++c) {
         EXPECT_EQ(Ctl(dialog).lstFiles->model()->headerData(c, Qt::Horizontal).toString(), fileColumns[c]);
         EXPECT_EQ(Ctl(dialog).lstFiles->columnWidth(c), 150);
     }

@@ -33,7 +33,7 @@ QStringList FilesBelow(const QString& folder)
 TEST_F(ScanFixture, StartWithoutASelectedDriveOnlyExplains)
 {
     auto dialog = OpenOnDrivePage("/dev/null");
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     EXPECT_EQ(ui.Texts(), std::vector<QString>({"Please select drive from where to recover photos."}));
     EXPECT_TRUE(dialog->Scan().Workspace().root.isEmpty()) << "no workspace is made";
     EXPECT_FALSE(dialog->Scan().Running());
@@ -78,7 +78,7 @@ TEST_F(ScanFixture, CancelAsksAndOnYesStopsTheEngineButKeepsItsResults)
     ASSERT_EQ(MakePhotoImage(image, 2, 24LL << 30).size(), 2u);
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     ASSERT_TRUE(WaitUntil([&] { return dialog->Scan().Engine() != nullptr; }, 10000));
     const QString output = dialog->Scan().Workspace().engineOutputDir;
     ASSERT_TRUE(WaitUntil([&] { return FilesBelow(output).size() == 2; }, 15000));
@@ -111,7 +111,7 @@ TEST_F(ScanFixture, ClosingDuringAScanAsksThenStopsTheEngineAndDeletesTheWorkspa
     ASSERT_EQ(MakePhotoImage(image, 1, 24LL << 30).size(), 1u);
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     ASSERT_TRUE(WaitUntil([&] { return dialog->Scan().Engine() != nullptr; }, 10000));
     const pid_t pid = dialog->Scan().Engine()->Pid();
     const QString root = dialog->Scan().Workspace().root;
@@ -147,7 +147,7 @@ TEST_F(ScanFixture, MissingEnginePiecesGiveTheirMessageThen1009AndNoScan)
         ui.Clear();
         auto dialog = OpenOnDrivePage("/dev/null");
         SelectFirstDrive(*dialog);
-        dialog->OnStart();
+        Ctl(*dialog).btnStart->click();
         ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 5000));
         const QString expected = QStringLiteral("Failed to load engine, error code %1. Installation may be corrupted, "
                                                 "please try to re-install Snapmend").arg(c.code);
@@ -163,7 +163,7 @@ TEST_F(ScanFixture, NoEnabledTypeExplainsAndClearsTheScanState)
     ASSERT_TRUE(ChooseFormats(""));
     auto dialog = OpenOnDrivePage("/dev/null");
     SelectFirstDrive(*dialog);
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 5000));
     EXPECT_EQ(ui.Texts(), std::vector<QString>({"No file formats enabled.\n\nPlease go to 'Settings' to enable the "
                                                 "type of file you wish to recover.", k1009}));
@@ -175,7 +175,7 @@ TEST_F(ScanFixture, AnEngineThatRefusesTheDeviceIsReportedNotTakenForAnEmptyScan
     ASSERT_TRUE(InstallEngine(dataHome.path()));
     auto dialog = OpenOnDrivePage(scratch.path() + "/no-such-disk");
     SelectFirstDrive(*dialog);
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
     EXPECT_EQ(ui.Texts(), std::vector<QString>({"Failed to analyze disk. The disk cannot be read: it may have been "
                                                 "removed, or it is damaged.\n\nCheck that it is attached, press "

@@ -189,14 +189,14 @@ TEST_F(Attack, PlantedWorkspaceNamesAndEntriesAreNeverUsed)
                   0);
     }
 
-    test::ScriptedUiServices ui;
+    Notices notices;
     CrtRandom random;
     random.Next();
     random.Next();  // the third scan of a session goes to the temporary folder
     const std::optional<ScanWorkspace> workspace =
-        PrepareScanWorkspace(ui, nullptr, random, scratch.path() + "/data", tempFolder, now);
+        PrepareScanWorkspace(random, scratch.path() + "/data", tempFolder, now, notices);
     ASSERT_TRUE(workspace);
-    EXPECT_TRUE(ui.Boxes().empty());
+    EXPECT_TRUE(notices.empty());
     EXPECT_FALSE(planted.contains(workspace->root));
     const QString parent = QFileInfo(workspace->root).path();
     EXPECT_TRUE(IsPrivateFolder(parent)) << parent.toStdString();
@@ -333,17 +333,17 @@ TEST_F(Attack, EngineOutsideOthersReachOnly)
         {linked, "belongs to another user"},
     };
     for (const auto& c : refused) {
-        test::ScriptedUiServices ui;
+        Notices notices;
         QString enginePath;
-        EXPECT_FALSE(CheckEngineFolder(ui, nullptr, c.folder, enginePath)) << c.folder.toStdString();
-        ASSERT_EQ(ui.Texts().size(), 1u);
-        EXPECT_TRUE(ui.Texts()[0].startsWith("Failed to load engine, error code -1003. Installation may be corrupted"));
-        EXPECT_TRUE(ui.Texts()[0].contains(c.why)) << ui.Texts()[0].toStdString();
+        EXPECT_FALSE(CheckEngineFolder(c.folder, enginePath, notices)) << c.folder.toStdString();
+        ASSERT_EQ(test::TextsOf(notices).size(), 1u);
+        EXPECT_TRUE(test::TextsOf(notices)[0].startsWith("Failed to load engine, error code -1003. Installation may be corrupted"));
+        EXPECT_TRUE(test::TextsOf(notices)[0].contains(c.why)) << test::TextsOf(notices)[0].toStdString();
     }
-    test::ScriptedUiServices ui;
+    Notices notices;
     QString enginePath;
-    EXPECT_TRUE(CheckEngineFolder(ui, nullptr, test::BuildDir() + "/engine/kestrova", enginePath));
-    EXPECT_TRUE(ui.Boxes().empty());
+    EXPECT_TRUE(CheckEngineFolder(test::BuildDir() + "/engine/kestrova", enginePath, notices));
+    EXPECT_TRUE(notices.empty());
 }
 
 // Started through pkexec or sudo by the throwaway user: everything written to
