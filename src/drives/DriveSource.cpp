@@ -1,12 +1,16 @@
 #include "DriveSource.h"
 
+#include "DevicePresence.h"
 #include "DriveEnumeration.h"
 #include "MountInfo.h"
 
 namespace snapmend {
 
-LinuxDriveSource::LinuxDriveSource(QString mountInfoPath, SysfsReader sysfs, VolumeProbe probe)
-    : m_strMountInfoPath(std::move(mountInfoPath)), m_sysfs(std::move(sysfs)), m_probe(std::move(probe))
+LinuxDriveSource::LinuxDriveSource(QString mountInfoPath, SysfsReader sysfs, VolumeProbe probe, UdevDatabase udev)
+    : m_strMountInfoPath(std::move(mountInfoPath)),
+      m_sysfs(std::move(sysfs)),
+      m_probe(std::move(probe)),
+      m_udev(std::move(udev))
 {
 }
 
@@ -16,12 +20,17 @@ std::vector<DriveRecord> LinuxDriveSource::ListDrives()
     if (!table)
         return {};
     const std::vector<MountEntry> mounts = ParseMountInfo(*table);
-    std::vector<DriveRecord> drives = BuildDriveRecords(mounts, m_sysfs, QueryCapacity);
+    std::vector<DriveRecord> drives = BuildDriveRecords(mounts, m_sysfs, m_udev, QueryCapacity);
     for (DriveRecord& drive : drives)
         drive.label = m_probe(drive.device).label;
-    for (DriveRecord& drive : BuildUnmountedRecords(m_sysfs, MountedDeviceDirs(mounts, m_sysfs), m_probe))
+    for (DriveRecord& drive : BuildUnmountedRecords(m_sysfs, m_udev, MountedDeviceDirs(mounts, m_sysfs), m_probe))
         drives.push_back(std::move(drive));
     return drives;
+}
+
+bool LinuxDriveSource::StillAttached(const DriveRecord& drive)
+{
+    return DevicePresence(drive.engineDevice, m_sysfs).StillThere();
 }
 
 }  // namespace snapmend

@@ -8,6 +8,7 @@
 #include "CStyledLabel.h"
 #include "CopyOutRun.h"
 #include "CopyPlan.h"
+#include "DriveSource.h"
 #include "DriveRecord.h"
 #include "EngineInstallation.h"
 #include "FileSystem.h"
@@ -46,6 +47,11 @@ void MainDialog::OnStart()
     const DriveRecord* drive = FindDriveByName(m_drives, selected.first()->text(0));
     if (!drive) {
         m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kMessageCaption, MB_OK);
+        return;
+    }
+    if (!drive->imageRow && m_platform.drives && !m_platform.drives->StillAttached(*drive)) {
+        m_platform.ui->MessageBox(this, kDriveGoneText, kMessageCaption, MB_OK | MB_ICONWARNING);
+        OnRefresh();
         return;
     }
     QString device = drive->engineDevice;
