@@ -71,7 +71,11 @@ TEST(Administrator, ChoosesTheMessageByVersion)
     const QString logIn = lead + "Please log off your computer and then log in as Administrator, install Kestrova "
                                  "Snapmend and use it to recover photos.";
     EXPECT_EQ(boxes[1].text, logIn);
-    EXPECT_EQ(boxes[2].text, logIn) << "no version code (Linux) gives the log-in text";
+    EXPECT_EQ(boxes[2].text,
+              "You need to be administrator (root) to use Kestrova Snapmend to recover photos: reading a disk "
+              "directly needs it.\n\nPlease start it from its menu entry (Snapmend, under System), which asks for "
+              "your password, or from a terminal with \"pkexec snapmend\" or \"sudo snapmend\".")
+        << "no version query (Linux): how to start it as root here";
     for (const auto& box : boxes) {
         EXPECT_EQ(box.caption, "Snapmend");
         EXPECT_EQ(box.flags, unsigned(MB_OK));

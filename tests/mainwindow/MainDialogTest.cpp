@@ -131,7 +131,7 @@ TEST_F(MainDialogTest, WithoutAdministratorRightsExplainsHidesAndEndsWithCode18)
     MainDialog dialog(platform);
     EXPECT_EQ(dialog.DoModal(), 18);
     ASSERT_EQ(ui.Boxes().size(), 1u);
-    EXPECT_TRUE(ui.Boxes()[0].text.startsWith("Your need to be administrator to use Kestrova Snapmend"));
+    EXPECT_TRUE(ui.Boxes()[0].text.contains("pkexec snapmend"));
     EXPECT_EQ(ui.Boxes()[0].caption, "Snapmend");
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_FALSE(dialog.Timers().IsActive(TIMER_STARTUP)) << "no start-up timer without rights";
