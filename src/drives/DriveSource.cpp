@@ -1,10 +1,22 @@
 #include "DriveSource.h"
 
+#include <QFile>
+
 #include "DevicePresence.h"
 #include "DriveEnumeration.h"
 #include "MountInfo.h"
 
 namespace snapmend {
+
+QByteArray DriveSource::FileSystemTable()
+{
+    // A few lines; anything far larger is not a file system table.
+    constexpr qint64 kMaxTableBytes = 1024 * 1024;
+    QFile file(QStringLiteral("/etc/fstab"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(kMaxTableBytes);
+}
 
 LinuxDriveSource::LinuxDriveSource(QString mountInfoPath, SysfsReader sysfs, VolumeProbe probe, UdevDatabase udev)
     : m_strMountInfoPath(std::move(mountInfoPath)),

@@ -19,6 +19,8 @@ public:
     // Whether the disk of a listed drive is still attached; a source that
     // cannot tell says it is.
     virtual bool StillAttached(const DriveRecord&) { return true; }
+    // The file system table (/etc/fstab): the mount points disks are meant for.
+    virtual QByteArray FileSystemTable();
 };
 
 using VolumeProbe = std::function<VolumeIdentity(const QString& node)>;

@@ -65,6 +65,8 @@ void MainDialog::OnStart()
         m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
+    if (!ConfirmOutputFolderDisk(m_edtOutputDir->text()))
+        return;
     std::optional<ScanWorkspace> workspace =
         PrepareScanWorkspace(*m_platform.ui, this, WorkspaceBranchRandom(), GetAppDataFolder(), GetTempFolder(),
                              QDateTime::currentDateTime());

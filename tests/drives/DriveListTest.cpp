@@ -1,11 +1,15 @@
 // The drive page's list in the main window, with the drive source faked.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include "CStyledButton.h"
 #include "DriveListView.h"
+#include "MountPointIntent.h"
 #include "DriveSource.h"
 #include "FakeSystemInfo.h"
 #include "MainDialog.h"
@@ -30,7 +34,14 @@ public:
     int calls = 0;
     bool attached = true;
 
+    QString fstabPath;  // the file system table, a test's own file
+
     bool StillAttached(const DriveRecord&) override { return attached; }
+    QByteArray FileSystemTable() override
+    {
+        QFile file(fstabPath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
     std::vector<DriveRecord> ListDrives() override
     {
@@ -193,4 +204,41 @@ TEST(DriveColumnsTest, SpareWidthGoesToTheLastColumnAndTheDriveNameGivesWayFirst
     };
     for (const auto& c : cases)
         EXPECT_EQ(FitColumnWidths(c.wanted, c.available, 0, 90), c.widths) << c.available;
+}
+
+TEST_F(DriveListTest, AnOutputFolderMeantForADiskThatIsNotMountedIsAskedAbout)
+{
+    // The output folder is an empty folder that the file system table names
+    // as the mount point of a disk that is not mounted now.
+    QTemporaryDir settings;
+    QTemporaryDir root;
+    const QString mountPoint = root.filePath("backup disk");
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    QFile fstab(root.filePath("fstab"));
+    ASSERT_TRUE(fstab.open(QIODevice::WriteOnly));
+    fstab.write("UUID=0b1c / ext4 defaults 0 1\nLABEL=BACKUP " + QString(mountPoint).replace(' ', "\\040").toUtf8() +
+                " ext4 noauto 0 2\n");
+    fstab.close();
+    drives.fstabPath = fstab.fileName();
+    QFile savedir(settings.filePath("settings.ini"));
+    ASSERT_TRUE(savedir.open(QIODevice::WriteOnly));
+    savedir.write("savedir=" + mountPoint.toUtf8() + "\n");
+    savedir.close();
+    platform.programFolder = settings.path() + '/';
+
+    MainDialog dialog(platform);
+    dialog.OnInitDialog();
+    dialog.show();
+    ASSERT_TRUE(test::WaitUntil([&] { return Ctl(dialog).lstDrives->isVisible(); }, 3000));
+    Ctl(dialog).lstDrives->setCurrentItem(Ctl(dialog).lstDrives->topLevelItem(2));
+    ui.QueueAnswer(IDNO);
+
+    Ctl(dialog).btnStart->click();
+
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_EQ(ui.Boxes()[0].text, UnmountedMountPointQuestion(mountPoint, mountPoint));
+    EXPECT_TRUE(ui.Boxes()[0].text.contains("\"" + mountPoint + "\"")) << "the folder is named";
+    EXPECT_EQ(ui.Boxes()[0].flags & MB_YESNO, unsigned(MB_YESNO));
+    EXPECT_TRUE(Ctl(dialog).lstDrives->isVisible()) << "no scan starts";
+    EXPECT_TRUE(QDir(mountPoint).isEmpty()) << "nothing is written there";
 }
