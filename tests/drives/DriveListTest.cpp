@@ -72,6 +72,14 @@ protected:
                            wholeStick}};
     }
 
+    // Starts the window and waits for the drive page.
+    static bool ShowDrivePage(MainDialog& dialog)
+    {
+        dialog.OnInitDialog();
+        dialog.show();
+        return test::WaitUntil([&] { return Ctl(dialog).lstDrives->isVisible(); }, 3000);
+    }
+
     static QStringList Row(const QTreeWidget* list, int row)
     {
         QStringList texts;
@@ -127,9 +135,7 @@ TEST_F(DriveListTest, StartUpListsTheDrivesBeforeShowingTheDrivePage)
 TEST_F(DriveListTest, RefreshReplacesTheRowsUnderAWaitCursorAndSelectsNothing)
 {
     MainDialog dialog(platform);
-    dialog.OnInitDialog();
-    dialog.show();
-    ASSERT_TRUE(test::WaitUntil([&] { return Ctl(dialog).lstDrives->isVisible(); }, 3000));
+    ASSERT_TRUE(ShowDrivePage(dialog));
     QTreeWidget* list = Ctl(dialog).lstDrives;
     list->setCurrentItem(list->topLevelItem(2));
     ASSERT_EQ(list->selectedItems().size(), 1);
@@ -161,9 +167,7 @@ TEST_F(DriveListTest, AnEmptyListingLeavesAnEmptyList)
 {
     drives.answers = {{}};
     MainDialog dialog(platform);
-    dialog.OnInitDialog();
-    dialog.show();
-    ASSERT_TRUE(test::WaitUntil([&] { return Ctl(dialog).lstDrives->isVisible(); }, 3000));
+    ASSERT_TRUE(ShowDrivePage(dialog));
     ASSERT_EQ(Ctl(dialog).lstDrives->topLevelItemCount(), 1) << "only the disk image row";
     EXPECT_EQ(Ctl(dialog).lstDrives->topLevelItem(0)->text(0), kDiskImageRowText);
 }
@@ -171,9 +175,7 @@ TEST_F(DriveListTest, AnEmptyListingLeavesAnEmptyList)
 TEST_F(DriveListTest, ADiskGoneSinceTheListingIsSaidAndTheListRefreshed)
 {
     MainDialog dialog(platform);
-    dialog.OnInitDialog();
-    dialog.show();
-    ASSERT_TRUE(test::WaitUntil([&] { return Ctl(dialog).lstDrives->isVisible(); }, 3000));
+    ASSERT_TRUE(ShowDrivePage(dialog));
     QTreeWidget* list = Ctl(dialog).lstDrives;
     list->setCurrentItem(list->topLevelItem(2));
     // The stick was pulled after the list was made.
@@ -227,9 +229,7 @@ TEST_F(DriveListTest, AnOutputFolderMeantForADiskThatIsNotMountedIsAskedAbout)
     platform.programFolder = settings.path() + '/';
 
     MainDialog dialog(platform);
-    dialog.OnInitDialog();
-    dialog.show();
-    ASSERT_TRUE(test::WaitUntil([&] { return Ctl(dialog).lstDrives->isVisible(); }, 3000));
+    ASSERT_TRUE(ShowDrivePage(dialog));
     Ctl(dialog).lstDrives->setCurrentItem(Ctl(dialog).lstDrives->topLevelItem(2));
     ui.QueueAnswer(IDNO);
 
