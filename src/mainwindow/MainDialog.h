@@ -123,6 +123,9 @@ private:
     QString SelectedScanSource() const;
     // Asks for a disk image file; nothing when the user cancels or the file cannot be scanned.
     std::optional<QString> ChooseDiskImage();
+    // False when the output folder is a mount point left without its disk and
+    // the user does not want the files on the disk that holds it instead.
+    bool ConfirmOutputFolderDisk(const QString& folder);
     void LoadOutputFolder();
     // Scan (MainDialogScan.cpp).
     void EnterScanView();
@@ -202,6 +205,7 @@ private:
     QComboBox* m_cmbSort = nullptr;
     CStyledLabel* m_lblCounts = nullptr;
     std::vector<DriveRecord> m_drives;  // row i shows m_drives[i]
+    QString m_confirmedOutputFolder;    // a mount point without its disk, chosen anyway
     QIcon m_hIcon;
     QRect m_rcProgressLine;
     QRect m_rcTipLine;

@@ -85,6 +85,8 @@ void MainDialog::StartRecovery()
         m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
+    if (!ConfirmOutputFolderDisk(m_edtOutputDir->text()))
+        return;
     m_copy->Begin(std::move(sources), m_scan->Workspace().engineOutputDir);
 
     m_progress->setRange(0, m_copy->Total());

@@ -7,6 +7,7 @@
 #include "DiskImage.h"
 #include "DriveListView.h"
 #include "DriveSource.h"
+#include "MountPointIntent.h"
 #include "PlatformServices.h"
 #include "UiServices.h"
 #include "ScanRun.h"
@@ -61,6 +62,20 @@ void MainDialog::OnRefresh()
 {
     WaitCursor wait;
     RefreshDriveList();
+}
+
+bool MainDialog::ConfirmOutputFolderDisk(const QString& folder)
+{
+    if (!m_platform.drives || folder == m_confirmedOutputFolder)
+        return true;
+    const std::optional<QString> mountPoint = UnmountedMountPointOf(folder, m_platform.drives->FileSystemTable());
+    if (!mountPoint)
+        return true;
+    if (m_platform.ui->MessageBox(this, UnmountedMountPointQuestion(folder, *mountPoint), kQuestionCaption,
+                                  MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return false;
+    m_confirmedOutputFolder = folder;
+    return true;
 }
 
 QString MainDialog::SelectedScanSource() const

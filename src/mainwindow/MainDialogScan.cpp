@@ -8,6 +8,7 @@
 #include "CStyledLabel.h"
 #include "CopyOutRun.h"
 #include "CopyPlan.h"
+#include "DriveSource.h"
 #include "DriveRecord.h"
 #include "EngineInstallation.h"
 #include "FileSystem.h"
@@ -49,6 +50,11 @@ void MainDialog::OnStart()
         m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kMessageCaption, MB_OK);
         return;
     }
+    if (!drive->imageRow && m_platform.drives && !m_platform.drives->StillAttached(*drive)) {
+        m_platform.ui->MessageBox(this, kDriveGoneText, kMessageCaption, MB_OK | MB_ICONWARNING);
+        OnRefresh();
+        return;
+    }
     QString device = drive->engineDevice;
     if (drive->imageRow) {
         const std::optional<QString> image = ChooseDiskImage();
@@ -60,6 +66,8 @@ void MainDialog::OnStart()
         m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
+    if (!ConfirmOutputFolderDisk(m_edtOutputDir->text()))
+        return;
     if (ResultsAtStake() &&
         m_platform.ui->MessageBox(this,
                                   QStringLiteral("The files found have not all been recovered; a new scan discards "

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 
 #include "CopyPlan.h"
+#include "EngineInstallation.h"
 #include "FileTypesDialog.h"
 #include "Help.h"
 #include "HelpWindow.h"
@@ -66,7 +67,7 @@ void MainDialog::OpenHelp()
         return;
     }
     if (!m_help)
-        m_help = new HelpWindow(*help, this);
+        m_help = new HelpWindow(*help, HelpFacts{ProgramFolder(m_platform), EngineFolder(m_platform)}, this);
     m_help->show();
     m_help->raise();
     m_help->activateWindow();

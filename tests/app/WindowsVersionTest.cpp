@@ -67,5 +67,9 @@ TEST(Administrator, ChoosesTheMessageByVersion)
     EXPECT_EQ(refusal, logIn);
     system.versions.clear();
     EXPECT_FALSE(IsAdministrator(platform, refusal));
-    EXPECT_EQ(refusal, logIn) << "no version code (Linux) gives the log-in text";
+    EXPECT_EQ(refusal,
+              "You need to be administrator (root) to use Kestrova Snapmend to recover photos: reading a disk "
+              "directly needs it.\n\nPlease start it from its menu entry (Snapmend, under System), which asks for "
+              "your password, or from a terminal with \"pkexec snapmend\" or \"sudo snapmend\".")
+        << "no version query (Linux): how to start it as root here";
 }
