@@ -451,7 +451,7 @@ private:
         Source& body = r->body() ? *r->body() : src;
         WriteResult wr = out_.write(pos / kSector, ext, body, r->cv.length, stop_, named ? &naming : nullptr);
         if (note_write(wr)) {
-            ReportEntry e{wr.name, r->cv.length, r->partial, origin, "", runs_of(*r, pos, r->cv.length)};
+            ReportEntry e{wr.name, r->cv.length, r->partial, origin, wr.requested, runs_of(*r, pos, r->cv.length)};
             res_.partial_files += r->partial;
             report_.add(e);
             if (r->cv.part_length) write_part(pos, body, r->cv, e, naming.mtime);
@@ -472,7 +472,7 @@ private:
         OffsetSource part(body, cv.part_offset);
         WriteResult wr = out_.write(pos / kSector, cv.part_ext, part, cv.part_length, stop_, &naming);
         if (note_write(wr))
-            report_.add({wr.name, cv.part_length, false, file.origin, "",
+            report_.add({wr.name, cv.part_length, false, file.origin, wr.requested,
                          slice_runs(file.runs, cv.part_offset, cv.part_length)});
     }
 
@@ -510,7 +510,7 @@ private:
                 bool named = fs_->resident_name(i, ext, naming, origin);
                 WriteResult wr = out_.write(fs_->resident_start(i) / kSector, ext, *r->body(), r->cv.length, stop_,
                                             named ? &naming : nullptr);
-                if (note_write(wr)) report_.add({wr.name, r->cv.length, false, origin, "", {}});
+                if (note_write(wr)) report_.add({wr.name, r->cv.length, false, origin, wr.requested, {}});
                 break;
             }
         }
