@@ -242,7 +242,7 @@ TEST_F(CopyOutDialogTest, AnOutputFolderThePersonCannotWriteIsRefusedBeforeTheCo
     AddPhoto("temp/f1.jpg", "one");
     const QByteArray oldSudo = qgetenv("SUDO_UID");
     qputenv("SUDO_UID", "65534");  // the scratch folder is root's own 0700 one
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     oldSudo.isNull() ? qunsetenv("SUDO_UID") : qputenv("SUDO_UID", oldSudo);
 
     ASSERT_EQ(ui.Boxes().size(), 1u);
