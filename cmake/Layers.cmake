@@ -12,8 +12,9 @@ set(SNAPMEND_WIDGET_LIBRARIES snapmend_controls snapmend_mainwindow snapmend_app
 # links only libraries of floors below N. A new core library must be placed here.
 set(SNAPMEND_CORE_FLOORS
   "snapmend_platform"
-  "snapmend_drives snapmend_settings snapmend_startup"
-  "snapmend_engine snapmend_harvest snapmend_copyout snapmend_preview")
+  "snapmend_drives snapmend_settings snapmend_startup snapmend_workspace_files"
+  "snapmend_engine snapmend_harvest snapmend_copyout"
+  "snapmend_preview")
 
 # The floor of core library `target`, or -1.
 function(snapmend_floor_of target out)

@@ -30,7 +30,7 @@ constexpr int kMaxDots = 5;
 std::optional<ProgressFigures> ParseLine(const QByteArray& line)
 {
     const QList<QByteArray> fields = line.split(' ');
-    if (fields.size() != 2)
+    if (fields.size() != 2 && fields.size() != 3)  // a third number: unreadable bytes
         return std::nullopt;
     bool okDone = false;
     bool okTotal = false;

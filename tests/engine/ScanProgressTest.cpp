@@ -25,7 +25,8 @@ TEST(ProgressLinesTest, TakesTheLastWellFormedCompleteLine)
         {"30 100\ngarbage\n", 30, ""},
         {"200 100\n", std::nullopt, ""},  // past the end: not a report
         {"5 0\n", 5, ""},                 // size unknown
-        {"-1 100\n1 2 3\n\n", std::nullopt, ""},
+        {"-1 100\n1 2 3 4\n\n", std::nullopt, ""},
+        {"1 2 3\ntotals 1 0 3\n", 1, ""},  // the unreadable count, then the totals
         {QByteArray(300, '7'), std::nullopt, ""},  // no newline in sight: dropped
     };
     for (const Case& c : cases) {

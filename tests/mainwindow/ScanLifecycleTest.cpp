@@ -19,12 +19,16 @@ const QString kCloseQuestion = "Snapmend is currently analyzing disk, are you su
 const QString k1009 =
     "Failed to load engine, error code -1009. Installation may be corrupted, please try to re-install Snapmend";
 
+// The carved files below `folder`, the engine's own .snapmend bookkeeping left out.
 QStringList FilesBelow(const QString& folder)
 {
     QStringList files;
     QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!path.contains(QStringLiteral("/.snapmend/")))
+            files << path;
+    }
     return files;
 }
 
