@@ -9,6 +9,7 @@
 #include "CBitmapDialog.h"
 #include "DriveRecord.h"
 #include "ResultItem.h"
+#include "ScanWorkspace.h"
 
 class QLineEdit;
 class QProgressBar;
@@ -104,6 +105,14 @@ private:
     std::optional<QString> ChooseDiskImage();
     void LoadOutputFolder();
     // Scan (MainDialogScan.cpp).
+    void StartScanOf(const QString& device);
+    // The workspace for a scan of `device`: a fresh one, or an unfinished
+    // scan's that the user chose to continue (then `resumeSelection` is its
+    // engine selection). False when no scan is to start (said why, or cancelled).
+    bool ChooseScanWorkspace(const QString& device, const QString& outputFolder,
+                             std::optional<ScanWorkspace>& workspace, QString& resumeSelection);
+    // The status line's text in the ready view: adds what could not be read.
+    QString ReadyStatusText();
     void EnterScanView();
     void CancelScan();
     void OnScanEnded();
@@ -143,6 +152,8 @@ private:
     bool m_scanStopped = false;
     // A scan that found nothing ends once its run has reported its end.
     bool m_emptyEndPending = false;
+    // The window was closed during a scan: its workspace stays when it can be continued.
+    bool m_keepWorkspaceOnClose = false;
     QPointer<HelpWindow> m_help;
     QPointer<PhotoPreviewWindow> m_preview;
 

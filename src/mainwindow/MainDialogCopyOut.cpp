@@ -114,10 +114,10 @@ void MainDialog::OnCopyTick()
     }
     // Everything selected is in the output folder (or had vanished): the workspace goes
     // before the report, deleted off the UI thread (20 000 files take seconds); the ticks go on.
-    // The thread holds the path only: it may outlive the scan object when the window is destroyed.
-    m_copy->StartCleanup([root = m_scan->Workspace().root] {
-        if (!root.isEmpty() && PathExists(root))
-            DeleteFolderTree(root, true);
+    // The thread holds the workspace's handle: it may outlive the scan object when the window is destroyed.
+    m_copy->StartCleanup([handle = m_scan->Workspace().handle] {
+        if (handle)
+            handle->Delete();
     });
 }
 

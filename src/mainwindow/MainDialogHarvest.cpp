@@ -36,7 +36,7 @@ void MainDialog::OnRescanTimer()
 
 void MainDialog::StartHarvestPass(bool engineRunning)
 {
-    if (!m_harvest->Begin(m_scan->Workspace().root, engineRunning, m_lstPhotos->Model().Count())) {
+    if (!m_harvest->Begin(m_scan->Workspace().engineOutputDir, engineRunning, m_lstPhotos->Model().Count())) {
         if (engineRunning)
             m_timers->SetTimer(TIMER_POLL_WORKSPACE, kPassDelayMs);
         else
@@ -104,7 +104,7 @@ void MainDialog::EnterReadyState()
     m_lblProgress->setGeometry(m_rcProgressLine);
     m_lblProgress->hide();
 
-    m_lblStatus->setText(QStringLiteral("Press 'Recover' to recover files detected."));
+    m_lblStatus->setText(ReadyStatusText());
     m_lblStatus->show();
 
     m_lnkSelectPhotos->setText(QStringLiteral("Unselect All Photos"));

@@ -16,6 +16,7 @@
 #include "PlatformServices.h"
 #include "RectEdges.h"
 #include "ResultViews.h"
+#include "Paths.h"
 #include "SameDisk.h"
 #include "ScanRun.h"
 #include "ScanWorkspace.h"
@@ -55,28 +56,75 @@ void MainDialog::OnStart()
             return;
         device = *image;
     }
-    if (const std::optional<QString> refusal = ScannedDiskRefusal(device, m_edtOutputDir->text())) {
-        m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
+    StartScanOf(device);
+}
+
+void MainDialog::StartScanOf(const QString& device)
+{
+    const QString outputFolder = m_edtOutputDir->text();
+    if (const std::optional<QString> disk = FolderOnScannedDisk(device, outputFolder)) {
+        const QString dataFolder = JoinPath(outputFolder, kScanAreaName);
+        m_platform.ui->MessageBox(this, OutputAndScanDataOnScannedDiskText(outputFolder, dataFolder, *disk),
+                                  kMessageCaption, MB_OK);
         return;
     }
-    std::optional<ScanWorkspace> workspace =
-        PrepareScanWorkspace(*m_platform.ui, this, WorkspaceBranchRandom(), GetAppDataFolder(), GetTempFolder(),
-                             QDateTime::currentDateTime());
-    if (!workspace)
+    std::optional<ScanWorkspace> workspace;
+    QString resumeSelection;
+    if (!ChooseScanWorkspace(device, outputFolder, workspace, resumeSelection))
         return;
-    // The engine would refuse it anyway; said now, with what to do, no scan view is entered.
-    if (const std::optional<QString> disk = FolderOnScannedDisk(device, workspace->root)) {
-        const QString folder = QFileInfo(workspace->root).path();
-        DeleteFolderTree(workspace->root, true);
-        m_platform.ui->MessageBox(this, ScanDataOnScannedDiskText(folder, *disk), kMessageCaption, MB_OK);
-        return;
-    }
+    const bool resume = !resumeSelection.isEmpty();
     m_scanStopped = false;
     m_emptyEndPending = false;
-    m_scan->Start({std::move(*workspace), device,
-                   ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kDefaultFormats),
-                   EngineFolder(m_platform)});
+    m_keepWorkspaceOnClose = false;
+    ScanRun::Request request;
+    request.workspace = std::move(*workspace);
+    request.device = device;
+    request.enabledFormats = ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kDefaultFormats);
+    request.engineFolder = EngineFolder(m_platform);
+    request.resume = resume;
+    request.resumeSelection = resumeSelection;
+    m_scan->Start(std::move(request));
     EnterScanView();
+    // What the unfinished scan found is listed at once.
+    if (resume)
+        m_timers->SetTimer(TIMER_POLL_WORKSPACE, 0);
+}
+
+bool MainDialog::ChooseScanWorkspace(const QString& device, const QString& outputFolder,
+                                     std::optional<ScanWorkspace>& workspace, QString& resumeSelection)
+{
+    ScanAreaProblem problem = ScanAreaProblem::None;
+    const std::optional<ScanArea> area = OpenScanArea(outputFolder, &problem);
+    if (!area) {
+        m_platform.ui->MessageBox(this, ScanAreaProblemText(problem, outputFolder), kMessageCaption, MB_OK);
+        return false;
+    }
+    // The engine would refuse it anyway; said now, with what to do, no scan view is entered.
+    if (const std::optional<QString> disk = FolderOnScannedDisk(device, area->reach)) {
+        m_platform.ui->MessageBox(this, ScanDataOnScannedDiskText(area->location, *disk), kMessageCaption, MB_OK);
+        return false;
+    }
+    RemoveFinishedScans(*area);
+    if (const std::optional<UnfinishedScan> unfinished = FindUnfinishedScan(*area, DeviceIdentity(device))) {
+        const int answer = m_platform.ui->MessageBox(this, ContinueScanQuestion(unfinished->checkpoint.position),
+                                                     kQuestionCaption, MB_YESNOCANCEL | MB_ICONQUESTION);
+        if (answer == IDYES) {
+            workspace = OpenScanWorkspace(*area, unfinished->name);
+            if (workspace)
+                resumeSelection = unfinished->checkpoint.selection;
+        } else if (answer == IDNO) {
+            DeleteFolderTreeAt(area->fd.get(), unfinished->name);
+        } else {
+            return false;
+        }
+    }
+    if (!workspace)
+        workspace = CreateScanWorkspace(*area, QDateTime::currentDateTime());
+    if (!workspace) {
+        m_platform.ui->MessageBox(this, QStringLiteral("Failed to initialize data"), kMessageCaption, MB_OK);
+        return false;
+    }
+    return true;
 }
 
 void MainDialog::EnterScanView()
@@ -164,6 +212,8 @@ bool MainDialog::OnClose()
     if (!question.isEmpty() &&
         m_platform.ui->MessageBox(this, question, kQuestionCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return false;
+    // A scan stopped by the close can be continued by the next start.
+    m_keepWorkspaceOnClose = m_scan->Scanning();
     // Nothing may run while the window ends: no timer, no engine.
     for (int id : {TIMER_POLL_WORKSPACE, TIMER_HARVEST, TIMER_COPY_OUT, TIMER_STARTUP})
         m_timers->KillTimer(id);
@@ -179,12 +229,23 @@ bool MainDialog::OnClose()
 
 void MainDialog::OnScanEnded()
 {
+    if (!m_closing && m_scan->MetUnreadableAreas())
+        m_platform.ui->MessageBox(this, UnreadableScanEndText(m_scan->UnreadableBytes()), kMessageCaption,
+                                  MB_OK | MB_ICONWARNING);
     if (m_closing) {
         FinishClose();
     } else if (m_emptyEndPending) {
         m_emptyEndPending = false;
         EndScanWithoutResults();
     }
+}
+
+QString MainDialog::ReadyStatusText()
+{
+    const QString ready = QStringLiteral("Press 'Recover' to recover files detected.");
+    if (!m_scan->MetUnreadableAreas())
+        return ready;
+    return ready + QLatin1Char(' ') + UnreadableAreasText(m_scan->UnreadableBytes());
 }
 
 int MainDialog::ResultCount() const { return m_lstPhotos->Model().Count() + m_lstFiles->Model().Count(); }
@@ -222,7 +283,8 @@ void MainDialog::EndScanWithoutResults()
 void MainDialog::FinishClose()
 {
     m_copy->Stop();  // no copy may still read the workspace
-    m_scan->DeleteWorkspace();
+    if (!(m_keepWorkspaceOnClose && m_scan->Continuable()))
+        m_scan->DeleteWorkspace();
     ClearResults();
     done(0);
 }

@@ -133,6 +133,33 @@ UniqueFd OpenFolderAt(int folder, const QString& name)
 
 bool MakeFolder(const QString& path, mode_t mode) { return ::mkdir(Native(path).constData(), mode) == 0; }
 
+bool MakeFolderAt(int folder, const QString& name, mode_t mode)
+{
+    return ::mkdirat(folder, Native(name).constData(), mode) == 0;
+}
+
+QString DescriptorPath(int fd) { return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(fd); }
+
+int DuplicateHigh(int fd, int lowest) { return ::fcntl(fd, F_DUPFD_CLOEXEC, lowest); }
+
+QStringList FolderEntries(int folder)
+{
+    QStringList names;
+    const int copy = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!dir) {
+        if (copy >= 0)
+            ::close(copy);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.append(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(dir);
+    return names;
+}
+
 QString MakeUniqueFolder(const QString& parent, const QString& prefix)
 {
     QByteArray pattern = Native(JoinPath(parent, prefix + QStringLiteral("XXXXXX")));
@@ -250,6 +277,18 @@ void CollectRegularFiles(const QString& folder, QStringList& out)
         WalkRegularFiles(fd, root == QLatin1String("/") ? QString() : root, out, 0);
 }
 
+
+void DeleteFolderTreeAt(int folder, const QString& name)
+{
+    const QByteArray native = Native(name);
+    const int fd = ::openat(folder, native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        ::unlinkat(folder, native.constData(), 0);  // a link or a file in its place goes, unfollowed
+        return;
+    }
+    DeleteTreeAt(fd);
+    ::unlinkat(folder, native.constData(), AT_REMOVEDIR);
+}
 
 void DeleteFolderTree(const QString& path, bool removeFolder)
 {

@@ -70,6 +70,17 @@ UniqueFd OpenFolderAt(int folder, const QString& name);
 
 // mkdir with `mode`; false with errno EEXIST when something is there.
 bool MakeFolder(const QString& path, mode_t mode);
+// mkdirat: `name` inside the open `folder`; false with errno EEXIST when something is there.
+bool MakeFolderAt(int folder, const QString& name, mode_t mode);
+// A path that reaches the open `fd` itself, whatever is renamed or swapped
+// along the path it was opened by: /proc/<this process>/fd/<fd>. Valid for
+// this process and, as root, for the programs it starts, while `fd` stays open.
+QString DescriptorPath(int fd);
+// A copy of `fd` numbered at least `lowest` (close-on-exec), or -1: a number
+// that ordinary opens, which take the lowest free one, do not reuse soon.
+int DuplicateHigh(int fd, int lowest);
+// The names in the open `folder` (not "." and ".."), in the order it lists them.
+QStringList FolderEntries(int folder);
 // A fresh folder of mode 0700 named `prefix` plus six random characters,
 // inside `parent` (mkdtemp): nobody can guess or pre-create it. Empty on failure.
 QString MakeUniqueFolder(const QString& parent, const QString& prefix);
@@ -112,6 +123,10 @@ ssize_t KernelCopy(int in, int out, size_t size);
 // the order the file system lists each folder. Links are neither followed nor
 // listed; sub-folders are opened relative to their parent, never through a link.
 void CollectRegularFiles(const QString& folder, QStringList& out);
+
+// Deletes `name` inside the open `folder` with everything below it, by
+// descriptors only: no link is followed, a rename of an outer folder changes nothing.
+void DeleteFolderTreeAt(int folder, const QString& name);
 
 // Deletes everything below `path` and, with `removeFolder`, the folder itself.
 // Symbolic links are removed, never followed. Failures are ignored: what
