@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DevicePresence.h"
+#include "FileSystem.h"
 #include "ScanProgress.h"
 #include "ScanWorkspace.h"
 
@@ -47,6 +48,7 @@ public:
         // scanning it (no workspace).
         QString imageFile;
         QString mapFile;
+        std::shared_ptr<UniqueFd> imageFolder;  // held while the copy runs: the files' paths go through it
     };
     // Starts the worker.
     void Start(Request request);

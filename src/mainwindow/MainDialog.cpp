@@ -107,6 +107,7 @@ MainDialog::MainDialog(PlatformServices& platform, QWidget* parent)
     CreateControls(dialog);
     DoDataExchange();
     ConnectControls();
+    InitImageCopy();
 }
 
 QWidget* MainDialog::Control(int id) const
@@ -351,6 +352,7 @@ void MainDialog::OnTimer(int id)
     case TIMER_HARVEST: OnHarvestTick(); break;
     case TIMER_COPY_OUT: OnCopyTick(); break;
     case TIMER_STARTUP: OnStartupTimer(); break;
+    case TIMER_IMAGE_COPY: OnImageCopyTimer(); break;
     default: break;
     }
 }

@@ -67,6 +67,11 @@ public:
     // A photo of the result list asked for a closer look.
     void OnPhotoActivated(const QString& path);
 
+    // Copies the disk `device` to an image file in a folder the user picks (MainDialogImageCopy.cpp).
+    void CopyDiskToImage(const QString& device);
+    bool ImageCopyRunning() const;
+    const ScanRun& ImageCopy() const { return *m_imageCopy; }
+
     // The exit code the modal loop ended with (18: no administrator rights).
     std::optional<int> QuitRequest() const { return m_quitRequest; }
     TimerService& Timers() { return *m_timers; }
@@ -125,6 +130,13 @@ private:
     // The result views show (or are about to show) files not recovered yet.
     bool ResultsAtStake() const;
     void FinishClose();
+    // Copy to an image file (MainDialogImageCopy.cpp).
+    void InitImageCopy();
+    void OnDriveContextMenu(const QPoint& position);
+    void ShowImageCopyProgress(bool copying);
+    void OnImageCopyTimer();
+    void StopImageCopy();
+    void OnImageCopyEnded();
     // Harvesting (MainDialogHarvest.cpp).
     void StartHarvestPass(bool engineRunning);
     void EndHarvestPass();
@@ -142,6 +154,8 @@ private:
     PlatformServices& m_platform;
     TimerService* m_timers = nullptr;
     ScanRun* m_scan = nullptr;
+    ScanRun* m_imageCopy = nullptr;  // copies a disk to an image file
+    QString m_imageCopyTarget;       // the image file being written
     HarvestPass* m_harvest = nullptr;
     CopyOutRun* m_copy = nullptr;
     std::map<int, QWidget*> m_controls;

@@ -38,6 +38,11 @@ MainDialog::~MainDialog() = default;
 
 void MainDialog::OnStart()
 {
+    // During a copy to an image file, Start reads "Stop".
+    if (m_imageCopy->Running()) {
+        StopImageCopy();
+        return;
+    }
     const QList<QTreeWidgetItem*> selected = m_lstDrives->selectedItems();
     if (selected.isEmpty()) {
         m_platform.ui->MessageBox(this, QStringLiteral("Please select drive from where to recover photos."),
@@ -206,6 +211,8 @@ bool MainDialog::OnClose()
     QString question;
     if (m_scan->Scanning())
         question = QStringLiteral("Snapmend is currently analyzing disk, are you sure you want to exit?");
+    else if (m_imageCopy->Scanning())
+        question = QStringLiteral("Snapmend is copying the disk to an image file, are you sure you want to exit?");
     else if (ResultsAtStake())
         question = QStringLiteral("The files found have not been recovered yet; closing deletes them. Are you sure "
                                   "you want to exit?");
@@ -215,10 +222,11 @@ bool MainDialog::OnClose()
     // A scan stopped by the close can be continued by the next start.
     m_keepWorkspaceOnClose = m_scan->Scanning();
     // Nothing may run while the window ends: no timer, no engine.
-    for (int id : {TIMER_POLL_WORKSPACE, TIMER_HARVEST, TIMER_COPY_OUT, TIMER_STARTUP})
+    for (int id : {TIMER_POLL_WORKSPACE, TIMER_HARVEST, TIMER_COPY_OUT, TIMER_STARTUP, TIMER_IMAGE_COPY})
         m_timers->KillTimer(id);
     m_scan->Stop();
-    if (m_scan->Running()) {
+    m_imageCopy->Stop();
+    if (m_scan->Running() || m_imageCopy->Running()) {
         // The window ends when the run reports that its worker has ended.
         m_closing = true;
         return false;
@@ -233,7 +241,8 @@ void MainDialog::OnScanEnded()
         m_platform.ui->MessageBox(this, UnreadableScanEndText(m_scan->UnreadableBytes()), kMessageCaption,
                                   MB_OK | MB_ICONWARNING);
     if (m_closing) {
-        FinishClose();
+        if (!m_imageCopy->Running())
+            FinishClose();
     } else if (m_emptyEndPending) {
         m_emptyEndPending = false;
         EndScanWithoutResults();

@@ -6,7 +6,9 @@
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "ChildProcess.h"
+#include "ImageCopy.h"
 #include "ScanFixture.h"
+#include "ScanWorkspace.h"
 #include "TimerService.h"
 
 using namespace snapmend;
@@ -18,6 +20,26 @@ const QString kCancelQuestion = "Snapmend is currently analyzing disk, are you s
 const QString kCloseQuestion = "Snapmend is currently analyzing disk, are you sure you want to exit?";
 const QString k1009 =
     "Failed to load engine, error code -1009. Installation may be corrupted, please try to re-install Snapmend";
+
+// An engine folder whose `photo` is a shell script (the process boundary is
+// the platform layer here): it records its arguments and SNAPMEND_RESUME in
+// $FAKE_ENGINE_LOG and runs `body` with the arguments as $1...
+bool InstallFakeEngine(const QString& dataHome, const QString& body)
+{
+    const QString folder = EngineFolderIn(dataHome);
+    if (!QDir().mkpath(folder + "/formats"))
+        return false;
+    QFile library(folder + "/libcarver.so");
+    QFile script(folder + "/photo");
+    if (!library.open(QIODevice::WriteOnly) || !script.open(QIODevice::WriteOnly))
+        return false;
+    script.write(("#!/bin/sh\necho \"$* resume=$SNAPMEND_RESUME\" >> \"$FAKE_ENGINE_LOG\"\n" + body + "\n").toUtf8());
+    script.close();
+    return script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// Writes one progress line or the totals line to the window's progress descriptor.
+QString Report(const QString& line) { return "echo '" + line + "' >&$SNAPMEND_PROGRESS_FD"; }
 
 QStringList FilesBelow(const QString& folder)
 {
@@ -183,4 +205,159 @@ TEST_F(ScanFixture, AnEngineThatRefusesTheDeviceIsReportedNotTakenForAnEmptyScan
     EXPECT_FALSE(dialog->Scan().Scanning());
     EXPECT_TRUE(WaitUntil([&] { return DrivePageShown(*dialog); }, 5000)) << "no dead end: back to the drives";
     EXPECT_EQ(ui.Texts().size(), 1u) << "one message, the failure's own";
+}
+
+// The engine read the disk to its end with 13 MB unreadable (exit status 3):
+// no failure, the count in the message at the end and on the results page.
+TEST_F(ScanFixture, UnreadableAreasAreToldAndAreNoFailure)
+{
+    const QString photo = scratch.path() + "/p.jpg";
+    ASSERT_EQ(QProcess::execute("convert", {"-size", "40x30", "xc:red", photo}), 0);
+    qputenv("FAKE_PHOTO", photo.toUtf8());
+    qputenv("FAKE_ENGINE_LOG", (scratch.path() + "/log").toUtf8());
+    ASSERT_TRUE(InstallFakeEngine(dataHome.path(), "cp \"$FAKE_PHOTO\" \"$2/f1.jpg\"\n" + Report("4096 8192 13002342") +
+                                                       "\n" + Report("totals 1 0 13002342") + "\nexit 3"));
+    auto dialog = OpenOnDrivePage(scratch.path() + "/log");
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 10000));
+    EXPECT_EQ(ui.Texts(), std::vector<QString>{UnreadableScanEndText(13002342)});
+    EXPECT_TRUE(ui.Texts().front().contains("12.4 MB of this disk could not be read."));
+    EXPECT_TRUE(ui.Texts().front().contains("Copy to an image file...")) << "what to do is suggested";
+    EXPECT_EQ(Ctl(*dialog).lblStatus->text(),
+              "Press 'Recover' to recover files detected. 12.4 MB of this disk could not be read.");
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 1);
+}
+
+// "Copy to an image file...": the engine's copy runs with Start as Stop, and
+// at its end the image can be scanned at once.
+TEST_F(ScanFixture, CopyToAnImageFileThenScanIt)
+{
+    const QString log = scratch.path() + "/log";
+    qputenv("FAKE_ENGINE_LOG", log.toUtf8());
+    ASSERT_TRUE(InstallFakeEngine(dataHome.path(), "if [ \"$1\" = /image ]; then cp \"$2\" \"$3\"; echo '# map' > "
+                                                   "\"$4\"; " + Report("512 1024 512") + "; sleep 1; exit 3; fi"));
+    const QString disk = scratch.path() + "/card.img";
+    QFile card(disk);
+    ASSERT_TRUE(card.open(QIODevice::WriteOnly) && card.write(QByteArray(1024, 'c')) == 1024);
+    card.close();
+    QTemporaryDir target;
+    auto dialog = OpenOnDrivePage(disk);
+    const ImageCopyNames names = ImageCopyNamesFor(disk, DeviceIdentity(disk));
+    const QString image = target.path() + "/" + names.image;
+
+    ui.QueueFolder(target.path());
+    dialog->CopyDiskToImage(disk);
+    ASSERT_TRUE(dialog->ImageCopyRunning());
+    EXPECT_EQ(Ctl(*dialog).btnStart->text(), "Stop");
+    EXPECT_FALSE(Ctl(*dialog).lstDrives->isEnabled());
+    EXPECT_TRUE(Ctl(*dialog).lblProgress->text().startsWith("Copying the disk to an image file, please wait"));
+    ui.QueueAnswer(IDYES);  // scan the image now
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->ImageCopyRunning() && !ui.Texts().empty(); }, 10000));
+    EXPECT_EQ(ui.Texts().front(), ImageCopiedQuestion(image, true, 512));
+    EXPECT_EQ(ReadAll(image), QByteArray(1024, 'c'));
+    EXPECT_TRUE(QFileInfo::exists(target.path() + "/" + names.map));
+    EXPECT_EQ(Ctl(*dialog).btnStart->text(), "Start");
+    ASSERT_TRUE(WaitUntil([&] { return ReadAll(log).count('\n') == 2; }, 10000));
+    const QList<QByteArray> runs = ReadAll(log).split('\n');
+    EXPECT_TRUE(runs[0].startsWith("/image " + disk.toUtf8() + " /proc/")) << runs[0].toStdString();
+    EXPECT_TRUE(runs[1].contains(" /cmd " + image.toUtf8() + " fileopt,")) << "the image is scanned: " << runs[1].toStdString();
+
+    // The same disk again goes on with the same files; an image without its map is never overwritten.
+    ASSERT_TRUE(QFile::remove(target.path() + "/" + names.map));
+    EXPECT_EQ(ImageCopyTargetProblem(target.path(), names).has_value(), true);
+}
+
+namespace {
+
+// Leaves an unfinished scan of `device` in the output folder, with one carved photo.
+std::optional<ScanWorkspace> LeaveUnfinishedScan(const QString& outputFolder, const QString& device,
+                                                 const QString& photo)
+{
+    std::optional<ScanArea> area = OpenScanArea(outputFolder);
+    std::optional<ScanWorkspace> workspace = area ? CreateScanWorkspace(*area, QDateTime::currentDateTime())
+                                                  : std::nullopt;
+    if (!workspace || !QDir().mkpath(workspace->engineOutputDir + "/.snapmend") ||
+        !QFile::copy(photo, workspace->engineOutputDir + "/f7.jpg"))
+        return std::nullopt;
+    QFile checkpoint(workspace->engineOutputDir + "/.snapmend/checkpoint");
+    if (!checkpoint.open(QIODevice::WriteOnly))
+        return std::nullopt;
+    checkpoint.write("version=1\nidentity=" + DeviceIdentity(device).toUtf8() +
+                     "\ncommand=fileopt,everything,disable,png,enable,search\nposition=2097152\nstate=scanning\n");
+    return workspace;
+}
+
+}  // namespace
+
+// An unfinished scan of the same disk is offered: Yes continues it (the
+// engine told to resume, with the selection it had, what it found listed at
+// once), No discards it and starts over, Cancel does nothing.
+TEST_F(ScanFixture, AnUnfinishedScanOfTheSameDiskIsOfferedToContinue)
+{
+    const QString photo = scratch.path() + "/p.jpg";
+    ASSERT_EQ(QProcess::execute("convert", {"-size", "40x30", "xc:blue", photo}), 0);
+    const QString log = scratch.path() + "/log";
+    qputenv("FAKE_ENGINE_LOG", log.toUtf8());
+    ASSERT_TRUE(InstallFakeEngine(dataHome.path(), "sleep 2"));
+    const QString disk = scratch.path() + "/card.img";
+    ASSERT_EQ(MakePhotoImage(disk, 1, 4 << 20).size(), 1u);
+    const auto unfinished = LeaveUnfinishedScan(outputFolder.path(), disk, photo);
+    ASSERT_TRUE(unfinished);
+    auto dialog = OpenOnDrivePage(disk);
+    SelectFirstDrive(*dialog);
+
+    ui.QueueAnswer(IDCANCEL);
+    dialog->OnStart();
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_YESNOCANCEL | MB_ICONQUESTION));
+    EXPECT_EQ(ui.Texts()[0], ContinueScanQuestion(2097152));
+    EXPECT_FALSE(dialog->Scan().Running()) << "Cancel starts nothing";
+    EXPECT_TRUE(DrivePageShown(*dialog));
+
+    ui.QueueAnswer(IDYES);
+    dialog->OnStart();
+    ASSERT_TRUE(dialog->Scan().Running());
+    EXPECT_EQ(dialog->Scan().Workspace().location, unfinished->location);
+    EXPECT_EQ(dialog->Timers().Interval(TIMER_POLL_WORKSPACE), 0) << "the carried-over results at once";
+    ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).lstPhotos->Model().Count() == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return ReadAll(log).contains("\n"); }, 5000));
+    EXPECT_TRUE(ReadAll(log).endsWith(" fileopt,everything,disable,png,enable,search resume=1\n"))
+        << ReadAll(log).toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
+    dialog.reset();
+    ASSERT_TRUE(QFile::remove(log));
+    ASSERT_TRUE(QDir(outputFolder.path() + "/.snapmend-scans").removeRecursively());
+
+    // Discarded: a fresh workspace, the engine not told to resume.
+    ASSERT_TRUE(LeaveUnfinishedScan(outputFolder.path(), disk, photo));
+    dialog = OpenOnDrivePage(disk);
+    SelectFirstDrive(*dialog);
+    ui.Clear();
+    ui.QueueAnswer(IDNO);
+    dialog->OnStart();
+    ASSERT_TRUE(dialog->Scan().Running());
+    EXPECT_EQ(QDir(outputFolder.path() + "/.snapmend-scans").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1)
+        << "only the new scan's workspace";
+    ASSERT_TRUE(WaitUntil([&] { return ReadAll(log).contains("\n"); }, 5000));
+    EXPECT_TRUE(ReadAll(log).endsWith(" resume=\n")) << ReadAll(log).toStdString();
+}
+
+// Closing during a scan leaves a scan the engine can continue; a scan that
+// cannot be continued goes as before.
+TEST_F(ScanFixture, ClosingDuringAScanKeepsAContinuableWorkspace)
+{
+    qputenv("FAKE_ENGINE_LOG", (scratch.path() + "/log").toUtf8());
+    ASSERT_TRUE(InstallFakeEngine(dataHome.path(), "mkdir \"$2/.snapmend\"; printf 'version=1\\nidentity=1:-:00\\n"
+                                                   "command=fileopt,everything,enable,search\\nstate=scanning\\n' > "
+                                                   "\"$2/.snapmend/checkpoint\"; exec sleep 30"));
+    auto dialog = OpenOnDrivePage("/dev/null");
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    const QString location = dialog->Scan().Workspace().location;
+    ASSERT_TRUE(WaitUntil([&] { return QFileInfo::exists(location + "/temp/.snapmend/checkpoint"); }, 5000));
+    ui.QueueAnswer(IDYES);
+    dialog->close();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->isVisible(); }, 5000));
+    EXPECT_TRUE(QFileInfo::exists(location + "/temp/.snapmend/checkpoint")) << "the unfinished scan is kept";
 }
