@@ -1,12 +1,20 @@
 #include <QDirIterator>
 #include <QListWidget>
+#include <QLineEdit>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
 #include <QTest>
 #include <signal.h>
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "ChildProcess.h"
+#include "FileSystem.h"
 #include "ImageCopy.h"
+#include "SameDisk.h"
+#include "ScanCheckpoint.h"
 #include "ScanFixture.h"
 #include "ScanWorkspace.h"
 #include "TimerService.h"
@@ -360,4 +368,223 @@ TEST_F(ScanFixture, ClosingDuringAScanKeepsAContinuableWorkspace)
     dialog->close();
     ASSERT_TRUE(WaitUntil([&] { return !dialog->isVisible(); }, 5000));
     EXPECT_TRUE(QFileInfo::exists(location + "/temp/.snapmend/checkpoint")) << "the unfinished scan is kept";
+}
+
+namespace {
+
+// A second disk for the output folder: an ext4 loop disk whose backing file
+// lies in a tmpfs of its own, so nothing written to it reaches a real disk.
+class SecondDisk {
+public:
+    explicit SecondDisk(int megabytes)
+    {
+        const QString base = m_scratch.path();
+        m_ready = Bash("mkdir '" + base + "/ram' '" + base + "/mnt' && mount -t tmpfs -o size=" +
+                       QString::number(megabytes + 16) + "m tmpfs '" + base + "/ram' && truncate -s " +
+                       QString::number(megabytes) + "M '" + base + "/ram/disk.img'") &&
+                  Bash("losetup -f --show '" + base + "/ram/disk.img'", &m_loop) && m_loop.startsWith("/dev/loop") &&
+                  Bash("mkfs.ext4 -q '" + m_loop + "' && mount '" + m_loop + "' '" + base + "/mnt' && mkdir '" +
+                       base + "/mnt/out'");
+    }
+    ~SecondDisk()
+    {
+        const QString base = m_scratch.path();
+        Bash("umount '" + base + "/mnt' || true");
+        if (m_loop.startsWith("/dev/loop"))
+            Bash("losetup -d '" + m_loop + "' || true");
+        Bash("umount '" + base + "/ram' || true");
+    }
+    bool Ready() const { return m_ready; }
+    QString OutputFolder() const { return m_scratch.path() + "/mnt/out"; }
+    const QString& Loop() const { return m_loop; }
+
+private:
+    QTemporaryDir m_scratch;
+    QString m_loop;
+    bool m_ready = false;
+};
+
+// The whole disk that holds the root file system, e.g. /dev/vda; empty when it has none of its own.
+QString SystemDisk()
+{
+    for (const QString& name : QDir("/sys/block").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (name.startsWith("loop") || name.startsWith("zram") || name.startsWith("ram"))
+            continue;
+        if (FolderOnScannedDisk("/dev/" + name, "/"))
+            return "/dev/" + name;
+    }
+    return {};
+}
+
+// Writes completed and sectors written of a whole disk, from its sysfs counters.
+std::pair<quint64, quint64> WriteCounters(const QString& disk)
+{
+    const QList<QByteArray> fields =
+        ReadAll("/sys/block/" + QFileInfo(disk).fileName() + "/stat").simplified().split(' ');
+    if (fields.size() < 7)
+        return {0, 0};
+    return {fields[4].toULongLong(), fields[6].toULongLong()};
+}
+
+bool SaveOutputFolder(const QString& programFolder, const QString& folder)
+{
+    QFile settings(programFolder + "/settings.ini");
+    return settings.open(QIODevice::WriteOnly) && settings.write("savedir=" + folder.toUtf8() + "\n") > 0;
+}
+
+constexpr int kMeasureMs = 5000;
+
+// Scans whole disks from the window with the output folder on another disk.
+class DiskScan : public ScanFixture {
+protected:
+    // Scans `disk` for a few seconds with the output folder `output`, then
+    // stops; returns the writes completed and sectors written to `disk` meanwhile.
+    std::pair<quint64, quint64> MeasureScan(const QString& disk, const QString& output)
+    {
+        EXPECT_TRUE(InstallEngine(dataHome.path()));
+        EXPECT_TRUE(ChooseFormats("jpg"));
+        EXPECT_TRUE(SaveOutputFolder(programFolder.path(), output));
+        auto dialog = OpenOnDrivePage(disk);
+        SelectFirstDrive(*dialog);
+        const auto before = WriteCounters(disk);
+        dialog->OnStart();
+        EXPECT_TRUE(dialog->Scan().Running()) << (ui.Texts().empty() ? "" : ui.Texts().back().toStdString());
+        EXPECT_TRUE(dialog->Scan().Workspace().location.startsWith(output + "/.snapmend-scans/"));
+        WaitUntil([&] { return !dialog->Scan().Scanning(); }, kMeasureMs);
+        if (dialog->Scan().Scanning()) {
+            ui.QueueAnswer(IDYES);
+            QTest::mouseClick(Ctl(*dialog).btnRecover, Qt::LeftButton);
+        }
+        EXPECT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
+        EXPECT_FALSE(dialog->Scan().EndedWithMessage()) << "the engine refused: " << ui.Texts().back().toStdString();
+        const auto after = WriteCounters(disk);
+        dialog.reset();
+        return {after.first - before.first, after.second - before.second};
+    }
+};
+
+}  // namespace
+
+// The disk that holds the system is scanned while the output folder (and so
+// the scan data) lies on a second disk. The system disk's write counters are
+// printed for the same span idle and scanning: the system's own writes go on.
+TEST_F(DiskScan, TheSystemDiskIsScannedWithTheOutputOnASecondDisk)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "reading the system disk and making a loop disk need root";
+    const QString system = SystemDisk();
+    if (system.isEmpty())
+        GTEST_SKIP() << "the root file system has no disk of its own here";
+    if (!OpenForReading(system).valid())
+        GTEST_SKIP() << "the system disk " << system.toStdString() << " cannot be opened here: " << std::strerror(errno);
+    SecondDisk second(512);
+    if (!second.Ready())
+        GTEST_SKIP() << "no loop disk with a tmpfs behind it can be made here";
+    const auto idleBefore = WriteCounters(system);
+    WaitUntil([] { return false; }, kMeasureMs);
+    const auto idleAfter = WriteCounters(system);
+    const auto scanning = MeasureScan(system, second.OutputFolder());
+    std::printf("system disk %s, writes completed / sectors written over %d ms: idle %llu / %llu, scanning "
+                "%llu / %llu\n",
+                qPrintable(system), kMeasureMs, idleAfter.first - idleBefore.first,
+                idleAfter.second - idleBefore.second, scanning.first, scanning.second);
+}
+
+// The disk that holds the running user's data folder (where scan data used
+// to go) is scanned, mounted, with the output folder on a second disk: not
+// one sector is written to it.
+TEST_F(DiskScan, TheDiskOfTheDataFolderIsScannedWithoutAWriteToIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making and mounting loop disks needs root";
+    SecondDisk dataDisk(256);
+    SecondDisk second(256);
+    if (!dataDisk.Ready() || !second.Ready())
+        GTEST_SKIP() << "no loop disk with a tmpfs behind it can be made here";
+    MakePhotoImage(dataDisk.OutputFolder() + "/photos.bin", 2, 1 << 20);
+    Bash("sync");
+    qputenv("XDG_DATA_HOME", dataDisk.OutputFolder().toLocal8Bit());
+    const auto written = MeasureScan(dataDisk.Loop(), second.OutputFolder());
+    std::printf("data folder's disk %s, writes completed / sectors written while scanning: %llu / %llu\n",
+                qPrintable(dataDisk.Loop()), written.first, written.second);
+    EXPECT_EQ(written.second, 0u) << "sectors written to the scanned disk";
+}
+
+namespace {
+
+// A sparse card image of `bytes` with a JPEG every `bytes / photos` bytes.
+bool MakeSpreadPhotoImage(const QString& path, int photos, qint64 bytes)
+{
+    QTemporaryDir scratch;
+    QFile image(path);
+    if (!image.open(QIODevice::WriteOnly) || !image.resize(bytes))
+        return false;
+    for (int i = 0; i < photos; ++i) {
+        const QString jpeg = scratch.path() + QStringLiteral("/p%1.jpg").arg(i);
+        if (QProcess::execute("convert", {"-size", QStringLiteral("%1x48").arg(64 + 8 * i),
+                                          "plasma:fractal", "-quality", "90", jpeg}) != 0)
+            return false;
+        image.seek(bytes / photos * i);
+        image.write(ReadAll(jpeg));
+    }
+    return true;
+}
+
+// The carved files below `folder` by their relative path and content, the engine's bookkeeping left out.
+std::map<QString, QByteArray> CarvedFiles(const QString& folder)
+{
+    std::map<QString, QByteArray> files;
+    for (const QString& path : FilesBelow(folder)) {
+        const QString relative = path.mid(folder.size() + 1);
+        if (!relative.startsWith(".snapmend/"))
+            files[relative] = ReadAll(path);
+    }
+    return files;
+}
+
+}  // namespace
+
+// The engine is killed in the middle of a card; the next start offers to
+// continue, and the continued scan ends with the files of an uninterrupted one.
+TEST_F(ScanFixture, AKilledScanIsContinuedToTheFilesOfAnUninterruptedOne)
+{
+    ASSERT_TRUE(InstallEngine(dataHome.path()));
+    const QString card = scratch.path() + "/card.img";
+    ASSERT_TRUE(MakeSpreadPhotoImage(card, 8, 24LL << 30));
+    auto dialog = OpenOnDrivePage(card);
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 120000));
+    const std::map<QString, QByteArray> whole = CarvedFiles(dialog->Scan().Workspace().engineOutputDir);
+    ASSERT_EQ(whole.size(), 8u);
+    dialog.reset();
+
+    ui.Clear();
+    dialog = OpenOnDrivePage(card);
+    SelectFirstDrive(*dialog);
+    dialog->OnStart();
+    const QString output = dialog->Scan().Workspace().engineOutputDir;
+    const QString checkpoint = output + "/.snapmend/checkpoint";
+    ASSERT_TRUE(WaitUntil([&] { return CarvedFiles(output).size() >= 3 || !dialog->Scan().Running(); }, 60000));
+    if (const auto engine = dialog->Scan().Engine())
+        engine->Kill();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
+    if (!ReadCheckpoint(output) || !ReadCheckpoint(output)->Continuable())
+        GTEST_SKIP() << "this engine leaves no checkpoint to continue from";
+    const size_t carvedBefore = CarvedFiles(output).size();
+    ASSERT_LT(carvedBefore, 8u) << "killed before the end";
+    dialog.reset();
+
+    ui.Clear();
+    dialog = OpenOnDrivePage(card);
+    SelectFirstDrive(*dialog);
+    ui.QueueAnswer(IDYES);
+    dialog->OnStart();
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_YESNOCANCEL | MB_ICONQUESTION));
+    ASSERT_TRUE(dialog->Scan().Resumed());
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 120000));
+    EXPECT_EQ(CarvedFiles(dialog->Scan().Workspace().engineOutputDir), whole);
+    ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 10000));
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 8);
 }
