@@ -116,8 +116,8 @@ private:
     // engine selection). False when no scan is to start (said why, or cancelled).
     bool ChooseScanWorkspace(const QString& device, const QString& outputFolder,
                              std::optional<ScanWorkspace>& workspace, QString& resumeSelection);
-    // The status line's text in the ready view: adds what could not be read.
-    QString ReadyStatusText();
+    // The ready view tells how much of the disk could not be read, if any.
+    void ShowUnreadableNotice();
     void EnterScanView();
     void CancelScan();
     void OnScanEnded();

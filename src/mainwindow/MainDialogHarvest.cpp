@@ -104,8 +104,9 @@ void MainDialog::EnterReadyState()
     m_lblProgress->setGeometry(m_rcProgressLine);
     m_lblProgress->hide();
 
-    m_lblStatus->setText(ReadyStatusText());
+    m_lblStatus->setText(QStringLiteral("Press 'Recover' to recover files detected."));
     m_lblStatus->show();
+    ShowUnreadableNotice();
 
     m_lnkSelectPhotos->setText(QStringLiteral("Unselect All Photos"));
     m_lnkSelectFiles->setText(QStringLiteral("Unselect All Files"));

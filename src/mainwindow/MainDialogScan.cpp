@@ -249,12 +249,14 @@ void MainDialog::OnScanEnded()
     }
 }
 
-QString MainDialog::ReadyStatusText()
+void MainDialog::ShowUnreadableNotice()
 {
-    const QString ready = QStringLiteral("Press 'Recover' to recover files detected.");
     if (!m_scan->MetUnreadableAreas())
-        return ready;
-    return ready + QLatin1Char(' ') + UnreadableAreasText(m_scan->UnreadableBytes());
+        return;
+    // The progress line is free until a recovery starts.
+    m_lblProgress->setGeometry(m_rcProgressLine);
+    m_lblProgress->SetText(UnreadableAreasText(m_scan->UnreadableBytes()));
+    m_lblProgress->show();
 }
 
 int MainDialog::ResultCount() const { return m_lstPhotos->Model().Count() + m_lstFiles->Model().Count(); }
@@ -281,7 +283,9 @@ void MainDialog::EndScanWithoutResults()
                                            : QStringLiteral("No files were found on this disk.");
         m_platform.ui->MessageBox(this, text, kMessageCaption, MB_OK | MB_ICONINFORMATION);
     }
-    m_scan->DeleteWorkspace();
+    // A disk pulled out mid-scan can be attached again and its scan continued.
+    if (m_scan->DeviceStillThere() || !m_scan->Continuable())
+        m_scan->DeleteWorkspace();
     for (QWidget* control : std::initializer_list<QWidget*>{m_progress, m_lblProgress, m_lblStatus, m_lstPhotos,
                                                            m_btnRecover, m_lnkSelectFiles, m_lnkSelectPhotos,
                                                            m_lstFiles})

@@ -232,8 +232,10 @@ TEST_F(ScanFixture, UnreadableAreasAreToldAndAreNoFailure)
     EXPECT_EQ(ui.Texts(), std::vector<QString>{UnreadableScanEndText(13002342)});
     EXPECT_TRUE(ui.Texts().front().contains("12.4 MB of this disk could not be read."));
     EXPECT_TRUE(ui.Texts().front().contains("Copy to an image file...")) << "what to do is suggested";
-    EXPECT_EQ(Ctl(*dialog).lblStatus->text(),
-              "Press 'Recover' to recover files detected. 12.4 MB of this disk could not be read.");
+    EXPECT_EQ(Ctl(*dialog).lblStatus->text(), "Press 'Recover' to recover files detected.");
+    EXPECT_TRUE(Ctl(*dialog).lblProgress->isVisible());
+    EXPECT_EQ(Ctl(*dialog).lblProgress->text(), "12.4 MB of this disk could not be read.");
+    Screenshot("unreadable-ready.png");
     EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 1);
 }
 
