@@ -93,9 +93,9 @@ QString ScanAreaProblemText(ScanAreaProblem problem, const QString& outputFolder
     const QString area = JoinPath(outputFolder, kScanAreaName);
     switch (problem) {
     case ScanAreaProblem::NoOutputFolder:
-        return QStringLiteral("The output folder \"%1\" does not exist. Snapmend keeps the scan data in the output "
-                              "folder, so it must exist before a scan starts.\n\nPlease choose a folder on another "
-                              "disk than the one to scan.")
+        return QStringLiteral("The output folder \"%1\" does not exist and cannot be made. Snapmend keeps the scan "
+                              "data in the output folder.\n\nPlease choose a folder on another disk than the one to "
+                              "scan.")
             .arg(outputFolder);
     case ScanAreaProblem::NotPrivate:
         return QStringLiteral("Failed to initialize data. \"%1\" is not a private folder of Snapmend (it belongs to "

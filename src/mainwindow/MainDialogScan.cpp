@@ -15,7 +15,9 @@
 #include "MainDialog.h"
 #include "PlatformServices.h"
 #include "RectEdges.h"
+#include "Ownership.h"
 #include "ResultViews.h"
+#include "SafeCopy.h"
 #include "Paths.h"
 #include "SameDisk.h"
 #include "ScanRun.h"
@@ -98,6 +100,8 @@ void MainDialog::StartScanOf(const QString& device)
 bool MainDialog::ChooseScanWorkspace(const QString& device, const QString& outputFolder,
                                      std::optional<ScanWorkspace>& workspace, QString& resumeSelection)
 {
+    // The output folder is made as the recovery would make it, for the person it is for.
+    EnsureOutputFolder(outputFolder, InvokingPerson());
     ScanAreaProblem problem = ScanAreaProblem::None;
     const std::optional<ScanArea> area = OpenScanArea(outputFolder, &problem);
     if (!area) {

@@ -74,7 +74,7 @@ TEST(ScanWorkspace, ScansFolderThatIsNotOursOrAMissingOutputFolderIsRefused)
     ScanAreaProblem problem = ScanAreaProblem::None;
     EXPECT_FALSE(OpenScanArea(output.path() + "/missing", &problem));
     EXPECT_EQ(problem, ScanAreaProblem::NoOutputFolder);
-    EXPECT_TRUE(ScanAreaProblemText(problem, output.path() + "/missing").contains("does not exist"));
+    EXPECT_TRUE(ScanAreaProblemText(problem, output.path() + "/missing").contains("does not exist and cannot be made"));
 
     ASSERT_TRUE(QDir().mkdir(output.path() + "/.snapmend-scans"));
     ASSERT_EQ(chmod((output.path() + "/.snapmend-scans").toLocal8Bit().constData(), 0777), 0);

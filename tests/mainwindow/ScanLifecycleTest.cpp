@@ -376,6 +376,8 @@ namespace {
 
 // A second disk for the output folder: an ext4 loop disk whose backing file
 // lies in a tmpfs of its own, so nothing written to it reaches a real disk.
+// Made whole at once and mounted without access times, so that the kernel
+// itself writes nothing to it later.
 class SecondDisk {
 public:
     explicit SecondDisk(int megabytes)
@@ -385,7 +387,8 @@ public:
                        QString::number(megabytes + 16) + "m tmpfs '" + base + "/ram' && truncate -s " +
                        QString::number(megabytes) + "M '" + base + "/ram/disk.img'") &&
                   Bash("losetup -f --show '" + base + "/ram/disk.img'", &m_loop) && m_loop.startsWith("/dev/loop") &&
-                  Bash("mkfs.ext4 -q '" + m_loop + "' && mount '" + m_loop + "' '" + base + "/mnt' && mkdir '" +
+                  Bash("mkfs.ext4 -q -E lazy_itable_init=0,lazy_journal_init=0 '" + m_loop + "' && mount -o noatime '" +
+                       m_loop + "' '" + base + "/mnt' && mkdir '" +
                        base + "/mnt/out'");
     }
     ~SecondDisk()
@@ -448,6 +451,7 @@ protected:
         EXPECT_TRUE(SaveOutputFolder(programFolder.path(), output));
         auto dialog = OpenOnDrivePage(disk);
         SelectFirstDrive(*dialog);
+        Bash("sync");  // what was written before the scan is on the disk now
         const auto before = WriteCounters(disk);
         dialog->OnStart();
         EXPECT_TRUE(dialog->Scan().Running()) << (ui.Texts().empty() ? "" : ui.Texts().back().toStdString());
