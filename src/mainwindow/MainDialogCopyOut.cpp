@@ -76,6 +76,9 @@ void MainDialog::StartRecovery()
     setFocus();
     m_btnRecover->hide();
     m_progress->show();
+    // The ready view may have used the label for what could not be read.
+    m_lblProgress->setGeometry(m_rcProgressLine);
+    m_lblProgress->SetText(QString());
     m_lblProgress->show();
     m_timers->SetTimer(TIMER_COPY_OUT, kCopyTickMs);
 }

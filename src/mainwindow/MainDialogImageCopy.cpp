@@ -2,7 +2,6 @@
 // menu, the engine's copy on its own run, its progress and its end.
 #include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
 #include <QTreeWidget>
 
 #include "CStyledButton.h"
@@ -91,12 +90,10 @@ void MainDialog::ShowImageCopyProgress(bool copying)
     for (QWidget* control : std::initializer_list<QWidget*>{m_btnRefresh, m_btnBrowse, m_lstDrives, m_edtOutputDir})
         control->setEnabled(!copying);
     m_btnStart->setText(copying ? kStopCaption : kStartCaption);
-    m_lblProgress->setGeometry(m_rcProgressLine);
+    // Right of Stop, as a scan's tip stands right of Cancel; the share done is in the text.
+    m_lblProgress->setGeometry(m_rcTipLine);
     m_lblProgress->SetText(copying ? ImageCopyStatusText(m_imageCopy->CurrentStatusText()) : QString());
     m_lblProgress->setVisible(copying);
-    m_progress->setRange(0, 100);
-    m_progress->setValue(0);
-    m_progress->setVisible(copying);
 }
 
 bool MainDialog::ImageCopyRunning() const { return m_imageCopy->Running(); }
@@ -107,13 +104,7 @@ void MainDialog::OnImageCopyTimer()
         m_timers->KillTimer(TIMER_IMAGE_COPY);
         return;
     }
-    const QString status = m_imageCopy->NextStatusText();
-    m_lblProgress->SetText(ImageCopyStatusText(status));
-    const qsizetype percentEnd = status.lastIndexOf(QLatin1Char('%'));
-    if (percentEnd > 0) {
-        const qsizetype start = status.lastIndexOf(QLatin1Char(' '), percentEnd) + 1;
-        m_progress->setValue(status.mid(start, percentEnd - start).toInt());
-    }
+    m_lblProgress->SetText(ImageCopyStatusText(m_imageCopy->NextStatusText()));
 }
 
 void MainDialog::StopImageCopy()

@@ -257,8 +257,8 @@ void MainDialog::ShowUnreadableNotice()
 {
     if (!m_scan->MetUnreadableAreas())
         return;
-    // The progress line is free until a recovery starts.
-    m_lblProgress->setGeometry(m_rcProgressLine);
+    // Right of Recover, where the scan's tip stood; a recovery moves the label to its progress line.
+    m_lblProgress->setGeometry(m_rcTipLine);
     m_lblProgress->SetText(UnreadableAreasText(m_scan->UnreadableBytes()));
     m_lblProgress->show();
 }

@@ -262,6 +262,7 @@ TEST_F(ScanFixture, CopyToAnImageFileThenScanIt)
     EXPECT_EQ(Ctl(*dialog).btnStart->text(), "Stop");
     EXPECT_FALSE(Ctl(*dialog).lstDrives->isEnabled());
     EXPECT_TRUE(Ctl(*dialog).lblProgress->text().startsWith("Copying the disk to an image file, please wait"));
+    Screenshot("image-copy-progress.png");
     ui.QueueAnswer(IDYES);  // scan the image now
     ASSERT_TRUE(WaitUntil([&] { return !dialog->ImageCopyRunning() && !ui.Texts().empty(); }, 10000));
     EXPECT_EQ(ui.Texts().front(), ImageCopiedQuestion(image, true, 512));
