@@ -22,12 +22,15 @@ constexpr int kHeldDescriptorFloor = 200;
 // Scans started within the same second get a numbered name.
 constexpr int kMaxNameTries = 100;
 
-// A real folder of the running user that nobody else may enter.
+// A real folder of the running user that nobody else may enter; on a file
+// system without owners and modes (a FAT card or stick), any real folder:
+// the mount decides who owns it, and it can hold no link.
 bool IsPrivateFolderFd(int fd)
 {
     const std::optional<FileStatus> status = StatusOf(fd);
-    return status && status->kind == FileKind::Folder && status->owner == ::geteuid() &&
-           (status->permissions & 077) == 0;
+    if (!status || status->kind != FileKind::Folder)
+        return false;
+    return (status->owner == ::geteuid() && (status->permissions & 077) == 0) || !KeepsOwnersAndModes(fd);
 }
 
 UniqueFd HoldHigh(UniqueFd fd)

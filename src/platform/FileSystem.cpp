@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -141,6 +142,23 @@ bool MakeFolderAt(int folder, const QString& name, mode_t mode)
 QString DescriptorPath(int fd) { return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(fd); }
 
 int DuplicateHigh(int fd, int lowest) { return ::fcntl(fd, F_DUPFD_CLOEXEC, lowest); }
+
+bool KeepsOwnersAndModes(int fd)
+{
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0)
+        return true;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case 0x4d44UL:      // FAT
+    case 0x2011bab0UL:  // exFAT
+    case 0x5346544eUL:  // NTFS
+    case 0x7366746eUL:  // NTFS (ntfs3)
+    case 0x65735546UL:  // FUSE
+        return false;
+    default:
+        return true;
+    }
+}
 
 QStringList FolderEntries(int folder)
 {

@@ -79,6 +79,10 @@ QString DescriptorPath(int fd);
 // A copy of `fd` numbered at least `lowest` (close-on-exec), or -1: a number
 // that ordinary opens, which take the lowest free one, do not reuse soon.
 int DuplicateHigh(int fd, int lowest);
+// False for a file system without owners and modes of its own (FAT, exFAT,
+// NTFS, FUSE-mounted ones): there the mount decides who owns every file, and
+// there are no links to follow.
+bool KeepsOwnersAndModes(int fd);
 // The names in the open `folder` (not "." and ".."), in the order it lists them.
 QStringList FolderEntries(int folder);
 // A fresh folder of mode 0700 named `prefix` plus six random characters,

@@ -220,3 +220,30 @@ TEST(EngineInstallation, ReportsTheFirstMissingPieceAndFillsThePathAnyway)
     for (const auto& box : ui.Boxes())
         EXPECT_EQ(box.caption, "Snapmend");
 }
+
+// A FAT stick mounted for the person who asked: every file is theirs by the
+// mount, and there are no links. The scan data may go there.
+TEST(ScanWorkspace, AFatOutputFolderMountedForAnotherUserTakesTheScanData)
+{
+    QTemporaryDir dir;
+    const QString image = dir.path() + "/stick.img", mount = dir.path() + "/mnt";
+    QString loop;
+    if (geteuid() != 0 || QProcess::execute("mkfs.vfat", {"-C", image, "8192"}) != 0 || !QDir().mkpath(mount))
+        GTEST_SKIP() << "needs root and mkfs.vfat";
+    QProcess losetup;
+    losetup.start("losetup", {"-f", "--show", image});
+    losetup.waitForFinished();
+    loop = QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed();
+    if (!loop.startsWith("/dev/loop") ||
+        QProcess::execute("mount", {"-o", "uid=65534,gid=65534,dmask=0022", loop, mount}) != 0) {
+        if (loop.startsWith("/dev/loop"))
+            QProcess::execute("losetup", {"-d", loop});
+        GTEST_SKIP() << "cannot mount a FAT loop disk here";
+    }
+    std::optional<ScanArea> area = OpenScanArea(mount);
+    const bool made = area && CreateScanWorkspace(*area, QDateTime::currentDateTime()).has_value();
+    area.reset();
+    QProcess::execute("umount", {mount});
+    QProcess::execute("losetup", {"-d", loop});
+    EXPECT_TRUE(made);
+}
