@@ -1,8 +1,10 @@
-# cmake -DLAYERS=<build>/layers.txt -DSOURCE=<source> -P CheckLayers.cmake
-# Fails (and names every offence) when a core library links Qt6::Widgets, when
-# the platform layer (src/platform, the ground floor) links or includes
-# anything of the other src/ folders, or when a file of carver/ includes a
-# header that lives in src/.
+# cmake -DLAYERS=<build>/layers.txt -DLAYER_SOURCES=<build>/layer-sources.txt
+#       -DSOURCE=<source> -P CheckLayers.cmake
+# Fails (and names every offence) when a core library links Qt6::Widgets or
+# a core library of its own floor or above (or has no floor), when a core
+# library's source takes a QWidget or UiServices, when the platform layer
+# (src/platform, the ground floor) links or includes anything of the other
+# src/ folders, or when a file of carver/ includes a header that lives in src/.
 cmake_minimum_required(VERSION 3.22)
 set(offences "")
 
@@ -11,15 +13,44 @@ if(NOT lines)
   message(FATAL_ERROR "no core library listed in ${LAYERS}")
 endif()
 foreach(line ${lines})
-  string(REGEX MATCH "^([^:]+): ?(.*)$" _ "${line}")
+  string(REGEX MATCH "^([^:@]+)@(-?[0-9]+): ?(.*)$" _ "${line}")
   set(target ${CMAKE_MATCH_1})
-  string(REPLACE " " ";" libraries "${CMAKE_MATCH_2}")
-  foreach(library ${libraries})
+  set(target_floor ${CMAKE_MATCH_2})
+  string(REPLACE " " ";" libraries "${CMAKE_MATCH_3}")
+  if(target_floor LESS 0)
+    string(APPEND offences "core library ${target} has no floor in cmake/Layers.cmake\n")
+  endif()
+  foreach(entry ${libraries})
+    string(REGEX MATCH "^([^@]+)(@([0-9]+))?$" _ "${entry}")
+    set(library ${CMAKE_MATCH_1})
+    if(NOT CMAKE_MATCH_3 STREQUAL "" AND target_floor GREATER_EQUAL 0 AND CMAKE_MATCH_3 GREATER_EQUAL target_floor)
+      string(APPEND offences "core library ${target} links ${library}, a library of its own floor or above\n")
+    endif()
     if(library STREQUAL "Qt6::Widgets" OR library MATCHES "_ui$")
       string(APPEND offences "core library ${target} links ${library}\n")
     endif()
     if(target MATCHES "^snapmend_platform" AND library MATCHES "^snapmend_" AND NOT library MATCHES "^snapmend_(platform|warnings)")
       string(APPEND offences "platform library ${target} links ${library} (a higher layer)\n")
+    endif()
+  endforeach()
+endforeach()
+
+# Code without widgets returns its errors; only the window shows them.
+file(STRINGS ${LAYER_SOURCES} source_lines)
+foreach(line ${source_lines})
+  string(REGEX MATCH "^([^:]+): ?(.*)$" _ "${line}")
+  set(target ${CMAKE_MATCH_1})
+  string(REPLACE " " ";" sources "${CMAKE_MATCH_2}")
+  if(target STREQUAL "snapmend_platform")
+    continue()  # the platform layer declares the interfaces the window uses
+  endif()
+  foreach(source ${sources})
+    if(EXISTS ${source})
+      file(STRINGS ${source} named REGEX "QWidget|UiServices *[&*]|class UiServices")
+      if(named)
+        file(RELATIVE_PATH where ${SOURCE} ${source})
+        string(APPEND offences "${where} (core library ${target}) takes a QWidget or UiServices\n")
+      endif()
     endif()
   endforeach()
 endforeach()

@@ -10,10 +10,10 @@ packages=(
   # engine
   zlib1g-dev liblzma-dev
   # front-end
-  qt6-base-dev qt6-image-formats-plugins libblkid-dev libstb-dev libturbojpeg0-dev libjpeg62-turbo-dev
+  qt6-base-dev qt6-image-formats-plugins libpoppler-qt6-dev libblkid-dev libstb-dev libturbojpeg0-dev libjpeg62-turbo-dev
   fonts-dejavu-core fonts-liberation2
   # test tools: disk images, sample files, display
-  dosfstools exfatprogs exfat-fuse ntfs-3g e2fsprogs btrfs-progs mtools fdisk dmsetup mdadm util-linux imagemagick ffmpeg ghostscript zip unzip
+  libfuse3-dev fuse3 gddrescue dosfstools exfatprogs exfat-fuse ntfs-3g e2fsprogs btrfs-progs mtools fdisk dmsetup mdadm util-linux imagemagick ffmpeg ghostscript zip unzip
   xvfb xauth
   # package checks: desktop entry and AppStream metainfo validators
   desktop-file-utils appstream

@@ -4,7 +4,9 @@
 // file written to the ready view, the largest gap of a 10 ms probe timer
 // while harvesting and while recovering, heap per result, peak RSS, and the
 // recovery's throughput against `cp -r` of the same files in the same run.
-//   harvest_results_bench [--photos N] [--files N] [--large N] [--shot FILE.png]
+// --bombs N adds N pictures whose headers declare gigapixels (progressive
+// JPEG, PNG, GIF, TIFF, WebP in turn), which must cost the window little.
+//   harvest_results_bench [--photos N] [--files N] [--large N] [--bombs N] [--shot FILE.png]
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -34,6 +36,7 @@
 #include "ScanRun.h"
 #include "ScriptedUiServices.h"
 #include "FakeSystemInfo.h"
+#include "HostilePictures.h"
 #include "TimerIds.h"
 #include "UiServices.h"
 #include "WorkspaceWalk.h"
@@ -131,8 +134,17 @@ bool WriteFile(const QString& path, const QByteArray& a, const QByteArray& b = {
 
 // The source folder the stand-in copies from: photos of a few distinct looks
 // made unique by a trailer after their end marker, and other files of random bytes.
-qint64 Generate(const QString& folder, int photos, int files, int large)
+qint64 Generate(const QString& folder, int photos, int files, int large, int bombs)
 {
+    // Named as the engine would name them; the WebP one as a PNG, to be decoded at all.
+    const std::pair<const char*, QByteArray> kinds[] = {
+        {"jpg", test::ProgressiveJpegBomb(20000, 20000)}, {"png", test::PngBomb(40000, 40000)},
+        {"gif", test::GifBomb(65535, 65535)},             {"tif", test::TiffBomb(60000, 60000)},
+        {"png", test::WebpBomb(16384, 16384)}};
+    for (int i = 0; i < bombs; ++i) {
+        const auto& [extension, bytes] = kinds[i % 5];
+        WriteFile(QStringLiteral("%1/bomb%2.%3").arg(folder).arg(i).arg(QLatin1String(extension)), bytes);
+    }
     std::vector<QByteArray> small;
     const QSize sizes[] = {{320, 240}, {640, 480}, {800, 600}, {1024, 768}, {1600, 1200}, {480, 640}};
     // Quality 75 keeps the 15 000 photos under a gigabyte.
@@ -218,6 +230,7 @@ struct Args {
     int photos = 15000;
     int files = 5000;
     int large = 30;
+    int bombs = 0;
     QString shot;
 };
 
@@ -228,6 +241,7 @@ Args Parse(const QStringList& list)
         if (list[i] == "--photos") args.photos = list[i + 1].toInt();
         else if (list[i] == "--files") args.files = list[i + 1].toInt();
         else if (list[i] == "--large") args.large = list[i + 1].toInt();
+        else if (list[i] == "--bombs") args.bombs = list[i + 1].toInt();
         else if (list[i] == "--shot") args.shot = list[i + 1];
     }
     return args;
@@ -257,7 +271,7 @@ int main(int argc, char** argv)
     std::printf("generating %d photos (%d of 24 MP without preview) and %d other files...\n", args.photos,
                 args.large, args.files);
     std::fflush(stdout);
-    const qint64 bytes = Generate(source, args.photos, args.files, args.large);
+    const qint64 bytes = Generate(source, args.photos, args.files, args.large, args.bombs);
     std::printf("  %.0f MB in %s\n", bytes / 1e6, qPrintable(source));
 
     // The scanned "disk": a small image on another file system than the output folder.
@@ -302,7 +316,7 @@ int main(int argc, char** argv)
     const double cpuBefore = CpuSeconds();
     const double idleBefore = MachineIdleSeconds();
     const long long started = NowNs();
-    dialog->OnStart();
+    dialog->findChild<CStyledButton*>("control1004")->click();
     // The window's CPU and the machine's idle time when the stand-in's last file is written:
     // whether the tail after it is decoding-bound with every core busy.
     double cpuAtLastWrite = -1;
@@ -427,7 +441,7 @@ int main(int argc, char** argv)
     ui.QueueAnswer(IDNO);
     probe.Reset();
     const long long copyStarted = NowNs();
-    dialog->OnRecoverClicked();
+    recover->click();
     auto* progressText = dialog->findChild<QWidget*>("control1012");
     const QString allDone = QStringLiteral("Recovering photo %1 of %1").arg(photos + files);
     long long allCopied = 0;

@@ -14,11 +14,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "DecodeBudget.h"
 #include "ExifSample.h"
 #include "ScaledJpeg.h"
 #include "StbResize.h"
 #include "ThumbnailResample.h"
 #include "Thumbnail.h"
+#include "WorkspaceFile.h"
 
 using namespace snapmend;
 
@@ -95,7 +97,8 @@ void PrintPhases(const QString& path, int runs)
         return;
     const int denominator = picture->originalSize.width() / std::max(picture->pixels.width(), 1);
     const double decode = MedianOf(runs, [&] { DecodeForThumbnail(path); });
-    const double scaled = MedianOf(runs, [&] { DecodeJpegScaled(path, denominator); });
+    const UniqueFd fd = OpenWorkspaceFile(path);
+    const double scaled = MedianOf(runs, [&] { DecodeJpegScaled(fd.get(), denominator, DecodeBudget::kSharedBytes); });
     const double render = MedianOf(runs, [&] { RenderThumbnail(*picture); });
     const QImage rgb = picture->pixels.convertToFormat(QImage::Format_RGB888);
     QImage out(64, 48, QImage::Format_RGB888);

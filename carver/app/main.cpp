@@ -7,13 +7,12 @@
 #include <string>
 #include <vector>
 
-#include <cstdlib>
-
 #include <sys/prctl.h>
 #include <unistd.h>
 
 #include "carver/contract.h"
 #include "core/command_line.h"
+#include "core/imaging.h"
 #include "core/progress.h"
 #include "core/scan.h"
 #include "core/types_table.h"
@@ -51,6 +50,26 @@ void tie_to_parent() {
         ::_exit(carver::contract::kExitSignalBase + SIGKILL);
 }
 
+// photo /image DEVICE IMAGE MAPFILE: the device copied into IMAGE, its map in MAPFILE.
+int copy_first(int argc, char** argv) {
+    using namespace carver::contract;
+    if (argc != 5) return die("usage: photo /image DEVICE IMAGE MAPFILE", kExitBadInput);
+    carver::ImagingOptions opt;
+    opt.device = argv[2];
+    opt.image = argv[3];
+    opt.map = argv[4];
+    carver::ImagingResult res = carver::run_imaging(opt, g_stop);
+    if (g_signal) return kExitSignalBase + g_signal;
+    switch (res.status) {
+    case carver::ImagingStatus::Complete: return kExitComplete;
+    case carver::ImagingStatus::SomeUnreadable: return kExitSomeUnreadable;
+    case carver::ImagingStatus::Stopped: return kExitSignalBase + SIGTERM;
+    case carver::ImagingStatus::BadInput: return die(res.message, kExitBadInput);
+    case carver::ImagingStatus::OutputFailed: return die(res.message, kExitOutputFailed);
+    }
+    return kExitOutputFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,6 +82,7 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
 
     carver::progress().open_from_env(std::getenv(carver::kProgressFdVariable));
+    if (argc >= 2 && std::string(argv[1]) == "/image") return copy_first(argc, argv);
 
     carver::TypeTable table;
     std::string err;
@@ -78,14 +98,21 @@ int main(int argc, char** argv) {
     opt.out_dir = cmd.out_dir;
     opt.enabled = cmd.enabled;
     opt.table = &table;
+    for (int i = 1; i + 1 < argc; ++i)  // what follows /cmd DEVICE: a checkpoint is only taken up by the same command
+        if (std::string(argv[i]) == carver::contract::kDeviceSwitch)
+            for (int j = i + 2; j < argc; ++j) opt.command += (opt.command.empty() ? "" : " ") + std::string(argv[j]);
+    const char* resume = std::getenv("SNAPMEND_RESUME");
+    opt.resume = resume && std::string(resume) == "1";
     carver::ScanResult res = carver::run_scan(opt, g_stop);
-    if (res.bad_sectors)
-        std::fprintf(stderr, "photo: %llu unreadable sectors skipped\n",
-                     static_cast<unsigned long long>(res.bad_sectors));
+    if (res.status != carver::ScanStatus::BadInput)
+        carver::progress().totals(res.files - res.partial_files, res.partial_files, res.unreadable);
+    if (res.unreadable)
+        std::fprintf(stderr, "photo: %llu unreadable bytes; the files that touch them are partial\n",
+                     static_cast<unsigned long long>(res.unreadable));
     using namespace carver::contract;
     if (g_signal) return kExitSignalBase + g_signal;  // also when the signal broke off opening the device
     switch (res.status) {
-    case carver::ScanStatus::Complete: return kExitComplete;
+    case carver::ScanStatus::Complete: return res.unreadable ? kExitSomeUnreadable : kExitComplete;
     case carver::ScanStatus::Stopped: return kExitSignalBase + SIGTERM;
     case carver::ScanStatus::BadInput: return die(res.message, kExitBadInput);
     case carver::ScanStatus::OutputFailed: return die(res.message, kExitOutputFailed);

@@ -1,11 +1,27 @@
 #include "core/command_line.h"
 
 #include <algorithm>
+#include <initializer_list>
+#include <string_view>
 
+#include "carver/contract.h"
 #include "core/format.h"
 
 namespace carver {
 namespace {
+
+using namespace contract;
+
+std::string join(std::initializer_list<std::string_view> parts) {
+    std::string s;
+    for (std::string_view p : parts) s += p;
+    return s;
+}
+
+// The selection's form, e.g. "fileopt,<key>,<enable|disable>,...,search".
+std::string selection_form(std::string_view key) {
+    return join({kSelectionStart, ",", key, ",<", kEnable, "|", kDisable, ">,...,", kSelectionEnd});
+}
 
 // Splits one line into words; double quotes group words and are removed.
 std::vector<std::string> split_words(const std::string& line) {
@@ -42,20 +58,20 @@ std::vector<std::string> split_commas(const std::string& s) {
 
 bool parse_selection(const std::string& sel, std::set<std::string>& enabled, std::string& err) {
     std::vector<std::string> t = split_commas(sel);
-    if (t.size() < 2 || t.front() != "fileopt" || t.back() != "search" || t.size() % 2 != 0) {
-        err = "file type selection must be fileopt,<key>,<enable|disable>,...,search";
+    if (t.size() < 2 || t.front() != kSelectionStart || t.back() != kSelectionEnd || t.size() % 2 != 0) {
+        err = "file type selection must be " + selection_form("<key>");
         return false;
     }
     const auto& keys = command_keys();
     for (size_t i = 1; i + 1 < t.size(); i += 2) {
         const std::string& key = t[i];
         const std::string& what = t[i + 1];
-        if (what != "enable" && what != "disable") {
-            err = "expected enable or disable after " + key + ", got '" + what + "'";
+        if (what != kEnable && what != kDisable) {
+            err = join({"expected ", kEnable, " or ", kDisable, " after ", key, ", got '", what, "'"});
             return false;
         }
-        bool on = what == "enable";
-        if (key == "everything") {
+        bool on = what == kEnable;
+        if (key == kEveryType) {
             enabled.clear();
             if (on) enabled.insert(keys.begin(), keys.end());
         } else if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
@@ -75,10 +91,11 @@ bool parse_selection(const std::string& sel, std::set<std::string>& enabled, std
 
 bool parse_command_line(const std::vector<std::string>& in, Command& cmd, std::string& err) {
     std::vector<std::string> args = in.size() == 1 ? split_words(in[0]) : in;
-    auto cmd_at = std::find(args.begin(), args.end(), "/cmd");
-    if (args.size() < 5 || args[0] != "/d" || cmd_at == args.end() || cmd_at - args.begin() < 2 ||
+    auto cmd_at = std::find(args.begin(), args.end(), kDeviceSwitch);
+    if (args.size() < 5 || args[0] != kOutputSwitch || cmd_at == args.end() || cmd_at - args.begin() < 2 ||
         args.end() - cmd_at != 3) {
-        err = "usage: photo /d \"OUT\" /cmd DEVICE fileopt,everything,<enable|disable>,...,search";
+        err = join({"usage: ", kProgramName, " ", kOutputSwitch, " \"OUT\" ", kDeviceSwitch, " DEVICE ",
+                    selection_form(kEveryType)});
         return false;
     }
     std::string out;

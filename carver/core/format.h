@@ -9,6 +9,10 @@
 
 namespace carver {
 
+namespace fs {
+struct Stitcher;  // fs/stitch.h
+}
+
 struct Carve {
     uint64_t length = 0;         // bytes from the candidate's start; 0 = rejected
     const char* ext = nullptr;   // extension override; nullptr = the table's extension
@@ -20,6 +24,13 @@ struct Carve {
     // offset can succeed either (they lie on the structure already walked),
     // so the scan does not walk it again. 0 = no such knowledge.
     uint64_t skip = 0;
+    // Only the part of the file its structure proves (a photo whose declared
+    // trailing images or video do not check): written, marked partial.
+    bool partial = false;
+    // A part of the file also written as a file of its own beside it (a
+    // motion photo's video): offset and length inside the file, extension.
+    uint64_t part_offset = 0, part_length = 0;
+    const char* part_ext = nullptr;
 };
 
 struct Format {
@@ -34,6 +45,9 @@ struct Format {
     // Follows the format's structure from offset 0 to its true end without
     // reading at or past max_size. Returns the length, or length 0 to reject.
     Carve (*walk)(Source& src, uint64_t max_size) = nullptr;
+    // How a file of this format is put back together across other deleted
+    // files' clusters inside a file system; nullptr: it is not.
+    const fs::Stitcher* stitch = nullptr;
 };
 
 // Every format the engine knows, in a fixed order.

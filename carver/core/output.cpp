@@ -33,7 +33,92 @@ bool make_dirs(const std::string& path, std::string& err) {
 
 bool disk_full(int e) { return e == ENOSPC || e == EDQUOT || e == EFBIG; }
 
+// The code point of the valid UTF-8 sequence at s[i], its length in `len`;
+// -1 (len 1) for an invalid byte. Overlong forms and surrogates are invalid.
+long decode_utf8(const std::string& s, size_t i, size_t& len) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    len = 1;
+    if (lead < 0x80) return lead;
+    size_t n;
+    long min;
+    if (lead >= 0xC2 && lead <= 0xDF) n = 2, min = 0x80;
+    else if (lead >= 0xE0 && lead <= 0xEF) n = 3, min = 0x800;
+    else if (lead >= 0xF0 && lead <= 0xF4) n = 4, min = 0x10000;
+    else return -1;
+    if (s.size() - i < n) return -1;
+    long cp = lead & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+        const auto c = static_cast<unsigned char>(s[i + k]);
+        if ((c & 0xC0) != 0x80) return -1;
+        cp = cp << 6 | (c & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
+    len = n;
+    return cp;
+}
+
+// Invisible characters that reorder or mark text: dropped from names.
+bool is_format_control(long cp) {
+    return cp == 0xFEFF || cp == 0x200E || cp == 0x200F || cp == 0x061C || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
+bool is_control(long cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
+
+// Valid UTF-8 without format or control characters.
+std::string clean_text(const std::string& raw) {
+    static const char kReplacement[] = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(raw.size());
+    for (size_t i = 0, len = 0; i < raw.size(); i += len) {
+        const long cp = decode_utf8(raw, i, len);
+        if (cp < 0) out += kReplacement;
+        else if (is_format_control(cp)) continue;
+        else if (is_control(cp) || cp == '/' || cp == '\\') out += '_';
+        else out.append(raw, i, len);
+    }
+    return out;
+}
+
+// The longest prefix of the valid UTF-8 `s` within `max` bytes, whole characters only.
+std::string cut_utf8(const std::string& s, size_t max) {
+    if (s.size() <= max) return s;
+    size_t cut = max;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+    return s.substr(0, cut);
+}
+
 }  // namespace
+
+std::string safe_name(const std::string& raw, size_t max_bytes) {
+    constexpr size_t kMaxExtensionBytes = 16;
+    std::string out = clean_text(raw);
+    // Trailing dots and spaces are not part of a FAT name; they would hide the extension.
+    auto trim_end = [&out] {
+        while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
+    };
+    trim_end();
+    if (!out.empty() && out[0] == '.') out[0] = '_';
+    if (out.size() > max_bytes) {
+        const size_t dot = out.rfind('.');
+        const bool has_ext = dot != std::string::npos && dot > 0 && out.size() - dot <= kMaxExtensionBytes;
+        const std::string ext = has_ext ? out.substr(dot) : "";
+        out = cut_utf8(out.substr(0, has_ext ? dot : out.size()), max_bytes - ext.size()) + ext;
+        trim_end();
+    }
+    if (out.empty()) out = "_";
+    return out;
+}
+
+std::string fit_folder(const std::string& folder, size_t name_bytes, size_t limit) {
+    if (folder.size() + 1 + name_bytes <= limit) return folder;
+    size_t keep = 0;  // the end of the deepest folder that fits
+    for (size_t slash = folder.find('/'); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
+        if (slash + 1 + name_bytes > limit) break;
+        keep = slash;
+    }
+    return folder.substr(0, keep);
+}
 
 OutputDir::~OutputDir() {
     if (dirfd_ >= 0) ::close(dirfd_);
@@ -103,10 +188,24 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
     char base[32];
     std::snprintf(base, sizeof base, "f%010llu", static_cast<unsigned long long>(sector));
     std::string stem = base, suffix = "." + ext;
+    // The names come from the disk: made safe again here whoever built them,
+    // leaving room for the ".partial" a partial file's name gains.
+    std::string folder;
     if (naming) {
-        size_t dot = naming->name.rfind('.');
-        stem = naming->name.substr(0, dot);
-        suffix = dot == std::string::npos ? "" : naming->name.substr(dot);
+        const std::string name = safe_name(naming->name, kMaxNameBytes + 16);
+        for (size_t pos = 0; pos < naming->folder.size();) {
+            size_t slash = naming->folder.find('/', pos);
+            if (slash == std::string::npos) slash = naming->folder.size();
+            if (slash > pos) folder += (folder.empty() ? "" : "/") + safe_name(naming->folder.substr(pos, slash - pos));
+            pos = slash + 1;
+        }
+        // Room for a clash's " (1001)".
+        const std::string fitted = fit_folder(folder, name.size() + 8);
+        if (fitted != folder) res.requested = folder + "/" + name;
+        folder = fitted;
+        size_t dot = name.rfind('.');
+        stem = name.substr(0, dot);
+        suffix = dot == std::string::npos ? "" : name.substr(dot);
     }
     auto name_for = [&](int attempt) {
         if (naming)
@@ -120,17 +219,23 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
         }
     } sub;
     int dir = dirfd_;
-    if (naming && !naming->folder.empty()) {
-        sub.fd = open_folder(naming->folder);
+    if (!folder.empty()) {
+        sub.fd = open_folder(folder);
         if (sub.fd < 0 && disk_full(errno)) {
             res.status = WriteStatus::DiskFull;
-            res.error = path_ + "/" + naming->folder + ": " + std::strerror(errno);
+            res.error = path_ + "/" + folder + ": " + std::strerror(errno);
             return res;
         }
         if (sub.fd < 0) return write(sector, ext, src, length, stop);  // the folder cannot be made: carved name
         dir = sub.fd;
     }
 
+    struct stat taken;
+    if (keep_existing_ && ::fstatat(dir, name_for(0).c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
+        res.status = WriteStatus::Ok;
+        res.name = (naming && !naming->folder.empty() ? naming->folder + "/" : "") + name_for(0);
+        return res;
+    }
     int fd = open_unnamed(dir);
     bool named = fd < 0;
     int attempt = 0;
@@ -202,7 +307,7 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
         return res;
     }
     res.status = WriteStatus::Ok;
-    res.name = (naming && !naming->folder.empty() ? naming->folder + "/" : "") + name_for(attempt);
+    res.name = (folder.empty() ? "" : folder + "/") + name_for(attempt);
     return res;
 }
 

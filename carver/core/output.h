@@ -16,7 +16,29 @@ struct WriteResult {
     WriteStatus status = WriteStatus::Failed;
     std::string name;   // final name below the output folder
     std::string error;  // for DiskFull and Failed
+    // The folder and name asked for ("folder/name") when the file was written
+    // elsewhere to keep its path short enough; else empty.
+    std::string requested;
 };
+
+// Longest file name made from a name on the disk, extension included.
+constexpr size_t kMaxNameBytes = 200;
+// Longest path of a carved file below the output folder, folders included:
+// far below PATH_MAX wherever the output folder lies.
+constexpr size_t kMaxRelativePathBytes = 1024;
+
+// A name from the disk made safe to create and to show: valid UTF-8 (each
+// invalid byte becomes U+FFFD), without byte-order marks or bidirectional
+// controls (which disguise an extension), control characters, '/' or '\'
+// (each becomes '_'); no trailing dots or spaces, no leading dot (a hidden
+// file), never empty; at most `max_bytes`, cut at a character boundary with
+// the extension kept. Applying it twice changes nothing.
+std::string safe_name(const std::string& raw, size_t max_bytes = kMaxNameBytes);
+
+// The folders of `folder` ('/'-separated) that the file `name` may go in
+// while "folder/name" stays within `limit` bytes: the deepest folders that
+// do not fit are left out.
+std::string fit_folder(const std::string& folder, size_t name_bytes, size_t limit = kMaxRelativePathBytes);
 
 // An original name for a carved file: a folder below the output folder
 // ("" for the top, components already safe), a file name, its mtime (-1: none).
@@ -36,7 +58,10 @@ public:
     WriteResult write(uint64_t sector, const std::string& ext, Source& src, uint64_t length,
                       const std::atomic<bool>& stop, const Naming* naming = nullptr);
     void force_flock_mode() { tmpfile_ = false; }  // tests
+    // A resumed scan: a file whose name is taken already was written before.
+    void keep_existing() { keep_existing_ = true; }
     bool tmpfile_mode() const { return tmpfile_; }
+    int fd() const { return dirfd_; }  // the output folder, for the engine's own files below it
 
 private:
     int open_unnamed(int dir);
@@ -46,6 +71,7 @@ private:
     std::string path_;
     int dirfd_ = -1;
     bool tmpfile_ = true;
+    bool keep_existing_ = false;
 };
 
 }  // namespace carver

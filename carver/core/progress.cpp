@@ -55,7 +55,8 @@ ProgressReport::~ProgressReport() {
     if (owned_ && fd_ >= 0) ::close(fd_);
 }
 
-void ProgressReport::at(int device_fd, uint64_t pos) {
+void ProgressReport::at(int device_fd, uint64_t pos, uint64_t unreadable) {
+    unreadable_ = unreadable;
     if (fd_ < 0 || ended_ || pos < next_) return;
     if (!sized_) {
         sized_ = true;
@@ -72,10 +73,30 @@ void ProgressReport::at(int device_fd, uint64_t pos) {
     if (total_ != 0 && next_ > total_) next_ = total_;
 }
 
+void ProgressReport::finish(uint64_t unreadable) {
+    unreadable_ = unreadable;
+    if (fd_ < 0 || unreadable == said_unreadable_) return;
+    emit(last_pos_);
+}
+
 void ProgressReport::emit(uint64_t pos) {
-    char line[48];
-    int n = std::snprintf(line, sizeof line, "%llu %llu\n", static_cast<unsigned long long>(pos),
-                          static_cast<unsigned long long>(total_));
+    last_pos_ = pos;
+    said_unreadable_ = unreadable_;
+    char line[72];
+    int n = std::snprintf(line, sizeof line, "%llu %llu %llu\n", static_cast<unsigned long long>(pos),
+                          static_cast<unsigned long long>(total_), static_cast<unsigned long long>(unreadable_));
+    write_line(line, n);
+}
+
+void ProgressReport::totals(uint64_t whole, uint64_t partial, uint64_t unreadable) {
+    if (fd_ < 0) return;
+    char line[80];
+    int n = std::snprintf(line, sizeof line, "totals %llu %llu %llu\n", static_cast<unsigned long long>(whole),
+                          static_cast<unsigned long long>(partial), static_cast<unsigned long long>(unreadable));
+    write_line(line, n);
+}
+
+void ProgressReport::write_line(const char* line, int n) {
     ssize_t w;
     do {
         w = ::write(fd_, line, static_cast<size_t>(n));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -16,6 +17,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace carver {
 
@@ -69,6 +71,15 @@ struct Device {
     std::shared_ptr<DeviceHealth> health = std::make_shared<DeviceHealth>();
 };
 
+// Closes a Device's descriptors (the direct one too, once opened) at scope exit.
+struct DeviceCloser {
+    const Device& dev;
+    ~DeviceCloser() {
+        if (dev.fd >= 0) ::close(dev.fd);
+        if (dev.direct_fd >= 0) ::close(dev.direct_fd);
+    }
+};
+
 // How the scan bypasses cached pages of the device.
 enum class CacheBypass { Direct, Flushed, None };
 
@@ -78,12 +89,59 @@ enum class CacheBypass { Direct, Flushed, None };
 // file systems) the flushed cache alone keeps the reads that follow fresh.
 CacheBypass bypass_cache(Device& dev, const std::string& path, const struct stat& st);
 
+// Byte ranges of the device that hold no data read from it: pending while
+// the first pass has only skipped or failed them, unreadable once the
+// retries are over. Shared by the reader thread and the scan; bounded in
+// size (past the bound, neighbouring ranges are joined).
+class Holes {
+public:
+    void add(uint64_t from, uint64_t to);
+    void remove(uint64_t from, uint64_t to);  // read after all
+    // The first byte of a hole inside [from, to); UINT64_MAX when none.
+    uint64_t first_in(uint64_t from, uint64_t to) const;
+    // The hole holding `at`, as [from, to); false when `at` was read.
+    bool holding(uint64_t at, uint64_t& from, uint64_t& to) const;
+    std::vector<std::pair<uint64_t, uint64_t>> list() const;
+    uint64_t bytes() const;
+    // Retries are over: what is left cannot be read.
+    void make_final() { final_.store(true); }
+    bool final() const { return final_.load(); }
+
+private:
+    static constexpr size_t kMaxRanges = 1u << 20;
+    mutable std::mutex mu_;
+    std::map<uint64_t, uint64_t> ranges_;  // start -> end, disjoint, not touching
+    uint64_t bytes_ = 0;
+    std::atomic<bool> final_{false};
+};
+
 struct Block {
     uint64_t off = 0;
     size_t len = 0;
     AlignedBytes data;
+    // Ranges of this block that were not read (zero-filled), absolute.
+    std::vector<std::pair<uint64_t, uint64_t>> holes;
+    bool in_hole(uint64_t at) const {
+        for (const auto& [from, to] : holes)
+            if (at >= from && at < to) return true;
+        return false;
+    }
 };
 using BlockPtr = std::shared_ptr<Block>;
+
+// How long the reader returns to unreadable areas after the first pass, and
+// how often it may fail in one area.
+struct RetryLimits {
+    double seconds = -1;      // < 0: 30 s plus a tenth of the first pass
+    unsigned tries_per_area = 24;
+};
+
+// Reads n bytes at off around the known holes: those and pieces that fail
+// now are zero-filled, without retries; *hole gets the first such byte
+// (UINT64_MAX: none), and `learn`, when given, the pieces that failed.
+// Returns the bytes filled: fewer only at the device end or once it is lost.
+size_t read_around_holes(const Device& dev, const Holes& holes, uint8_t* buf, size_t n, uint64_t off,
+                         uint64_t* hole, const std::atomic<bool>& stop, Holes* learn = nullptr);
 
 // Reads n bytes at off. A failing range is retried in 64 KiB, then 512-byte
 // pieces; sectors that still fail are zero-filled and counted in bad_sectors.
@@ -92,9 +150,22 @@ using BlockPtr = std::shared_ptr<Block>;
 size_t read_robust(const Device& dev, uint8_t* buf, size_t n, uint64_t off, uint64_t& bad_sectors,
                    const std::atomic<bool>& stop);
 
+// Reads the device in blocks, front to back, on a thread of its own. A read
+// that fails is retried in small pieces; a piece that fails too starts a
+// skip that doubles with each failure in a row, so a bad area costs a few
+// failed reads; the skipped and failed ranges are handed on as holes. After
+// the first pass the reader returns to them (see RetryLimits) and what is
+// left is unreadable. Then, on request, it reads again the ranges the scan
+// has to carve once more: each pending area and the candidates that reached
+// into one.
 class BlockReader {
 public:
-    BlockReader(Device dev, size_t block_size, size_t depth, const std::atomic<bool>& stop);
+    // `already` (sorted, disjoint): ranges read before (a copy being
+    // continued); the first pass passes over them, leaving them as holes of
+    // the blocks but not of holes().
+    BlockReader(Device dev, size_t block_size, size_t depth, const std::atomic<bool>& stop,
+                RetryLimits limits = {}, std::vector<std::pair<uint64_t, uint64_t>> already = {},
+                uint64_t start = 0);
     ~BlockReader();
     BlockReader(const BlockReader&) = delete;
     BlockReader& operator=(const BlockReader&) = delete;
@@ -106,6 +177,15 @@ public:
     // long walk grows again without fresh pages.
     void recycle(BlockPtr b);
     uint64_t bad_sectors() const;
+
+    const Holes& holes() const;
+    // A candidate at `start` whose walk met the pending hole at `hole`: it
+    // is carved again once the holes are final.
+    void defer(uint64_t start, uint64_t hole);
+    // Once next() has returned nullptr: waits for the retries, then starts
+    // the next range to carve again. Its blocks come from next() as before,
+    // up to the range's end, *limit; false when none is left.
+    bool next_range(uint64_t& limit);
 
 private:
     struct State;

@@ -1,15 +1,26 @@
 #pragma once
 // One scan: read the device once, try the enabled formats at every sector
-// start, write what they carve, continue after each carved file.
+// start, write what they carve, continue after each carved file. What was
+// written is listed in OUT/.snapmend/report.xml (core/report.h).
 #include <atomic>
 #include <cstdint>
 #include <set>
 #include <string>
 
+#include "core/claimed.h"
 #include "core/reader.h"
 #include "core/types_table.h"
 
 namespace carver {
+
+// Where the sector loop stands: the next byte it tries (sector-aligned) and
+// the later pieces of files carved already, which it passes over. A scan
+// given a position goes on from there; the reader still reads the device
+// from its start, and the loop passes over what lies before the offset.
+struct ScanPosition {
+    uint64_t offset = 0;
+    ClaimedRanges claimed;
+};
 
 struct ScanOptions {
     std::string device;
@@ -22,6 +33,11 @@ struct ScanOptions {
     uint64_t window_cap = 48ull << 20; // bytes a parser may hold in memory ahead
     bool force_flock = false;          // tests: write named files under flock
     bool file_systems = true;          // read FAT allocation and deleted entries
+    ScanPosition start;                // where the sector loop begins
+    RetryLimits retry;                 // returning to unreadable areas
+    std::string command;               // the command line after /cmd DEVICE, kept in checkpoints
+    bool resume = false;               // go on from OUT's checkpoint of this device and command
+    uint64_t checkpoint_every = 1ull << 30;  // bytes (or 30 s) between checkpoints
 };
 
 // ReadFailed: the device stopped answering (gone, or a long run of
@@ -32,7 +48,9 @@ struct ScanResult {
     ScanStatus status = ScanStatus::BadInput;
     std::string message;  // one line, for BadInput, OutputFailed and ReadFailed
     uint64_t files = 0;
+    uint64_t partial_files = 0;  // of `files`: the proven part of a file only
     uint64_t bad_sectors = 0;
+    uint64_t unreadable = 0;  // bytes of the device never read; the files touching them are partial
 };
 
 ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop);

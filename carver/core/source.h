@@ -26,6 +26,19 @@ private:
     size_t size_;
 };
 
+// The bytes of another Source from `start` on.
+class OffsetSource final : public Source {
+public:
+    OffsetSource(Source& src, uint64_t start) : src_(src), start_(start) {}
+    size_t read(uint64_t off, void* buf, size_t n) override {
+        return off > UINT64_MAX - start_ ? 0 : src_.read(start_ + off, buf, n);
+    }
+
+private:
+    Source& src_;
+    uint64_t start_;
+};
+
 // Forward reader over a Source with a local buffer. Every getter returns false
 // once the data ends or `limit` (the format's maximum size) would be crossed.
 class Cursor {

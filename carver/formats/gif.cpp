@@ -1,5 +1,6 @@
 // GIF 87a/89a: block walk from the screen descriptor to the trailer.
 #include "core/format.h"
+#include "fs/stitch.h"
 
 namespace carver {
 namespace {
@@ -53,7 +54,7 @@ Carve walk(Source& src, uint64_t max_size) {
 }  // namespace
 
 const Format& gif_format() {
-    static const Format f{"gif", {"GIF87a", "GIF89a"}, check, walk};
+    static const Format f{"gif", {"GIF87a", "GIF89a"}, check, walk, &fs::kGifStitcher};
     return f;
 }
 

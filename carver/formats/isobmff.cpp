@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/format.h"
+#include "fs/stitch.h"
 
 namespace carver {
 namespace {
@@ -132,17 +133,17 @@ const std::string_view kSig("\0\0\0", 3);  // the ftyp box is far smaller than 1
 }  // namespace
 
 const Format& mp4_format() {
-    static const Format f{"mp4", {kSig}, check_mp4, walk};
+    static const Format f{"mp4", {kSig}, check_mp4, walk, &fs::kIsoStitcher};
     return f;
 }
 
 const Format& mov_format() {
-    static const Format f{"mov", {kSig}, check_mov, walk};
+    static const Format f{"mov", {kSig}, check_mov, walk, &fs::kIsoStitcher};
     return f;
 }
 
 const Format& threegp_format() {
-    static const Format f{"3gp", {kSig}, check_3gp, walk};
+    static const Format f{"3gp", {kSig}, check_3gp, walk, &fs::kIsoStitcher};
     return f;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/format.h"
+#include "fs/stitch.h"
 #include "formats/mpeg_audio.h"
 
 namespace carver {
@@ -114,7 +115,7 @@ bool decode_mpeg_audio(const uint8_t* h, MpegAudioFrame& f) {
 // "ID3", or a frame sync byte; `check` validates the whole frame header, which
 // costs less per sector than one signature per valid second byte.
 const Format& mp3_format() {
-    static const Format f{"mp3", {"ID3", "\xFF"}, check, walk};
+    static const Format f{"mp3", {"ID3", "\xFF"}, check, walk, &fs::kMp3Stitcher};
     return f;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/format.h"
+#include "fs/stitch.h"
 
 namespace carver {
 namespace {
@@ -157,7 +158,7 @@ Carve walk(Source& src, uint64_t max_size) {
 }  // namespace
 
 const Format& pdf_format() {
-    static const Format f{"pdf", {"%PDF-"}, check, walk};
+    static const Format f{"pdf", {"%PDF-"}, check, walk, &fs::kPdfStitcher};
     return f;
 }
 

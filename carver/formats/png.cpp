@@ -2,6 +2,7 @@
 #include <array>
 
 #include "core/format.h"
+#include "fs/stitch.h"
 
 namespace carver {
 namespace {
@@ -70,7 +71,7 @@ Carve walk(Source& src, uint64_t max_size) {
 }  // namespace
 
 const Format& png_format() {
-    static const Format f{"png", {std::string_view("\x89PNG\r\n\x1A\n", 8)}, check, walk};
+    static const Format f{"png", {std::string_view("\x89PNG\r\n\x1A\n", 8)}, check, walk, &fs::kPngStitcher};
     return f;
 }
 

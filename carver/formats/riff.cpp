@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/format.h"
+#include "fs/stitch.h"
 
 namespace carver {
 namespace {
@@ -160,12 +161,12 @@ Carve cdxa_walk(Source& src, uint64_t max_size) {
 }  // namespace
 
 const Format& avi_format() {
-    static const Format f{"avi", {"RIFF"}, avi_check, avi_walk};
+    static const Format f{"avi", {"RIFF"}, avi_check, avi_walk, &fs::kRiffStitcher};
     return f;
 }
 
 const Format& wav_format() {
-    static const Format f{"wav", {"RIFF"}, wav_check, wav_walk};
+    static const Format f{"wav", {"RIFF"}, wav_check, wav_walk, &fs::kRiffStitcher};
     return f;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/format.h"
+#include "fs/stitch.h"
 
 namespace carver {
 namespace {
@@ -225,7 +226,7 @@ Carve walk(Source& src, uint64_t max_size) {
 }  // namespace
 
 const Format& zip_format() {
-    static const Format f{"zip", {std::string_view("PK\x03\x04", 4)}, check, walk};
+    static const Format f{"zip", {std::string_view("PK\x03\x04", 4)}, check, walk, &fs::kZipStitcher};
     return f;
 }
 

@@ -93,7 +93,7 @@ private:
                 size_t take = static_cast<size_t>(std::min<uint64_t>({buf.size(), bytes - done, l_.cluster_size - off}));
                 if (read_(cluster_off(c) + off, buf.data(), take) != take) return false;
                 for (size_t i = 0; i < take; ++i)
-                    v_.used[(done + i) >> 3] |= uint64_t(buf[i]) << (((done + i) & 7) * 8);
+                    if (buf[i]) v_.used[(done + i) >> 3] |= uint64_t(buf[i]) << (((done + i) & 7) * 8);
                 done += take;
             }
             uint32_t next = fat_next(c);

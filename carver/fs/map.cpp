@@ -1,5 +1,7 @@
 #include "fs/map.h"
 
+#include "core/output.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -16,8 +18,18 @@ std::string lower(std::string s) {
 }
 
 bool probe_volume(const ReadFn& read, uint64_t base, uint64_t limit, Map& map) {
-    return probe_fat(read, base, limit, map) || probe_exfat(read, base, limit, map) ||
-           probe_ext(read, base, limit, map) || probe_ntfs(read, base, limit, map);
+    static const struct {
+        bool (*probe)(const ReadFn&, uint64_t, uint64_t, Map&);
+        const char* origin;
+    } kReaders[] = {{probe_fat, "fat"}, {probe_exfat, "exfat"}, {probe_ext, "ext"}, {probe_ntfs, "ntfs"}};
+    for (const auto& r : kReaders) {
+        size_t first = map.entries().size();
+        if (r.probe(read, base, limit, map)) {
+            map.set_origin(first, r.origin);
+            return true;
+        }
+    }
+    return false;
 }
 
 void probe_partitions(const ReadFn& read, uint64_t device_size, Map& map) {
@@ -51,8 +63,31 @@ void probe_partitions(const ReadFn& read, uint64_t device_size, Map& map) {
 
 }  // namespace
 
+void SparseWords::assign(size_t words, uint64_t) {
+    words_ = words;
+    pages_.clear();
+    pages_.resize((words + kPageWords - 1) / kPageWords);
+}
+
+uint64_t& SparseWords::operator[](size_t i) {
+    auto& page = pages_[i / kPageWords];
+    if (!page) page.reset(new uint64_t[kPageWords]());
+    return page[i % kPageWords];
+}
+
+size_t SparseWords::next_written(size_t i) const {
+    for (size_t p = i / kPageWords; p < pages_.size(); ++p)
+        if (pages_[p]) return std::max(i, p * kPageWords);
+    return words_;
+}
+
 uint64_t Volume::next_with(uint64_t c, bool bit) const {
     while (c < clusters) {
+        if (bit) {  // pages never written hold no set bit: pass over them at once
+            const uint64_t word = used.next_written(static_cast<size_t>(c >> 6));
+            if (word >= used.size()) return clusters;
+            c = std::max(c, static_cast<uint64_t>(word) << 6);
+        }
         uint64_t w = used[c >> 6];
         if (!bit) w = ~w;
         w >>= (c & 63);
@@ -65,6 +100,10 @@ uint64_t Volume::next_with(uint64_t c, bool bit) const {
 void Map::probe(const ReadFn& read, uint64_t device_size) {
     if (!probe_volume(read, 0, device_size, *this)) probe_partitions(read, device_size, *this);
     finish();
+}
+
+void Map::set_origin(size_t first_entry, const char* origin) {
+    for (size_t i = first_entry; i < entries_.size(); ++i) entries_[i].origin = origin;
 }
 
 void Map::add_entry(DeletedEntry e) {
@@ -228,24 +267,7 @@ std::string utf16_to_utf8(const std::u16string& s) {
     return out;
 }
 
-std::string sanitize_name(const std::string& raw) {
-    std::string out;
-    for (unsigned char ch : raw) {
-        if (ch < 0x20 || ch == 0x7F || ch == '/' || ch == '\\') out += '_';
-        else out += static_cast<char>(ch);
-    }
-    // Trailing dots and spaces are not part of a FAT name; they would hide the extension.
-    while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
-    if (out.size() > 200) {
-        size_t cut = 200;
-        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-        size_t dot = out.rfind('.');
-        std::string ext = dot != std::string::npos && out.size() - dot <= 16 ? out.substr(dot) : "";
-        out = out.substr(0, std::min(cut, 200 - ext.size())) + ext;
-    }
-    if (out.empty() || out.find_first_not_of('.') == std::string::npos) out = "_" + out;
-    return out;
-}
+std::string sanitize_name(const std::string& raw) { return safe_name(raw); }
 
 bool extension_matches(const std::string& name, const std::string& ext) {
     size_t dot = name.rfind('.');

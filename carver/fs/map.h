@@ -2,10 +2,13 @@
 // What the engine knows of the file systems on the scanned device: for each
 // volume, where its clusters lie and which are in use, and the deleted
 // directory entries that still name a first cluster. Built once before the
-// scan, in memory bounded by the volume's cluster count (one bit a cluster).
+// scan; the in-use bits are kept in pages allocated only where a bit is set,
+// so a huge volume that is mostly free (or claims more clusters than it
+// has) costs little memory.
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,11 +20,32 @@ namespace carver::fs {
 // Reads n bytes at an absolute device offset; returns the bytes read.
 using ReadFn = std::function<size_t(uint64_t off, void* buf, size_t n)>;
 
+// 64-bit words of a bitmap, all zero until written: pages of words are
+// allocated on the first write into them.
+class SparseWords {
+public:
+    void assign(size_t words, uint64_t zero);  // `zero` must be 0
+    size_t size() const { return words_; }
+    bool empty() const { return words_ == 0; }
+    uint64_t operator[](size_t i) const {
+        const auto& page = pages_[i / kPageWords];
+        return page ? page[i % kPageWords] : 0;
+    }
+    uint64_t& operator[](size_t i);  // allocates the word's page
+    // The first word index >= i in a page that holds a set bit, or size().
+    size_t next_written(size_t i) const;
+
+private:
+    static constexpr size_t kPageWords = 4096;  // 32 KiB, 262 144 bits
+    size_t words_ = 0;
+    std::vector<std::unique_ptr<uint64_t[]>> pages_;
+};
+
 struct Volume {
     uint64_t data_start = 0;    // absolute offset of cluster index 0
     uint64_t cluster_size = 0;  // bytes, a multiple of 512
     uint64_t clusters = 0;      // clusters in the data area
-    std::vector<uint64_t> used; // one bit per cluster index
+    SparseWords used;           // one bit per cluster index
     // ext4: a free block that holds an extent tree node is a deleted file's
     // freed index block, lying between its pieces: the free stream skips it.
     bool skip_extent_nodes = false;
@@ -64,6 +88,7 @@ struct DeletedEntry {
     // sparse run, and length; read in units of `unit` bytes. Else empty.
     std::vector<std::pair<uint64_t, uint64_t>> packed;
     uint64_t unit = 0;
+    const char* origin = "";  // the file system that listed it: "fat", "exfat", "ntfs"
 };
 
 // Where a carved file goes when its start and size match a deleted entry.
@@ -72,6 +97,8 @@ struct Placement {
     std::string name;
     int64_t mtime = -1;
 };
+
+class WholeFiles;
 
 class Map {
 public:
@@ -94,7 +121,12 @@ public:
     // Used by the file system readers while probing.
     void add_volume(Volume v) { volumes_.push_back(std::move(v)); }
     void add_entry(DeletedEntry e);
+    void set_origin(size_t first_entry, const char* origin);  // of the entries from first_entry on
     void finish();  // sorts the entries for lookup
+
+    // Files found lying whole while others were put together (fs/stitch.h),
+    // made when first needed.
+    mutable std::shared_ptr<WholeFiles> whole;
 
 private:
     std::vector<Volume> volumes_;
@@ -132,8 +164,9 @@ private:
     std::vector<Run> known_;  // runs in stream order from the first on
 };
 
-// File and folder names as read from disk, made safe to create: UTF-8, no
-// '/', no control characters, never "." or "..", at most 200 bytes.
+// File and folder names as read from disk, made safe to create and to show
+// (carver::safe_name): valid UTF-8, no '/', no control or bidirectional
+// characters, no leading dot, at most 200 bytes.
 std::string sanitize_name(const std::string& raw);
 // True when a name's extension (any case) is one the carved type `ext` goes by.
 bool extension_matches(const std::string& name, const std::string& ext);

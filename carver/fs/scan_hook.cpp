@@ -102,30 +102,48 @@ FsCarve carve_free_stream(const Map& map, const Format& f, uint64_t max_size, ui
 }
 
 namespace {
-bool iso_media(const Format& f) { return f.key == "mp4" || f.key == "mov" || f.key == "3gp"; }
+// Stitchers that leave the whole-file record to the scan.
+template <Stitched (*Fn)(const Volume&, uint64_t, Source&, uint64_t, const std::vector<Skip>&)>
+Stitched by_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                  const std::vector<Skip>& skips, WholeFiles*) {
+    return Fn(v, first_cluster, phys, max_size, skips);
+}
 }  // namespace
+
+const Stitcher kJpegStitcher{[](const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                                const std::vector<Skip>&, WholeFiles* whole) {
+                                 return stitch_jpeg(v, first_cluster, phys, max_size, whole);
+                             },
+                             false, false};
+const Stitcher kPngStitcher{by_units<stitch_png>, true, false};
+const Stitcher kGifStitcher{by_units<stitch_gif>};
+const Stitcher kZipStitcher{by_units<stitch_zip>};
+const Stitcher kPdfStitcher{by_units<stitch_pdf>};
+const Stitcher kMp3Stitcher{by_units<stitch_mp3>};
+const Stitcher kRiffStitcher{by_units<stitch_riff>};
+const Stitcher kIsoStitcher{by_units<stitch_iso>};
 
 FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys) {
     FsCarve r;
     uint64_t cluster;
     const Volume* v = map.free_cluster_at(pos, cluster);
-    if (!v || compressed_at(map, pos)) return r;
-    if (f.key == "jpg") r.stitched = stitch_jpeg(*v, cluster, phys, max_size);
-    else if (f.key == "png" || f.key == "zip" || f.key == "pdf" || f.key == "gif" || f.key == "mp3" ||
-             f.key == "wav" || f.key == "avi" || iso_media(f)) {
-        std::vector<Skip> skips = deleted_skips(map, *v, cluster, phys, std::min<uint64_t>(max_size, 64u << 20));
-        auto* fn = f.key == "png" ? stitch_png : f.key == "zip" ? stitch_zip : f.key == "gif" ? stitch_gif
-                 : f.key == "mp3" ? stitch_mp3 : f.key == "pdf" ? stitch_pdf : iso_media(f) ? stitch_iso : stitch_riff;
-        r.stitched = fn(*v, cluster, phys, max_size, skips);
-    }
+    if (!f.stitch || !v || compressed_at(map, pos)) return r;
+    if (!map.whole) map.whole = std::make_shared<WholeFiles>();
+    std::vector<Skip> skips;
+    if (f.stitch->takes_skips)
+        skips = deleted_skips(map, *v, cluster, phys, std::min<uint64_t>(max_size, 64u << 20));
+    r.stitched = f.stitch->run(*v, cluster, phys, max_size, skips, map.whole.get());
     if (!r.stitched.stream) return r;
     r.cv.length = r.stitched.length;
-    if (f.key != "jpg" && f.key != "png") {  // the format's own walk agrees, and names a ZIP document's type
+    if (f.stitch->walk_confirms && !r.stitched.partial) {
         Carve cv = f.walk(*r.stitched.stream, max_size);
         if (cv.length != r.stitched.length) return FsCarve{};
         r.cv.ext = cv.ext;
     }
     r.partial = r.stitched.partial;
+    // Every cluster goes to one file: later gap searches pass over this one's.
+    if (!r.partial)
+        r.stitched.stream->for_each_piece(r.cv.length, [&](uint64_t a, uint64_t b) { map.whole->take(a, b); });
     return r;
 }
 
@@ -161,10 +179,9 @@ void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, S
         cv = fc.cv;
         return;
     }
+    // Nothing proves the rest: the part is what precedes the other file.
     fc.partial = true;
-    // Samples and frames prove nothing of their own: a RIFF file's part is
-    // what precedes the other file.
-    if (f.key == "wav" || f.key == "avi") cv.length = first_deleted_start(map, pos, fc, cv.length);
+    cv.length = first_deleted_start(map, pos, fc, cv.length);
 }
 
 FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size, Source& phys) {
@@ -191,17 +208,6 @@ size_t resident_head(const DeletedEntry& e, Source& phys, uint8_t* buf, size_t n
     n = std::min(n, e.resident.size());
     if (n) std::memcpy(buf, e.resident.data(), n);
     return n;
-}
-
-void Claimed::add(uint64_t from, uint64_t to) {
-    if (ranges_.size() < kMaxRanges) ranges_[from] = std::max(ranges_[from], to);
-}
-
-uint64_t Claimed::skip(uint64_t pos) {
-    uint64_t to = ranges_.begin()->second;
-    ranges_.erase(ranges_.begin());
-    if (to <= pos) return pos;  // a piece the scan passed already: listed pieces come in any order
-    return (to + kSector - 1) / kSector * kSector;
 }
 
 }  // namespace carver::fs

@@ -1,11 +1,11 @@
 #pragma once
-// What the scan loop asks of the file system map: carving through the stream
-// of free clusters, stitching across other deleted files, and the later
-// pieces of carved files that the raw scan passes over.
+// Readings of a candidate through the file system map: carving through the
+// stream of free clusters, stitching across other deleted files, files kept
+// inside the file system's records (fs/file_systems.cpp puts them together
+// for the scan).
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 
 #include "core/format.h"
@@ -73,20 +73,5 @@ void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, S
 FsCarve carve_resident(const DeletedEntry& e, const Format& f, uint64_t max_size, Source& phys);
 // The first bytes of such a file (up to n); 0 when it is neither.
 size_t resident_head(const DeletedEntry& e, Source& phys, uint8_t* buf, size_t n);
-
-// Later pieces of files carved through the free-cluster stream: the raw
-// scan passes over them rather than carve their insides again.
-class Claimed {
-public:
-    uint64_t next() const { return ranges_.empty() ? UINT64_MAX : ranges_.begin()->first; }
-    void add(uint64_t from, uint64_t to);
-    // Called with pos >= next(): where the scan goes on, sector-aligned (pos
-    // itself when the range lay wholly before it).
-    uint64_t skip(uint64_t pos);
-
-private:
-    static constexpr size_t kMaxRanges = 1u << 20;
-    std::map<uint64_t, uint64_t> ranges_;
-};
 
 }  // namespace carver::fs

@@ -1,5 +1,7 @@
 #include "fs/stitch.h"
 
+#include "core/format.h"
+
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -54,6 +56,9 @@ size_t GappedStream::read(uint64_t off, void* buf, size_t n) {
         done += got;
         if (got < take) break;
     }
+    for (const auto& [at, bytes] : patches_)
+        for (size_t i = 0; i < bytes.size(); ++i)
+            if (at + i >= off && at + i < off + done) out[at + i - off] = bytes[i];
     return done;
 }
 
@@ -328,9 +333,8 @@ private:
 };
 
 constexpr uint64_t kLag = 8192;          // how far past a break an error may show, at most
-constexpr uint64_t kProvenLag = 2048;    // ... in all but rare cases: a partial file ends before
 constexpr uint64_t kMaxGapClusters = 4096;
-constexpr int kMaxGaps = 16;
+constexpr int kMaxGaps = 128;  // files written in alternation with others lie in that many pieces
 constexpr uint64_t kWorkBytes = 32u << 20;  // bytes fetched per file, all hypotheses together
 
 }  // namespace
@@ -342,8 +346,8 @@ namespace {
 // later (a wrong block count at the end marker) and the next is tried.
 class JpegSearch {
 public:
-    JpegSearch(GappedStream& gs, const Frame& f, uint64_t max_size)
-        : gs_(gs), f_(f), d_(gs, f, max_size), cs_(gs.cluster_size()) {}
+    JpegSearch(GappedStream& gs, const Frame& f, uint64_t max_size, WholeFiles* whole)
+        : gs_(gs), f_(f), d_(gs, f, max_size), cs_(gs.cluster_size()), whole_(whole) {}
 
     // True with end() set when the whole file decodes; otherwise proven()
     // is where the data decoded without any gap stops being certain.
@@ -358,18 +362,22 @@ public:
         }
         uint64_t fail = st.pos;
         uint64_t lowest = std::max(committed, fail > kLag ? fail - kLag : 0);
-        if (depth == 0) proven_ = std::max(committed, fail > kProvenLag ? fail - kProvenLag : 0) / cs_ * cs_;
+        if (depth == 0) proven_ = proven_before(fail, lowest);
         if (depth >= kMaxGaps) return false;
         for (uint64_t b = fail / cs_ * cs_; b > lowest && b >= cs_; b -= cs_) {
             auto cp = std::find_if(marks.rbegin(), marks.rend(), [&](const State& s) { return s.pos < b; });
             if (cp == marks.rend()) break;
             std::vector<uint64_t> tried;
-            for (uint64_t g = 1; g <= kMaxGapClusters && tried.size() < 4 && d_.bytes_fetched() < kWorkBytes;
+            for (uint64_t g = first_gap(b); g <= kMaxGapClusters && tried.size() < 4 && d_.bytes_fetched() < kWorkBytes;
                  ++g) {
                 gs_.set_gap(b, g);
                 d_.invalidate();
                 uint8_t probe;
                 if (gs_.read(b, &probe, 1) == 0) break;  // no free clusters left
+                if (uint64_t n = whole_ ? whole_->clusters_at(gs_.free_stream(), gs_.stream_offset(b), cs_) : 0) {
+                    g += n - 1;  // another file lies there whole: not a continuation
+                    continue;
+                }
                 State t = *cp;
                 Run r2 = d_.run(t, b + kSurvive, [](const State&) {});
                 if (r2 == Run::Bad && t.pos < b + kSurvive) continue;
@@ -385,6 +393,23 @@ public:
     uint64_t end() const { return end_; }
     uint64_t proven() const { return proven_; }
 
+    // The smallest gap at boundary `b` worth trying: a file lying whole right
+    // there is another file's.
+    uint64_t first_gap(uint64_t b) {
+        if (!whole_) return 1;
+        gs_.set_gap(b, 0);
+        return std::max<uint64_t>(1, whole_->clusters_at(gs_.free_stream(), gs_.stream_offset(b), cs_));
+    }
+
+    // Every byte before the first boundary a break may lie at, in (lowest,
+    // fail], is the file's own; an error further than that from any boundary
+    // comes from a break before the last one. The first cluster is the file's.
+    uint64_t proven_before(uint64_t fail, uint64_t lowest) const {
+        if (fail < cs_) return fail;
+        uint64_t first = (lowest / cs_ + 1) * cs_;
+        return first <= fail ? first : fail / cs_ * cs_;
+    }
+
 private:
     static constexpr uint64_t kSurvive = 2048;  // clean decoding that makes a continuation worth following
 
@@ -392,17 +417,84 @@ private:
     const Frame& f_;
     Decoder d_;
     uint64_t cs_;
+    WholeFiles* whole_;
     uint64_t end_ = 0, proven_ = 0;
 };
 
+// A source reading another from an offset on.
+class Shifted final : public Source {
+public:
+    Shifted(Source& s, uint64_t from) : s_(s), from_(from) {}
+    size_t read(uint64_t off, void* buf, size_t n) override { return s_.read(from_ + off, buf, n); }
+
+private:
+    Source& s_;
+    uint64_t from_;
+};
+
+// The length of a baseline JPEG whose data decodes to its end marker, 0 when
+// it does not; `work` grows with the bytes read.
+uint64_t decoded_length(Source& src, uint64_t limit, uint64_t& work) {
+    Frame f;
+    if (!parse_headers(src, limit, f) || f.total_mcus == 0) return 0;
+    Decoder d(src, f, limit);
+    State st;
+    st.pos = f.scan_start;
+    Run r = d.run(st, UINT64_MAX, [](const State&) {});
+    work += d.bytes_fetched();
+    return r == Run::Done ? st.pos : 0;
+}
+
+
 }  // namespace
 
-Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size) {
+uint64_t WholeFiles::clusters_at(FreeStream& fs, uint64_t at, uint64_t cluster_size) {
+    uint64_t abs = UINT64_MAX;
+    fs.for_each_piece(at, at + 1, [&](uint64_t from, uint64_t) { abs = from; });
+    if (abs == UINT64_MAX) return 0;
+    auto in = taken_.upper_bound(abs);
+    if (in != taken_.begin() && std::prev(in)->second > abs)
+        return (std::prev(in)->second - abs + cluster_size - 1) / cluster_size;
+    auto known = known_.find(abs);
+    if (known != known_.end()) return known->second;
+    if (work_ >= kWork || known_.size() >= (1u << 20)) return 0;
+    constexpr uint64_t kLimit = 256u << 20;  // no longer file is read to prove it whole
+    Shifted src(fs, at);
+    uint8_t head[512];
+    size_t n = src.read(0, head, sizeof head);
+    uint64_t length = 0;
+    if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
+        length = decoded_length(src, kLimit, work_);
+    } else {
+        for (const Format* f : all_formats()) {
+            if (f->key == "txt" || !f->walk) continue;
+            bool opens = std::any_of(f->signatures.begin(), f->signatures.end(), [&](std::string_view sig) {
+                return !sig.empty() && sig.size() <= n && std::memcmp(head, sig.data(), sig.size()) == 0;
+            });
+            if (!opens || (f->check && !f->check(head, n))) continue;
+            Carve cv = f->walk(src, kLimit);
+            work_ += cv.length + 4096;
+            if (cv.length && !cv.claimed) {
+                length = cv.length;
+                break;
+            }
+        }
+    }
+    uint64_t clusters = (length + cluster_size - 1) / cluster_size;
+    known_[abs] = clusters;
+    return clusters;
+}
+
+void WholeFiles::take(uint64_t from, uint64_t to) {
+    if (from < to && taken_.size() < kMaxTaken) taken_[from] = std::max(taken_[from], to);
+}
+
+Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, WholeFiles* whole) {
     Stitched out;
     auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
     Frame f;
     if (!parse_headers(*gs, max_size, f) || f.total_mcus == 0) return out;
-    JpegSearch search(*gs, f, max_size);
+    JpegSearch search(*gs, f, max_size, whole);
     State st;
     st.pos = f.scan_start;
     if (search.solve(st, f.scan_start, 0)) {
@@ -412,7 +504,7 @@ Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint
     }
     // The visible part: what precedes the earliest place the first break can be.
     uint64_t proven = search.proven();
-    if (proven <= f.scan_start + 1024) return out;
+    if (proven <= f.scan_start) return out;
     gs->set_gap(0, 0);
     gs->set_end(proven, {0xFF, 0xD9});
     out.length = proven + 2;
@@ -492,6 +584,23 @@ bool try_skips(GappedStream& gs, Units& units, const std::vector<Skip>& skips, u
 
 }  // namespace
 
+namespace {
+
+// The units proven before file offset `at`, closed by the format's end.
+Stitched proven_units(std::unique_ptr<GappedStream> gs, const Units& units, uint64_t first, uint64_t at) {
+    Stitched out;
+    if (at <= first) return out;
+    std::vector<uint8_t> tail = units.closing();
+    gs->set_gap(at, 0);
+    gs->set_end(at, tail);
+    out.length = at + tail.size();
+    out.partial = true;
+    out.stream = std::move(gs);
+    return out;
+}
+
+}  // namespace
+
 Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, Units& units,
                       uint64_t first, uint64_t work_limit, const std::vector<Skip>& skips) {
     using R = Units::Result;
@@ -530,7 +639,7 @@ Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uin
             }
             if (!found && gaps < kMaxGaps)
                 found = try_skips(*gs, units, skips, committed, at, span, next, r, work, work_limit);
-            if (!found) return out;
+            if (!found) return proven_units(std::move(gs), units, first, at);
             committed = std::max(committed, at);
         }
         units.accept();
@@ -580,6 +689,9 @@ public:
         return std::memcmp(h + 4, "IEND", 4) == 0 ? Result::End : Result::Good;
     }
     void accept() override { first_ = false; }
+    std::vector<uint8_t> closing() const override {
+        return {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    }
 
     // A header read across the break gives a length that means nothing: only
     // boundaries within the 8 header bytes are tried then.

@@ -5,7 +5,9 @@
 // the continuation.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "fs/map.h"
@@ -26,10 +28,18 @@ public:
     void for_each_piece(uint64_t length, const std::function<void(uint64_t, uint64_t)>& fn);
     // From `at` on, the file reads as `tail` and then ends (a partial file's closing).
     void set_end(uint64_t at, std::vector<uint8_t> tail);
+    // The file reads `bytes` at `at` (a partial file's corrected header).
+    void patch(uint64_t at, std::vector<uint8_t> bytes) { patches_.push_back({at, std::move(bytes)}); }
     struct Gap {
         uint64_t at, clusters;
     };
     const std::vector<Gap>& gaps() const { return gaps_; }
+    // The free-stream offset file offset `at` reads from, with the gaps as set.
+    uint64_t stream_offset(uint64_t at) const {
+        uint64_t room;
+        return to_stream(at, room);
+    }
+    FreeStream& free_stream() { return free_; }
 
 private:
     uint64_t to_stream(uint64_t off, uint64_t& room) const;  // room: bytes before the next gap
@@ -39,6 +49,29 @@ private:
     std::vector<Gap> gaps_;  // ascending `at`
     uint64_t end_ = UINT64_MAX;
     std::vector<uint8_t> tail_;
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> patches_;
+};
+
+// Files that lie whole from a free cluster on (a baseline JPEG whose data
+// decodes to its end marker, any other file whose format's walk ends at a
+// size not merely claimed): a gap search passes over their clusters rather
+// than try each as a continuation. Each start is read once per scan.
+class WholeFiles {
+public:
+    // Clusters of the whole file at stream offset `at` (a cluster multiple) of
+    // `fs`; 0 when none starts there or the bound on reading is spent.
+    // Clusters inside a range already put together count the same way:
+    // each cluster goes to one file.
+    uint64_t clusters_at(FreeStream& fs, uint64_t at, uint64_t cluster_size);
+    // The absolute range [from, to) of free clusters belongs to a file put together.
+    void take(uint64_t from, uint64_t to);
+
+private:
+    static constexpr uint64_t kWork = 4ull << 30;  // bytes read over a scan
+    static constexpr size_t kMaxTaken = 1u << 20;
+    std::unordered_map<uint64_t, uint64_t> known_;  // absolute offset: clusters, 0 when none
+    std::map<uint64_t, uint64_t> taken_;            // absolute start: end
+    uint64_t work_ = 0;
 };
 
 // Where another deleted file starts in the free-cluster stream (a stream
@@ -73,33 +106,35 @@ struct Stitched {
 // stream when the data does not decode that far or the work bound is hit.
 // A partial result is returned when the first piece decodes but no
 // continuation proves right.
-Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size);
+// `whole`, when given, names the files the gap search passes over.
+Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                     WholeFiles* whole = nullptr);
 
-// A PNG put together by its chunk CRCs; never partial.
+// A PNG put together by its chunk CRCs.
 Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
 // A ZIP archive (and the documents that are ZIP archives) put together by
-// its members' CRC-32s and sizes and the central directory's offsets; never partial.
+// its members' CRC-32s and sizes and the central directory's offsets.
 Stitched stitch_zip(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
 // A PDF (classic cross-reference tables) put together by its deflated
-// streams, its objects' text and the cross-reference offsets; never partial.
+// streams, its objects' text and the cross-reference offsets.
 Stitched stitch_pdf(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
-// MPEG audio put together by its frame chain; never partial.
+// MPEG audio put together by its frame chain.
 Stitched stitch_mp3(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
 // A RIFF file (WAV, AVI) put together by its chunk table and, for AVI, its
-// index; never partial.
+// index.
 Stitched stitch_riff(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                      const std::vector<Skip>& skips = {});
 
 // A GIF put together by decoding every image's LZW codes to exactly its
-// pixel count; never partial.
+// pixel count.
 Stitched stitch_gif(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
 
@@ -107,6 +142,19 @@ Stitched stitch_gif(const Volume& v, uint64_t first_cluster, Source& phys, uint6
 // sample's offset must land on a sample that checks; never partial.
 Stitched stitch_iso(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
                     const std::vector<Skip>& skips = {});
+
+// How the scan stitches one format (its Format::stitch entry).
+struct Stitcher {
+    Stitched (*run)(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                    const std::vector<Skip>& skips, WholeFiles* whole);
+    // Other deleted files' starts are offered as likely gaps.
+    bool takes_skips = true;
+    // The format's walk over the stitched file must end at the same length
+    // (it also names a ZIP document's type).
+    bool walk_confirms = true;
+};
+extern const Stitcher kJpegStitcher, kPngStitcher, kGifStitcher, kZipStitcher, kPdfStitcher, kMp3Stitcher,
+    kRiffStitcher, kIsoStitcher;
 
 // A format read as a chain of units that each prove their own bytes (PNG
 // chunks, ZIP members): the unit that fails holds a break at one of its
@@ -130,12 +178,15 @@ public:
     // its bytes cannot tell one boundary from another, so that only other
     // deleted files' clusters (skips) can say where the break lies.
     virtual bool blind_gaps(Source& /*s*/, uint64_t /*at*/) { return true; }
+    // Bytes that close a file cut after a proven unit (PNG: an IEND chunk).
+    virtual std::vector<uint8_t> closing() const { return {}; }
 };
 
 // Stitches the units from file offset `first` on; `work_limit` bounds the
 // bytes checked over all continuations tried. A unit that no single gap
 // makes check is tried with `skips` left out, any few of them together (a
-// unit may hold several breaks).
+// unit may hold several breaks). When none does, the result is partial: the
+// units proven before it, closed.
 Stitched stitch_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, Units& units,
                       uint64_t first, uint64_t work_limit, const std::vector<Skip>& skips = {});
 

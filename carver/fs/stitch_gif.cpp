@@ -153,6 +153,7 @@ public:
     }
 
     void accept() override { images_ = true; }
+    std::vector<uint8_t> closing() const override { return {0x3B}; }  // the trailer
 
     // As far as the blocks read (a break inside them is met before the walk
     // stops), and at least as far as the image's codes may reach: a walk

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fs/iso_cut.h"
 #include "fs/stitch.h"
 
 namespace carver::fs {
@@ -25,7 +26,8 @@ constexpr uint64_t kMaxMoov = 8u << 20;
 constexpr size_t kMaxSamples = 1u << 19;    // items kept (24 bytes each)
 constexpr int kMaxLeadingBoxes = 64;         // top-level boxes before the media data
 constexpr uint64_t kMaxGapClusters = 4096;
-constexpr int kMaxGaps = 16;
+constexpr int kMaxGaps = 1024;  // a clip recorded while photos were taken: a gap per photo write
+constexpr uint64_t kMoovReach = 16 * 4096;  // clusters between where a trailing movie box belongs and where it lies
 constexpr int kMoovTries = 4;  // movie boxes that look right at the expected places, parsed at most
 
 uint64_t rd_be64(const uint8_t* p) { return uint64_t(rd_be32(p)) << 32 | rd_be32(p + 4); }
@@ -265,6 +267,9 @@ struct Movie {
     std::vector<uint8_t> moov;   // when it follows the media data
     uint64_t moov_at = 0;        // its file offset there
     uint64_t moov_stream = 0;    // and where the free stream holds it
+    std::vector<uint8_t> head_moov;  // when it comes first
+    uint64_t head_moov_at = 0;
+    uint64_t mdat_at = 0, mdat_header = 0;
     uint64_t data_start = 0, end = 0;
 };
 
@@ -274,7 +279,7 @@ struct Movie {
 bool find_moov_after(FreeStream& fs, uint64_t cs, uint64_t at, uint64_t data_start, uint64_t max_size, Movie& m,
                      uint64_t& work) {
     int tries = 0;
-    for (uint64_t g = 0; g <= kMaxGaps * kMaxGapClusters && tries < kMoovTries && work < kIsoWork; ++g) {
+    for (uint64_t g = 0; g <= kMoovReach && tries < kMoovTries && work < kIsoWork; ++g) {
         uint8_t h[16];
         uint64_t s = at + g * cs;
         if (!read(fs, s, h, 16, work)) return false;  // the free stream ends
@@ -311,13 +316,17 @@ bool read_layout(FreeStream& fs, uint64_t cs, uint64_t max_size, Movie& m, uint6
             return false;
         if (is(t, "mdat")) {
             m.data_start = pos + hdr;
+            m.mdat_at = pos;
+            m.mdat_header = hdr;
             if (moov.empty()) return find_moov_after(fs, cs, pos + size, m.data_start, max_size, m, work);
             m.end = pos + size;
+            m.head_moov = moov;
             return movie_samples(moov, m.data_start, m.end, m.samples);
         }
         if (is(t, "moov")) {
             if (hdr != 8 || size > kMaxMoov || !moov.empty()) return false;
             moov.resize(static_cast<size_t>(size));
+            m.head_moov_at = pos;
             if (!read(fs, pos, moov.data(), moov.size(), work)) return false;
         } else if (!is(t, "ftyp") && !is(t, "free") && !is(t, "skip") && !is(t, "wide") && !is(t, "uuid") &&
                    !is(t, "udta") && !is(t, "pnot")) {
@@ -341,7 +350,7 @@ public:
         uint64_t lo = m_.data_start;  // end of the bytes last proven by a strong check
         size_t lo_at = 0;             // the item that proved them
         for (size_t i = 0; i < n;) {
-            if (work_ > kIsoWork) return false;
+            if (work_ > kIsoWork) return fail(lo);
             Check r = check(i);
             if (r.ok || !r.strong) {
                 if (r.ok && r.strong && r.good_to > lo) lo = r.good_to, lo_at = i;
@@ -349,15 +358,23 @@ public:
                 continue;
             }
             if (r.good_to > lo) lo = r.good_to, lo_at = i;
-            if (gaps_ == kMaxGaps || !place(lo_at, i, lo, r)) return false;
+            if (gaps_ == kMaxGaps || !place(lo_at, i, lo, r)) return fail(lo);
             ++gaps_;
         }
         // Nothing checks the bytes after the last strong check: no break may hide there.
         uint64_t from = std::max(lo, committed_ + 1);
-        return !m_.moov.empty() || (from + cs_ - 1) / cs_ * cs_ >= m_.end;
+        return !m_.moov.empty() || (from + cs_ - 1) / cs_ * cs_ >= m_.end || fail(lo);
     }
 
+    // After a failed run: the bytes before the first place a break may lie.
+    uint64_t proven() const { return proven_; }
+
 private:
+    bool fail(uint64_t lo) {
+        proven_ = std::min(m_.end, (std::max(lo, committed_ + 1) + cs_ - 1) / cs_ * cs_);
+        return false;
+    }
+
     Check check(size_t i) {
         work_ += 16;  // an unchecked item costs its visit
         if (i < m_.samples.size()) return check_sample(gs_, m_.samples[i], work_);
@@ -457,7 +474,31 @@ private:
     uint64_t committed_ = 0;  // the last gap's place
     uint64_t work_ = 0;
     int gaps_ = 0;
+    uint64_t proven_ = 0;
 };
+
+// What a search proved of a file it could not put together: the media data
+// up to there, and after it a movie box for the samples it holds whole (the
+// movie box at the front, if any, becomes free space). Nothing when no
+// sample is whole.
+Stitched proven_part(std::unique_ptr<GappedStream> gs, const Movie& m, uint64_t proven) {
+    Stitched out;
+    const std::vector<uint8_t>& moov = m.moov.empty() ? m.head_moov : m.moov;
+    const uint64_t mdat = proven - std::min(proven, m.mdat_at);
+    if (proven <= m.data_start || (m.mdat_header == 8 && mdat > UINT32_MAX)) return out;
+    std::vector<uint8_t> cut = cut_moov(moov, m.data_start, proven);
+    if (cut.empty()) return out;
+    gs->set_gap(proven, 0);
+    std::vector<uint8_t> size;
+    for (int s = m.mdat_header == 8 ? 24 : 56; s >= 0; s -= 8) size.push_back(static_cast<uint8_t>(mdat >> s));
+    gs->patch(m.mdat_at + (m.mdat_header == 8 ? 0 : 8), size);
+    if (!m.head_moov.empty()) gs->patch(m.head_moov_at + 4, {'f', 'r', 'e', 'e'});
+    out.length = proven + cut.size();
+    gs->set_end(proven, std::move(cut));
+    out.partial = true;
+    out.stream = std::move(gs);
+    return out;
+}
 
 }  // namespace
 
@@ -471,7 +512,7 @@ Stitched stitch_iso(const Volume& v, uint64_t first_cluster, Source& phys, uint6
     if (!read_layout(fs, v.cluster_size, max_size, m, work) || m.end > max_size) return out;
     auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
     IsoSearch search(*gs, m, skips);
-    if (!search.run()) return out;
+    if (!search.run()) return proven_part(std::move(gs), m, search.proven());
     out.length = m.end;
     out.stream = std::move(gs);
     return out;

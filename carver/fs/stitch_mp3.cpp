@@ -322,7 +322,7 @@ Stitched stitch_mp3(const Volume& v, uint64_t first_cluster, Source& phys, uint6
     Stitched out = stitch_units(v, first_cluster, phys, max_size, frames, first, kMp3Work, skips);
     uint32_t length;
     uint16_t crc;
-    if (out.stream && music_tag(head, first, f, length, crc) &&
+    if (out.stream && !out.partial && music_tag(head, first, f, length, crc) &&
         !music_matches(*out.stream, first, f.length, frames.frames_end(), length, crc))
         return {};
     return out;

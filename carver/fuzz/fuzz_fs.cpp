@@ -54,7 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             skips.push_back({k, 1u + data[k * 512 % size] % 4});
         using Stitcher = carver::fs::Stitched (*)(const carver::fs::Volume&, uint64_t, carver::Source&, uint64_t);
         const Stitcher stitchers[] = {
-            carver::fs::stitch_jpeg,
+            [](const carver::fs::Volume& vol, uint64_t first, carver::Source& src, uint64_t max) {
+                carver::fs::WholeFiles whole;  // the gap search passing over files lying whole
+                return carver::fs::stitch_jpeg(vol, first, src, max, &whole);
+            },
             [](const carver::fs::Volume& vol, uint64_t first, carver::Source& src, uint64_t max) {
                 return carver::fs::stitch_png(vol, first, src, max);
             },

@@ -2,7 +2,6 @@
 
 #include "PlatformServices.h"
 #include "SystemInfo.h"
-#include "UiServices.h"
 #include "WindowsVersion.h"
 
 namespace snapmend {
@@ -17,18 +16,25 @@ const char kLogInAsAdministratorText[] =
     "Your need to be administrator to use Kestrova Snapmend to recover photos.\n\n"
     "Please log off your computer and then log in as Administrator, install Kestrova Snapmend and use it "
     "to recover photos.";
+// Linux has no version code and no administrator log-in: root rights come
+// through the password prompt of the menu entry, pkexec or sudo.
+const char kStartAsRootText[] =
+    "You need to be administrator (root) to use Kestrova Snapmend to recover photos: reading a disk directly "
+    "needs it.\n\n"
+    "Please start it from its menu entry (Snapmend, under System), which asks for your password, or from a "
+    "terminal with \"pkexec snapmend\" or \"sudo snapmend\".";
 
 }  // namespace
 
-bool IsAdministrator(PlatformServices& platform, QWidget* owner)
+bool IsAdministrator(PlatformServices& platform, QString& refusal)
 {
     if (platform.system->IsUserAnAdmin())
         return true;
-    // Without a version code (any Linux system) the log-in text applies: run it as root.
     int code = 0;
-    GetWindowsVersionCode(*platform.system, code);
-    const char* text = code == kRunAsAdministratorVersion ? kRunAsAdministratorText : kLogInAsAdministratorText;
-    platform.ui->MessageBox(owner, QString::fromLatin1(text), kMessageCaption, MB_OK);
+    const char* text = kStartAsRootText;
+    if (GetWindowsVersionCode(*platform.system, code))
+        text = code == kRunAsAdministratorVersion ? kRunAsAdministratorText : kLogInAsAdministratorText;
+    refusal = QString::fromLatin1(text);
     return false;
 }
 

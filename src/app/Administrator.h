@@ -1,13 +1,12 @@
 #pragma once
-
-class QWidget;
+#include <QString>
 
 namespace snapmend {
 
 struct PlatformServices;
 
-// True when the process has the rights to read raw disks; otherwise shows
-// the explaining message, owned by `owner`, and returns false.
-bool IsAdministrator(PlatformServices& platform, QWidget* owner);
+// True when the process has the rights to read raw disks; otherwise fills
+// `refusal` with the explaining message (the window shows it) and returns false.
+bool IsAdministrator(PlatformServices& platform, QString& refusal);
 
 }  // namespace snapmend

@@ -7,6 +7,7 @@
 #include "SafeCopy.h"
 #include "TargetNames.h"
 #include "ThreadPriority.h"
+#include "WorkspaceFile.h"
 
 namespace snapmend {
 namespace {
@@ -26,10 +27,10 @@ CopyOutRun::CopyOutRun(QObject* parent) : QObject(parent) {}
 
 CopyOutRun::~CopyOutRun() { Stop(); }
 
-void CopyOutRun::Begin(std::vector<QString> sources)
+void CopyOutRun::Begin(std::vector<QString> sources, QString sourceRoot)
 {
     Stop();
-    m_run.Reset(std::move(sources));
+    m_run.Reset(std::move(sources), std::move(sourceRoot));
     m_lanes.assign(kCopyWorkers, Lane{});
     for (int k = 0; k < Total(); ++k) {
         const size_t lane = qHash(SourceFileName(m_run.sources[static_cast<size_t>(k)])) % kCopyWorkers;
@@ -59,7 +60,7 @@ void CopyOutRun::Start(const QString& outputFolder)
 void CopyOutRun::Work(Lane& lane, const QString& outputFolder)
 {
     LowerThisThreadPriority();
-    CopyBatch batch(outputFolder, m_run.owner);
+    CopyBatch batch(outputFolder, m_run.person);
     const auto record = [&](int k, const CopyOutcome& outcome) {
         const QString& source = m_run.sources[static_cast<size_t>(k)];
         if (outcome.ok) {
@@ -80,21 +81,25 @@ void CopyOutRun::Work(Lane& lane, const QString& outputFolder)
         if (m_stop.load())
             return;
         const QString& source = m_run.sources[static_cast<size_t>(k)];
-        if (!PathExists(source)) {
+        if (!WorkspaceEntryExists(source)) {
             ++lane.missing;
             ++m_done;
             continue;
         }
-        if (!EnsureOutputFolder(outputFolder, m_run.owner)) {
+        if (!EnsureOutputFolder(outputFolder, m_run.person)) {
             // Nothing is consumed: the item and the batch stay for a retry, and every worker stops.
             m_noOutputFolder = true;
             m_stop = true;
             return;
         }
-        std::optional<CopyOutcome> outcome = batch.Add(k, source, SourceFileName(source));
+        QStringList subfolders = SourceSubfolders(source, m_run.sourceRoot);
+        for (QString& folder : subfolders)
+            folder = DisplayText(folder);
+        const QString name = DisplayText(SourceFileName(source));
+        std::optional<CopyOutcome> outcome = batch.Add(k, source, name, subfolders);
         if (outcome && !outcome->ok && (outcome->error == EMFILE || outcome->error == ENFILE) && batch.Size() > 0) {
             commit();  // the batch's descriptors were the last ones free
-            outcome = batch.Add(k, source, SourceFileName(source));
+            outcome = batch.Add(k, source, name, subfolders);
         }
         if (outcome)
             record(k, *outcome);

@@ -12,8 +12,9 @@
 namespace snapmend {
 
 // One recovery: the ticked results copied into the output folder by worker
-// threads, each under a name nothing in the folder has yet, owned by the
-// person behind the program. Sources with the same file name go to the same
+// threads, each under a name nothing in its folder has yet and below the
+// sub-folders it had in the workspace, written in the name of the person
+// behind the program. Sources with the same file name go to the same
 // worker, in plan order, so their numbered names follow the plan; the
 // workers overlap one another's waits for the disk. Each worker copies in
 // batches (CopyBatch): a file is named and counted once it and its name are
@@ -27,8 +28,10 @@ public:
     // Stops the workers (see Stop).
     ~CopyOutRun() override;
 
-    // Fixes the sources of a recovery, in order (workers still running are stopped first).
-    void Begin(std::vector<QString> sources);
+    // Fixes the sources of a recovery, in order (workers still running are
+    // stopped first). A source's folders below `sourceRoot` are recreated
+    // below the output folder; without a root every copy goes to its top.
+    void Begin(std::vector<QString> sources, QString sourceRoot = {});
     // Starts copying every source into `outputFolder` on the workers.
     void Start(const QString& outputFolder);
     bool Started() const { return m_started; }

@@ -1,5 +1,6 @@
 #include "CopyPlan.h"
 
+#include "SafeCopy.h"
 #include "SameDisk.h"
 #include "UiServices.h"
 
@@ -25,6 +26,15 @@ QString RecoveringText(int index, int count)
 QString OutputDirectoryMessage(const QString& folder)
 {
     return QStringLiteral("Output directory \"") + folder + QStringLiteral("\" does not exists.");
+}
+
+std::optional<QString> OutputFolderRefusal(const QString& folder, const std::optional<Account>& person)
+{
+    if (PersonMayWriteFolder(folder, person))
+        return std::nullopt;
+    const QString name = QString::fromLocal8Bit(person->name);
+    return QStringLiteral("Output directory \"%1\" cannot be written by %2.\n\nPlease choose a folder that %2 can write to.")
+        .arg(folder, name);
 }
 
 FinalReport MakeFinalReport(int copied, int missing, int failed)
@@ -56,10 +66,11 @@ std::optional<QString> ScannedDiskRefusal(const QString& scanSource, const QStri
     return FolderOnScannedDiskMessage(folder, *disk);
 }
 
-void CopyRun::Reset(std::vector<QString> newSources)
+void CopyRun::Reset(std::vector<QString> newSources, QString newSourceRoot)
 {
     sources = std::move(newSources);
-    owner = InvokingPerson();
+    sourceRoot = std::move(newSourceRoot);
+    person = InvokingPerson();
     copiedSources.clear();
     copied = missing = failed = 0;
 }

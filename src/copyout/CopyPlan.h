@@ -25,6 +25,11 @@ QString RecoveringText(int index, int count);
 // The three pieces: Output directory "<folder>" does not exists.
 QString OutputDirectoryMessage(const QString& folder);
 
+// The refusal to show when the person behind pkexec/sudo may not create
+// files in `folder`: named, with who cannot write there. Nothing when they
+// may, or when there is no such person (root's own login writes as root).
+std::optional<QString> OutputFolderRefusal(const QString& folder, const std::optional<Account>& person);
+
 // The report at the end of a recovery and what the window does after it.
 struct FinalReport {
     QString text;
@@ -46,13 +51,14 @@ std::optional<QString> ScannedDiskRefusal(const QString& scanSource, const QStri
 // The state of one recovery, from Recover to its report.
 struct CopyRun {
     std::vector<QString> sources;  // item k's source path, fixed when the recovery starts
-    std::optional<Account> owner;  // who gets the copies: the person behind pkexec/sudo
+    QString sourceRoot;            // the folder whose sub-folders are kept below the output folder
+    std::optional<Account> person;  // in whose name the output folder is written: the person behind pkexec/sudo
     QSet<QString> copiedSources;
     int copied = 0;
     int missing = 0;
     int failed = 0;
 
-    void Reset(std::vector<QString> newSources);
+    void Reset(std::vector<QString> newSources, QString newSourceRoot);
 };
 
 }  // namespace snapmend

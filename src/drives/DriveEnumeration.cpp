@@ -1,5 +1,7 @@
 #include "DriveEnumeration.h"
 
+#include "DiskDescription.h"
+
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
@@ -57,26 +59,24 @@ bool HasHolders(const SysfsReader& sysfs, const QString& dir)
     return !sysfs.Entries(dir + QStringLiteral("/holders")).isEmpty();
 }
 
+// The scan reads the whole disk under the volume: its node, kind, names and size.
+void DescribeDiskOfRow(DriveRecord& drive, const SysfsReader& sysfs, const UdevDatabase& udev, const DiskInfo& disk)
+{
+    const DiskDescription description =
+        DescribeDisk(sysfs, udev, disk, drive.fileSystem.isEmpty() ? drive.partitionTable : drive.fileSystem);
+    drive.physicalPath = disk.node;
+    drive.engineDevice = disk.node;
+    drive.typeText = description.kind;
+    drive.model = description.model;
+    drive.capacity = description.bytes != 0 ? description.bytes : drive.volumeSize;
+}
+
 }  // namespace
 
 bool IsExcludedFileSystem(const QString& fsType)
 {
     return ExcludedFileSystems().contains(fsType) || fsType.startsWith(QStringLiteral("fuse.")) ||
            fsType == QStringLiteral("fuse");
-}
-
-QString DriveTypeText(const DiskInfo& disk, const QString& fsType)
-{
-    if (disk.name.startsWith(QStringLiteral("sr")) || fsType == QStringLiteral("iso9660") ||
-        fsType == QStringLiteral("udf"))
-        return QStringLiteral("Compact Disc");
-    if (disk.name.startsWith(QStringLiteral("nbd")) || disk.name.startsWith(QStringLiteral("rbd")))
-        return QStringLiteral("Network Drive");
-    if (disk.name.startsWith(QStringLiteral("zram")) || disk.name.startsWith(QStringLiteral("ram")))
-        return QString();  // RAM disk: no kind of its own
-    if (disk.removable)
-        return QStringLiteral("Removable Disk");
-    return QStringLiteral("Local Disk");
 }
 
 QString DriveNameFromMountPoint(const QString& mountPoint)
@@ -88,7 +88,7 @@ QString DriveNameFromMountPoint(const QString& mountPoint)
 }
 
 std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts, const SysfsReader& sysfs,
-                                           const CapacityQuery& capacityOf)
+                                           const UdevDatabase& udev, const CapacityQuery& capacityOf)
 {
     // The best mount of every block device, keyed by its sysfs folder.
     std::map<QString, MountEntry> byDevice;
@@ -115,12 +115,10 @@ std::vector<DriveRecord> BuildDriveRecords(const std::vector<MountEntry>& mounts
             continue;
         DriveRecord drive;
         drive.name = DriveNameFromMountPoint(mount.mountPoint);
-        drive.physicalPath = disk->node;
-        drive.capacity = *capacity;
+        drive.volumeSize = *capacity;
         drive.fileSystem = mount.fsType;
-        drive.typeText = DriveTypeText(*disk, mount.fsType);
-        drive.engineDevice = disk->node;
         drive.device = DeviceNodeOf(sysfs, deviceDir);
+        DescribeDiskOfRow(drive, sysfs, udev, *disk);
         drives.push_back(drive);
     }
     std::sort(drives.begin(), drives.end(),
@@ -142,8 +140,8 @@ QSet<QString> MountedDeviceDirs(const std::vector<MountEntry>& mounts, const Sys
     return dirs;
 }
 
-std::vector<DriveRecord> BuildUnmountedRecords(const SysfsReader& sysfs, const QSet<QString>& mountedDirs,
-                                               const VolumeProbe& probe)
+std::vector<DriveRecord> BuildUnmountedRecords(const SysfsReader& sysfs, const UdevDatabase& udev,
+                                               const QSet<QString>& mountedDirs, const VolumeProbe& probe)
 {
     const QString blocks = sysfs.Path(QStringLiteral("dev/block"));
     QSet<QString> seen;
@@ -166,13 +164,14 @@ std::vector<DriveRecord> BuildUnmountedRecords(const SysfsReader& sysfs, const Q
         DriveRecord drive;
         drive.name = node;
         drive.device = node;
-        drive.physicalPath = disk->node;
-        drive.engineDevice = disk->node;
-        drive.capacity = sectors * 512;  // sysfs counts 512-byte units whatever the sector size
-        drive.fileSystem = identity.type.isEmpty() ? QStringLiteral("unknown") : identity.type;
+        drive.volumeSize = sectors * 512;  // sysfs counts 512-byte units whatever the sector size
+        if (dir == disk->sysDir && IsPartitionTableType(identity.type))
+            drive.partitionTable = identity.type;
+        else
+            drive.fileSystem = identity.type.isEmpty() ? QStringLiteral("unknown") : identity.type;
         drive.label = identity.label;
-        drive.typeText = DriveTypeText(*disk, identity.type);
         drive.mounted = false;
+        DescribeDiskOfRow(drive, sysfs, udev, *disk);
         drives.push_back(drive);
     }
     std::sort(drives.begin(), drives.end(), [](const DriveRecord& a, const DriveRecord& b) {

@@ -49,10 +49,34 @@ QString DriveToolTip(const DriveRecord& drive)
         lines << QStringLiteral("Not mounted");
     if (!drive.label.isEmpty())
         lines << QStringLiteral("Label: %1").arg(drive.label);
-    lines << QStringLiteral("Size: %1").arg(FormatSize(static_cast<qint64>(drive.capacity)));
+    if (!drive.model.isEmpty())
+        lines << QStringLiteral("Disk: %1").arg(drive.model);
+    if (drive.volumeSize != 0 && drive.volumeSize != drive.capacity)
+        lines << QStringLiteral("Volume size: %1").arg(FormatSize(static_cast<qint64>(drive.volumeSize)));
+    lines << QStringLiteral("Disk size: %1").arg(FormatSize(static_cast<qint64>(drive.capacity)));
     if (drive.engineDevice != drive.device && !drive.engineDevice.isEmpty())
         lines << QStringLiteral("Scanned through the whole disk %1").arg(drive.engineDevice);
     return lines.join(QLatin1Char('\n'));
+}
+
+QString FileSystemText(const DriveRecord& drive)
+{
+    if (drive.partitionTable.isEmpty())
+        return drive.fileSystem;
+    if (drive.partitionTable == QStringLiteral("dos"))
+        return QStringLiteral("MBR partitions");
+    if (drive.partitionTable == QStringLiteral("gpt"))
+        return QStringLiteral("GPT partitions");
+    return QStringLiteral("partitions (%1)").arg(drive.partitionTable);
+}
+
+QString InformationText(const DriveRecord& drive)
+{
+    if (drive.model.isEmpty() || drive.imageRow)
+        return drive.typeText;
+    if (drive.typeText.isEmpty())
+        return drive.model;
+    return drive.typeText + QStringLiteral(", ") + drive.model;
 }
 
 const DriveRecord* FindDriveByName(const std::vector<DriveRecord>& drives, const QString& name)

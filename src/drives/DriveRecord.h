@@ -9,9 +9,12 @@ namespace snapmend {
 struct DriveRecord {
     QString name;          // mount point, no trailing '/' (except "/"); also the row's key
     QString physicalPath;  // node of the whole disk holding the volume, e.g. /dev/sda
-    quint64 capacity = 0;  // total size of the volume in bytes
+    quint64 capacity = 0;  // size in bytes of the whole disk the scan reads
+    quint64 volumeSize = 0; // size in bytes of the volume itself (its file system, or the partition)
     QString fileSystem;    // e.g. ext4; empty when unknown
-    QString typeText;      // "Removable Disk", "Local Disk", "Network Drive", "Compact Disc" or empty
+    QString partitionTable; // e.g. gpt, when the row is a whole disk with a partition table
+    QString typeText;      // the disk's kind: "USB disk", "SD card", "Internal disk", ... or empty
+    QString model;         // the disk's vendor and model (a loop device's image file); empty when unknown
     QString engineDevice;  // the disk as named on the engine's command line
     QString device;        // node of the volume itself, e.g. /dev/sdb1; empty for the image row
     QString label;         // the volume's label; empty when it has none
@@ -21,8 +24,9 @@ struct DriveRecord {
     bool operator==(const DriveRecord& o) const
     {
         return name == o.name && physicalPath == o.physicalPath && capacity == o.capacity &&
-               fileSystem == o.fileSystem && typeText == o.typeText && engineDevice == o.engineDevice &&
-               device == o.device && label == o.label && mounted == o.mounted && imageRow == o.imageRow;
+               volumeSize == o.volumeSize && fileSystem == o.fileSystem && partitionTable == o.partitionTable &&
+               typeText == o.typeText && model == o.model && engineDevice == o.engineDevice && device == o.device &&
+               label == o.label && mounted == o.mounted && imageRow == o.imageRow;
     }
 };
 
@@ -34,8 +38,18 @@ inline const QString kDiskImageRowType = QStringLiteral("Disk image file");
 // The row that asks for a disk image file; it is always the last row.
 DriveRecord DiskImageRow();
 
-// The row's tool tip: the full mount point or device, device, label and size.
+// The row's tool tip: the full mount point or device, device, label, sizes and disk.
 QString DriveToolTip(const DriveRecord& drive);
+
+// The "File System" cell: the file system, or what partition table a whole disk holds.
+QString FileSystemText(const DriveRecord& drive);
+
+// The "Information" cell: the disk's kind and its vendor and model.
+QString InformationText(const DriveRecord& drive);
+
+// Shown when the chosen disk has gone since the list was made.
+inline const QString kDriveGoneText =
+    QStringLiteral("This disk is no longer attached. The list of drives has been refreshed.");
 
 // A byte count for display: "%d bytes", "%.1f KB", "%.1f MB" or "%.1f GB",
 // with strict thresholds at 1024, 2^20 and 2^30.

@@ -1,6 +1,7 @@
 #pragma once
 #include "DriveRecord.h"
 #include "Sysfs.h"
+#include "UdevDatabase.h"
 #include "Volumes.h"
 
 #include <QString>
@@ -15,6 +16,11 @@ public:
     virtual ~DriveSource() = default;
     // Blocks while the system is queried; sorted by name.
     virtual std::vector<DriveRecord> ListDrives() = 0;
+    // Whether the disk of a listed drive is still attached; a source that
+    // cannot tell says it is.
+    virtual bool StillAttached(const DriveRecord&) { return true; }
+    // The file system table (/etc/fstab): the mount points disks are meant for.
+    virtual QByteArray FileSystemTable();
 };
 
 using VolumeProbe = std::function<VolumeIdentity(const QString& node)>;
@@ -25,13 +31,16 @@ using VolumeProbe = std::function<VolumeIdentity(const QString& node)>;
 class LinuxDriveSource : public DriveSource {
 public:
     explicit LinuxDriveSource(QString mountInfoPath = kOwnMountTable, SysfsReader sysfs = SysfsReader(),
-                              VolumeProbe probe = ProbeVolume);
+                              VolumeProbe probe = ProbeVolume, UdevDatabase udev = UdevDatabase());
     std::vector<DriveRecord> ListDrives() override;
+    // The disk's node and sysfs entry are there and it has a medium.
+    bool StillAttached(const DriveRecord& drive) override;
 
 private:
     QString m_strMountInfoPath;
     SysfsReader m_sysfs;
     VolumeProbe m_probe;
+    UdevDatabase m_udev;
 };
 
 }  // namespace snapmend

@@ -6,11 +6,9 @@
 #include "Ownership.h"
 #include "Paths.h"
 #include "PlatformServices.h"
-#include "UiServices.h"
 
 namespace snapmend {
 namespace {
-
 
 QString MissingPieceMessage(int code)
 {
@@ -30,17 +28,17 @@ QString EngineFolder(const PlatformServices& platform)
     return platform.engineFolder.isEmpty() ? RunningLayout().engineFolder : platform.engineFolder;
 }
 
-bool CheckEngineInstalled(UiServices& ui, QWidget* owner, const QString& folder, QString& enginePath)
+bool CheckEngineInstalled(const QString& folder, QString& enginePath, Notices& notices)
 {
     // The folder belongs to the installation: it is looked for, never created.
     if (!QFileInfo(folder).isDir()) {
-        ui.MessageBox(owner, QStringLiteral("Failed to load engine, error code -1007"), kMessageCaption, MB_OK);
+        notices.push_back({QStringLiteral("Failed to load engine, error code -1007")});
         return false;
     }
-    return CheckEngineFolder(ui, owner, folder, enginePath);
+    return CheckEngineFolder(folder, enginePath, notices);
 }
 
-bool CheckEngineFolder(UiServices& ui, QWidget* owner, const QString& folder, QString& enginePath)
+bool CheckEngineFolder(const QString& folder, QString& enginePath, Notices& notices)
 {
     enginePath = JoinPath(folder, kEngineFileName);
     const struct {
@@ -53,7 +51,7 @@ bool CheckEngineFolder(UiServices& ui, QWidget* owner, const QString& folder, QS
     };
     for (const auto& piece : pieces) {
         if (!PathExists(piece.path)) {
-            ui.MessageBox(owner, MissingPieceMessage(piece.code), kMessageCaption, MB_OK);
+            notices.push_back({MissingPieceMessage(piece.code)});
             return false;
         }
     }
@@ -61,8 +59,7 @@ bool CheckEngineFolder(UiServices& ui, QWidget* owner, const QString& folder, QS
     for (const auto& piece : pieces) {
         QString reason;
         if (!IsPathTrusted(piece.path, &reason)) {
-            ui.MessageBox(owner, MissingPieceMessage(piece.code) + QStringLiteral("\n\n") + reason, kMessageCaption,
-                          MB_OK);
+            notices.push_back({MissingPieceMessage(piece.code) + QStringLiteral("\n\n") + reason});
             return false;
         }
     }

@@ -2,13 +2,11 @@
 #include <QString>
 #include <string_view>
 
+#include "Notice.h"
 #include "carver/contract.h"
-
-class QWidget;
 
 namespace snapmend {
 
-class UiServices;
 struct PlatformServices;
 
 // The engine folder holds the program, its carving library and its runtime
@@ -34,15 +32,15 @@ QString GetTempFolder();
 QString EngineFolder(const PlatformServices& platform);
 
 // True when every piece of the engine is installed in `engineFolder`. Fills
-// `enginePath` with the engine program's full path before testing it; shows a
-// numbered message for a missing folder or the first missing piece.
-bool CheckEngineInstalled(UiServices& ui, QWidget* owner, const QString& engineFolder, QString& enginePath);
+// `enginePath` with the engine program's full path before testing it; adds a
+// numbered message to `notices` for a missing folder or the first missing piece.
+bool CheckEngineInstalled(const QString& engineFolder, QString& enginePath, Notices& notices);
 
 // The same check on the engine folder `folder`, wherever it was found. Each
 // piece must also be out of other users' reach (IsPathTrusted: every folder on
 // its way, link targets included, owned by root or the running user and
-// writable by nobody else); otherwise the piece's numbered message is shown
+// writable by nobody else); otherwise the piece's numbered message is added
 // with a line saying why.
-bool CheckEngineFolder(UiServices& ui, QWidget* owner, const QString& folder, QString& enginePath);
+bool CheckEngineFolder(const QString& folder, QString& enginePath, Notices& notices);
 
 }  // namespace snapmend

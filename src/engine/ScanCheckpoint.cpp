@@ -75,7 +75,7 @@ std::optional<ScanCheckpoint> ParseCheckpoint(const QByteArray& text)
 
 std::optional<ScanCheckpoint> ReadCheckpoint(const QString& engineOutputDir)
 {
-    const QString path = JoinPath(JoinPath(engineOutputDir, kEngineBookkeepingFolder), kCheckpointName);
+    const QString path = JoinPath(JoinPath(engineOutputDir, kCheckpointFolderName), kCheckpointName);
     UniqueFd file = OpenForReading(path);
     if (!file.valid())
         return std::nullopt;

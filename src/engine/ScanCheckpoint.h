@@ -19,7 +19,7 @@ struct ScanCheckpoint {
 };
 
 // The engine's bookkeeping folder below its output folder, and the checkpoint in it.
-inline const QString kEngineBookkeepingFolder = QStringLiteral(".snapmend");
+inline const QString kCheckpointFolderName = QStringLiteral(".snapmend");
 inline const QString kCheckpointName = QStringLiteral("checkpoint");
 
 // Parses a checkpoint's text (untrusted: any bytes). Nothing unless it says

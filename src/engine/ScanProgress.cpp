@@ -3,14 +3,26 @@
 #include <QList>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 
 #include "FileSystem.h"
 
 namespace snapmend {
 namespace {
 
-// Reading needs a few seconds behind it before a rate means anything.
-constexpr qint64 kMinEstimateMs = 3000;
+// Reports in the first seconds after the first one only set where measuring starts.
+constexpr qint64 kWarmUpMs = 2000;
+// Rate samples shorter than this are too coarse: their reports are gathered.
+constexpr qint64 kMinSampleMs = 250;
+// The smoothing's time constant: a change of pace is followed within a few of these.
+constexpr double kSmoothingMs = 5000.0;
+// No time is given before the rate has been measured this long...
+constexpr qint64 kMinMeasuredMs = 3000;
+// ...and this share of the disk read, or the rate measured for much longer (large disks).
+constexpr quint64 kMinReadPerMille = 20;
+constexpr qint64 kLongMeasuredMs = 20000;
+// Reading that has not moved on for this long has no rate to speak of.
+constexpr qint64 kStalledMs = 10000;
 // A report is a few dozen bytes; far more without a newline is not one.
 constexpr int kMaxPendingBytes = 256;
 constexpr int kMaxDots = 5;
@@ -86,33 +98,72 @@ std::optional<ProgressFigures> TakeProgressLines(QByteArray& buffer, std::option
 
 TimeLeftEstimate::TimeLeftEstimate(Clock clock) : m_clock(std::move(clock)) {}
 
+void TimeLeftEstimate::Reset()
+{
+    m_started = false;
+    m_weightedBytes = 0;
+    m_weightedMs = 0;
+    m_measuredMs = 0;
+}
+
+void TimeLeftEstimate::Restart(const ProgressFigures& figures, qint64 now)
+{
+    Reset();
+    m_started = true;
+    m_firstMs = now;
+    m_sampleDone = figures.done;
+    m_sampleMs = now;
+    m_lastProgressMs = now;
+}
+
+void TimeLeftEstimate::MeasureRate(const ProgressFigures& figures, qint64 now)
+{
+    if (now - m_firstMs < kWarmUpMs) {
+        m_sampleDone = figures.done;
+        m_sampleMs = now;
+        return;
+    }
+    const qint64 elapsedMs = now - m_sampleMs;
+    if (elapsedMs < kMinSampleMs)
+        return;
+    // Older samples fade by the time that has passed, whatever the reports' pace.
+    const double fade = std::exp(-static_cast<double>(elapsedMs) / kSmoothingMs);
+    m_weightedBytes = m_weightedBytes * fade + static_cast<double>(figures.done - m_sampleDone);
+    m_weightedMs = m_weightedMs * fade + static_cast<double>(elapsedMs);
+    m_measuredMs += elapsedMs;
+    m_sampleDone = figures.done;
+    m_sampleMs = now;
+}
+
 void TimeLeftEstimate::Update(const ProgressFigures& figures)
 {
     const qint64 now = m_clock();
-    if (!m_first || figures.done < m_last.done || figures.total != m_last.total) {
-        m_first = figures;  // a new device, or a report out of order: start again
-        m_firstMs = now;
-    }
+    // A new device, or a report out of order: start again.
+    if (!m_started || figures.done < m_last.done || figures.total != m_last.total)
+        Restart(figures, now);
+    else
+        MeasureRate(figures, now);
+    if (figures.done != m_last.done)
+        m_lastProgressMs = now;
     m_last = figures;
     m_lastMs = now;
 }
 
 std::optional<int> TimeLeftEstimate::Percent() const
 {
-    if (!m_first || m_last.total == 0)
+    if (!m_started || m_last.total == 0)
         return std::nullopt;
     return static_cast<int>(m_last.done * 100 / m_last.total);
 }
 
 std::optional<qint64> TimeLeftEstimate::SecondsLeft() const
 {
-    if (!m_first || m_last.total == 0)
+    if (!m_started || m_last.total == 0 || m_weightedBytes <= 0.0 || m_lastMs - m_lastProgressMs >= kStalledMs)
         return std::nullopt;
-    const qint64 elapsedMs = m_lastMs - m_firstMs;
-    const quint64 read = m_last.done - m_first->done;
-    if (elapsedMs < kMinEstimateMs || read == 0)
+    const bool enoughRead = m_last.done >= m_last.total / 1000 * kMinReadPerMille;
+    if (m_measuredMs < kMinMeasuredMs || (!enoughRead && m_measuredMs < kLongMeasuredMs))
         return std::nullopt;
-    const double bytesPerMs = static_cast<double>(read) / static_cast<double>(elapsedMs);
+    const double bytesPerMs = m_weightedBytes / m_weightedMs;
     const double leftMs = static_cast<double>(m_last.total - m_last.done) / bytesPerMs;
     return static_cast<qint64>(leftMs / 1000.0 + 0.5);
 }

@@ -34,9 +34,13 @@ struct EngineTotals {
 // lines without a newline is dropped.
 std::optional<ProgressFigures> TakeProgressLines(QByteArray& buffer, std::optional<EngineTotals>* totals = nullptr);
 
-// Share done and time left, from the reports and a clock. The rate is the
-// average since the first report, so it settles as the scan goes on; no
-// estimate is given before a few seconds of reading have been seen.
+// Share done and time left, from the reports and a clock. The first seconds
+// of a scan (the engine starting, the disk spinning up) say little about its
+// pace: they only set where measuring starts. From then on the rate is an
+// exponentially fading average over a few seconds, so that it follows real
+// changes (a slower region of the disk) without jumping with every report. No
+// time is given until the rate has been measured for a while and a little of
+// the disk has been read, nor while reading is stalled.
 class TimeLeftEstimate {
 public:
     using Clock = std::function<qint64()>;  // milliseconds, monotonic
@@ -44,18 +48,30 @@ public:
 
     void Update(const ProgressFigures& figures);
     // Forgets every report (a new scan).
-    void Reset() { m_first.reset(); }
+    void Reset();
     // 0..100, nothing while the size is unknown.
     std::optional<int> Percent() const;
     // Seconds still to go, nothing while there is no trustworthy rate.
     std::optional<qint64> SecondsLeft() const;
 
 private:
+    void Restart(const ProgressFigures& figures, qint64 now);
+    void MeasureRate(const ProgressFigures& figures, qint64 now);
+
     Clock m_clock;
-    std::optional<ProgressFigures> m_first;
+    bool m_started = false;
     qint64 m_firstMs = 0;
     ProgressFigures m_last;
+    // The report the next rate sample is measured from.
+    quint64 m_sampleDone = 0;
+    qint64 m_sampleMs = 0;
+    // The rate is bytes over time, both summed with weights that fade as the
+    // samples age; each sample counts by the time it spans.
+    double m_weightedBytes = 0;
+    double m_weightedMs = 0;
+    qint64 m_measuredMs = 0;  // how long the rate has been measured
     qint64 m_lastMs = 0;
+    qint64 m_lastProgressMs = 0;  // when the last report that moved on came
 };
 
 // "Analyzing disk, please wait" with `dots` dots, then " 37% (about 4 min left)",

@@ -11,7 +11,6 @@
 #include "Paths.h"
 #include "SameDisk.h"
 #include "ScanCheckpoint.h"
-#include "UiServices.h"
 
 namespace snapmend {
 namespace {
@@ -23,25 +22,6 @@ constexpr char kEngineResumeVariable[] = "SNAPMEND_RESUME";
 constexpr char kImageSwitch[] = "/image";
 
 }  // namespace
-
-// Collects the worker's messages; they are shown on the UI thread once the
-// worker has finished. Every worker message is a plain notice (answer IDOK).
-class ScanRun::DeferredBoxes : public UiServices {
-public:
-    int MessageBox(QWidget*, const QString& text, const QString& caption, unsigned flags) override
-    {
-        boxes.push_back({text, caption, flags});
-        return IDOK;
-    }
-    std::optional<QString> BrowseForFolder(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<QString> BrowseForFile(QWidget*, const QString&, const QString&, const QString&) override
-    {
-        return {};
-    }
-    bool OpenWithDefaultHandler(const QString&) override { return false; }
-
-    std::vector<Box> boxes;
-};
 
 QString ScanDataOnScannedDiskText(const QString& folder, const QString& disk)
 {
@@ -117,10 +97,7 @@ QString EngineFailureText(int exitCode, const QString& workspace, const QString&
     }
 }
 
-ScanRun::ScanRun(UiServices& ui, QWidget* boxOwner, QObject* parent)
-    : QObject(parent), m_ui(ui), m_boxOwner(boxOwner)
-{
-}
+ScanRun::ScanRun(QObject* parent) : QObject(parent) {}
 
 ScanRun::~ScanRun()
 {
@@ -151,7 +128,7 @@ void ScanRun::Start(Request request)
     // The flag is up before the worker exists, so the worker's clearing always comes later.
     m_scanning = true;
     m_stopRequested = false;
-    m_endedWithMessage = false;
+    m_endNotices.clear();
     m_exitCode = -1;
     m_worker = std::thread([this] { Work(); });
 }
@@ -207,7 +184,7 @@ QString ScanRun::FailureText(int exitCode) const
 }
 
 // Runs on the worker thread. Empty when there is nothing to start.
-QStringList ScanRun::EngineArguments(DeferredBoxes& boxes) const
+QStringList ScanRun::EngineArguments(Notices& notices) const
 {
     if (!m_request.imageFile.isEmpty())
         return {QString::fromLatin1(kImageSwitch), m_request.device, m_request.imageFile, m_request.mapFile};
@@ -218,10 +195,8 @@ QStringList ScanRun::EngineArguments(DeferredBoxes& boxes) const
         command.anyEnabled = true;
     }
     if (!command.anyEnabled) {
-        boxes.MessageBox(m_boxOwner,
-                         QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the type of "
-                                        "file you wish to recover."),
-                         kMessageCaption, MB_OK);
+        notices.push_back({QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the type "
+                                          "of file you wish to recover.")});
         return {};
     }
     return command.arguments;
@@ -236,14 +211,14 @@ void ScanRun::ClearScanning(bool dropEngine)
 }
 
 // Runs on the worker thread.
-bool ScanRun::LaunchEngine(DeferredBoxes& boxes)
+bool ScanRun::LaunchEngine(Notices& notices)
 {
     QString enginePath;
-    if (!CheckEngineInstalled(boxes, m_boxOwner, m_request.engineFolder, enginePath)) {
+    if (!CheckEngineInstalled(m_request.engineFolder, enginePath, notices)) {
         ClearScanning(false);
         return false;
     }
-    const QStringList arguments = EngineArguments(boxes);
+    const QStringList arguments = EngineArguments(notices);
     if (arguments.isEmpty())
         return false;
     ChildProcess::Extras extras;
@@ -271,8 +246,8 @@ bool ScanRun::LaunchEngine(DeferredBoxes& boxes)
 // The worker thread: start the engine, wait for it, clear the scan state.
 void ScanRun::Work()
 {
-    DeferredBoxes boxes;
-    const bool launched = LaunchEngine(boxes);
+    Notices notices;
+    const bool launched = LaunchEngine(notices);
     // The engine holds its own copy now: the pipe ends when the engine does.
     m_progress.CloseEngineEnd();
     if (launched) {
@@ -285,27 +260,23 @@ void ScanRun::Work()
         // An engine that ends by itself with a failure would otherwise look
         // like a scan that found nothing. Unreadable areas are the window's to tell.
         if (!m_stopRequested && !ReadToTheEnd())
-            boxes.MessageBox(m_boxOwner, FailureText(exitCode), kMessageCaption, MB_OK);
+            notices.push_back({FailureText(exitCode)});
     } else {
         // Whatever made the launch fail, no scan runs: let the window drain to its end view.
         ClearScanning(false);
-        boxes.MessageBox(m_boxOwner,
-                         QStringLiteral("Failed to load engine, error code -1009. Installation may be corrupted, "
-                                        "please try to re-install Snapmend"),
-                         kMessageCaption, MB_OK);
+        notices.push_back({QStringLiteral("Failed to load engine, error code -1009. Installation may be "
+                                          "corrupted, please try to re-install Snapmend")});
     }
-    QMetaObject::invokeMethod(this, [this, shown = std::move(boxes.boxes)]() mutable { Finish(std::move(shown)); },
+    QMetaObject::invokeMethod(this, [this, said = std::move(notices)]() mutable { Finish(std::move(said)); },
                               Qt::QueuedConnection);
 }
 
 // On the UI thread, after the worker's last step.
-void ScanRun::Finish(std::vector<Box> boxes)
+void ScanRun::Finish(Notices notices)
 {
     if (m_worker.joinable())
         m_worker.join();
-    m_endedWithMessage = !boxes.empty();
-    for (const Box& box : boxes)
-        m_ui.MessageBox(m_boxOwner, box.text, box.caption, box.flags);
+    m_endNotices = std::move(notices);
     emit ended();
 }
 

@@ -10,26 +10,24 @@
 
 #include "DevicePresence.h"
 #include "FileSystem.h"
+#include "Notice.h"
 #include "ScanProgress.h"
 #include "ScanWorkspace.h"
-
-class QWidget;
 
 namespace snapmend {
 
 class ChildProcess;
-class UiServices;
 
 // One scan: the engine process, the worker thread that starts and waits for
 // it, cancelling, and the report of how it ended. No widgets: the window
 // starts it, asks it to stop, and hears `ended` once the worker is joined.
-// The worker never waits on the UI thread (its messages are shown by the UI
-// thread after it has finished), so destroying a run can always join it.
+// The worker never waits on the UI thread (its messages are collected and
+// shown by the window once `ended` has come), so destroying a run can always
+// join it.
 class ScanRun : public QObject {
     Q_OBJECT
 public:
-    // `boxOwner` only parents the message boxes.
-    ScanRun(UiServices& ui, QWidget* boxOwner, QObject* parent = nullptr);
+    explicit ScanRun(QObject* parent = nullptr);
     // Stops the engine and joins the worker.
     ~ScanRun() override;
     ScanRun(const ScanRun&) = delete;
@@ -71,9 +69,11 @@ public:
     const QString& Device() const { return m_request.device; }
     // Deletes the workspace folder tree, if there is one.
     void DeleteWorkspace();
-    // True once the last run has ended with a message of its own (a failure,
-    // no format enabled, an engine missing): the window adds none.
-    bool EndedWithMessage() const { return m_endedWithMessage; }
+    // The last run's own messages (a failure, no format enabled, an engine
+    // missing), for the window to show once `ended` has come; when there are
+    // any, the window adds none of its own.
+    const Notices& EndNotices() const { return m_endNotices; }
+    bool EndedWithMessage() const { return !m_endNotices.empty(); }
     // The engine read the device to its end (some areas may have been unreadable).
     bool ReadToTheEnd() const;
     // Bytes of the device the engine could not read so far.
@@ -85,26 +85,17 @@ public:
     bool Continuable() const;
 
 signals:
-    // The worker has been joined and its messages shown.
+    // The worker has been joined; EndNotices holds its messages.
     void ended();
 
 private:
-    struct Box {
-        QString text;
-        QString caption;
-        unsigned flags;
-    };
-    class DeferredBoxes;
-
     void Work();
-    bool LaunchEngine(DeferredBoxes& boxes);
-    QStringList EngineArguments(DeferredBoxes& boxes) const;
+    bool LaunchEngine(Notices& notices);
+    QStringList EngineArguments(Notices& notices) const;
     QString FailureText(int exitCode) const;
     void ClearScanning(bool dropEngine);
-    void Finish(std::vector<Box> boxes);
+    void Finish(Notices notices);
 
-    UiServices& m_ui;
-    QWidget* m_boxOwner;
     Request m_request;
     std::optional<DevicePresence> m_presence;
     ScanProgress m_progress{MonotonicMs};  // the engine's reports of how far it has read
@@ -114,7 +105,7 @@ private:
     std::atomic<bool> m_stopRequested{false};
     mutable std::mutex m_engineMutex;
     std::shared_ptr<ChildProcess> m_engine;  // guarded by m_engineMutex
-    bool m_endedWithMessage = false;         // UI thread only
+    Notices m_endNotices;                    // UI thread only
     std::atomic<int> m_exitCode{-1};         // the engine's, once it ended by itself
 };
 

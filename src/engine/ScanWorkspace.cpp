@@ -196,7 +196,7 @@ QString DeviceIdentity(const QString& device)
     const std::optional<FileStatus> status = StatusOf(fd.get());
     if (!status || (status->kind != FileKind::Regular && status->kind != FileKind::BlockDevice))
         return {};
-    return QString::fromStdString(carver::device_identity(fd.get(), QFile::encodeName(device).toStdString()));
+    return QString::fromStdString(carver::identity::device_identity(fd.get()));
 }
 
 void RemoveStaleWorkspaces(const QString& appDataFolder, const QString& tempFolder)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FileSystem.h"
+#include "Notice.h"
 #include "ScanCheckpoint.h"
 
 namespace snapmend {

@@ -1,15 +1,15 @@
 #include "HarvestPass.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <atomic>
 #include <optional>
 
 #include "FileProbe.h"
-#include "Paths.h"
+#include "FileSystem.h"
 #include "ResultItem.h"
 #include "ThreadPriority.h"
 #include "Thumbnail.h"
+#include "WorkspaceFile.h"
 #include "WorkspaceWalk.h"
 
 namespace snapmend {
@@ -47,23 +47,28 @@ constexpr qsizetype kListOnWorkerFrom = 500;
 void Examine(HarvestPass::Job& job, const QString& fallbackIcon)
 {
     using Outcome = HarvestPass::Job::Outcome;
-    if (!IsFileWriteFinished(job.path))  // gone, not a regular file's lock, or the engine still writes it
-        return;
+    {
+        // Gone, not a regular file, or the engine still writes it: not yet.
+        const UniqueFd fd = OpenWorkspaceFile(job.path);
+        if (!fd.valid() || !IsOpenFileWriteFinished(fd.get()))
+            return;
+        const std::optional<FileStatus> status = StatusOf(fd.get());
+        job.size = status ? status->size : 0;
+    }
     if (!job.photo) {
-        const QFileInfo info(job.path);
-        job.size = info.exists() ? static_cast<quint64>(info.size()) : 0;
         job.outcome = Outcome::File;
         return;
     }
     std::optional<QImage> thumbnail = MakeThumbnail(job.path);
     if (!thumbnail) {
-        // A photo that vanished meanwhile is not listed; an undecodable one
-        // shows the program's icon, still listed under its own path.
-        if (!PathExists(job.path) || !PathExists(fallbackIcon))
+        // A photo that vanished meanwhile is not listed; an undecodable one,
+        // or one too large to decode, shows the program's icon (a blank
+        // square without it), still listed under its own path.
+        if (!WorkspaceEntryExists(job.path))
             return;
         thumbnail = MakeThumbnail(fallbackIcon);
         if (!thumbnail)
-            return;
+            thumbnail = RenderThumbnail(DecodedPicture{});
     }
     job.thumbnail = std::move(*thumbnail);
     job.outcome = Outcome::Photo;
@@ -136,7 +141,7 @@ void HarvestPass::SubmitNext()
 bool HarvestPass::Deliver(Job& job, std::vector<FoundPhoto>& photos, std::vector<FoundFile>& files)
 {
     // A file removed after it was examined has no row to show.
-    if (job.outcome == Job::Outcome::Skip || m_reported.Contains(job.path) || !PathExists(job.path))
+    if (job.outcome == Job::Outcome::Skip || m_reported.Contains(job.path) || !WorkspaceEntryExists(job.path))
         return false;
     m_reported.Insert(job.path);
     if (job.outcome == Job::Outcome::File)

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <cstring>
 
+#include "WorkspaceFile.h"
+
 namespace snapmend {
 
 QString FileNameOfPath(const QString& path)
@@ -44,7 +46,8 @@ bool IsPhotoPath(const QString& path)
 
 ResultItem MakeResultItem(const QString& path, quint64 size)
 {
-    return ResultItem{FileNameOfPath(path), size, ExtensionOfPath(path), path};
+    // The path stays the row's identity; what the row shows is text.
+    return ResultItem{DisplayText(FileNameOfPath(path)), size, DisplayText(ExtensionOfPath(path)), path};
 }
 
 namespace {

@@ -7,10 +7,10 @@ namespace snapmend {
 
 // The data of one row of the other-files list.
 struct ResultItem {
-    QString fileName;   // last path component
+    QString fileName;   // last path component, for display (bytes that are not text show as U+FFFD)
     quint64 size = 0;   // full 64-bit byte count; 0 when it could not be read
     QString extension;  // text after the last dot of the file name, case kept; empty without a dot
-    QString fullPath;   // the file's path in the workspace: the row's identity
+    QString fullPath;   // the file's stored path in the workspace (WorkspaceFile.h): the row's identity
 };
 
 // A finished result as the harvest hands it to the lists.

@@ -2,14 +2,19 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <cerrno>
 #include <cmath>
+#include <unistd.h>
 #include <vector>
 
+#include "DecodeBudget.h"
 #include "ExifPreview.h"
+#include "PictureProbe.h"
 #include "ScaledJpeg.h"
 #include "StbResize.h"
 #include "ThumbnailGeometry.h"
 #include "ThumbnailResample.h"
+#include "WorkspaceFile.h"
 
 namespace snapmend {
 namespace {
@@ -19,21 +24,49 @@ constexpr qint64 kExifSearchBytes = 2 * 65536 + 4;
 constexpr double kAspectTolerance = 0.02;
 constexpr int kFastDecodeQuality = 25;
 
+QByteArray ReadHead(int fd)
+{
+    QByteArray head(kExifSearchBytes, Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < kExifSearchBytes) {
+        const ssize_t n = ::pread(fd, head.data() + got, static_cast<size_t>(kExifSearchBytes - got), got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    head.truncate(got);
+    return head;
+}
+
+// The embedded JPEG decoded within the shared budget, at its own size.
+QImage DecodeEmbeddedJpeg(const uchar* data, std::size_t size)
+{
+    const std::optional<JpegHeader> header = ReadJpegHeader(data, size);
+    if (!header)
+        return {};
+    DeclaredPicture declared{DeclaredPicture::Kind::Jpeg, header->size, header->components, header->coefficientBytes};
+    const std::optional<quint64> cost = DecodeCostBytes(declared, header->size);
+    if (!cost)
+        return {};
+    const DecodeGrant grant = DecodeBudget::Shared().Acquire(*cost);
+    if (!grant.Granted())
+        return {};
+    return QImage::fromData(QByteArrayView(data, static_cast<qsizetype>(size)), "JPEG");
+}
+
 // A camera's embedded preview, when it shows the same picture at least at the
 // thumbnail's drawn size: decoding it costs the same for a 24-megapixel photo
 // as for a small one.
-QImage DecodeExifPreview(const QString& path, const QSize& pictureSize)
+QImage DecodeExifPreview(int fd, const QSize& pictureSize)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray head = file.read(kExifSearchBytes);
-    const std::optional<ExifPreview> preview =
-        FindExifPreview(reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size()));
+    const QByteArray head = ReadHead(fd);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(head.constData());
+    const std::optional<ExifPreview> preview = FindExifPreview(bytes, static_cast<std::size_t>(head.size()));
     if (!preview)
         return {};
-    const QImage image = QImage::fromData(
-        QByteArrayView(head.constData() + preview->offset, static_cast<qsizetype>(preview->length)), "JPEG");
+    const QImage image = DecodeEmbeddedJpeg(bytes + preview->offset, preview->length);
     if (image.isNull())
         return {};
     const ThumbnailRect drawn = ComputeThumbnailRect(pictureSize.width(), pictureSize.height());
@@ -54,34 +87,65 @@ int ReductionOf(const QSize& size, const QSize& reduced)
     return 1;
 }
 
+// A JPEG: its camera preview when good enough, else the picture decoded at
+// the reduced size, by our capped decoder or, for what it declines (CMYK),
+// Qt's, which then runs within the same grant: what it may allocate follows
+// from the header the grant was sized by.
+QImage DecodeJpeg(int fd, QImageReader& reader, const DeclaredPicture& declared)
+{
+    QImage preview = DecodeExifPreview(fd, declared.size);
+    if (!preview.isNull())
+        return preview;
+    const QSize size = declared.size;
+    const QSize reduced = ReducedDecodeSize(size.width(), size.height(), ComputeThumbnailRect(size.width(), size.height()));
+    const std::optional<quint64> cost = DecodeCostBytes(declared, reduced);
+    if (!cost)
+        return {};
+    const DecodeGrant grant = DecodeBudget::Shared().Acquire(*cost);
+    if (!grant.Granted())
+        return {};
+    QImage scaled = DecodeJpegScaled(fd, ReductionOf(size, reduced), grant.Bytes());
+    if (scaled.size() == reduced)
+        return scaled;
+    if (reduced != size) {
+        // Qt's decoder also scales in the DCT; a quality below 50 makes it use
+        // the fast integer DCT and plain upsampling too.
+        reader.setScaledSize(reduced);
+        reader.setQuality(kFastDecodeQuality);
+    }
+    return reader.read();
+}
+
+QImage DecodeOther(QImageReader& reader, const DeclaredPicture& declared)
+{
+    const std::optional<quint64> cost = DecodeCostBytes(declared, declared.size);
+    if (!cost)
+        return {};
+    const DecodeGrant grant = DecodeBudget::Shared().Acquire(*cost);
+    if (!grant.Granted())
+        return {};
+    return reader.read();
+}
+
 }  // namespace
 
 std::optional<DecodedPicture> DecodeForThumbnail(const QString& path)
 {
-    QImageReader reader(path);
+    CapQtImageReaders();
+    const UniqueFd fd = OpenWorkspaceFile(path);
+    QFile file;
+    if (!fd.valid() || !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        return std::nullopt;
+    QImageReader reader(&file);
     reader.setAutoTransform(false);
-    reader.setDecideFormatFromContent(true);
-    const QSize size = reader.size();
-    if (size.isValid() && !size.isEmpty() && reader.format() == "jpeg") {
-        QImage preview = DecodeExifPreview(path, size);
-        if (!preview.isNull())
-            return DecodedPicture{std::move(preview), size};
-        const QSize reduced = ReducedDecodeSize(size.width(), size.height(),
-                                                ComputeThumbnailRect(size.width(), size.height()));
-        if (reduced != size) {
-            QImage scaled = DecodeJpegScaled(path, ReductionOf(size, reduced));
-            if (scaled.size() == reduced)
-                return DecodedPicture{std::move(scaled), size};
-            // Otherwise Qt's decoder, also scaling in the DCT; a quality below 50
-            // makes it use the fast integer DCT and plain upsampling too.
-            reader.setScaledSize(reduced);
-            reader.setQuality(kFastDecodeQuality);
-        }
-    }
-    QImage pixels = reader.read();
+    const std::optional<DeclaredPicture> declared = DeclarePicture(reader, fd.get());
+    if (!declared)
+        return std::nullopt;
+    QImage pixels = declared->kind == DeclaredPicture::Kind::Jpeg ? DecodeJpeg(fd.get(), reader, *declared)
+                                                                  : DecodeOther(reader, *declared);
     if (pixels.isNull())
         return std::nullopt;
-    return DecodedPicture{std::move(pixels), size.isValid() && !size.isEmpty() ? size : pixels.size()};
+    return DecodedPicture{std::move(pixels), declared->size};
 }
 
 bool IsDecodableImage(const QString& path)

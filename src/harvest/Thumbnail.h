@@ -16,7 +16,10 @@ struct DecodedPicture {
 // Decodes a picture file. A JPEG with an embedded camera preview of the same
 // shape, at least as large as the drawn thumbnail, gives that preview; another
 // JPEG much larger than the thumbnail is decoded at 1/2, 1/4 or 1/8 of its size
-// by the decoder itself. Nothing when it cannot be read.
+// by the decoder itself. Every decode first obtains its share of the shared
+// decode budget from what the header declares; nothing when the picture
+// cannot be read or would need more than the whole budget. `path` is a
+// stored workspace path (WorkspaceFile.h).
 std::optional<DecodedPicture> DecodeForThumbnail(const QString& path);
 
 // True when the picture decoder can read the file.

@@ -3,7 +3,7 @@
 
 namespace snapmend {
 
-enum class ControlKind { ListView, Button, Edit, Static, ProgressBar };
+enum class ControlKind { ListView, Button, Edit, Static, ProgressBar, ComboBox };
 
 // Style bits of the controls that matter here.
 enum ControlStyle : unsigned {

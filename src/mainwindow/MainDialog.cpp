@@ -1,7 +1,10 @@
 #include "MainDialog.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
@@ -17,6 +20,7 @@
 #include "SettingsFiles.h"
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
+#include "ControlIds.h"
 #include "DialogTemplate.h"
 #include "DialogUnits.h"
 #include "PhotoPreviewWindow.h"
@@ -26,6 +30,7 @@
 #include "Resources.h"
 #include "TimerIds.h"
 #include "TimerService.h"
+#include "UiServices.h"
 
 namespace snapmend {
 namespace {
@@ -33,7 +38,8 @@ namespace {
 constexpr int kStartupDelayMs = 100;
 constexpr int kNoAdministratorExitCode = 18;
 constexpr int kThumbnailSize = 64;
-constexpr int kFileListId = 1017;
+// Gaps between the controls the window places itself, in pixels.
+constexpr int kGap = 6;
 
 const QString kUiFont = QStringLiteral("Ariel");
 constexpr ColorRef kWhite = Rgb(255, 255, 255);
@@ -61,6 +67,8 @@ QWidget* MakeControl(const ControlTemplate& control, QWidget* parent)
         edit->setEnabled(!(control.styles & StyleDisabled));
         return edit;
     }
+    case ControlKind::ComboBox:
+        return new QComboBox(parent);
     case ControlKind::ProgressBar: {
         auto* bar = new QProgressBar(parent);
         bar->setTextVisible(false);
@@ -75,7 +83,7 @@ QWidget* MakeControl(const ControlTemplate& control, QWidget* parent)
             return list;
         }
         // The result list is a view over the program's model; the drive list keeps its items.
-        QTreeView* tree = control.id == kFileListId ? static_cast<QTreeView*>(new FileListView(parent))
+        QTreeView* tree = control.id == IDC_FILE_LIST ? static_cast<QTreeView*>(new FileListView(parent))
                                                     : new QTreeWidget(parent);
         tree->setRootIsDecorated(false);
         tree->setItemsExpandable(false);
@@ -101,7 +109,7 @@ MainDialog::MainDialog(PlatformServices& platform, QWidget* parent)
     setFixedSize(DialogUnitsToPixelsX(dialog.width), DialogUnitsToPixelsY(dialog.height));
     m_hIcon = LoadIconResource(IDR_MAINFRAME);
     m_timers = new TimerService([this](int id) { OnTimer(id); }, this);
-    m_scan = new ScanRun(*m_platform.ui, this, this);
+    m_scan = new ScanRun(this);
     m_harvest = new HarvestPass(DataFolder(m_platform) + QStringLiteral("icon.png"), this);
     m_copy = new CopyOutRun(this);
     CreateControls(dialog);
@@ -136,24 +144,29 @@ void MainDialog::DDX_Control(int id, T*& member)
 
 void MainDialog::DoDataExchange()
 {
-    DDX_Control(1018, m_lnkSelectPhotos);
-    DDX_Control(1019, m_lnkSelectFiles);
-    DDX_Control(1017, m_lstFiles);
-    DDX_Control(1016, m_lblLoading);
-    DDX_Control(1015, m_lnkSettings);
-    DDX_Control(1014, m_lnkHelp);
-    DDX_Control(1013, m_lblStatus);
-    DDX_Control(1012, m_lblProgress);
-    DDX_Control(1011, m_progress);
-    DDX_Control(1010, m_lstPhotos);
-    DDX_Control(1003, m_edtOutputDir);
-    DDX_Control(1005, m_lblOutputDir);
-    DDX_Control(1008, m_lblSelectDrive);
-    DDX_Control(1004, m_btnStart);
-    DDX_Control(1009, m_btnRefresh);
-    DDX_Control(1000, m_btnBrowse);
-    DDX_Control(1002, m_btnRecover);
-    DDX_Control(1001, m_lstDrives);
+    DDX_Control(IDC_SELECT_PHOTOS, m_lnkSelectPhotos);
+    DDX_Control(IDC_SELECT_FILES, m_lnkSelectFiles);
+    DDX_Control(IDC_FILE_LIST, m_lstFiles);
+    DDX_Control(IDC_LOADING, m_lblLoading);
+    DDX_Control(IDC_SETTINGS, m_lnkSettings);
+    DDX_Control(IDC_HELP, m_lnkHelp);
+    DDX_Control(IDC_STATUS, m_lblStatus);
+    DDX_Control(IDC_PROGRESS_TEXT, m_lblProgress);
+    DDX_Control(IDC_PROGRESS, m_progress);
+    DDX_Control(IDC_PHOTO_LIST, m_lstPhotos);
+    DDX_Control(IDC_OUTPUT_DIR, m_edtOutputDir);
+    DDX_Control(IDC_OUTPUT_DIR_LABEL, m_lblOutputDir);
+    DDX_Control(IDC_SELECT_DRIVE_LABEL, m_lblSelectDrive);
+    DDX_Control(IDC_START, m_btnStart);
+    DDX_Control(IDC_REFRESH, m_btnRefresh);
+    DDX_Control(IDC_BROWSE, m_btnBrowse);
+    DDX_Control(IDC_RECOVER, m_btnRecover);
+    DDX_Control(IDC_DRIVE_LIST, m_lstDrives);
+    DDX_Control(IDC_BACK_TO_DRIVES, m_btnBackToDrives);
+    DDX_Control(IDC_BACK_TO_RESULTS, m_btnBackToResults);
+    DDX_Control(IDC_FILTER, m_edtFilter);
+    DDX_Control(IDC_SORT, m_cmbSort);
+    DDX_Control(IDC_COUNTS, m_lblCounts);
 }
 
 void MainDialog::ConnectControls()
@@ -168,6 +181,17 @@ void MainDialog::ConnectControls()
     connect(m_lnkSelectFiles, &CStyledLabel::clicked, this, &MainDialog::OnFileLinkClicked);
     connect(m_lstFiles->header(), &QHeaderView::sectionClicked, this, &MainDialog::OnHeaderClick);
     connect(m_lstPhotos, &PhotoListView::photoActivated, this, &MainDialog::OnPhotoActivated);
+    connect(m_lstFiles, &FileListView::fileActivated, this, &MainDialog::OnFileActivated);
+    connect(m_btnBackToDrives, &QPushButton::clicked, this, &MainDialog::OnBackToDrives);
+    connect(m_edtFilter, &QLineEdit::textChanged, this, &MainDialog::OnFilterChanged);
+    connect(m_cmbSort, &QComboBox::currentIndexChanged, this, &MainDialog::OnOrderChanged);
+    for (const QAbstractItemModel* model : std::initializer_list<const QAbstractItemModel*>{
+             &m_lstPhotos->Model(), &m_lstFiles->Model(), &m_lstPhotos->Filter(), &m_lstFiles->Filter()}) {
+        connect(model, &QAbstractItemModel::rowsInserted, this, &MainDialog::UpdateCounts);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &MainDialog::UpdateCounts);
+        connect(model, &QAbstractItemModel::modelReset, this, &MainDialog::UpdateCounts);
+    }
+    connect(m_btnBackToResults, &QPushButton::clicked, this, &MainDialog::OnBackToResults);
     connect(m_scan, &ScanRun::ended, this, &MainDialog::OnScanEnded);
     connect(m_harvest, &HarvestPass::photosFound, this, &MainDialog::AddThumbnails);
     connect(m_harvest, &HarvestPass::filesFound, this, &MainDialog::AddFileRows);
@@ -187,7 +211,9 @@ bool MainDialog::OnInitDialog()
     SetBackgroundBitmap(IDB_BACKGROUND, -1);
     setWindowIcon(m_hIcon);
     InitControls();
-    if (!IsAdministrator(m_platform, this)) {
+    QString refusal;
+    if (!IsAdministrator(m_platform, refusal)) {
+        m_platform.ui->MessageBox(this, refusal, kMessageCaption, MB_OK);
         hide();
         PostQuitMessage(kNoAdministratorExitCode);
         ShowLoading();
@@ -218,7 +244,7 @@ void MainDialog::StyleButton(CStyledButton& button)
 void MainDialog::InitControls()
 {
     InitDriveList();
-    for (CStyledButton* button : {m_btnBrowse, m_btnStart, m_btnRefresh})
+    for (CStyledButton* button : {m_btnBrowse, m_btnStart, m_btnRefresh, m_btnBackToDrives, m_btnBackToResults})
         StyleButton(*button);
     for (CStyledLabel* caption : {m_lblSelectDrive, m_lblOutputDir})
         caption->SetTransparent(true).SetFontName(kUiFont, 0).SetFontSize(9).SetTextColor(kWhite);
@@ -238,14 +264,12 @@ void MainDialog::InitResultViews()
     // 1. Recover stands exactly where Start stands; which one shows tells the view.
     StyleButton(*m_btnRecover);
     m_btnRecover->setGeometry(m_btnStart->geometry());
-    m_btnRecover->hide();
 
     // 2. The status line above the result views.
     const QRect selectDrive = m_lblSelectDrive->geometry();
     m_lblStatus->SetTransparent(true).SetFontName(kUiFont, 0).SetFontSize(12).SetFontBold(true)
         .SetFontItalic(true).SetTextColor(kStatusPink);
     m_lblStatus->setGeometry(selectDrive.x(), 5, m_lblStatus->width(), selectDrive.height() + 5);
-    m_lblStatus->hide();
 
     // 3. The loading label.
     m_lblLoading->SetTransparent(true).SetFontName(kUiFont, 0).SetFontSize(14).SetFontBold(true)
@@ -267,7 +291,6 @@ void MainDialog::InitResultViews()
     const int loadingHeight = selectDrive.height() + 10;
     m_lblLoading->setGeometry((window.width() - loadingWidth) / 2, (window.height() - loadingHeight) / 2,
                               loadingWidth, loadingHeight);
-    m_lblLoading->hide();
 
     // 6. The progress bar under the Start button's row.
     const QRect start = m_btnStart->geometry();
@@ -275,20 +298,17 @@ void MainDialog::InitResultViews()
     const int progressHeight = m_progress->height();
     const int progressTop = BottomEdge(start) + 15 - progressHeight;
     m_progress->setGeometry(start.x(), progressTop, outputWidth, progressHeight);
-    m_progress->hide();
 
     // 7. The progress text: above the bar outside a scan, right of Cancel during one.
     m_lblProgress->SetTransparent(true).SetFontName(kUiFont, 0).SetFontSize(9).SetTextColor(kWhite);
     m_rcProgressLine = RectFromEdges(start.x(), progressTop - 25, start.x() + outputWidth, progressTop - 5);
     m_rcTipLine = RectFromEdges(RightEdge(start) + 5, start.y(), start.x() + outputWidth + 80, BottomEdge(start));
     m_lblProgress->setGeometry(m_rcProgressLine);
-    m_lblProgress->hide();
 
     // 8-9. The thumbnail list: 64 x 64 pictures on white, drawn by the harvest.
     m_lstPhotos->setIconSize(QSize(kThumbnailSize, kThumbnailSize));
     // A double click previews the photo; it never opens a text editor on the row.
     m_lstPhotos->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_lstPhotos->hide();
 
     // The style draws check box frames a shade darker than the window colour,
     // which leaves an unticked box barely visible on the lists' white: give the
@@ -302,48 +322,182 @@ void MainDialog::InitResultViews()
             bar->setPalette(usual);
     }
 
-    // 10. The selection links appear with the results.
-    m_lnkSelectPhotos->hide();
-    m_lnkSelectFiles->hide();
-
     // 11. The other-files list.
     m_lstFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
     for (int column = 0; column < FileResultModel::kColumns; ++column)
         m_lstFiles->setColumnWidth(column, 150);
     m_lstFiles->header()->setSectionsClickable(true);
-    m_lstFiles->hide();
+
+    m_lblCounts->SetTransparent(true).SetFontName(kUiFont, 0).SetFontSize(9).SetTextColor(kWhite);
+    m_edtFilter->setPlaceholderText(QStringLiteral("Filter by name or extension"));
+    m_edtFilter->setClearButtonEnabled(true);
+    m_cmbSort->addItems({QStringLiteral("Order found"), QStringLiteral("Name"), QStringLiteral("Size, largest first"),
+                         QStringLiteral("Date, newest first")});
+    PlaceViews();
+    // Every view's control stays hidden until its view is entered.
+    for (int id : ControlsOfViews())
+        Control(id)->hide();
 }
 
-void MainDialog::OnPhotoActivated(const QString& path)
+void MainDialog::PlaceViews()
+{
+    const QRect drives = m_lstDrives->geometry();
+    const QRect start = m_btnStart->geometry();
+    const QRect status = m_lblStatus->geometry();
+    const QSize link = m_lnkSelectPhotos->size();
+    const int editHeight = m_edtOutputDir->height();
+
+    // Under the status line: the filter, the order and the counts.
+    const int toolsTop = BottomEdge(status) + 3;
+    m_edtFilter->setGeometry(drives.x(), toolsTop, 210, editHeight);
+    m_cmbSort->setGeometry(RightEdge(m_edtFilter->geometry()) + kGap, toolsTop, 150, editHeight);
+    const int countsLeft = RightEdge(m_cmbSort->geometry()) + kGap;
+    m_lblCounts->setGeometry(countsLeft, toolsTop + 2, m_lnkSettings->x() - kGap - countsLeft, link.height() + 2);
+
+    // The two lists, the photos taking most of the height; the output folder's caption below them.
+    const int labelHeight = m_lblOutputDir->height();
+    const int listsBottom = start.y() - kGap - labelHeight - 4;
+    m_lnkSelectPhotos->setGeometry(drives.x(), toolsTop + editHeight + 3, link.width(), link.height());
+    const int photosTop = BottomEdge(m_lnkSelectPhotos->geometry()) + 2;
+    const int filesSpace = link.height() + 8;
+    const int photosHeight = static_cast<int>((listsBottom - photosTop - filesSpace) * 0.68);
+    m_lstPhotos->setGeometry(drives.x(), photosTop, drives.width(), photosHeight);
+    const QRect photos = m_lstPhotos->geometry();
+    m_lnkSelectFiles->setGeometry(photos.x(), BottomEdge(photos) + 5, link.width(), link.height());
+    const int filesTop = BottomEdge(photos) + filesSpace;
+    m_lstFiles->setGeometry(photos.x(), filesTop, photos.width(), listsBottom - filesTop);
+
+    // The bottom row: Start or Recover, then Back or Results, on the results page the output folder.
+    const QRect second(RightEdge(start) + kGap, start.y(), start.width(), start.height());
+    m_btnBackToDrives->setGeometry(second);
+    m_btnBackToResults->setGeometry(second);
+    const QRect browseOnResults(RightEdge(drives) - start.width(), start.y(), start.width(), start.height());
+    const int outputLeft = RightEdge(second) + 2 * kGap;
+    const QRect outputOnResults(outputLeft, start.y() + (start.height() - editHeight) / 2,
+                                browseOnResults.x() - kGap - outputLeft, editHeight);
+
+    // The progress text stands right of Cancel while a scan runs, above the progress bar otherwise.
+    m_placements[WindowView::DrivePage] = {{IDC_BROWSE, m_btnBrowse->geometry()},
+                                           {IDC_OUTPUT_DIR, m_edtOutputDir->geometry()},
+                                           {IDC_OUTPUT_DIR_LABEL, m_lblOutputDir->geometry()},
+                                           {IDC_PROGRESS_TEXT, m_rcProgressLine}};
+    // The results page's status line reaches the lists' right edge: it may also tell what could not be read.
+    const QRect wideStatus(status.x(), status.y(), RightEdge(drives) - status.x(), status.height());
+    m_placements[WindowView::Results] = {
+        {IDC_STATUS, wideStatus},
+        {IDC_PROGRESS_TEXT, m_rcProgressLine},
+        {IDC_BROWSE, browseOnResults},
+        {IDC_OUTPUT_DIR, outputOnResults},
+        {IDC_OUTPUT_DIR_LABEL, QRect(outputLeft, BottomEdge(m_lstFiles->geometry()) + 4,
+                                     outputOnResults.width(), labelHeight)}};
+    m_placements[WindowView::Scanning] = {{IDC_PROGRESS_TEXT, m_rcTipLine}, {IDC_STATUS, status}};
+    m_placements[WindowView::Copying] = {{IDC_PROGRESS_TEXT, m_rcProgressLine}, {IDC_STATUS, status}};
+}
+
+void MainDialog::OnFilterChanged(const QString& text)
+{
+    m_lstPhotos->Filter().SetFilterText(text);
+    m_lstFiles->Filter().SetFilterText(text);
+    UpdateCounts();
+}
+
+void MainDialog::OnOrderChanged(int choice)
+{
+    static const ResultOrder kOrders[] = {ResultOrder::Found, ResultOrder::Name, ResultOrder::Size,
+                                          ResultOrder::Date};
+    const ResultOrder order = choice >= 0 && choice < 4 ? kOrders[choice] : ResultOrder::Found;
+    m_lstPhotos->Filter().SetOrder(order);
+    m_lstFiles->Filter().SetOrder(order);
+    if (order != ResultOrder::Found)
+        m_lstFiles->header()->setSortIndicatorShown(false);
+}
+
+void MainDialog::UpdateCounts()
+{
+    const PhotoResultModel& photos = m_lstPhotos->Model();
+    const FileResultModel& files = m_lstFiles->Model();
+    QString text = QStringLiteral("%1 photos, %2 other files").arg(photos.Count()).arg(files.Count());
+    if (const int partial = photos.PartialCount() + files.PartialCount())
+        text += QStringLiteral(", %1 partial").arg(partial);
+    if (const int recovered = photos.RecoveredCount() + files.RecoveredCount())
+        text += QStringLiteral(", %1 recovered").arg(recovered);
+    const int shown = m_lstPhotos->Filter().rowCount() + m_lstFiles->Filter().rowCount();
+    if (shown != ResultCount())
+        text += QStringLiteral(" (%1 shown)").arg(shown);
+    m_lblCounts->SetText(text);
+}
+
+void MainDialog::SetView(WindowView view)
+{
+    m_view = view;
+    for (const auto& [id, rect] : m_placements[view])
+        Control(id)->setGeometry(rect);
+    const std::vector<int> shown = ControlsShownIn(view, m_resultsKept);
+    const auto isShown = [&shown](int id) { return std::find(shown.begin(), shown.end(), id) != shown.end(); };
+    // Hidden first, so that focus never passes through a control about to go.
+    for (int id : ControlsOfViews())
+        if (!isShown(id))
+            Control(id)->hide();
+    for (int id : shown)
+        Control(id)->show();
+    if (view == WindowView::Scanning)
+        m_btnRecover->setText(QStringLiteral("Cancel"));
+    else if (view == WindowView::Results)
+        m_btnRecover->setText(QStringLiteral("Recover"));
+}
+
+void MainDialog::ShowNotices(const Notices& notices)
+{
+    for (const Notice& notice : notices)
+        m_platform.ui->MessageBox(this, notice.text, notice.caption, notice.flags);
+}
+
+namespace {
+
+// The paths of a result list in the order its view shows them (filtered, ordered).
+std::vector<PhotoPreviewWindow::Item> ShownItems(const QAbstractItemModel& view, bool photos, const QString& path,
+                                                 int& current)
+{
+    std::vector<PhotoPreviewWindow::Item> items;
+    current = 0;
+    for (int row = 0; row < view.rowCount(); ++row) {
+        const QString shown = view.index(row, 0).data(kPathRole).toString();
+        if (shown == path)
+            current = row;
+        items.push_back({shown, photos});
+    }
+    if (items.empty())
+        items.push_back({path, photos});
+    return items;
+}
+
+}  // namespace
+
+void MainDialog::OnPhotoActivated(const QString& path) { OpenPreview(path, true); }
+
+void MainDialog::OnFileActivated(const QString& path) { OpenPreview(path, false); }
+
+void MainDialog::OpenPreview(const QString& path, bool photo)
 {
     if (path.isEmpty())
         return;
-    // One preview at a time: the next photo replaces the last.
+    // One preview at a time: the next one replaces the last.
     if (m_preview)
         m_preview->close();
-    m_preview = new PhotoPreviewWindow(path, DataFolder(m_platform) + QStringLiteral("icon.png"), this);
-    m_preview->showMaximized();
+    const QAbstractItemModel& view = photo ? static_cast<const QAbstractItemModel&>(m_lstPhotos->Filter())
+                                           : static_cast<const QAbstractItemModel&>(m_lstFiles->Filter());
+    int current = 0;
+    std::vector<PhotoPreviewWindow::Item> items = ShownItems(view, photo, path, current);
+    if (items[static_cast<size_t>(current)].path != path)
+        items = {{path, photo}};  // not among the rows shown
+    m_preview = new PhotoPreviewWindow(std::move(items), current, DataFolder(m_platform) + QStringLiteral("icon.png"),
+                                       this);
+    m_preview->show();
 }
 
-void MainDialog::SetDrivePageVisible(bool visible)
-{
-    const std::initializer_list<QWidget*> group = {m_btnBrowse, m_btnStart, m_btnRefresh, m_lstDrives,
-                                                   m_lblSelectDrive, m_lblOutputDir, m_edtOutputDir};
-    for (QWidget* control : group)
-        control->setVisible(visible);
-}
+void MainDialog::ShowLoading() { SetView(WindowView::Loading); }
 
-void MainDialog::ShowLoading()
-{
-    SetDrivePageVisible(false);
-    m_lblLoading->show();
-}
-
-void MainDialog::ShowDrivePage()
-{
-    m_lblLoading->hide();
-    SetDrivePageVisible(true);
-}
+void MainDialog::ShowDrivePage() { SetView(WindowView::DrivePage); }
 
 void MainDialog::OnTimer(int id)
 {

@@ -8,9 +8,12 @@
 
 #include "CBitmapDialog.h"
 #include "DriveRecord.h"
+#include "Notice.h"
 #include "ResultItem.h"
 #include "ScanWorkspace.h"
+#include "WindowView.h"
 
+class QComboBox;
 class QLineEdit;
 class QProgressBar;
 class QTreeWidget;
@@ -35,6 +38,7 @@ struct DialogTemplate;
 // worker), a HarvestPass (the workspace's new files) and a CopyOutRun (the
 // recovery). Handlers are named after the events they serve; the topics'
 // handler bodies live in MainDialog<Topic>.cpp files beside this one.
+// What the window shows is one WindowView, changed only by SetView.
 // Tests find the controls by their ids (Control(id), object name "control<id>").
 class MainDialog : public CBitmapDialog {
     Q_OBJECT
@@ -46,12 +50,36 @@ public:
     int DoModal();
 
     bool OnInitDialog();
+    // Timers call it; tests step the window with it.
     void OnTimer(int id);
     // The close path: true when the window has ended now; false when it
     // stays (the user said No, or it ends once the scan has stopped).
     bool OnClose();
 
-    // Handlers.
+    // The exit code the modal loop ended with (18: no administrator rights).
+    std::optional<int> QuitRequest() const { return m_quitRequest; }
+    TimerService& Timers() { return *m_timers; }
+    const ScanRun& Scan() const { return *m_scan; }
+    QWidget* Control(int id) const;
+    WindowView View() const { return m_view; }
+
+    // Copies the disk `device` to an image file in a folder the user picks
+    // (MainDialogImageCopy.cpp); the drive list's context menu asks for it.
+    void CopyDiskToImage(const QString& device);
+    bool ImageCopyRunning() const;
+    const ScanRun& ImageCopy() const { return *m_imageCopy; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+public slots:
+    void reject() override;
+
+private:
+    // Handlers of the controls and timers.
     void OnRefresh();
     void OnStart();
     void OnRecoverClicked();
@@ -66,28 +94,21 @@ public:
     void OpenHelp();
     // A photo of the result list asked for a closer look.
     void OnPhotoActivated(const QString& path);
+    void OnFileActivated(const QString& path);
+    // Opens the preview on `path`, stepping through the list it is in as that list shows its rows.
+    void OpenPreview(const QString& path, bool photo);
+    void OnBackToDrives();
+    void OnBackToResults();
+    void OnFilterChanged(const QString& text);
+    void OnOrderChanged(int choice);
+    // The counts line: photos, other files, partial and recovered ones, how many the filter shows.
+    void UpdateCounts();
 
-    // Copies the disk `device` to an image file in a folder the user picks (MainDialogImageCopy.cpp).
-    void CopyDiskToImage(const QString& device);
-    bool ImageCopyRunning() const;
-    const ScanRun& ImageCopy() const { return *m_imageCopy; }
-
-    // The exit code the modal loop ended with (18: no administrator rights).
-    std::optional<int> QuitRequest() const { return m_quitRequest; }
-    TimerService& Timers() { return *m_timers; }
-    const ScanRun& Scan() const { return *m_scan; }
-    QWidget* Control(int id) const;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-
-public slots:
-    void reject() override;
-
-private:
+    // The one place the view changes: shows the view's controls, hides the
+    // others, places the controls that stand elsewhere in this view.
+    void SetView(WindowView view);
+    // Shows messages of code without widgets, in order.
+    void ShowNotices(const Notices& notices);
     void CreateControls(const DialogTemplate& dialog);
     void DoDataExchange();
     template <typename T>
@@ -99,7 +120,8 @@ private:
     void StyleButton(CStyledButton& button);
     void OnStartupTimer();
     void PostQuitMessage(int exitCode);
-    void SetDrivePageVisible(bool visible);
+    // Where the controls shared by several views stand in each of them.
+    void PlaceViews();
     void ShowLoading();
     void ShowDrivePage();
     // Drives and settings.
@@ -108,6 +130,9 @@ private:
     QString SelectedScanSource() const;
     // Asks for a disk image file; nothing when the user cancels or the file cannot be scanned.
     std::optional<QString> ChooseDiskImage();
+    // False when the output folder is a mount point left without its disk and
+    // the user does not want the files on the disk that holds it instead.
+    bool ConfirmOutputFolderDisk(const QString& folder);
     void LoadOutputFolder();
     // Scan (MainDialogScan.cpp).
     void StartScanOf(const QString& device);
@@ -116,7 +141,7 @@ private:
     // engine selection). False when no scan is to start (said why, or cancelled).
     bool ChooseScanWorkspace(const QString& device, const QString& outputFolder,
                              std::optional<ScanWorkspace>& workspace, QString& resumeSelection);
-    // The ready view tells how much of the disk could not be read, if any.
+    // The results page tells how much of the disk could not be read, if any.
     void ShowUnreadableNotice();
     void EnterScanView();
     void CancelScan();
@@ -125,9 +150,13 @@ private:
     void OnScanDeviceGone();
     // A scan that ended with nothing listed: says so, back to the drive page.
     void EndScanWithoutResults();
-    // Rows in both result lists.
+    // Rows in both result lists, and those of them not recovered yet.
     int ResultCount() const;
-    // The result views show (or are about to show) files not recovered yet.
+    int UnrecoveredCount() const;
+    // Drops the last scan's results and its workspace.
+    void DiscardResults();
+    // A scan's results are listed (or are being listed) and some of them
+    // have not been recovered: leaving them needs the user's word.
     bool ResultsAtStake() const;
     void FinishClose();
     // Copy to an image file (MainDialogImageCopy.cpp).
@@ -148,6 +177,8 @@ private:
     // Copy-out (MainDialogCopyOut.cpp).
     void StartRecovery();
     void FinishRecovery();
+    void DeleteWorkspaceIfAllListed();
+    int PartialFilesCopied() const;
     // Back to the results after a failure, with what was copied unticked.
     void ReturnToReadyView();
 
@@ -159,6 +190,11 @@ private:
     HarvestPass* m_harvest = nullptr;
     CopyOutRun* m_copy = nullptr;
     std::map<int, QWidget*> m_controls;
+    WindowView m_view = WindowView::Loading;
+    // The geometry of controls that stand elsewhere in some views.
+    std::map<WindowView, std::map<int, QRect>> m_placements;
+    // A scan's results are listed; only a new scan or closing drops them.
+    bool m_resultsKept = false;
     std::optional<int> m_quitRequest;
     // Set once the user agreed to close; the window ends when the scan has.
     bool m_closing = false;
@@ -189,7 +225,13 @@ private:
     CStyledButton* m_btnBrowse = nullptr;
     CStyledButton* m_btnRecover = nullptr;
     QTreeWidget* m_lstDrives = nullptr;
+    CStyledButton* m_btnBackToDrives = nullptr;
+    CStyledButton* m_btnBackToResults = nullptr;
+    QLineEdit* m_edtFilter = nullptr;
+    QComboBox* m_cmbSort = nullptr;
+    CStyledLabel* m_lblCounts = nullptr;
     std::vector<DriveRecord> m_drives;  // row i shows m_drives[i]
+    QString m_confirmedOutputFolder;    // a mount point without its disk, chosen anyway
     QIcon m_hIcon;
     QRect m_rcProgressLine;
     QRect m_rcTipLine;

@@ -12,6 +12,7 @@
 #include "FileSystem.h"
 #include "HarvestPass.h"
 #include "MainDialog.h"
+#include "Ownership.h"
 #include "Paths.h"
 #include "PlatformServices.h"
 #include "ResultViews.h"
@@ -20,9 +21,21 @@
 #include "TimerIds.h"
 #include "TimerService.h"
 #include "UiServices.h"
+#include "WorkspaceWalk.h"
 
 namespace snapmend {
 namespace {
+
+// The workspace files that have no row in either list.
+QStringList UnlistedResults(const QString& root, const PhotoResultModel& photos, const FileResultModel& files)
+{
+    QSet<QString> listed;
+    for (int row = 0; row < photos.Count(); ++row)
+        listed.insert(photos.PathAt(row));
+    for (int row = 0; row < files.Count(); ++row)
+        listed.insert(files.ItemAt(row).fullPath);
+    return UnlistedWorkspaceFiles(root, listed);
+}
 
 constexpr int kCopyTickMs = 200;
 const QString kSelectAllPhotos = QStringLiteral("Select All Photos");
@@ -67,31 +80,28 @@ void MainDialog::StartRecovery()
         m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
         return;
     }
-    m_copy->Begin(std::move(sources));
+    // The person behind pkexec/sudo is told before the copy, not by a copy that fails file by file.
+    if (const std::optional<QString> refusal = OutputFolderRefusal(m_edtOutputDir->text(), InvokingPerson())) {
+        m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
+        return;
+    }
+    if (!ConfirmOutputFolderDisk(m_edtOutputDir->text()))
+        return;
+    m_copy->Begin(std::move(sources), m_scan->Workspace().engineOutputDir);
 
     m_progress->setRange(0, m_copy->Total());
     m_progress->setValue(0);
     // Hiding the focused Recover button would pass the focus to the photo list,
     // which then draws a focus frame under its first thumbnail.
     setFocus();
-    m_btnRecover->hide();
-    m_progress->show();
+    SetView(WindowView::Copying);
     // The ready view may have used the label for what could not be read.
-    m_lblProgress->setGeometry(m_rcProgressLine);
     m_lblProgress->SetText(QString());
-    m_lblProgress->show();
     m_timers->SetTimer(TIMER_COPY_OUT, kCopyTickMs);
 }
 
 void MainDialog::OnCopyTick()
 {
-    if (m_copy->CleaningUp()) {
-        if (m_copy->CleanupFinished()) {
-            m_timers->KillTimer(TIMER_COPY_OUT);
-            FinishRecovery();
-        }
-        return;
-    }
     // The worker starts on the first tick, with the folder the edit names then.
     if (!m_copy->Started())
         m_copy->Start(m_edtOutputDir->text());
@@ -110,23 +120,49 @@ void MainDialog::OnCopyTick()
         ReturnToReadyView();
         return;
     }
-    if (m_copy->Report().keepResults) {
-        m_timers->KillTimer(TIMER_COPY_OUT);
-        FinishRecovery();
-        return;
+    // The results and their workspace stay for more recoveries: only a new scan or closing drops them.
+    m_timers->KillTimer(TIMER_COPY_OUT);
+    FinishRecovery();
+}
+
+// The number of partial files among those this recovery copied.
+int MainDialog::PartialFilesCopied() const
+{
+    int partial = 0;
+    const PhotoResultModel& photos = m_lstPhotos->Model();
+    for (int row = 0; row < photos.Count(); ++row)
+        partial += !photos.IsRecovered(row) && m_copy->WasCopied(photos.PathAt(row)) && IsPartialName(photos.PathAt(row));
+    const FileResultModel& files = m_lstFiles->Model();
+    for (int row = 0; row < files.Count(); ++row) {
+        const QString& path = files.ItemAt(row).fullPath;
+        partial += !files.IsRecovered(row) && m_copy->WasCopied(path) && IsPartialName(path);
     }
-    // Everything selected is in the output folder (or had vanished): the workspace goes
-    // before the report, deleted off the UI thread (20 000 files take seconds); the ticks go on.
-    // The thread holds the workspace's handle: it may outlive the scan object when the window is destroyed.
-    m_copy->StartCleanup([handle = m_scan->Workspace().handle] {
-        if (handle)
-            handle->Delete();
-    });
+    return partial;
+}
+
+// Files the lists never showed would be lost unseen with the workspace: then it stays
+// (the final report said where).
+void MainDialog::DeleteWorkspaceIfAllListed()
+{
+    if (UnlistedResults(m_scan->Workspace().root, m_lstPhotos->Model(), m_lstFiles->Model()).isEmpty())
+        m_scan->DeleteWorkspace();
 }
 
 void MainDialog::FinishRecovery()
 {
-    const FinalReport report = m_copy->Report();
+    FinalReport report = m_copy->Report();
+    // Nothing is left unlisted once the workspace is deleted.
+    const ScanWorkspace& workspace = m_scan->Workspace();
+    report.text = WithUnlistedFilesKept(
+        report.text, UnlistedResults(workspace.root, m_lstPhotos->Model(), m_lstFiles->Model()).size(),
+        workspace.location.isEmpty() ? workspace.root : workspace.location);
+    // The count of recovered files never hides that some of them are partial.
+    if (const int partial = PartialFilesCopied()) {
+        const qsizetype lineEnd = report.text.indexOf(QLatin1Char('\n'));
+        const QString line = QStringLiteral("%1 of them partial: only part of each could be found.").arg(partial);
+        report.text = lineEnd < 0 ? report.text + QLatin1Char('\n') + line
+                                  : report.text.left(lineEnd + 1) + line + report.text.mid(lineEnd);
+    }
     if (report.keepResults) {
         m_platform.ui->MessageBox(this, report.text, report.caption, MB_OK);
         ReturnToReadyView();
@@ -136,22 +172,16 @@ void MainDialog::FinishRecovery()
     if (answer == IDYES && !m_platform.ui->OpenWithDefaultHandler(m_edtOutputDir->text()))
         m_platform.ui->MessageBox(this, FolderNotOpenedText(m_edtOutputDir->text()), kMessageCaption,
                                   MB_OK | MB_ICONINFORMATION);
-    m_progress->setValue(0);
-    for (QWidget* control : std::initializer_list<QWidget*>{m_progress, m_lblProgress, m_lblStatus, m_lstPhotos,
-                                                           m_btnRecover, m_lnkSelectFiles, m_lnkSelectPhotos,
-                                                           m_lstFiles})
-        control->hide();
-    ShowDrivePage();
+    ReturnToReadyView();
 }
 
 void MainDialog::ReturnToReadyView()
 {
-    // What was copied is unticked, so that a retry copies only the rest.
+    // What was copied is marked and unticked, so that the next recovery copies only the rest.
     const auto copied = [this](const QString& source) { return m_copy->WasCopied(source); };
-    m_lstPhotos->Model().UncheckWhere(copied);
-    m_lstFiles->Model().UncheckWhere(copied);
+    m_lstPhotos->Model().MarkRecoveredWhere(copied);
+    m_lstFiles->Model().MarkRecoveredWhere(copied);
     m_progress->setValue(0);
-    m_progress->hide();
     EnterReadyState();
 }
 

@@ -7,6 +7,7 @@
 #include "DiskImage.h"
 #include "DriveListView.h"
 #include "DriveSource.h"
+#include "MountPointIntent.h"
 #include "PlatformServices.h"
 #include "UiServices.h"
 #include "ScanRun.h"
@@ -63,8 +64,25 @@ void MainDialog::OnRefresh()
     RefreshDriveList();
 }
 
+bool MainDialog::ConfirmOutputFolderDisk(const QString& folder)
+{
+    if (!m_platform.drives || folder == m_confirmedOutputFolder)
+        return true;
+    const std::optional<QString> mountPoint = UnmountedMountPointOf(folder, m_platform.drives->FileSystemTable());
+    if (!mountPoint)
+        return true;
+    if (m_platform.ui->MessageBox(this, UnmountedMountPointQuestion(folder, *mountPoint), kQuestionCaption,
+                                  MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return false;
+    m_confirmedOutputFolder = folder;
+    return true;
+}
+
 QString MainDialog::SelectedScanSource() const
 {
+    // On the results page the folder receives what the last scan read.
+    if (m_view != WindowView::DrivePage)
+        return m_scan->Device();
     const QList<QTreeWidgetItem*> selected = m_lstDrives->selectedItems();
     const DriveRecord* drive = selected.isEmpty() ? nullptr : FindDriveByName(m_drives, selected.first()->text(0));
     return drive ? drive->engineDevice : m_scan->Device();

@@ -1,6 +1,7 @@
 // Harvesting: the workspace polls, the found files handed out per tick
 // (HarvestPass, which decodes on its workers), the two result lists, the
 // column sort and the ready-to-recover view.
+#include <QComboBox>
 #include <QHeaderView>
 
 #include "CStyledButton.h"
@@ -101,26 +102,22 @@ void MainDialog::EnterReadyState()
         return;
     }
     m_lblProgress->setText(QString());
-    m_lblProgress->setGeometry(m_rcProgressLine);
-    m_lblProgress->hide();
-
     m_lblStatus->setText(QStringLiteral("Press 'Recover' to recover files detected."));
-    m_lblStatus->show();
-    ShowUnreadableNotice();
-
     m_lnkSelectPhotos->setText(QStringLiteral("Unselect All Photos"));
     m_lnkSelectFiles->setText(QStringLiteral("Unselect All Files"));
-    m_lnkSelectPhotos->show();
-    m_lnkSelectFiles->show();
     m_lnkSelectPhotos->setEnabled(m_lstPhotos->Model().Count() > 0);
     m_lnkSelectFiles->setEnabled(m_lstFiles->Model().Count() > 0);
-
-    m_btnRecover->setText(QStringLiteral("Recover"));
-    m_btnRecover->show();
+    UpdateCounts();  // a recovery may have marked rows
+    // A pass still pending after a cancel ends here too: the drive page stays if the user went there.
+    if (m_view != WindowView::DrivePage)
+        SetView(WindowView::Results);
+    ShowUnreadableNotice();
 }
 
 void MainDialog::OnHeaderClick(int column)
 {
+    // A header orders the list itself: the chosen order gives way to it.
+    m_cmbSort->setCurrentIndex(0);
     m_lstFiles->Model().SortByColumn(column, m_bSortAscending);
     m_lstFiles->header()->setSortIndicatorShown(true);
     m_lstFiles->header()->setSortIndicator(column, m_bSortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);

@@ -33,7 +33,7 @@ constexpr int kCopyStatusMs = 500;
 
 void MainDialog::InitImageCopy()
 {
-    m_imageCopy = new ScanRun(*m_platform.ui, this, this);
+    m_imageCopy = new ScanRun(this);
     connect(m_imageCopy, &ScanRun::ended, this, &MainDialog::OnImageCopyEnded);
     m_lstDrives->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_lstDrives, &QWidget::customContextMenuRequested, this, &MainDialog::OnDriveContextMenu);
@@ -125,6 +125,7 @@ void MainDialog::OnImageCopyEnded()
         return;
     }
     ShowImageCopyProgress(false);
+    ShowNotices(m_imageCopy->EndNotices());
     if (!m_imageCopy->ReadToTheEnd()) {
         if (!m_imageCopy->EndedWithMessage())
             m_platform.ui->MessageBox(this,

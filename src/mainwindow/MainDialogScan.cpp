@@ -8,6 +8,7 @@
 #include "CStyledLabel.h"
 #include "CopyOutRun.h"
 #include "CopyPlan.h"
+#include "DriveSource.h"
 #include "DriveRecord.h"
 #include "EngineInstallation.h"
 #include "FileSystem.h"
@@ -30,7 +31,6 @@
 namespace snapmend {
 namespace {
 
-const QString kCancelCaption = QStringLiteral("Cancel");
 constexpr int kFirstPollDelayMs = 500;
 
 }  // namespace
@@ -45,6 +45,9 @@ void MainDialog::OnStart()
         StopImageCopy();
         return;
     }
+    // A stopped scan's worker may take a moment to end; a new one waits for it.
+    if (m_scan->Running())
+        return;
     const QList<QTreeWidgetItem*> selected = m_lstDrives->selectedItems();
     if (selected.isEmpty()) {
         m_platform.ui->MessageBox(this, QStringLiteral("Please select drive from where to recover photos."),
@@ -54,6 +57,11 @@ void MainDialog::OnStart()
     const DriveRecord* drive = FindDriveByName(m_drives, selected.first()->text(0));
     if (!drive) {
         m_platform.ui->MessageBox(this, QStringLiteral("Error. Failed to find the disk."), kMessageCaption, MB_OK);
+        return;
+    }
+    if (!drive->imageRow && m_platform.drives && !m_platform.drives->StillAttached(*drive)) {
+        m_platform.ui->MessageBox(this, kDriveGoneText, kMessageCaption, MB_OK | MB_ICONWARNING);
+        OnRefresh();
         return;
     }
     QString device = drive->engineDevice;
@@ -75,6 +83,15 @@ void MainDialog::StartScanOf(const QString& device)
                                   kMessageCaption, MB_OK);
         return;
     }
+    if (!ConfirmOutputFolderDisk(outputFolder))
+        return;
+    if (ResultsAtStake() &&
+        m_platform.ui->MessageBox(this,
+                                  QStringLiteral("The files found have not all been recovered; a new scan discards "
+                                                 "them. Start a new scan?"),
+                                  kQuestionCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    DiscardResults();
     std::optional<ScanWorkspace> workspace;
     QString resumeSelection;
     if (!ChooseScanWorkspace(device, outputFolder, workspace, resumeSelection))
@@ -138,40 +155,31 @@ bool MainDialog::ChooseScanWorkspace(const QString& device, const QString& outpu
 
 void MainDialog::EnterScanView()
 {
-    SetDrivePageVisible(false);
-
-    const QRect drives = m_lstDrives->geometry();
-    m_lblStatus->setText(m_scan->CurrentStatusText());
-    m_lblStatus->show();
-    const QRect status = m_lblStatus->geometry();
-    const QSize link = m_lnkSelectPhotos->size();
-
-    m_lnkSelectPhotos->setGeometry(drives.x(), BottomEdge(status) + 3, link.width(), link.height());
-    const int photosTop = BottomEdge(status) + link.height() + 5;
-    const int photosHeight = static_cast<int>((BottomEdge(drives) - photosTop) * 0.75);
-    m_lstPhotos->setGeometry(drives.x(), photosTop, drives.width(), photosHeight);
-    m_lstPhotos->show();
-
-    const QRect photos = m_lstPhotos->geometry();
-    m_lnkSelectFiles->setGeometry(photos.x(), BottomEdge(photos) + 5, link.width(), link.height());
-    const int filesTop = BottomEdge(photos) + link.height() + 8;
-    const int filesBottom = m_btnStart->geometry().y() - 10;
-    m_lstFiles->setGeometry(photos.x(), filesTop, photos.width(), filesBottom - filesTop);
-    m_lstFiles->show();
-
-    m_lnkSelectPhotos->hide();
-    m_lnkSelectFiles->hide();
     ClearResults();
-
-    m_btnRecover->setText(kCancelCaption);
-    m_btnRecover->show();
-
-    m_lblProgress->setGeometry(m_rcTipLine);
+    m_resultsKept = true;
+    m_lblStatus->setText(m_scan->CurrentStatusText());
     m_lblProgress->SetText(
         QStringLiteral("<- Tips: click \"Cancel\" to stop analyzing and recover detected files."));
-    m_lblProgress->show();
-
+    SetView(WindowView::Scanning);
     m_timers->SetTimer(TIMER_POLL_WORKSPACE, kFirstPollDelayMs);
+}
+
+void MainDialog::DiscardResults()
+{
+    m_timers->KillTimer(TIMER_POLL_WORKSPACE);
+    m_timers->KillTimer(TIMER_HARVEST);
+    m_harvest->Cancel();
+    DeleteWorkspaceIfAllListed();
+    ClearResults();
+    m_resultsKept = false;
+}
+
+void MainDialog::OnBackToDrives() { SetView(WindowView::DrivePage); }
+
+void MainDialog::OnBackToResults()
+{
+    if (m_resultsKept)
+        SetView(WindowView::Results);
 }
 
 void MainDialog::OnScanDeviceGone()
@@ -186,7 +194,7 @@ void MainDialog::OnScanDeviceGone()
 
 void MainDialog::OnRecoverClicked()
 {
-    if (m_btnRecover->text() == kCancelCaption)
+    if (m_view == WindowView::Scanning)
         CancelScan();
     else
         StartRecovery();
@@ -241,6 +249,7 @@ bool MainDialog::OnClose()
 
 void MainDialog::OnScanEnded()
 {
+    ShowNotices(m_scan->EndNotices());
     if (!m_closing && m_scan->MetUnreadableAreas())
         m_platform.ui->MessageBox(this, UnreadableScanEndText(m_scan->UnreadableBytes()), kMessageCaption,
                                   MB_OK | MB_ICONWARNING);
@@ -257,20 +266,24 @@ void MainDialog::ShowUnreadableNotice()
 {
     if (!m_scan->MetUnreadableAreas())
         return;
-    // Right of Recover, where the scan's tip stood; a recovery moves the label to its progress line.
-    m_lblProgress->setGeometry(m_rcTipLine);
-    m_lblProgress->SetText(UnreadableAreasText(m_scan->UnreadableBytes()));
-    m_lblProgress->show();
+    // The results page has Back and the output folder right of Recover: the
+    // status line tells it, after its advice.
+    m_lblStatus->setText(m_lblStatus->text() + QLatin1Char(' ') + UnreadableAreasText(m_scan->UnreadableBytes()));
 }
 
 int MainDialog::ResultCount() const { return m_lstPhotos->Model().Count() + m_lstFiles->Model().Count(); }
 
+int MainDialog::UnrecoveredCount() const
+{
+    return ResultCount() - m_lstPhotos->Model().RecoveredCount() - m_lstFiles->Model().RecoveredCount();
+}
+
 bool MainDialog::ResultsAtStake() const
 {
-    if (m_lstPhotos->isHidden())
-        return false;  // the drive page: nothing listed
+    if (!m_resultsKept)
+        return false;
     const bool harvesting = m_timers->IsActive(TIMER_POLL_WORKSPACE) || m_timers->IsActive(TIMER_HARVEST);
-    return ResultCount() > 0 || harvesting;
+    return harvesting || UnrecoveredCount() > 0;
 }
 
 void MainDialog::EndScanWithoutResults()
@@ -290,19 +303,18 @@ void MainDialog::EndScanWithoutResults()
     // A disk pulled out mid-scan can be attached again and its scan continued.
     if (m_scan->DeviceStillThere() || !m_scan->Continuable())
         m_scan->DeleteWorkspace();
-    for (QWidget* control : std::initializer_list<QWidget*>{m_progress, m_lblProgress, m_lblStatus, m_lstPhotos,
-                                                           m_btnRecover, m_lnkSelectFiles, m_lnkSelectPhotos,
-                                                           m_lstFiles})
-        control->hide();
+    m_resultsKept = false;
     ShowDrivePage();
 }
 
 void MainDialog::FinishClose()
 {
     m_copy->Stop();  // no copy may still read the workspace
+    // A scan stopped by the close can be continued by the next start.
     if (!(m_keepWorkspaceOnClose && m_scan->Continuable()))
-        m_scan->DeleteWorkspace();
+        DeleteWorkspaceIfAllListed();
     ClearResults();
+    m_resultsKept = false;
     done(0);
 }
 

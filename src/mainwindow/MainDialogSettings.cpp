@@ -5,6 +5,7 @@
 #include <QLineEdit>
 
 #include "CopyPlan.h"
+#include "EngineInstallation.h"
 #include "FileTypesDialog.h"
 #include "Help.h"
 #include "HelpWindow.h"
@@ -34,7 +35,6 @@ void MainDialog::LoadOutputFolder()
     const QString folder =
         ReadSettingValue(ProgramFolder(m_platform), kSettingsFileName, kSaveDirKey, GetDefaultOutputFolder());
     m_edtOutputDir->setText(folder);
-    SetDrivePageVisible(true);
 }
 
 void MainDialog::BrowseForOutputFolder()
@@ -67,7 +67,7 @@ void MainDialog::OpenHelp()
         return;
     }
     if (!m_help)
-        m_help = new HelpWindow(*help, this);
+        m_help = new HelpWindow(*help, HelpFacts{ProgramFolder(m_platform), EngineFolder(m_platform)}, this);
     m_help->show();
     m_help->raise();
     m_help->activateWindow();

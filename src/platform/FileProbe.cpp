@@ -13,15 +13,18 @@ bool IsFileWriteFinished(const QString& path)
         return false;
     // A FIFO does not block the open.
     const UniqueFd fd = OpenForReading(path);
-    if (!fd.valid())
-        return false;
+    return fd.valid() && IsOpenFileWriteFinished(fd.get());
+}
+
+bool IsOpenFileWriteFinished(int fd)
+{
     int rc;
     do {
-        rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     const bool free = rc == 0;
     if (free)
-        ::flock(fd.get(), LOCK_UN);
+        ::flock(fd, LOCK_UN);
     return free;
 }
 

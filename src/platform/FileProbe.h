@@ -8,5 +8,7 @@ namespace snapmend {
 // is still writing. False also when the file cannot be opened (gone, a link,
 // no permission). Never blocks.
 bool IsFileWriteFinished(const QString& path);
+// The same for a file already open.
+bool IsOpenFileWriteFinished(int fd);
 
 }  // namespace snapmend

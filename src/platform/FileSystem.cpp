@@ -36,6 +36,7 @@ FileStatus ToStatus(const struct stat& info)
     status.device = {major(info.st_dev), minor(info.st_dev)};
     status.deviceNode = {major(info.st_rdev), minor(info.st_rdev)};
     status.inode = static_cast<quint64>(info.st_ino);
+    status.modified = static_cast<qint64>(info.st_mtim.tv_sec);
     return status;
 }
 
@@ -178,6 +179,9 @@ QStringList FolderEntries(int folder)
     return names;
 }
 
+// AT_EACCESS: checked with the file-system identity, not the real user's.
+bool MayCreateIn(int folder) { return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0; }
+
 QString MakeUniqueFolder(const QString& parent, const QString& prefix)
 {
     QByteArray pattern = Native(JoinPath(parent, prefix + QStringLiteral("XXXXXX")));
@@ -209,8 +213,6 @@ UniqueFd CreateNewFileAt(int folder, const QString& name, mode_t mode)
 
 bool RemoveFileAt(int folder, const QString& name) { return ::unlinkat(folder, Native(name).constData(), 0) == 0; }
 
-bool ChangeOwner(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group) == 0; }
-
 bool ChangeMode(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0; }
 
 bool SyncFile(int fd) { return ::fsync(fd) == 0; }
@@ -240,61 +242,6 @@ ssize_t ReadSome(int fd, void* buffer, size_t size) { return ::read(fd, buffer, 
 
 ssize_t WriteSome(int fd, const void* data, size_t size) { return ::write(fd, data, size); }
 ssize_t KernelCopy(int in, int out, size_t size) { return ::copy_file_range(in, nullptr, out, nullptr, size, 0); }
-
-namespace {
-
-// Without links a walk cannot revisit a folder; the bound only guards against
-// a bind mount of an ancestor placed inside the workspace.
-constexpr int kMaxWalkDepth = 256;
-
-// Walks the folder open as `fd` (taken over and closed). Each sub-folder is
-// opened relative to its parent without following links, so a folder swapped
-// for a link meanwhile is not entered. Straight readdir: the walk runs on the
-// UI thread for every pass, over tens of thousands of files.
-void WalkRegularFiles(int fd, const QString& folder, QStringList& out, int depth)
-{
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN) {  // file systems that do not fill d_type
-            struct stat info {};
-            if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            type = S_ISDIR(info.st_mode) ? DT_DIR : (S_ISREG(info.st_mode) ? DT_REG : DT_LNK);
-        }
-        const QString path = folder + QLatin1Char('/') + QFile::decodeName(name);
-        if (type == DT_REG) {
-            out.append(path);
-        } else if (type == DT_DIR && depth < kMaxWalkDepth) {
-            const int child = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child >= 0)
-                WalkRegularFiles(child, path, out, depth + 1);
-        }
-    }
-    ::closedir(dir);
-}
-
-}  // namespace
-
-void CollectRegularFiles(const QString& folder, QStringList& out)
-{
-    if (folder.isEmpty())
-        return;
-    QString root = folder;
-    while (root.size() > 1 && root.endsWith(QLatin1Char('/')))
-        root.chop(1);
-    const int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0)
-        WalkRegularFiles(fd, root == QLatin1String("/") ? QString() : root, out, 0);
-}
-
 
 void DeleteFolderTreeAt(int folder, const QString& name)
 {

@@ -48,6 +48,7 @@ struct FileStatus {
     DeviceNumber device;       // of the file system that holds it
     DeviceNumber deviceNode;   // what a block device node stands for
     quint64 inode = 0;
+    qint64 modified = 0;       // last change of the contents, seconds since 1970
 };
 
 // stat: the path, links followed.
@@ -85,6 +86,9 @@ int DuplicateHigh(int fd, int lowest);
 bool KeepsOwnersAndModes(int fd);
 // The names in the open `folder` (not "." and ".."), in the order it lists them.
 QStringList FolderEntries(int folder);
+// Whether the calling thread, with its file-system identity, may create
+// entries in the open `folder`; false with errno (EACCES, EROFS) when not.
+bool MayCreateIn(int folder);
 // A fresh folder of mode 0700 named `prefix` plus six random characters,
 // inside `parent` (mkdtemp): nobody can guess or pre-create it. Empty on failure.
 QString MakeUniqueFolder(const QString& parent, const QString& prefix);
@@ -98,7 +102,6 @@ bool NameUnnamedFile(int file, int folder, const QString& name);
 UniqueFd CreateNewFileAt(int folder, const QString& name, mode_t mode);
 bool RemoveFileAt(int folder, const QString& name);
 
-bool ChangeOwner(int fd, uid_t owner, gid_t group);
 bool ChangeMode(int fd, mode_t mode);
 // The file's content and attributes are on the disk.
 bool SyncFile(int fd);
@@ -122,11 +125,6 @@ ssize_t WriteSome(int fd, const void* data, size_t size);
 // copy_file_range(2) from the descriptors' current positions: the kernel moves
 // the bytes (sharing extents where it can); -1 with errno when it declines.
 ssize_t KernelCopy(int in, int out, size_t size);
-
-// Appends the full path of every regular file below `folder`, depth first, in
-// the order the file system lists each folder. Links are neither followed nor
-// listed; sub-folders are opened relative to their parent, never through a link.
-void CollectRegularFiles(const QString& folder, QStringList& out);
 
 // Deletes `name` inside the open `folder` with everything below it, by
 // descriptors only: no link is followed, a rename of an outer folder changes nothing.

@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <vector>
 
 namespace snapmend {
@@ -78,6 +80,22 @@ bool CheckPrivate(int fd)
            (info.st_mode & 077) == 0;
 }
 
+// The groups of the account `name` (getgrouplist), its primary group `gid` included.
+std::vector<gid_t> GroupsOf(const char* name, gid_t gid)
+{
+    constexpr int kMaxGroups = 65536;
+    int count = 32;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    while (::getgrouplist(name, gid, groups.data(), &count) < 0 && count <= kMaxGroups) {
+        count = std::max(count, static_cast<int>(groups.size()) * 2);
+        groups.resize(static_cast<size_t>(count));
+    }
+    groups.resize(static_cast<size_t>(std::clamp(count, 0, static_cast<int>(groups.size()))));
+    if (groups.empty())
+        groups.push_back(gid);
+    return groups;
+}
+
 }  // namespace
 
 std::optional<Account> LookUpAccount(uid_t uid)
@@ -88,9 +106,10 @@ std::optional<Account> LookUpAccount(uid_t uid)
     passwd* found = nullptr;
     while (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
         buffer.resize(buffer.size() * 2);
-    if (!found || !found->pw_dir)
+    if (!found || !found->pw_dir || !found->pw_name)
         return std::nullopt;
-    return Account{found->pw_uid, found->pw_gid, QFile::decodeName(found->pw_dir)};
+    return Account{found->pw_uid, found->pw_gid, QFile::decodeName(found->pw_dir), QByteArray(found->pw_name),
+                   GroupsOf(found->pw_name, found->pw_gid)};
 }
 
 std::optional<Account> InvokingPerson()

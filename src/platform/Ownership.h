@@ -1,7 +1,9 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <optional>
 #include <sys/types.h>
+#include <vector>
 
 namespace snapmend {
 
@@ -10,6 +12,8 @@ struct Account {
     uid_t uid = 0;
     gid_t gid = 0;
     QString home;
+    QByteArray name;
+    std::vector<gid_t> groups;  // every group the account belongs to, its own group included
 };
 
 std::optional<Account> LookUpAccount(uid_t uid);

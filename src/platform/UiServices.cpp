@@ -10,6 +10,9 @@
 #include <QThread>
 #include <QUrl>
 
+#include "Ownership.h"
+#include "PersonOpener.h"
+
 namespace snapmend {
 namespace {
 
@@ -89,6 +92,9 @@ std::optional<QString> QtUiServices::BrowseForFile(QWidget* owner, const QString
 
 bool QtUiServices::OpenWithDefaultHandler(const QString& path)
 {
+    // The opener and what it starts (a file manager) run as the person, never as root.
+    if (const std::optional<Account> person = InvokingPerson())
+        return OpenAsPerson(path, *person);
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 

@@ -39,7 +39,8 @@ public:
     virtual std::optional<QString> BrowseForFile(QWidget* owner, const QString& title, const QString& startFolder,
                                                  const QString& filter) = 0;
 
-    // Opens a file or folder with the desktop's default handler; false when nothing could.
+    // Opens a file or folder with the desktop's default handler, as the person
+    // behind pkexec/sudo when there is one; false when nothing could.
     virtual bool OpenWithDefaultHandler(const QString& path) = 0;
 };
 

@@ -4,7 +4,10 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include "DecodeBudget.h"
 #include "FileSystem.h"
+#include "PictureProbe.h"
+#include "WorkspaceFile.h"
 
 #include "DriveRecord.h"
 
@@ -14,36 +17,53 @@ namespace {
 // Opens `path` for reading when it is a regular file reached without a link.
 bool OpenRegularFile(const QString& path, QFile& file, qint64& bytes)
 {
-    UniqueFd fd = OpenForReading(path);
+    UniqueFd fd = OpenWorkspaceFile(path);
     if (!fd.valid())
         return false;
     const std::optional<FileStatus> status = StatusOf(fd.get());
-    if (!status || status->kind != FileKind::Regular ||
-        !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+    if (!status || !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return false;
     fd.release();  // the QFile closes it now
     bytes = static_cast<qint64>(status->size);
     return true;
 }
 
-QImage DecodeFitted(QFile& file, const QSize& bounds, QSize& pixelSize)
+// What the decoder hands out for a picture fitted into `bounds`: a JPEG
+// decoder scales in the DCT by halves, so up to twice the fitted size.
+QSize DecoderOutputSize(const DeclaredPicture& declared, const QSize& fitted)
+{
+    if (declared.kind != DeclaredPicture::Kind::Jpeg)
+        return declared.size;
+    return (fitted * 2).boundedTo(declared.size);
+}
+
+QImage DecodeFitted(QFile& file, const QSize& bounds, PhotoPreview& preview)
 {
     QImageReader reader(&file);
     reader.setAutoTransform(true);
+    const std::optional<DeclaredPicture> declared = DeclarePicture(reader, static_cast<int>(file.handle()));
+    if (!declared)
+        return {};
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
-    const QSize stored = reader.size();
+    const QSize stored = declared->size;
     const QSize storedBounds = turned ? bounds.transposed() : bounds;
-    if (stored.isValid() && (stored.width() > storedBounds.width() || stored.height() > storedBounds.height()))
-        reader.setScaledSize(FitPreviewSize(stored, storedBounds));
+    const QSize fitted = FitPreviewSize(stored, storedBounds);
+    const std::optional<quint64> cost = DecodeCostBytes(*declared, DecoderOutputSize(*declared, fitted));
+    const DecodeGrant grant = cost ? DecodeBudget::Shared().Acquire(*cost) : DecodeGrant();
+    if (!grant.Granted()) {
+        preview.tooLarge = true;
+        return {};
+    }
+    if (fitted != stored)
+        reader.setScaledSize(fitted);
     QImage image = reader.read();
     if (image.isNull())
         return {};
-    const QSize own = stored.isValid() ? stored : image.size();
-    pixelSize = turned ? own.transposed() : own;
+    preview.pixelSize = turned ? stored.transposed() : stored;
     // Decoders that ignore the scaled size leave the rest to a smooth scale.
-    const QSize fitted = FitPreviewSize(image.size(), bounds);
-    if (fitted != image.size())
-        image = image.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QSize shown = FitPreviewSize(image.size(), bounds);
+    if (shown != image.size())
+        image = image.scaled(shown, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return image;
 }
 
@@ -60,11 +80,12 @@ QSize FitPreviewSize(const QSize& size, const QSize& bounds)
 
 PhotoPreview DecodePhotoPreview(const QString& path, const QSize& bounds, const QString& fallbackPicture)
 {
+    CapQtImageReaders();
     PhotoPreview preview;
-    preview.name = QFileInfo(path).fileName();
+    preview.name = DisplayText(QFileInfo(path).fileName());
     QFile file;
     if (OpenRegularFile(path, file, preview.fileBytes))
-        preview.picture = DecodeFitted(file, bounds, preview.pixelSize);
+        preview.picture = DecodeFitted(file, bounds, preview);
     preview.decoded = !preview.picture.isNull();
     if (!preview.decoded) {
         preview.pixelSize = QSize();
@@ -77,6 +98,8 @@ QString PreviewCaption(const PhotoPreview& preview)
 {
     // Sizes read as everywhere else in the window ("12 bytes", "2.4 MB").
     const QString size = preview.fileBytes < 0 ? QString() : FormatSize(preview.fileBytes);
+    if (preview.tooLarge)
+        return QStringLiteral("%1 is too large to show.").arg(preview.name);
     if (!preview.decoded) {
         QString text = QStringLiteral("%1: this file cannot be shown as a photo").arg(preview.name);
         if (!size.isEmpty())

@@ -1,6 +1,7 @@
 #include "helpers.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -74,11 +75,20 @@ bool make_fat32_with_deleted(const std::string& img, const std::string& dir, con
     return true;
 }
 
+std::map<std::string, Bytes> files_below(const std::string& dir) {
+    std::map<std::string, Bytes> out;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir); it != std::filesystem::recursive_directory_iterator(); ++it) {
+        if (it.depth() == 0 && it->path().filename() == ".snapmend") it.disable_recursion_pending();
+        else if (it->is_regular_file()) out[std::filesystem::relative(it->path(), dir).string()] = read_file(it->path().string());
+    }
+    return out;
+}
+
 std::vector<std::string> list_dir(const std::string& path) {
     std::vector<std::string> names;
     if (DIR* d = ::opendir(path.c_str())) {
         while (dirent* e = ::readdir(d))
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
+            if (e->d_name[0] != '.') names.push_back(e->d_name);
         ::closedir(d);
     }
     std::sort(names.begin(), names.end());

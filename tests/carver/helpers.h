@@ -2,6 +2,7 @@
 // Shared test helpers: temporary folders, files, sample photos made with
 // ImageMagick, disk images, and running `photo` as a separate process.
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,11 @@ void write_file(const std::string& path, const Bytes& data);
 Bytes random_bytes(size_t n, uint32_t seed);
 int sh(const std::string& cmd);  // runs through /bin/sh, output discarded; returns exit status
 bool have_tool(const std::string& name);
-std::vector<std::string> list_dir(const std::string& path);  // sorted names, no dot entries
+// Every file below `dir` by its path relative to it, the engine's own folder left out.
+std::map<std::string, Bytes> files_below(const std::string& dir);
+// Sorted names, none beginning with '.' (carved names never do; the engine's
+// own folder .snapmend does).
+std::vector<std::string> list_dir(const std::string& path);
 
 struct Sample {
     std::string name;  // e.g. "baseline.jpg"

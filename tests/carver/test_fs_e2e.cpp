@@ -13,6 +13,7 @@
 #include <functional>
 #include <fstream>
 #include <map>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <unordered_map>
@@ -26,6 +27,7 @@
 #include "fs/map.h"
 #include "fs/ntfs.h"
 #include "fs/stitch.h"
+#include "cards.h"
 #include "helpers.h"
 #include "media.h"
 
@@ -37,13 +39,6 @@ namespace {
 struct Range {  // sectors of the image, inclusive
     uint64_t first, last;
 };
-
-std::map<std::string, Bytes> files_below(const std::string& dir) {
-    std::map<std::string, Bytes> out;
-    for (const auto& e : stdfs::recursive_directory_iterator(dir))
-        if (e.is_regular_file()) out[stdfs::relative(e.path(), dir).string()] = read_file(e.path().string());
-    return out;
-}
 
 // Where a file's clusters lie, found by content: every cluster of a planted
 // file is unique random or compressed data, so its bytes name its sector.
@@ -492,18 +487,9 @@ TEST_P(Volumes, FragmentedDeletedFilesComeBackWholeUnderTheirNames) {
         if (std::any_of(plan.begin(), plan.end(), [&](const Planted& p) { return p.sample.data == data; }))
             continue;
         if (name.find(".partial.") != std::string::npos) {
-            // A JPEG: a planted photo's start, closed. Any other type: a file
-            // that starts with a planted file's first piece, whose rest is not proven.
-            bool jpeg = name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0;
-            bool prefix = std::any_of(plan.begin(), plan.end(), [&](const Planted& p) {
-                if (jpeg)
-                    return data.size() > 2 && data[data.size() - 2] == 0xFF && data.back() == 0xD9 &&
-                           p.sample.data.size() > data.size() &&
-                           std::equal(data.begin(), data.end() - 2, p.sample.data.begin());
-                size_t first = p.runs.empty() ? 0 : (p.runs[0].last - p.runs[0].first + 1) * 512;
-                return first > 0 && data.size() >= first && p.sample.data.size() >= first &&
-                       std::equal(data.begin(), data.begin() + static_cast<long>(first), p.sample.data.begin());
-            });
+            // A planted file's proven start, closed by its format's end at most.
+            bool prefix = std::any_of(plan.begin(), plan.end(),
+                                      [&](const Planted& p) { return own_head(data, p.sample.data); });
             EXPECT_TRUE(prefix) << name << " is no start of a planted file";
             ++partial;
             continue;
@@ -1040,7 +1026,7 @@ TEST(FileSystemNames, AreSanitised) {
         {"DSC_0412.JPG", "DSC_0412.JPG"},
         {"..", "_"},
         {".", "_"},
-        {"...x", "...x"},
+        {"...x", "_..x"},
         {"", "_"},
         {"a/../b", "a_.._b"},
         {std::string("x\0y\x1F\x7F.jpg", 9), "x_y__.jpg"},
@@ -1049,6 +1035,130 @@ TEST(FileSystemNames, AreSanitised) {
     };
     for (const auto& [raw, want] : cases) EXPECT_EQ(carver::fs::sanitize_name(raw), want) << raw;
     EXPECT_EQ(carver::fs::utf16_to_utf8(u"\u00e9t\u00e9 \U0001F600\xD800"), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80_");
+}
+
+bool is_valid_utf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (n == 0 || s.size() - i < n) return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+// Names from FAT and exFAT long names that would be lost, hidden or misread
+// once written: each becomes valid UTF-8 within 200 bytes that shows what it is.
+TEST(FileSystemNames, HostileNamesBecomeNamesThatCanBeListedAndRead) {
+    const std::string e_acute = "\xC3\xA9", replacement = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> cases[] = {
+        {repeat(e_acute, 120) + ".jpg", repeat(e_acute, 98) + ".jpg"},
+        {"a" + repeat(e_acute, 120) + ".jpg", "a" + repeat(e_acute, 97) + ".jpg"},  // never half a character
+        {"a" + repeat("\xE6\x97\xA5", 80), "a" + repeat("\xE6\x97\xA5", 66)},
+        {"\xEF\xBB\xBFIMG_1.JPG", "IMG_1.JPG"},
+        {".hidden.jpg", "_hidden.jpg"},
+        {"photo\xE2\x80\xAEgpj.exe.jpg", "photogpj.exe.jpg"},
+        {"a\xE2\x80\x8F\xD8\x9C\xE2\x81\xA6" "b\xE2\x81\xA9.jpg", "ab.jpg"},
+        {"bad\xFF\xC3.jpg", "bad" + replacement + replacement + ".jpg"},
+        {"\xC0\xAF\xED\xA0\x80.jpg", repeat(replacement, 5) + ".jpg"},  // overlong '/' and a surrogate
+        {"tab\tand\xC2\x85.jpg", "tab_and_.jpg"},
+        {"\xEF\xBB\xBF.jpg", "_jpg"},
+    };
+    for (const auto& [raw, want] : cases) {
+        const std::string safe = carver::safe_name(raw);
+        EXPECT_EQ(safe, want) << raw;
+        EXPECT_TRUE(is_valid_utf8(safe)) << raw;
+        EXPECT_LE(safe.size(), carver::kMaxNameBytes) << raw;
+        EXPECT_EQ(carver::safe_name(safe), safe) << "a safe name stays as it is: " << raw;
+    }
+}
+
+// 25 nested deleted folders of long names: the file lands in the deepest
+// folder that keeps its path short, and the path asked for is reported.
+TEST(FileSystemNames, ADeepPathKeepsItsUpperFoldersWithinTheLimit) {
+    TempDir tmp;
+    carver::OutputDir out;
+    std::string err;
+    ASSERT_TRUE(out.open(tmp / "out", err)) << err;
+    std::string folder;
+    for (int depth = 0; depth < 25; ++depth)
+        folder += (depth ? "/" : "") + std::to_string(depth) + "-" + repeat("\xC3\xA9", 98);
+    const carver::Naming deep{folder, "DSC_0001.JPG", -1};
+    const carver::Naming shallow{"DCIM", ".DSC_0002.JPG", -1};
+    const uint8_t data[] = {9, 8, 7, 6};
+    std::atomic<bool> stop{false};
+    carver::BufferSource src(data, sizeof data);
+    const carver::WriteResult r = out.write(3, "jpg", src, sizeof data, stop, &deep);
+    ASSERT_EQ(r.status, carver::WriteStatus::Ok) << r.error;
+    EXPECT_LE(r.name.size(), carver::kMaxRelativePathBytes);
+    EXPECT_EQ(r.name.substr(0, r.name.rfind('/')), folder.substr(0, r.name.rfind('/'))) << "the upper folders kept";
+    EXPECT_EQ(r.name.substr(r.name.rfind('/') + 1), "DSC_0001.JPG");
+    EXPECT_EQ(r.requested, folder + "/DSC_0001.JPG");
+    EXPECT_EQ(read_file(tmp / ("out/" + r.name)), Bytes(data, data + sizeof data));
+
+    carver::BufferSource again(data, sizeof data);
+    const carver::WriteResult hidden = out.write(4, "jpg", again, sizeof data, stop, &shallow);
+    EXPECT_EQ(hidden.name, "DCIM/_DSC_0002.JPG");
+    EXPECT_TRUE(hidden.requested.empty());
+}
+
+// A card whose deleted files bear names that would be cut inside a character,
+// hidden or misread, one of them 25 long-named folders deep: each is
+// carved whole under a safe name, and as many files come out as were deleted.
+TEST(FileSystemNames, ACardOfHostileNamesIsCarvedWholeUnderSafeNames) {
+    if (samples().size() < 6) GTEST_SKIP() << "needs ImageMagick";
+    if (!have_tool("mkfs.vfat") || !have_tool("mcopy") || !have_tool("mmd")) GTEST_SKIP() << "needs mkfs.vfat and mtools";
+    TempDir tmp;
+    const std::string img = tmp / "card.img";
+    ASSERT_EQ(sh("mkfs.vfat -F 32 -s 1 -C " + img + " 65536"), 0);
+    const std::string mtools = "LC_ALL=C.UTF-8 ";
+    std::string deep;
+    for (int depth = 0; depth < 25; ++depth) {
+        deep += (depth ? "/" : "") + std::to_string(depth) + repeat("\xC3\xA9", 60);
+        ASSERT_EQ(sh(mtools + "mmd -i " + img + " '::/" + deep + "'"), 0) << depth;
+    }
+    // (mtools drops a leading byte-order mark; that name is left to the name table above.)
+    const std::string stems[] = {repeat("\xE6\x97\xA5", 78), "photo\xE2\x80\xAEgpj.exe", ".hidden", "ordinary",
+                                 deep + "/deep"};
+    std::vector<std::string> planted;
+    std::multiset<Bytes> deleted;
+    for (size_t i = 0; i < std::size(stems); ++i) {
+        const Sample& sample = samples()[i];
+        const std::string local = tmp / ("s" + std::to_string(i) + "." + sample.ext);
+        write_file(local, sample.data);
+        planted.push_back(stems[i] + "." + sample.ext);
+        ASSERT_EQ(sh(mtools + "mcopy -i " + img + " '" + local + "' '::/" + planted.back() + "'"), 0) << i;
+        deleted.insert(sample.data);
+    }
+    for (const std::string& path : planted) ASSERT_EQ(sh(mtools + "mdel -i " + img + " '::/" + path + "'"), 0) << path;
+
+    const std::string out = tmp / "out";
+    const RunResult r = run_photo({"/d", out, "/cmd", img, "fileopt,everything,enable,search"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::multiset<Bytes> carved;
+    size_t named = 0;
+    for (const auto& [path, data] : files_below(out)) {
+        if (path.rfind(".snapmend/", 0) == 0) continue;
+        carved.insert(data);
+        SCOPED_TRACE(path);
+        EXPECT_TRUE(is_valid_utf8(path));
+        EXPECT_LE(path.size(), carver::kMaxRelativePathBytes);
+        const std::string name = path.substr(path.rfind('/') + 1);
+        EXPECT_NE(name[0], '.');
+        EXPECT_EQ(name.find("\xEF\xBB\xBF"), std::string::npos);
+        EXPECT_EQ(name.find("\xE2\x80\xAE"), std::string::npos);
+        named += name[0] != 'f' || name.find("ordinary") == 0;
+    }
+    EXPECT_EQ(carved, deleted) << "every deleted file carved once, byte for byte";
+    EXPECT_EQ(named, std::size(stems)) << "each under its own name, made safe";
 }
 
 // An original name goes below the output folder, clashes are numbered, and a
@@ -1259,8 +1369,16 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
         bool whole = false;
         if (st.stream) {
             Bytes got(st.length);
-            whole = st.length == file.size() && st.stream->read(0, got.data(), got.size()) == got.size() && got == file;
-            EXPECT_TRUE(whole) << c.what << ": other bytes stitched as the file";
+            bool read = st.stream->read(0, got.data(), got.size()) == got.size();
+            whole = !st.partial && st.length == file.size() && read && got == file;
+            if (st.partial) {  // the proven samples, with a movie box of their own
+                EXPECT_TRUE(read && own_head(got, file)) << c.what << ": other bytes in the partial file";
+                TempDir tmp;
+                write_file(tmp / "part.mp4", got);
+                EXPECT_TRUE(plays(tmp / "part.mp4")) << c.what << ": the partial file does not play";
+            } else {
+                EXPECT_TRUE(whole) << c.what << ": other bytes stitched as the file";
+            }
         }
         EXPECT_EQ(whole, c.whole) << c.what;
     }

@@ -19,19 +19,31 @@ namespace {
 struct Line {
     uint64_t done = 0;
     uint64_t total = 0;
+    uint64_t unreadable = 0;
 };
 
-std::vector<Line> drain(int fd) {
+std::string read_all(int fd) {
     std::string text;
     char buf[4096];
     ssize_t n;
     while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    return text;
+}
+
+// The progress lines up to the totals line.
+std::vector<Line> lines_of(const std::string& text) {
     std::vector<Line> lines;
     std::istringstream in(text);
-    Line l;
-    while (in >> l.done >> l.total) lines.push_back(l);
+    std::string row;
+    while (std::getline(in, row)) {
+        std::istringstream words(row);
+        Line l;
+        if (words >> l.done >> l.total >> l.unreadable) lines.push_back(l);
+    }
     return lines;
 }
+
+std::vector<Line> drain(int fd) { return lines_of(read_all(fd)); }
 
 struct Pipe {
     int r = -1, w = -1;
@@ -132,7 +144,11 @@ TEST(ProgressEngine, ReportsOnTheNamedDescriptorUpToTheImageSize) {
     p.w = -1;
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(missing_in(dir / "out", {sample("baseline.jpg")}), "");
-    std::vector<Line> lines = drain(p.r);
+    const std::string text = read_all(p.r);
+    const std::string totals = "totals 1 0 0\n";  // one whole file, none partial, nothing unreadable
+    EXPECT_TRUE(text.size() > totals.size() && text.compare(text.size() - totals.size(), totals.size(), totals) == 0)
+        << "the report does not end with " << totals << text;
+    std::vector<Line> lines = lines_of(text);
     ASSERT_GE(lines.size(), 5u);  // one per 4 MiB block read
     for (size_t i = 1; i < lines.size(); ++i) EXPECT_LT(lines[i - 1].done, lines[i].done);
     EXPECT_EQ(lines.back().done, image.size());

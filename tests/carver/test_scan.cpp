@@ -113,14 +113,13 @@ TEST_F(ScanTest, UnreadableSectorsAreSkippedAndTheScanGoesOn) {
     ScanResult r = run_scan(o, stop_);
     ASSERT_EQ(r.status, ScanStatus::Complete);
     EXPECT_EQ(r.bad_sectors, bad_sectors);
-    EXPECT_GT(failed_calls, int(bad_sectors));  // the whole block, then smaller pieces
+    EXPECT_LT(failed_calls, int(bad_sectors));  // not one failed read per sector
     EXPECT_EQ(missing_in(o.out_dir, files), "");
 }
 
-// A device that stops answering (unplugged: ENODEV and kin; or every sector
-// failing from some point on) ends the scan as a read failure, keeping what
-// was found before, instead of retrying each remaining sector and reporting
-// a clean scan.
+// A device that stops answering (unplugged: ENODEV and kin) ends the scan as
+// a read failure, keeping what was found before, instead of retrying each
+// remaining sector and reporting a clean scan.
 TEST_F(ScanTest, DeviceThatStopsAnsweringEndsTheScanAsAReadFailure) {
     const Sample& photo = sample("baseline.jpg");
     Bytes img = random_bytes(4096, 5);
@@ -134,9 +133,6 @@ TEST_F(ScanTest, DeviceThatStopsAnsweringEndsTheScanAsAReadFailure) {
         uint64_t max_calls;  // failing reads before the scan gives up
     } cases[] = {
         {ENODEV, 8}, {ENOMEDIUM, 8}, {ENXIO, 8},
-        // Single sectors up to the limit (each tried directly, then through
-        // the cache), and the larger pieces before them.
-        {EIO, 2 * kMaxFailedRun + 1024},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::strerror(c.err));

@@ -138,46 +138,79 @@ TEST(SafeCopy, ClashesGetTheNextFreeNumberAndNothingIsReplaced)
     EXPECT_EQ(ReadFile(out + "/a (3).jpg"), QByteArray("user's own"));
 }
 
-// Copies belong to the person behind sudo/pkexec when one is known, else to the running user.
-TEST(SafeCopy, CopiesAndNewFoldersAreHandedToTheInvokingPerson)
+TEST(TargetNames, SubfoldersBelowTheSourceRoot)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "handing files to another user needs root";
-    const std::optional<Account> nobody = LookUpAccount(65534);
-    if (!nobody)
-        GTEST_SKIP() << "no account 65534 to hand files to";
+    const struct {
+        const char* path;
+        const char* root;
+        QStringList folders;
+    } cases[] = {
+        {"/ws/temp/DCIM/100CAMERA/DSC_0412.JPG", "/ws/temp", {"DCIM", "100CAMERA"}},
+        {"/ws/temp/DCIM/100CAMERA/DSC_0412.JPG", "/ws/temp/", {"DCIM", "100CAMERA"}},
+        {"/ws/temp/f1.jpg", "/ws/temp", {}},
+        {"/ws/temp2/a/f1.jpg", "/ws/temp", {}},  // a sibling whose name starts alike
+        {"/elsewhere/a/f1.jpg", "/ws/temp", {}},
+        {"/ws/temp/a/f1.jpg", "", {}},
+        {"/ws/temp/../x/./y//f1.jpg", "/ws/temp", {"x", "y"}},  // never climbs
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SourceSubfolders(c.path, c.root), c.folders) << c.path << " below " << c.root;
+}
+
+// A recovery keeps the folders a file had in the workspace, made one at a time
+// below the output folder; a link or a file in the way is never followed: the
+// copy goes to the deepest real folder reached. Clashes are numbered inside
+// the folder.
+TEST(CopyOutRun, KeepsOriginalFoldersAndStopsAtLinksAndFiles)
+{
     QTemporaryDir work;
     ASSERT_TRUE(work.isValid());
-    const QString source = work.filePath("f1.jpg");
-    ASSERT_TRUE(WriteFile(source, "photo"));
-    const QByteArray oldSudo = qgetenv("SUDO_UID");
+    const QString root = work.filePath("ws/temp");
+    const QString out = work.filePath("out");
+    const QString elsewhere = work.filePath("elsewhere");
+    for (const QString& folder : {root, out + "/DCIM/100CAMERA", elsewhere})
+        ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(WriteFile(out + "/DCIM/100CAMERA/DSC_1.JPG", "older"));
+    ASSERT_TRUE(WriteFile(out + "/plain", "a file, not a folder"));
+    ASSERT_EQ(::symlink(QFile::encodeName(elsewhere).constData(), QFile::encodeName(out + "/linked").constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(elsewhere).constData(), QFile::encodeName(out + "/DCIM/lnk").constData()),
+              0);
     const struct {
-        const char* sudoUid;  // nullptr: no invoking person
-        uid_t owner;
-    } cases[] = {{"65534", 65534}, {nullptr, 0}};
+        const char* source;  // below the workspace root
+        const char* target;  // below the output folder
+    } cases[] = {
+        {"top.jpg", "top.jpg"},
+        {"DCIM/100CAMERA/DSC_1.JPG", "DCIM/100CAMERA/DSC_1 (2).JPG"},
+        {"Documents/a/b/notes.txt", "Documents/a/b/notes.txt"},
+        {"linked/x/l.jpg", "l.jpg"},
+        {"plain/p.jpg", "p.jpg"},
+        {"DCIM/lnk/y/d.jpg", "DCIM/d.jpg"},
+    };
+    std::vector<QString> sources;
     for (const auto& c : cases) {
-        if (c.sudoUid)
-            qputenv("SUDO_UID", c.sudoUid);
-        else
-            qunsetenv("SUDO_UID");
-        const std::optional<Account> person = InvokingPerson();
-        const QString out = work.filePath(QStringLiteral("out-%1").arg(c.owner));
-        ASSERT_TRUE(EnsureOutputFolder(out, person));
-        const CopyOutcome copied = CopyToNewFile(source, out, "f1.jpg", person);
-        ASSERT_TRUE(copied.ok);
-        for (const QString& path : {out, copied.target}) {
-            struct stat info {};
-            ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
-            EXPECT_EQ(info.st_uid, c.owner) << Str(path);
-            EXPECT_EQ(info.st_mode & 077, 0u) << Str(path);
-        }
-        if (c.sudoUid) {
-            EXPECT_EQ(Str(UserPicturesFolder()), Str(nobody->home + "/Pictures"));
-        }
+        sources.push_back(root + "/" + c.source);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(sources.back()).path()));
+        ASSERT_TRUE(WriteFile(sources.back(), c.source));
     }
-    qputenv("SUDO_UID", oldSudo);
-    if (oldSudo.isNull())
-        qunsetenv("SUDO_UID");
+    sources.push_back(work.filePath("ws/outside.jpg"));  // not below the root: the top
+    ASSERT_TRUE(WriteFile(sources.back(), "outside"));
+
+    CopyOutRun run;
+    run.Begin(sources, root);
+    run.Start(out);
+    while (!run.Finished())
+        ::usleep(1000);
+    EXPECT_EQ(run.Report().text, "7 files recovered.\n\nDo you want to view recovered files?");
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadFile(out + "/" + c.target), QByteArray(c.source)) << c.source;
+    EXPECT_EQ(ReadFile(out + "/outside.jpg"), QByteArray("outside"));
+    EXPECT_EQ(ReadFile(out + "/DCIM/100CAMERA/DSC_1.JPG"), QByteArray("older"));
+    EXPECT_TRUE(QDir(elsewhere).isEmpty()) << "written through a link";
+    for (const char* made : {"Documents", "Documents/a", "Documents/a/b"}) {
+        struct stat info {};
+        ASSERT_EQ(::lstat(QFile::encodeName(out + "/" + made).constData(), &info), 0) << made;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << made;
+    }
 }
 
 TEST(OutputFolder, CreatesOnlyTheLastComponent)

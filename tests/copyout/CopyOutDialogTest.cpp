@@ -14,10 +14,12 @@
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
+#include "FileSystem.h"
 #include "PlatformServices.h"
 #include "ResultViews.h"
 #include "ScanFixture.h"
 #include "TestUtil.h"
+#include "Ownership.h"
 #include "TimerIds.h"
 #include "TimerService.h"
 
@@ -57,12 +59,14 @@ protected:
         ASSERT_EQ(test::MakePhotoImage(image, 1, 1 << 20).size(), 1u);
         dialog = OpenOnDrivePage(image);
         SelectFirstDrive(*dialog);
-        dialog->OnStart();
+        c().btnStart->click();
         ASSERT_TRUE(test::WaitUntil([&] { return c().btnRecover->text() == "Recover"; }, 20000));
         c().lstPhotos->Model().Clear();
         c().lstFiles->Model().Clear();
         root = dialog->Scan().Workspace().root;
         ASSERT_FALSE(root.isEmpty());
+        // The scan's own results go with their rows: a file left without a row keeps the workspace.
+        DeleteFolderTree(dialog->Scan().Workspace().engineOutputDir, false);
         output = scratch.filePath("out");
         c().edtOutputDir->setText(output);
     }
@@ -90,7 +94,7 @@ protected:
     void RunCopy()
     {
         for (int i = 0; i < 10000 && dialog->Timers().IsActive(TIMER_COPY_OUT); ++i) {
-            dialog->OnCopyTick();
+            dialog->OnTimer(TIMER_COPY_OUT);
             if (dialog->Timers().IsActive(TIMER_COPY_OUT))
                 QThread::msleep(1);
         }
@@ -118,7 +122,7 @@ TEST_F(CopyOutDialogTest, WithEveryRowUntickedRecoverOnlySaysSoAndTheWindowStays
     c().lstPhotos->Model().SetChecked(0, false);
     c().lstFiles->Model().SetChecked(0, false);
 
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
 
     ASSERT_EQ(ui.Boxes().size(), 1u);
     EXPECT_EQ(Str(ui.Boxes()[0].text), "No files selected.\n\nPlease select files that you want to recover.");
@@ -129,7 +133,7 @@ TEST_F(CopyOutDialogTest, WithEveryRowUntickedRecoverOnlySaysSoAndTheWindowStays
     EXPECT_FALSE(QFileInfo::exists(output));
 }
 
-TEST_F(CopyOutDialogTest, TwoPhotosAndOneFileAreCopiedPhotosFirstWithProgressThenTheDrivePageReturns)
+TEST_F(CopyOutDialogTest, TwoPhotosAndOneFileAreCopiedPhotosFirstWithProgressThenTheResultsStay)
 {
     AddFile("temp/f9.txt", "file");
     AddPhoto("temp/f1.jpg", "photo one");
@@ -138,7 +142,7 @@ TEST_F(CopyOutDialogTest, TwoPhotosAndOneFileAreCopiedPhotosFirstWithProgressThe
     c().lstPhotos->Model().SetChecked(1, false);
     ui.QueueAnswer(IDYES);
 
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     EXPECT_EQ(dialog->Timers().Interval(TIMER_COPY_OUT), 200);
     EXPECT_FALSE(c().btnRecover->isVisible());
     EXPECT_TRUE(c().progress->isVisible());
@@ -147,7 +151,7 @@ TEST_F(CopyOutDialogTest, TwoPhotosAndOneFileAreCopiedPhotosFirstWithProgressThe
 
     // The worker copies everything; the last tick shows the whole count.
     RunCopy();
-    EXPECT_EQ(Str(c().lblProgress->text()), "Recovering photo 3 of 3");
+    EXPECT_EQ(c().progress->maximum(), 3);
     EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f3.gif", "f9.txt"}));
     EXPECT_EQ(ReadFile(output + "/f1.jpg"), "photo one");
     EXPECT_EQ(ReadFile(output + "/f3.gif"), "photo three");
@@ -157,15 +161,17 @@ TEST_F(CopyOutDialogTest, TwoPhotosAndOneFileAreCopiedPhotosFirstWithProgressThe
     EXPECT_EQ(Str(ui.Boxes()[0].caption), "Confirm");
     EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_YESNO | MB_ICONQUESTION));
     EXPECT_EQ(ui.OpenedPaths(), std::vector<QString>{output});
-    EXPECT_FALSE(QFileInfo::exists(dialog->Scan().Workspace().root)) << "the workspace is deleted";
-    EXPECT_TRUE(DrivePageShown());
-    for (QWidget* hidden : std::initializer_list<QWidget*>{c().progress, c().lblProgress, c().lblStatus,
-                                                            c().lstPhotos, c().btnRecover,
-                                                            c().lnkSelectFiles, c().lnkSelectPhotos,
-                                                            c().lstFiles})
-        EXPECT_FALSE(hidden->isVisible()) << Str(hidden->objectName());
+    // The results stay for more recoveries: what was copied is marked and unticked, the rest as it was.
+    EXPECT_TRUE(QFileInfo::exists(dialog->Scan().Workspace().root)) << "the workspace is kept";
+    EXPECT_TRUE(ReadyViewShown());
+    EXPECT_FALSE(c().progress->isVisible());
     EXPECT_EQ(c().progress->value(), 0);
-    EXPECT_EQ(c().lstPhotos->Model().Count(), 3) << "rows stay until the next scan";
+    const PhotoResultModel& photos = c().lstPhotos->Model();
+    ASSERT_EQ(photos.Count(), 3);
+    EXPECT_TRUE(photos.IsRecovered(0) && !photos.IsChecked(0));
+    EXPECT_TRUE(!photos.IsRecovered(1) && !photos.IsChecked(1)) << "unticked before: as it was";
+    EXPECT_TRUE(photos.IsRecovered(2) && !photos.IsChecked(2));
+    EXPECT_TRUE(c().lstFiles->Model().IsRecovered(0) && !c().lstFiles->Model().IsChecked(0));
 }
 
 TEST_F(CopyOutDialogTest, TheCopyTimerRunsTheRecoveryToItsEndAndNoOpensNothing)
@@ -173,12 +179,11 @@ TEST_F(CopyOutDialogTest, TheCopyTimerRunsTheRecoveryToItsEndAndNoOpensNothing)
     AddPhoto("temp/f1.jpg", "one");
     AddFile("temp/f2.txt", "two");
     ui.QueueAnswer(IDNO);
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     ASSERT_TRUE(test::WaitUntil([&] { return !ui.Boxes().empty(); }, 5000));
     EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f2.txt"}));
     EXPECT_TRUE(ui.OpenedPaths().empty());
-    EXPECT_FALSE(QFileInfo::exists(dialog->Scan().Workspace().root));
-    EXPECT_TRUE(DrivePageShown());
+    ASSERT_TRUE(test::WaitUntil([&] { return ReadyViewShown(); }, 5000));
 }
 
 TEST_F(CopyOutDialogTest, SelectionLinksAlternateTheirTextsAndTickOrUntickEveryRow)
@@ -196,7 +201,7 @@ TEST_F(CopyOutDialogTest, SelectionLinksAlternateTheirTextsAndTickOrUntickEveryR
         const char* selectAll;
     };
     const Link links[] = {
-        {c().lnkSelectPhotos, [&] { dialog->OnPhotoLinkClicked(); },
+        {c().lnkSelectPhotos, [&] { emit c().lnkSelectPhotos->clicked(); },
          [&] {
              int n = 0;
              for (int i = 0; i < c().lstPhotos->Model().Count(); ++i)
@@ -205,7 +210,7 @@ TEST_F(CopyOutDialogTest, SelectionLinksAlternateTheirTextsAndTickOrUntickEveryR
          },
          [&] { c().lstPhotos->Model().SetChecked(1, true); }, "Unselect All Photos",
          "Select All Photos"},
-        {c().lnkSelectFiles, [&] { dialog->OnFileLinkClicked(); },
+        {c().lnkSelectFiles, [&] { emit c().lnkSelectFiles->clicked(); },
          [&] {
              int n = 0;
              for (int i = 0; i < c().lstFiles->Model().Count(); ++i)
@@ -228,13 +233,33 @@ TEST_F(CopyOutDialogTest, SelectionLinksAlternateTheirTextsAndTickOrUntickEveryR
     }
 }
 
+// Started through sudo by someone who may not write the output folder: told
+// so before anything is copied.
+TEST_F(CopyOutDialogTest, AnOutputFolderThePersonCannotWriteIsRefusedBeforeTheCopy)
+{
+    if (::geteuid() != 0 || !LookUpAccount(65534))
+        GTEST_SKIP() << "needs root and the account 65534 to act for";
+    AddPhoto("temp/f1.jpg", "one");
+    const QByteArray oldSudo = qgetenv("SUDO_UID");
+    qputenv("SUDO_UID", "65534");  // the scratch folder is root's own 0700 one
+    c().btnRecover->click();
+    oldSudo.isNull() ? qunsetenv("SUDO_UID") : qputenv("SUDO_UID", oldSudo);
+
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_TRUE(ui.Boxes()[0].text.startsWith("Output directory \"" + output + "\" cannot be written by "))
+        << Str(ui.Boxes()[0].text);
+    EXPECT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
+    EXPECT_TRUE(ReadyViewShown());
+    EXPECT_FALSE(QFileInfo::exists(output));
+}
+
 TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAndOffersTheResultsAgain)
 {
     AddPhoto("temp/f1.jpg", "one");
     const QString folder = scratch.filePath("no/such/parent");
     c().edtOutputDir->setText(folder);
 
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     RunCopy();
 
     ASSERT_EQ(ui.Boxes().size(), 1u);
@@ -242,6 +267,7 @@ TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAn
     EXPECT_EQ(Str(ui.Boxes()[0].caption), "Snapmend");
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_COPY_OUT));
     EXPECT_TRUE(ReadyViewShown()) << "Recover is offered again";
+    EXPECT_TRUE(c().edtOutputDir->isVisible() && c().btnBrowse->isVisible()) << "the folder can be fixed right there";
     EXPECT_TRUE(QFileInfo::exists(dialog->Scan().Workspace().root + "/temp/f1.jpg"));
     EXPECT_TRUE(c().lstPhotos->Model().IsChecked(0));
 
@@ -249,27 +275,46 @@ TEST_F(CopyOutDialogTest, AnOutputFolderThatCannotBeCreatedStopsWithTheMessageAn
     QDir().mkpath(scratch.filePath("no/such"));
     ui.Clear();
     ui.QueueAnswer(IDNO);
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     RunCopy();
     EXPECT_EQ(Entries(folder), QStringList{"f1.jpg"});
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "1 files recovered.\n\nDo you want to view recovered files?");
 }
 
-TEST_F(CopyOutDialogTest, SameNamesNeverOverwriteEachOtherNorAnOlderFile)
+// Same names in different original folders keep their folders; a clash with
+// an older file gets the next number inside that folder.
+TEST_F(CopyOutDialogTest, SameNamesKeepTheirFoldersAndNeverOverwriteAnOlderFile)
 {
     AddFile("temp/a/report.txt", "first");
     AddFile("temp/b/report.txt", "second");
-    AddFile("temp/c/report.txt", "third");
-    ASSERT_TRUE(WriteFile(output + "/report.txt", "from before"));
+    AddFile("temp/report.txt", "third");
+    ASSERT_TRUE(QDir().mkpath(output + "/a"));
+    ASSERT_TRUE(WriteFile(output + "/a/report.txt", "from before"));
+    ASSERT_TRUE(WriteFile(output + "/report.txt", "also from before"));
     ui.QueueAnswer(IDNO);
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     RunCopy();
-    EXPECT_EQ(Entries(output), (QStringList{"report (2).txt", "report (3).txt", "report (4).txt", "report.txt"}));
-    EXPECT_EQ(ReadFile(output + "/report.txt"), "from before");
-    EXPECT_EQ(ReadFile(output + "/report (2).txt"), "first");
-    EXPECT_EQ(ReadFile(output + "/report (3).txt"), "second");
-    EXPECT_EQ(ReadFile(output + "/report (4).txt"), "third");
+    EXPECT_EQ(Entries(output), (QStringList{"report (2).txt", "report.txt"}));
+    EXPECT_EQ(Entries(output + "/a"), (QStringList{"report (2).txt", "report.txt"}));
+    EXPECT_EQ(ReadFile(output + "/a/report.txt"), "from before");
+    EXPECT_EQ(ReadFile(output + "/report.txt"), "also from before");
+    EXPECT_EQ(ReadFile(output + "/a/report (2).txt"), "first");
+    EXPECT_EQ(ReadFile(output + "/b/report.txt"), "second");
+    EXPECT_EQ(ReadFile(output + "/report (2).txt"), "third");
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "3 files recovered.\n\nDo you want to view recovered files?");
+}
+
+TEST_F(CopyOutDialogTest, TheReportCountsThePartialFilesAmongThoseRecovered)
+{
+    AddPhoto("temp/f1.partial.jpg", "half a photo");
+    AddPhoto("temp/f2.jpg", "photo");
+    AddFile("temp/f3.partial.mp4", "part of a clip");
+    ui.QueueAnswer(IDNO);
+    c().btnRecover->click();
+    RunCopy();
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_EQ(Str(ui.Boxes()[0].text), "3 files recovered.\n2 of them partial: only part of each could be found.\n\n"
+                                       "Do you want to view recovered files?");
 }
 
 TEST_F(CopyOutDialogTest, AVanishedSourceIsNotCountedAsRecovered)
@@ -278,7 +323,7 @@ TEST_F(CopyOutDialogTest, AVanishedSourceIsNotCountedAsRecovered)
     const QString gone = AddPhoto("temp/f2.jpg", "two");
     AddFile("temp/f3.txt", "three");
     ui.QueueAnswer(IDNO);
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     QFile::remove(gone);
     RunCopy();
     EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f3.txt"}));
@@ -286,8 +331,7 @@ TEST_F(CopyOutDialogTest, AVanishedSourceIsNotCountedAsRecovered)
     EXPECT_EQ(Str(ui.Boxes()[0].text),
               "2 files recovered.\n\n1 files could not be recovered, they are no longer in the scan results.\n\n"
               "Do you want to view recovered files?");
-    EXPECT_FALSE(QFileInfo::exists(dialog->Scan().Workspace().root)) << "nothing left to retry from";
-    EXPECT_TRUE(DrivePageShown());
+    EXPECT_TRUE(ReadyViewShown());
 }
 
 TEST_F(CopyOutDialogTest, AFullOutputDiskKeepsTheWorkspaceAndOffersTheFailedFilesAgain)
@@ -305,7 +349,7 @@ TEST_F(CopyOutDialogTest, AFullOutputDiskKeepsTheWorkspaceAndOffersTheFailedFile
     AddPhoto("temp/small.jpg", QByteArray(300 * 1024, 's'));
     const QString big = AddPhoto("temp/big.jpg", QByteArray(300 * 1024, 'b'));
     AddFile("temp/note.txt", "note");
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     RunCopy();
 
     ASSERT_EQ(ui.Boxes().size(), 1u);
@@ -324,12 +368,11 @@ TEST_F(CopyOutDialogTest, AFullOutputDiskKeepsTheWorkspaceAndOffersTheFailedFile
     QFile::remove(output + "/small.jpg");
     ui.Clear();
     ui.QueueAnswer(IDNO);
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     EXPECT_EQ(c().progress->maximum(), 1);
     RunCopy();
     EXPECT_EQ(Str(ui.Boxes().at(0).text), "1 files recovered.\n\nDo you want to view recovered files?");
     EXPECT_EQ(ReadFile(output + "/big.jpg"), QByteArray(300 * 1024, 'b'));
-    EXPECT_FALSE(QFileInfo::exists(dialog->Scan().Workspace().root));
 }
 
 TEST_F(CopyOutDialogTest, MoreThan65535ItemsKeepAnExactProgressRange)
@@ -337,7 +380,7 @@ TEST_F(CopyOutDialogTest, MoreThan65535ItemsKeepAnExactProgressRange)
     const int rows = 70000;
     for (int i = 0; i < rows; ++i)
         c().lstFiles->Model().Append(QString("/nowhere/f%1.txt").arg(i), 1);
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     EXPECT_EQ(c().progress->maximum(), rows);
     dialog->Timers().KillTimer(TIMER_COPY_OUT);
 }
@@ -349,7 +392,7 @@ TEST_F(CopyOutDialogTest, APollStillPendingAfterACancelCannotMoveTheCopyCursor)
     AddFile("temp/f3.txt", "three");
     dialog->Timers().SetTimer(TIMER_POLL_WORKSPACE, 100);  // left by a cancel; fires before the first copy tick
     ui.QueueAnswer(IDNO);
-    dialog->OnRecoverClicked();
+    c().btnRecover->click();
     ASSERT_TRUE(test::WaitUntil([&] { return !ui.Boxes().empty(); }, 5000));
     EXPECT_EQ(Str(ui.Boxes()[0].text), "3 files recovered.\n\nDo you want to view recovered files?");
     EXPECT_EQ(Entries(output), (QStringList{"f1.jpg", "f2.jpg", "f3.txt"}));
@@ -361,8 +404,8 @@ TEST_F(CopyOutDialogTest, ClosingWhileTheWorkersCopyStopsThemBeforeTheWorkspaceG
     const QByteArray body(512 * 1024, 'c');
     for (int i = 0; i < 40; ++i)
         AddFile(QString("temp/f%1.bin").arg(i), body);
-    dialog->OnRecoverClicked();
-    dialog->OnCopyTick();  // the workers start
+    c().btnRecover->click();
+    dialog->OnTimer(TIMER_COPY_OUT);  // the workers start
     ui.QueueAnswer(IDYES);  // results not yet recovered: the window asks first
     ASSERT_TRUE(dialog->close());
     EXPECT_EQ(ui.Boxes().size(), 1u);

@@ -4,10 +4,11 @@
 // loses its first character on deletion; the kept DSC_0411.JPG tells it
 // back); the card is attached as a loop device, listed
 // by the real drive source, scanned by the real engine through the window and
-// recovered. Needs root and a loop device; skips with the reason otherwise.
+// recovered into the same folders. Needs root and a loop device; skips with the reason otherwise.
 //
 // SNAPMEND_SCREENSHOT_DIR=dir (with a real display) saves named-ready.png there.
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -133,8 +134,17 @@ TEST_F(NamedPhotoRoadTest, ADeletedPhotoIsRecoveredUnderItsOriginalName)
     ui.QueueAnswer(IDNO);
     QTest::mouseClick(Ctl(*dialog).btnRecover, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return !ui.Boxes().empty(); }, 60000));
-    EXPECT_EQ(ReadAll(output + "/DSC_0412.JPG"), photo) << "the photo under its original name, byte for byte";
-    EXPECT_EQ(ReadAll(output + "/Trip notes.pdf"), SmallPdf());
-    EXPECT_EQ(QDir(output).entryList(QDir::Files | QDir::Hidden).size(), 3);
-    EXPECT_FALSE(QFileInfo::exists(workspace)) << "the workspace is deleted after the recovery";
+    // Each in its original folder below the output folder.
+    EXPECT_EQ(ReadAll(output + "/DCIM/100CAMERA/DSC_0412.JPG"), photo)
+        << "the photo under its original name, byte for byte";
+    EXPECT_EQ(ReadAll(output + "/Documents/Trip notes.pdf"), SmallPdf());
+    QStringList recovered;
+    for (QDirIterator it(output, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+        recovered << it.next();
+    // The scan data kept in the output folder for more recoveries is not among them.
+    recovered.removeIf([&](const QString& path) { return path.startsWith(output + "/.snapmend-scans/"); });
+    EXPECT_EQ(recovered.size(), 3) << Str(recovered.join(", "));
+    EXPECT_TRUE(QFileInfo::exists(workspace)) << "the results stay for more recoveries";
+    EXPECT_TRUE(dialog->close());
+    EXPECT_FALSE(QFileInfo::exists(workspace)) << "closing deletes the workspace";
 }

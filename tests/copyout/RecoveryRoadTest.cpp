@@ -175,6 +175,8 @@ TEST_F(RecoveryRoadTest, DeletedPhotosOfAMountedCardAreRecoveredByteForByte)
             EXPECT_TRUE(recovered.count(digest)) << Str(name) << " was not recovered";
         }
     }
-    EXPECT_FALSE(QFileInfo::exists(workspace)) << "the workspace is deleted after the recovery";
-    EXPECT_TRUE(Ctl(*dialog).btnStart->isVisible() && Ctl(*dialog).lstDrives->isVisible()) << "the drive page returns";
+    EXPECT_TRUE(QFileInfo::exists(workspace)) << "the results stay for more recoveries";
+    EXPECT_EQ(dialog->View(), WindowView::Results);
+    EXPECT_TRUE(dialog->close());
+    EXPECT_FALSE(QFileInfo::exists(workspace)) << "closing deletes the workspace";
 }

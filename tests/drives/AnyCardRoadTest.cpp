@@ -22,6 +22,7 @@
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "ChildProcess.h"
+#include "DriveListView.h"
 #include "ScanFixture.h"
 
 using namespace snapmend;
@@ -200,8 +201,9 @@ TEST_F(AnyCardRoadTest, AnUnmountedCardWithADestroyedFileSystemIsListedScannedAn
     QStringList listed;
     QTreeWidgetItem* row = Row(*dialog, partition, &listed);
     ASSERT_TRUE(row) << "not listed; rows: " << Str(listed.join(", "));
-    EXPECT_EQ(row->text(1), "unknown");
-    EXPECT_EQ(row->text(2), "64.0 MB");
+    EXPECT_EQ(row->text(kFileSystemColumn), "unknown");
+    EXPECT_EQ(row->text(kCapacityColumn), "80.0 MB") << "the size of the disk the scan reads";
+    EXPECT_EQ(row->text(kInformationColumn), "Loop device, card.img");
     ASSERT_TRUE(Row(*dialog, m_loop)) << "the whole disk is listed too";
     Screenshot("drives.png");
 
@@ -222,7 +224,7 @@ TEST_F(AnyCardRoadTest, ADiskImageFileChosenThroughThePickerIsScannedAndRecovere
     const int rows = Ctl(*dialog).lstDrives->topLevelItemCount();
     QTreeWidgetItem* row = Ctl(*dialog).lstDrives->topLevelItem(rows - 1);
     ASSERT_EQ(row->text(0), "Image file...") << "the last row";
-    EXPECT_EQ(row->text(3), "Disk image file");
+    EXPECT_EQ(row->text(kInformationColumn), "Disk image file");
 
     // Cancelling the picker starts nothing; a file that is no image is refused.
     Ctl(*dialog).lstDrives->setCurrentItem(row);

@@ -197,19 +197,21 @@ TEST_F(LoopDeviceTest, BothPartitionsOfAPartitionedImageMapToTheLoopDisk)
     for (const DriveRecord& drive : mine) {
         EXPECT_EQ(Str(drive.physicalPath), Str(device)) << "the whole disk, not the partition";
         EXPECT_EQ(Str(drive.fileSystem), "ext4");
-        EXPECT_EQ(Str(drive.typeText), "Local Disk");
-        EXPECT_EQ(drive.capacity, DfTotal(drive.name)) << Str(drive.name);
+        EXPECT_EQ(Str(drive.typeText), "Loop device");
+        EXPECT_EQ(Str(drive.model), "disk.img") << "a loop disk is named by its image file";
+        EXPECT_EQ(drive.volumeSize, DfTotal(drive.name)) << Str(drive.name);
+        EXPECT_EQ(drive.capacity, 64u << 20) << "the size of the disk the scan reads";
         const DriveRecord* byKey = FindDriveByName(drives, drive.name);
         ASSERT_NE(byKey, nullptr);
         EXPECT_EQ(Str(byKey->engineDevice), Str(device));
     }
-    EXPECT_GT(mine[1].capacity, 16u << 20);
-    EXPECT_LE(mine[1].capacity, 24u << 20);
+    EXPECT_GT(mine[1].volumeSize, 16u << 20);
+    EXPECT_LE(mine[1].volumeSize, 24u << 20);
     // Its partitions are mounted, the whole disk is not: listed by its node.
     const std::vector<DriveRecord> unmounted = OnDevice(drives, device, false);
     ASSERT_EQ(unmounted.size(), 1u);
     EXPECT_EQ(Str(unmounted[0].name), Str(device));
-    EXPECT_EQ(Str(unmounted[0].fileSystem), "dos");
+    EXPECT_EQ(Str(FileSystemText(unmounted[0])), "MBR partitions");
 }
 
 TEST_F(LoopDeviceTest, UnmountedPartitionsAreListedWithTypeAndLabelAndADamagedOneAsUnknown)
@@ -239,7 +241,7 @@ TEST_F(LoopDeviceTest, UnmountedPartitionsAreListedWithTypeAndLabelAndADamagedOn
         const char* label;
         quint64 capacity;
     } const expected[] = {
-        {device, "dos", "", 48u << 20},
+        {device, "MBR partitions", "", 48u << 20},
         {p1, "vfat", "HOLIDAY", 16u << 20},
         {p2, "unknown", "", 16u << 20},
         {p3, "unknown", "", (16u << 20) - (1u << 20)},  // after the first MiB that holds the table
@@ -248,11 +250,12 @@ TEST_F(LoopDeviceTest, UnmountedPartitionsAreListedWithTypeAndLabelAndADamagedOn
     for (size_t i = 0; i < mine.size(); ++i) {
         EXPECT_EQ(Str(mine[i].name), Str(expected[i].name));
         EXPECT_EQ(Str(mine[i].device), Str(expected[i].name));
-        EXPECT_EQ(Str(mine[i].fileSystem), expected[i].fileSystem) << Str(mine[i].name);
+        EXPECT_EQ(Str(FileSystemText(mine[i])), expected[i].fileSystem) << Str(mine[i].name);
         EXPECT_EQ(Str(mine[i].label), expected[i].label) << Str(mine[i].name);
-        EXPECT_EQ(mine[i].capacity, expected[i].capacity) << Str(mine[i].name);
+        EXPECT_EQ(mine[i].volumeSize, expected[i].capacity) << Str(mine[i].name);
+        EXPECT_EQ(mine[i].capacity, 48u << 20) << Str(mine[i].name);
         EXPECT_EQ(Str(mine[i].engineDevice), Str(device)) << "scanned through the whole disk";
-        EXPECT_EQ(Str(mine[i].typeText), "Local Disk");
+        EXPECT_EQ(Str(mine[i].typeText), "Loop device");
         EXPECT_EQ(FindDriveByName(drives, mine[i].name), &*std::find(drives.begin(), drives.end(), mine[i]));
     }
 }
@@ -276,7 +279,8 @@ TEST_F(LoopDeviceTest, APlainLoopDeviceMountedTwiceIsOneRowOnItself)
     EXPECT_EQ(Str(mine[0].name), Str(shortDir));
     EXPECT_EQ(Str(mine[0].physicalPath), Str(device));
     EXPECT_EQ(Str(mine[0].fileSystem), "ext4");
-    EXPECT_EQ(mine[0].capacity, DfTotal(shortDir));
+    EXPECT_EQ(mine[0].volumeSize, DfTotal(shortDir));
+    EXPECT_EQ(mine[0].capacity, 32u << 20);
 }
 
 TEST_F(LoopDeviceTest, AVolumeOverTwoLoopDisksIsNotListed)

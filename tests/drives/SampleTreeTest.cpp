@@ -22,7 +22,9 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         sysRoot = dir.path() + QStringLiteral("/sys");
+        udevRoot = dir.path() + QStringLiteral("/udev");
         test::MaterializeSysfs(test::ReadSample(QStringLiteral("desktop.sysfs")), sysRoot);
+        test::MaterializeSysfs(test::ReadSample(QStringLiteral("desktop.udev")), udevRoot);
         mounts = ParseMountInfo(test::ReadSample(QStringLiteral("desktop.mountinfo")));
     }
 
@@ -33,6 +35,7 @@ protected:
 
     QTemporaryDir dir;
     QString sysRoot;
+    QString udevRoot;
     std::vector<MountEntry> mounts;
 };
 
@@ -153,36 +156,51 @@ TEST_F(DesktopSample, ListsOneRowPerScannableVolumeSortedByName)
         return it->second;
     };
 
-    const std::vector<DriveRecord> drives = BuildDriveRecords(mounts, SysfsReader(sysRoot), capacityOf);
+    const std::vector<DriveRecord> drives =
+        BuildDriveRecords(mounts, SysfsReader(sysRoot), UdevDatabase(udevRoot), capacityOf);
 
-    const auto row = test::Drive;
-    const std::vector<DriveRecord> expected = {
-        row("/", "/dev/sda", 100, "ext4", "Local Disk"),
-        row("/boot/efi", "/dev/sda", 101, "vfat", "Local Disk"),
-        row("/btr", "/dev/nvme1n1", 114, "btrfs", "Local Disk"),
-        row("/data", "/dev/nvme0n1", 106, "ext4", "Local Disk"),
-        row("/home", "/dev/sda", 102, "ext4", "Local Disk"),
-        row("/legacy", "/dev/cciss/c0d0", 116, "ext3", "Local Disk"),
-        row("/media/cdrom", "/dev/sr0", 108, "iso9660", "Compact Disc"),
-        row("/media/sd", "/dev/mmcblk0", 115, "vfat", "Local Disk"),
-        row("/media/user/My Photos", "/dev/nvme0n1", 105, "ext4", "Local Disk"),
-        row("/media/user/STICK", "/dev/sdb", 107, "vfat", "Removable Disk"),
-        row("/media/user/tab\tand\\slash", "/dev/sdb", 120, "ext4", "Removable Disk"),
-        row("/mirror", "/dev/sde", 111, "ext4", "Local Disk"),
-        row("/mnt/image", "/dev/loop1", 104, "ext4", "Local Disk"),
-        row("/var/tmp/z", "/dev/zram0", 117, "ext4", ""),
+    // Each row describes the whole disk the scan reads: its kind, its maker's
+    // names (udev first, sysfs without a udev record) and its own size (the
+    // file system's where sysfs has none).
+    const struct {
+        const char* name;
+        const char* disk;
+        quint64 capacity;
+        const char* fileSystem;
+        const char* kind;
+        const char* model;
+    } expected[] = {
+        {"/", "/dev/sda", 976773168ull * 512, "ext4", "Internal disk", "Samsung SSD 860 EVO 500GB"},
+        {"/boot/efi", "/dev/sda", 976773168ull * 512, "vfat", "Internal disk", "Samsung SSD 860 EVO 500GB"},
+        {"/btr", "/dev/nvme1n1", 114, "btrfs", "Internal disk", ""},
+        {"/data", "/dev/nvme0n1", 1953525168ull * 512, "ext4", "Internal disk", "Samsung SSD 970 EVO Plus 1TB"},
+        {"/home", "/dev/sda", 976773168ull * 512, "ext4", "Internal disk", "Samsung SSD 860 EVO 500GB"},
+        {"/legacy", "/dev/cciss/c0d0", 116, "ext3", "Internal disk", ""},
+        {"/media/cdrom", "/dev/sr0", 108, "iso9660", "Compact Disc", "HL-DT-ST DVD+-RW GH24NSD1"},
+        {"/media/sd", "/dev/mmcblk0", 62333952ull * 512, "vfat", "SD card", "SD32G"},
+        {"/media/user/My Photos", "/dev/nvme0n1", 1953525168ull * 512, "ext4", "Internal disk",
+         "Samsung SSD 970 EVO Plus 1TB"},
+        {"/media/user/STICK", "/dev/sdb", 30031872ull * 512, "vfat", "USB disk", "SanDisk Cruzer Blade"},
+        {"/media/user/tab\tand\\slash", "/dev/sdb", 30031872ull * 512, "ext4", "USB disk", "SanDisk Cruzer Blade"},
+        {"/mirror", "/dev/sde", 111, "ext4", "Internal disk", "WDC WD40EFRX-68N"},
+        {"/mnt/image", "/dev/loop1", 104, "ext4", "Loop device", "disk.img"},
+        {"/var/tmp/z", "/dev/zram0", 117, "ext4", "", ""},
     };
-    ASSERT_EQ(drives.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(drives.size(), std::size(expected));
+    for (size_t i = 0; i < drives.size(); ++i) {
         const DriveRecord& d = drives[i];
-        const DriveRecord& e = expected[i];
-        EXPECT_EQ(Str(d.name), Str(e.name)) << i;
-        EXPECT_EQ(Str(d.physicalPath), Str(e.physicalPath)) << Str(e.name);
-        EXPECT_EQ(Str(d.engineDevice), Str(e.engineDevice)) << Str(e.name);
-        EXPECT_EQ(d.capacity, e.capacity) << Str(e.name);
-        EXPECT_EQ(Str(d.fileSystem), Str(e.fileSystem)) << Str(e.name);
-        EXPECT_EQ(Str(d.typeText), Str(e.typeText)) << Str(e.name);
+        const auto& e = expected[i];
+        EXPECT_EQ(Str(d.name), e.name) << i;
+        EXPECT_EQ(Str(d.physicalPath), e.disk) << e.name;
+        EXPECT_EQ(Str(d.engineDevice), e.disk) << e.name;
+        EXPECT_EQ(d.capacity, e.capacity) << e.name;
+        EXPECT_EQ(Str(d.fileSystem), e.fileSystem) << e.name;
+        EXPECT_EQ(Str(d.typeText), e.kind) << e.name;
+        EXPECT_EQ(Str(d.model), e.model) << e.name;
     }
+    EXPECT_EQ(Str(InformationText(drives[9])), "USB disk, SanDisk Cruzer Blade");
+    EXPECT_EQ(Str(InformationText(drives[2])), "Internal disk");
+    EXPECT_EQ(drives[0].volumeSize, 100u) << "the file system's own size stays for the tool tip";
 
     // Pseudo, network and image file systems are never even queried.
     for (const char* skipped : {"/proc", "/sys", "/dev", "/run", "/net/home", "/mnt/share", "/snap/core/123"})
@@ -208,6 +226,7 @@ TEST(UnmountedSample, ListsCardsWithoutAFileSystemAndLeavesOutWhatCannotBeScanne
     QTemporaryDir dir;
     const QString sysRoot = dir.path() + QStringLiteral("/sys");
     test::MaterializeSysfs(test::ReadSample(QStringLiteral("cardreader.sysfs")), sysRoot);
+    test::MaterializeSysfs(test::ReadSample(QStringLiteral("cardreader.udev")), dir.path() + QStringLiteral("/udev"));
     const QSet<QString> mounted = {
         QFileInfo(sysRoot + QStringLiteral("/dev/block/8:1")).canonicalFilePath(),
         QFileInfo(sysRoot + QStringLiteral("/dev/block/254:0")).canonicalFilePath(),
@@ -224,21 +243,32 @@ TEST(UnmountedSample, ListsCardsWithoutAFileSystemAndLeavesOutWhatCannotBeScanne
         return it == identities.end() ? VolumeIdentity{} : it->second;
     };
 
-    const std::vector<DriveRecord> drives = BuildUnmountedRecords(SysfsReader(sysRoot), mounted, probe);
+    const std::vector<DriveRecord> drives = BuildUnmountedRecords(SysfsReader(sysRoot), UdevDatabase(dir.path() + QStringLiteral("/udev")), mounted, probe);
 
+    // A whole disk with a partition table says so instead of naming a file
+    // system; every row shows the size of the disk the scan reads.
     struct Row {
         const char* name;
         const char* disk;
-        quint64 capacity;
+        quint64 volumeSize;
         const char* fileSystem;
         const char* label;
         const char* type;
+        const char* information;
+        quint64 capacity;
     } const expected[] = {
-        {"/dev/mmcblk0", "/dev/mmcblk0", 61071360ull * 512, "unknown", "", "Local Disk"},
-        {"/dev/sda", "/dev/sda", 1000215216ull * 512, "gpt", "", "Local Disk"},
-        {"/dev/sdb", "/dev/sdb", 31116288ull * 512, "dos", "", "Removable Disk"},
-        {"/dev/sdb1", "/dev/sdb", 20480000ull * 512, "vfat", "EOS_DIGITAL", "Removable Disk"},
-        {"/dev/sdb5", "/dev/sdb", 10633216ull * 512, "unknown", "", "Removable Disk"},
+        {"/dev/loop2", "/dev/loop2", 2097152ull * 512, "unknown", "", "Loop device", "Loop device, card copy.img",
+         2097152ull * 512},
+        {"/dev/mmcblk0", "/dev/mmcblk0", 61071360ull * 512, "unknown", "", "Internal disk", "Internal disk",
+         61071360ull * 512},
+        {"/dev/sda", "/dev/sda", 1000215216ull * 512, "GPT partitions", "", "Internal disk", "Internal disk",
+         1000215216ull * 512},
+        {"/dev/sdb", "/dev/sdb", 31116288ull * 512, "MBR partitions", "", "SD card", "SD card, Generic- SD/MMC",
+         31116288ull * 512},
+        {"/dev/sdb1", "/dev/sdb", 20480000ull * 512, "vfat", "EOS_DIGITAL", "SD card", "SD card, Generic- SD/MMC",
+         31116288ull * 512},
+        {"/dev/sdb5", "/dev/sdb", 10633216ull * 512, "unknown", "", "SD card", "SD card, Generic- SD/MMC",
+         31116288ull * 512},
     };
     ASSERT_EQ(drives.size(), std::size(expected));
     for (size_t i = 0; i < drives.size(); ++i) {
@@ -248,10 +278,12 @@ TEST(UnmountedSample, ListsCardsWithoutAFileSystemAndLeavesOutWhatCannotBeScanne
         EXPECT_EQ(Str(d.device), e.name);
         EXPECT_EQ(Str(d.engineDevice), e.disk) << e.name;
         EXPECT_EQ(Str(d.physicalPath), e.disk) << e.name;
+        EXPECT_EQ(d.volumeSize, e.volumeSize) << e.name;
         EXPECT_EQ(d.capacity, e.capacity) << e.name;
-        EXPECT_EQ(Str(d.fileSystem), e.fileSystem) << e.name;
+        EXPECT_EQ(Str(FileSystemText(d)), e.fileSystem) << e.name;
         EXPECT_EQ(Str(d.label), e.label) << e.name;
         EXPECT_EQ(Str(d.typeText), e.type) << e.name;
+        EXPECT_EQ(Str(InformationText(d)), e.information) << e.name;
         EXPECT_FALSE(d.mounted);
     }
     for (const char* skipped : {"/dev/sdc", "/dev/sdb2", "/dev/sda2", "/dev/zram0", "/dev/mmcblk0boot0", "/dev/loop1"})
@@ -265,13 +297,16 @@ TEST(DriveToolTipTest, NamesTheVolumeItsDeviceLabelAndSize)
     card.device = "/dev/sdb1";
     card.engineDevice = "/dev/sdb";
     card.label = "EOS_DIGITAL";
-    card.capacity = 31914983424ULL;
+    card.model = "SanDisk Ultra";
+    card.volumeSize = 31914983424ULL;
+    card.capacity = 31914983424ULL + 4194304;
     EXPECT_EQ(Str(DriveToolTip(card)),
-              "/media/user/EOS_DIGITAL\nDevice: /dev/sdb1\nLabel: EOS_DIGITAL\nSize: 29.7 GB\n"
-              "Scanned through the whole disk /dev/sdb");
+              "/media/user/EOS_DIGITAL\nDevice: /dev/sdb1\nLabel: EOS_DIGITAL\nDisk: SanDisk Ultra\n"
+              "Volume size: 29.7 GB\nDisk size: 29.7 GB\nScanned through the whole disk /dev/sdb");
     card.name = card.device = card.engineDevice = "/dev/sdc";
     card.mounted = false;
     card.label.clear();
-    card.capacity = 2048;
-    EXPECT_EQ(Str(DriveToolTip(card)), "/dev/sdc\nNot mounted\nSize: 2.0 KB");
+    card.model.clear();
+    card.capacity = card.volumeSize = 2048;
+    EXPECT_EQ(Str(DriveToolTip(card)), "/dev/sdc\nNot mounted\nDisk size: 2.0 KB");
 }

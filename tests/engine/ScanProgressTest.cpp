@@ -1,6 +1,8 @@
 // The status line's share and time left: line parsing, the estimate on a
 // fake clock, the text, and the pipe the engine writes into.
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <vector>
 #include <unistd.h>
 
 #include "ScanProgress.h"
@@ -69,26 +71,82 @@ TEST(ProgressLinesTest, ReadsUnreadableBytesAndTheTotalsLine)
     }
 }
 
-TEST(TimeLeftEstimateTest, AverageRateSinceTheFirstReportOnAFakeClock)
+// A scan as the engine reports it: every `stepMs` the bytes read at `rates`
+// (bytes per millisecond) for the given spans. Asks the estimate at `askMs`.
+struct Phase {
+    qint64 spanMs;
+    double bytesPerMs;
+};
+
+std::optional<qint64> EstimateAt(quint64 total, const std::vector<Phase>& phases, qint64 stepMs, qint64 askMs,
+                                 quint64* doneAtAsk = nullptr)
+{
+    qint64 now = 0;
+    TimeLeftEstimate estimate([&] { return now; });
+    double done = 0;
+    estimate.Update({0, total});
+    for (const Phase& phase : phases) {
+        for (qint64 t = 0; t < phase.spanMs && now < askMs; t += stepMs) {
+            now += stepMs;
+            done = std::min(done + phase.bytesPerMs * stepMs, static_cast<double>(total));
+            estimate.Update({static_cast<quint64>(done), total});
+        }
+    }
+    if (doneAtAsk)
+        *doneAtAsk = static_cast<quint64>(done);
+    return estimate.SecondsLeft();
+}
+
+TEST(TimeLeftEstimateTest, WaitsForASteadyRateAndFollowsItOnAFakeClock)
+{
+    constexpr quint64 kMiB = 1ull << 20;
+    const struct {
+        const char* what;
+        quint64 total;
+        std::vector<Phase> phases;
+        qint64 stepMs;
+        qint64 askMs;
+        std::optional<double> rateAtEnd;  // bytes per ms the answer must reflect within 15 %; nothing: no answer
+    } cases[] = {
+        {"the first seconds give no time", 4000 * kMiB, {{60000, 100.0 * kMiB / 1000}}, 500, 4000, std::nullopt},
+        {"a steady rate", 4000 * kMiB, {{60000, 100.0 * kMiB / 1000}}, 500, 10000, 100.0 * kMiB / 1000},
+        // A 40 s scan whose first seconds crawl: the slow start is not taken for its pace.
+        {"a slow start", 4000 * kMiB, {{3000, 5.0 * kMiB / 1000}, {60000, 110.0 * kMiB / 1000}}, 500, 9000,
+         110.0 * kMiB / 1000},
+        {"reports of uneven size", 4000 * kMiB, {{60000, 80.0 * kMiB / 1000}}, 100, 15000, 80.0 * kMiB / 1000},
+        {"a slower region is followed", 20000 * kMiB,
+         {{20000, 120.0 * kMiB / 1000}, {60000, 40.0 * kMiB / 1000}}, 500, 45000, 40.0 * kMiB / 1000},
+        {"a stall gives no time", 4000 * kMiB, {{10000, 100.0 * kMiB / 1000}, {60000, 0.0}}, 500, 60000,
+         std::nullopt},
+        // 2 TB at 100 MiB/s: 2 % takes minutes; a long steady measurement is enough.
+        {"a huge disk, early", 2000000 * kMiB, {{60000, 100.0 * kMiB / 1000}}, 500, 10000, std::nullopt},
+        {"a huge disk, later", 2000000 * kMiB, {{60000, 100.0 * kMiB / 1000}}, 500, 30000, 100.0 * kMiB / 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        quint64 done = 0;
+        const std::optional<qint64> seconds = EstimateAt(c.total, c.phases, c.stepMs, c.askMs, &done);
+        if (!c.rateAtEnd) {
+            EXPECT_FALSE(seconds) << *seconds;
+            continue;
+        }
+        ASSERT_TRUE(seconds);
+        const double truth = static_cast<double>(c.total - done) / *c.rateAtEnd / 1000.0;
+        EXPECT_NEAR(static_cast<double>(*seconds), truth, truth * 0.15);
+    }
+}
+
+TEST(TimeLeftEstimateTest, PercentAndAFreshStartOnAnotherDevice)
 {
     qint64 now = 1000;
     TimeLeftEstimate estimate([&] { return now; });
     EXPECT_FALSE(estimate.Percent());
     const quint64 total = 1000ull << 20;
-
-    estimate.Update({0, total});
-    EXPECT_EQ(estimate.Percent(), 0);
-    now += 2000;
-    estimate.Update({20ull << 20, total});
-    EXPECT_EQ(estimate.Percent(), 2);
-    EXPECT_FALSE(estimate.SecondsLeft()) << "two seconds are too few for a rate";
-    now += 2000;
-    estimate.Update({40ull << 20, total});  // 10 MiB/s, 960 MiB to go
-    EXPECT_EQ(estimate.SecondsLeft(), 96);
-    now += 6000;
-    estimate.Update({370ull << 20, total});  // faster: 37 MiB in 10 s on average
-    EXPECT_EQ(estimate.Percent(), 37);
-    EXPECT_EQ(estimate.SecondsLeft(), 17);
+    for (quint64 second = 0; second <= 10; ++second, now += 1000)
+        estimate.Update({second * (20ull << 20), total});
+    EXPECT_EQ(estimate.Percent(), 20);
+    ASSERT_TRUE(estimate.SecondsLeft());
+    EXPECT_EQ(*estimate.SecondsLeft(), 40);
 
     // A report that goes back (another device) starts the estimate again.
     estimate.Update({10, 100});

@@ -192,32 +192,32 @@ TEST(EngineInstallation, ReportsTheFirstMissingPieceAndFillsThePathAnyway)
 {
     QTemporaryDir root;
     const QString folder = root.path() + "/engine";
-    test::ScriptedUiServices ui;
+    Notices notices;
     QString enginePath;
     auto message = [](int code) {
         return QStringLiteral("Failed to load engine, error code %1. Installation may be corrupted, please try to "
                               "re-install Snapmend").arg(code);
     };
 
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(folder, enginePath, notices));
     EXPECT_FALSE(QFileInfo::exists(folder)) << "the installation's folder is never created";
     ASSERT_TRUE(Touch(folder)) << "a file where the folder should be";
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(folder, enginePath, notices));
     ASSERT_TRUE(QFile::remove(folder));
     ASSERT_TRUE(QDir().mkpath(folder));
 
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(folder, enginePath, notices));
     EXPECT_EQ(enginePath, folder + "/photo");
     ASSERT_TRUE(Touch(folder + "/photo"));
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(folder, enginePath, notices));
     ASSERT_TRUE(Touch(folder + "/libcarver.so"));
-    EXPECT_FALSE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_FALSE(CheckEngineInstalled(folder, enginePath, notices));
     ASSERT_TRUE(QDir().mkpath(folder + "/formats"));
-    EXPECT_TRUE(CheckEngineInstalled(ui, nullptr, folder, enginePath));
+    EXPECT_TRUE(CheckEngineInstalled(folder, enginePath, notices));
 
     const QString noFolder = QStringLiteral("Failed to load engine, error code -1007");
-    EXPECT_EQ(ui.Texts(), std::vector<QString>({noFolder, noFolder, message(-1003), message(-1004), message(-1005)}));
-    for (const auto& box : ui.Boxes())
+    EXPECT_EQ(test::TextsOf(notices), std::vector<QString>({noFolder, noFolder, message(-1003), message(-1004), message(-1005)}));
+    for (const auto& box : notices)
         EXPECT_EQ(box.caption, "Snapmend");
 }
 

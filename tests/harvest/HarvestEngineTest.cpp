@@ -87,7 +87,7 @@ TEST_F(HarvestEngineTest, ThumbnailsAppearWhileTheEngineRunsAndTheReadyViewFollo
     // The real road: the drive page lists the image, Start scans it.
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     ASSERT_TRUE(dialog->Scan().Scanning());
     EXPECT_EQ(Ctl(*dialog).btnRecover->text(), "Cancel");
 

@@ -8,10 +8,15 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <climits>
+#include <thread>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "DecodeBudget.h"
 #include "FileProbe.h"
 #include "ListedPaths.h"
 #include "ResultItem.h"
@@ -20,6 +25,7 @@
 #include "Thumbnail.h"
 #include "ThumbnailGeometry.h"
 #include "ThumbnailResample.h"
+#include "WorkspaceFile.h"
 #include "WorkspaceWalk.h"
 
 using namespace snapmend;
@@ -160,6 +166,8 @@ TEST(WorkspaceWalkTest, DepthFirstWithoutFollowingLinks)
     ASSERT_EQ(symlink((outside.path() + "/secret.jpg").toLocal8Bit().constData(),
                       (root + "/temp/link.jpg").toLocal8Bit().constData()), 0);
     ASSERT_EQ(mkfifo((root + "/temp/fifo").toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QDir(root).mkpath(QStringLiteral("temp/.snapmend")));  // the engine's bookkeeping
+    ASSERT_TRUE(WriteFile(root + "/temp/.snapmend/report.xml", "x"));
 
     QStringList found;
     CollectWorkspaceFiles(root, found);
@@ -188,6 +196,108 @@ TEST(WorkspaceWalkTest, DepthFirstWithoutFollowingLinks)
     CollectWorkspaceFiles(QString(), none);
     CollectWorkspaceFiles(root + "/missing", none);
     EXPECT_TRUE(none.isEmpty());
+}
+
+// Stored paths keep every byte of a name, show as text, and open only regular files.
+TEST(WorkspacePathTest, NamesRoundTripShowAsTextAndOpenOnlyRegularFiles)
+{
+    const std::pair<QByteArray, bool> names[] = {  // the bytes, whether they are valid UTF-8
+        {"plain.jpg", true},          {"\xC3\xA9t\xC3\xA9.jpg", true},        {"\xEF\xBB\xBF" "bom.jpg", true},
+        {"\xF0\x9F\x98\x80.png", true}, {"bad\xFF.jpg", false},               {"cut\xE6\x97", false},
+        {"\xED\xA0\x80surrogate", false}, {"\xF4\x90\x80\x80" "big", false}, {"\xC0\xAFoverlong", false}};
+    for (const auto& [name, valid] : names) {
+        SCOPED_TRACE(name.toHex().toStdString());
+        const QString stored = PathFromBytes(name);
+        EXPECT_EQ(BytesOfPath(stored), name);
+        EXPECT_TRUE(DisplayText(stored).isValidUtf16());
+        EXPECT_EQ(DisplayText(stored) == stored, valid) << "only bytes that are not text are replaced";
+    }
+    EXPECT_EQ(DisplayText(PathFromBytes("bad\xFF.jpg")), QString::fromUtf8("bad\xEF\xBF\xBD.jpg"));
+    EXPECT_EQ(PathFromBytes("\xEF\xBB\xBF" "bom").size(), 4) << "a leading byte-order mark is kept";
+
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/" + PathFromBytes("bad\xFF.jpg");
+    const int fd = ::open(BytesOfPath(file).constData(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "abc", 3), 3);
+    ::close(fd);
+    const UniqueFd opened = OpenWorkspaceFile(file);
+    ASSERT_TRUE(opened.valid());
+    char bytes[4] = {};
+    EXPECT_EQ(::read(opened.get(), bytes, sizeof bytes), 3);
+    EXPECT_TRUE(WorkspaceEntryExists(file));
+
+    ASSERT_EQ(symlink(BytesOfPath(file).constData(), dir.filePath("link.jpg").toLocal8Bit().constData()), 0);
+    ASSERT_EQ(mkfifo(dir.filePath("fifo.jpg").toLocal8Bit().constData(), 0600), 0);
+    for (const char* refused : {"link.jpg", "fifo.jpg", ".", "missing.jpg"})
+        EXPECT_FALSE(OpenWorkspaceFile(dir.filePath(refused)).valid()) << refused;
+    EXPECT_TRUE(WorkspaceEntryExists(dir.filePath("fifo.jpg")));
+    EXPECT_FALSE(WorkspaceEntryExists(dir.filePath("missing.jpg")));
+    EXPECT_FALSE(OpenWorkspaceFile(QString()).valid());
+}
+
+// A workspace reached through the descriptor that holds it (/proc/self/fd/N):
+// the walk and the opens follow that root, and nothing below it that is a link.
+TEST(WorkspacePathTest, AHeldFolderRootIsFollowedAndLinksBelowItAreNot)
+{
+    QTemporaryDir dir;
+    QTemporaryDir outside;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("temp/sub"));
+    ASSERT_TRUE(WriteFile(dir.path() + "/temp/sub/a.jpg", "a"));
+    ASSERT_TRUE(WriteFile(outside.path() + "/b.jpg", "b"));
+    ASSERT_EQ(symlink(outside.path().toLocal8Bit().constData(), (dir.path() + "/temp/out").toLocal8Bit().constData()),
+              0);
+    const UniqueFd held(::open(dir.path().toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(held.valid());
+    const QString root = QStringLiteral("/proc/self/fd/%1").arg(held.get());
+    QStringList found;
+    CollectWorkspaceFiles(root, found);
+    EXPECT_EQ(found, QStringList{root + "/temp/sub/a.jpg"});
+    const struct {
+        QString path;
+        bool opens;
+    } cases[] = {
+        {root + "/temp/sub/a.jpg", true},
+        {root + "/temp/out/b.jpg", false},  // a folder link below the held root
+        {root + "/temp/sub/missing.jpg", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(OpenWorkspaceFile(c.path).valid(), c.opens) << c.path.toStdString();
+}
+
+// Grants add up to the capacity; a request beyond it is refused at once, one
+// that does not fit yet is served once enough is given back.
+TEST(DecodeBudgetTest, GrantsStayWithinTheCapacityAndAreGivenBack)
+{
+    DecodeBudget budget(100);
+    EXPECT_FALSE(budget.Acquire(101).Granted());
+    {
+        DecodeGrant first = budget.Acquire(60);
+        const DecodeGrant second = budget.Acquire(40);
+        ASSERT_TRUE(first.Granted() && second.Granted());
+        EXPECT_EQ(budget.InUse(), 100u);
+        std::atomic<bool> served{false};
+        std::thread waiter([&] {
+            const DecodeGrant third = budget.Acquire(50);
+            served = third.Granted() && budget.InUse() <= 100;
+        });
+        first = DecodeGrant();  // gives the 60 back
+        waiter.join();
+        EXPECT_TRUE(served);
+        EXPECT_EQ(budget.InUse(), 40u);
+    }
+    EXPECT_EQ(budget.InUse(), 0u);
+
+    // What a header declares decides: a progressive 20000 x 20000 JPEG's
+    // coefficients alone pass the shared budget; no size overflows into a small cost.
+    DeclaredPicture bomb{DeclaredPicture::Kind::Jpeg, QSize(20000, 20000), 3, 2500ULL * 2500 * 3 * 128};
+    EXPECT_GT(*DecodeCostBytes(bomb, QSize(2500, 2500)), DecodeBudget::kSharedBytes);
+    DeclaredPicture photo{DeclaredPicture::Kind::Jpeg, QSize(6000, 4000), 3, 0};
+    EXPECT_LT(*DecodeCostBytes(photo, QSize(750, 500)), DecodeBudget::kSharedBytes / 16);
+    DeclaredPicture huge{DeclaredPicture::Kind::Other, QSize(INT_MAX, INT_MAX), 4, 0};
+    EXPECT_FALSE(DecodeCostBytes(huge, QSize(64, 64)).has_value());
+    DeclaredPicture wide{DeclaredPicture::Kind::Gif, QSize(65535, 65535), 4, 0};
+    EXPECT_GT(*DecodeCostBytes(wide, QSize(65535, 65535)), DecodeBudget::kSharedBytes);
 }
 
 TEST(FileProbeTest, LockedFileIsNotFinishedUntilTheWriterLetsGo)
@@ -282,7 +392,10 @@ TEST(ThumbnailTest, LargeJpegIsDecodedAtAReducedSize)
 
     for (const QString& path : {baseline, progressive, firstScan}) {
         SCOPED_TRACE(path.toStdString());
-        EXPECT_EQ(DecodeJpegScaled(path, 8).size(), QSize(750, 500)) << "decoded without the fallback";
+        const UniqueFd fd = OpenWorkspaceFile(path);
+        ASSERT_TRUE(fd.valid());
+        EXPECT_EQ(DecodeJpegScaled(fd.get(), 8, DecodeBudget::kSharedBytes).size(), QSize(750, 500))
+            << "decoded without the fallback";
         const std::optional<DecodedPicture> decoded = DecodeForThumbnail(path);
         ASSERT_TRUE(decoded.has_value());
         EXPECT_EQ(decoded->originalSize, QSize(6000, 4000));

@@ -13,15 +13,21 @@
 #include <QThread>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "CopyOutRun.h"
+#include "DecodeBudget.h"
 #include "HarvestPass.h"
+#include "HostilePictures.h"
+#include "PhotoPreview.h"
 #include "ResultViews.h"
 #include "ScanFixture.h"
 #include "Thumbnail.h"
+#include "WorkspaceFile.h"
 #include "WorkspaceWalk.h"
 
 using namespace snapmend;
@@ -208,6 +214,145 @@ TEST_F(HarvestPassTest, UndecodablePhotoShowsTheFallbackAndKeepsItsOwnPath)
     EXPECT_EQ(photos[0].thumbnail, *icon);
 }
 
+// Pictures whose headers declare gigapixels stay listed with the fallback
+// thumbnail, and the preview says they are too large; ordinary pictures of the
+// same formats get their own thumbnails.
+TEST_F(HarvestPassTest, PicturesBeyondTheDecodeBudgetShowTheFallbackAndStayListed)
+{
+    const QString iconPath = QCoreApplication::applicationDirPath() + "/icon.png";
+    const std::optional<QImage> icon = MakeThumbnail(iconPath);
+    ASSERT_TRUE(icon.has_value());
+    const std::vector<NamedPicture> pictures = HostileAndOrdinaryPictures();
+    for (const NamedPicture& picture : pictures) {
+        ASSERT_FALSE(picture.bytes.isEmpty()) << picture.name.toStdString();
+        Write(picture.name, picture.bytes);
+    }
+    RunPass();
+    ASSERT_EQ(photos.size(), pictures.size());
+    std::map<QString, QImage> thumbnails;
+    for (const Photo& photo : photos)
+        thumbnails[photo.path] = photo.thumbnail;
+    for (const NamedPicture& picture : pictures) {
+        SCOPED_TRACE(picture.name.toStdString());
+        const QImage& thumbnail = thumbnails[Carved(picture.name)];
+        ASSERT_FALSE(thumbnail.isNull());
+        if (picture.colour.isValid()) {
+            EXPECT_NE(thumbnail, *icon);
+            const QColor centre = thumbnail.pixelColor(32, 32);
+            EXPECT_NEAR(centre.red(), picture.colour.red(), 8);
+            EXPECT_NEAR(centre.green(), picture.colour.green(), 8);
+            EXPECT_NEAR(centre.blue(), picture.colour.blue(), 8);
+            continue;
+        }
+        EXPECT_EQ(thumbnail, *icon);
+        const PhotoPreview preview = DecodePhotoPreview(Carved(picture.name), QSize(1200, 800), iconPath);
+        EXPECT_FALSE(preview.decoded);
+        EXPECT_TRUE(preview.tooLarge);
+        EXPECT_EQ(PreviewCaption(preview), picture.name + " is too large to show.");
+    }
+    EXPECT_EQ(DecodeBudget::Shared().InUse(), 0u) << "every grant is given back";
+}
+
+// Writes `relative` below the open folder `dir` by descriptors, making its
+// folders: a path past PATH_MAX cannot be written otherwise.
+bool WriteBelow(int dir, const QByteArray& relative, const QByteArray& content)
+{
+    const QList<QByteArray> parts = relative.split('/');
+    UniqueFd folder(::dup(dir));
+    for (qsizetype i = 0; i + 1 < parts.size() && folder.valid(); ++i) {
+        ::mkdirat(folder.get(), parts[i].constData(), 0700);
+        folder = UniqueFd(::openat(folder.get(), parts[i].constData(), O_RDONLY | O_DIRECTORY));
+    }
+    if (!folder.valid())
+        return false;
+    UniqueFd file(::openat(folder.get(), parts.last().constData(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+    return file.valid() && ::write(file.get(), content.constData(), content.size()) == content.size();
+}
+
+QByteArray ReadAll(const UniqueFd& fd)
+{
+    QByteArray bytes;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd.get(), buffer, sizeof buffer)) > 0;)
+        bytes.append(buffer, n);
+    return bytes;
+}
+
+// Names no engine should write any more, written anyway: whatever bytes a
+// name holds and however deep the file lies, the window lists it, shows its
+// name as text, reads it and copies it out byte for byte. The engine's
+// bookkeeping is not listed; a file left unlisted keeps the workspace.
+TEST_F(HarvestPassTest, EveryFileInTheWorkspaceIsListedReadAndCopiedWhateverItsName)
+{
+    QByteArray deep;
+    for (int depth = 0; depth < 25; ++depth)
+        deep += QByteArray::number(depth) + '-' + QByteArray(198, 'd') + '/';
+    const QByteArray halfCut = QByteArray("\xC3\xA9").repeated(99) + "\xC3.jpg";  // a name cut inside a character
+    const QByteArray names[] = {
+        halfCut,
+        "\xEF\xBB\xBFIMG_1.JPG",
+        "photo\xE2\x80\xAEgpj.exe.jpg",
+        "latin1-\xE9t\xE9.dat",
+        ".hidden.jpg",
+        deep + "deep.jpg",
+    };
+    const UniqueFd temp(::open(QFile::encodeName(Carved(QString())).constData(), O_RDONLY | O_DIRECTORY));
+    ASSERT_TRUE(temp.valid());
+    std::map<QByteArray, QByteArray> written;  // name -> content
+    for (const QByteArray& name : names) {
+        const QByteArray content = "content of " + name.toHex();
+        ASSERT_TRUE(WriteBelow(temp.get(), name, content)) << name.toHex().toStdString();
+        written[name] = content;
+    }
+    ASSERT_TRUE(WriteBelow(temp.get(), ".snapmend/report.xml", "<dfxml/>"));
+    RunPass();
+
+    ASSERT_EQ(order.size(), static_cast<qsizetype>(std::size(names))) << order.join(" | ").toStdString();
+    const QString prefix = Carved(QString());
+    std::map<QByteArray, QByteArray> listed;
+    for (const QString& path : order) {
+        const QByteArray relative = BytesOfPath(path).mid(BytesOfPath(prefix).size());
+        const UniqueFd fd = OpenWorkspaceFile(path);
+        ASSERT_TRUE(fd.valid()) << relative.toHex().toStdString();
+        listed[relative] = ReadAll(fd);
+        const QString shown = MakeResultItem(path, 0).fileName;
+        EXPECT_TRUE(shown.isValidUtf16()) << "shown as text";
+    }
+    EXPECT_EQ(listed, written);
+    EXPECT_EQ(MakeResultItem(Carved(QString::fromUtf8("x/bad\xEF\xBF\xBD.jpg")), 0).fileName,
+              MakeResultItem(PathFromBytes(BytesOfPath(prefix) + "x/bad\xFF.jpg"), 0).fileName);
+
+    // Copied out byte for byte, each under a name that is text.
+    QTemporaryDir target;
+    CopyOutRun copy;
+    copy.Begin(std::vector<QString>(order.begin(), order.end()));
+    copy.Start(target.path());
+    for (int i = 0; i < 6000 && !copy.Finished(); ++i)
+        QThread::msleep(5);
+    ASSERT_TRUE(copy.Finished());
+    EXPECT_EQ(copy.Report().text.left(20), QStringLiteral("6 files recovered.\n\n"));
+    std::multiset<QByteArray> copiedContents, writtenContents;
+    for (const auto& entry : written)
+        writtenContents.insert(entry.second);
+    for (const QString& name : QDir(target.path()).entryList(QDir::Files | QDir::Hidden)) {
+        QFile file(target.path() + '/' + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        copiedContents.insert(file.readAll());
+    }
+    EXPECT_EQ(copiedContents, writtenContents);
+
+    // With every file listed nothing is left behind; one unlisted file is named in the report.
+    const QSet<QString> all(order.begin(), order.end());
+    EXPECT_TRUE(UnlistedWorkspaceFiles(workspace.path(), all).isEmpty());
+    QSet<QString> allButOne = all;
+    allButOne.remove(order.last());
+    EXPECT_EQ(UnlistedWorkspaceFiles(workspace.path(), allButOne), QStringList{order.last()});
+    DeleteFolderTree(Carved(QString()), false);  // too deep for QTemporaryDir
+    EXPECT_EQ(WithUnlistedFilesKept("6 files recovered.\n\nDo you want to view recovered files?", 1, "/ws"),
+              "6 files recovered.\n\n1 more files found by the scan could not be listed; they are kept in /ws.\n\n"
+              "Do you want to view recovered files?");
+}
+
 // After a long listing the next one runs on a worker: the pass still reports
 // only what is new.
 TEST_F(HarvestPassTest, ALongWorkspaceIsListedOnAWorkerWithTheSameResults)
@@ -297,7 +442,7 @@ TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOf
     ASSERT_EQ(MakePhotoImage(image, 1, 1 << 20).size(), 1u);
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     const WindowControls c(*dialog);
     ASSERT_TRUE(WaitUntil([&] { return c.btnRecover->text() == "Recover"; }, 20000));
     EXPECT_FALSE(dialog->Timers().IsActive(TIMER_POLL_WORKSPACE));
@@ -340,13 +485,13 @@ TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOf
     EXPECT_EQ(rows(), (QStringList{"C.bin", "a.dat -", "b.txt", "d.mov"}));
     EXPECT_TRUE(header->isSortIndicatorShown());
     EXPECT_EQ(arrow(), std::pair(0, Qt::AscendingOrder));
-    dialog->OnHeaderClick(0);
+    emit Ctl(*dialog).lstFiles->header()->sectionClicked(0);
     EXPECT_EQ(rows(), (QStringList{"d.mov", "b.txt", "a.dat -", "C.bin"}));
     EXPECT_EQ(arrow(), std::pair(0, Qt::DescendingOrder));
-    dialog->OnHeaderClick(1);  // the shared flag says ascending again
+    emit Ctl(*dialog).lstFiles->header()->sectionClicked(1);  // the shared flag says ascending again
     EXPECT_EQ(rows(), (QStringList{"a.dat -", "C.bin", "b.txt", "d.mov"}));
     EXPECT_EQ(arrow(), std::pair(1, Qt::AscendingOrder));
-    dialog->OnHeaderClick(2);
+    emit Ctl(*dialog).lstFiles->header()->sectionClicked(2);
     EXPECT_EQ(rows(), (QStringList{"b.txt", "d.mov", "a.dat -", "C.bin"}));
     EXPECT_EQ(arrow(), std::pair(2, Qt::DescendingOrder));
     // What Recover copies follows the ticks, not the rows' positions.
@@ -356,7 +501,7 @@ TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOf
     const QModelIndex aDat = model.index(2, 0);
     QStyleOptionViewItem option;
     option.initFrom(c.lstFiles);
-    option.rect = c.lstFiles->visualRect(aDat);
+    option.rect = c.lstFiles->visualRect(c.lstFiles->Filter().mapFromSource(aDat));
     option.features |= QStyleOptionViewItem::HasCheckIndicator;
     const QRect box = c.lstFiles->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, c.lstFiles);
     QTest::mouseClick(c.lstFiles->viewport(), Qt::LeftButton, {}, box.center());
@@ -368,7 +513,8 @@ TEST_F(ScanFixture, AScanThatFindsOnlyAPhotoEndsInTheReadyViewWithTheFilesLinkOf
     QStringList activated;
     QObject::connect(c.lstPhotos, &PhotoListView::photoActivated, [&](const QString& path) { activated << path; });
     c.lstPhotos->doItemsLayout();
-    const QPoint photo = c.lstPhotos->visualRect(c.lstPhotos->Model().index(c.lstPhotos->Model().Count() - 1)).center();
+    const QModelIndex last = c.lstPhotos->Model().index(c.lstPhotos->Model().Count() - 1);
+    const QPoint photo = c.lstPhotos->visualRect(c.lstPhotos->Filter().mapFromSource(last)).center();
     ASSERT_TRUE(c.lstPhotos->viewport()->rect().contains(photo));
     QTest::mouseClick(c.lstPhotos->viewport(), Qt::LeftButton, {}, photo);  // a double click begins with one
     QTest::mouseDClick(c.lstPhotos->viewport(), Qt::LeftButton, {}, photo);

@@ -104,9 +104,9 @@ TEST(InstallLayout, TheBuiltProgramRunsFromTheBuildTreeAndFindsTheStagedEngine)
     ASSERT_FALSE(build.isEmpty());
     const InstallLayout layout = LayoutFor(build, BuiltInLayoutFacts(), "/nonexistent");
     EXPECT_TRUE(layout.buildTree);
-    test::ScriptedUiServices ui;
+    Notices notices;
     QString enginePath;
-    EXPECT_TRUE(CheckEngineInstalled(ui, nullptr, layout.engineFolder, enginePath)) << Str(layout.engineFolder);
+    EXPECT_TRUE(CheckEngineInstalled(layout.engineFolder, enginePath, notices)) << Str(layout.engineFolder);
     EXPECT_TRUE(QFileInfo(layout.dataFolder + "help.chm").isFile());
     EXPECT_TRUE(QFileInfo(layout.dataFolder + "icon.png").isFile());
 }
@@ -134,9 +134,9 @@ TEST_F(InstalledTree, TheInstalledProgramFindsTheEngineHelpAndIcon)
     const InstallLayout layout = LayoutFor(binFolder, BuiltInLayoutFacts(), stage.path() + "/config");
     EXPECT_FALSE(layout.buildTree);
     EXPECT_TRUE(layout.engineFolder.startsWith(stage.path() + "/lib")) << Str(layout.engineFolder);
-    test::ScriptedUiServices ui;
+    Notices notices;
     QString enginePath;
-    EXPECT_TRUE(CheckEngineInstalled(ui, nullptr, layout.engineFolder, enginePath)) << Str(layout.engineFolder);
+    EXPECT_TRUE(CheckEngineInstalled(layout.engineFolder, enginePath, notices)) << Str(layout.engineFolder);
     EXPECT_TRUE(QFileInfo(layout.engineFolder + "/formats/types.tsv").isFile());
     EXPECT_TRUE(QFileInfo(layout.dataFolder + "help.chm").isFile());
     EXPECT_TRUE(QFileInfo(layout.dataFolder + "icon.png").isFile());
@@ -196,9 +196,9 @@ TEST(InstalledPackage, TheInstalledProgramsLayoutHoldsAWorkingEngine)
     ASSERT_TRUE(QFileInfo(bin + "/snapmend").isExecutable());
     const InstallLayout layout = LayoutFor(bin, BuiltInLayoutFacts(), "/nonexistent");
     EXPECT_FALSE(layout.buildTree);
-    test::ScriptedUiServices ui;
+    Notices notices;
     QString enginePath;
-    ASSERT_TRUE(CheckEngineInstalled(ui, nullptr, layout.engineFolder, enginePath)) << Str(layout.engineFolder);
+    ASSERT_TRUE(CheckEngineInstalled(layout.engineFolder, enginePath, notices)) << Str(layout.engineFolder);
     const ToolRun engine = RunTool(enginePath, {});
     EXPECT_TRUE(engine.output.contains("usage", Qt::CaseInsensitive)) << Str(engine.output);
     EXPECT_TRUE(QFileInfo(layout.dataFolder + "help.chm").isFile());

@@ -7,6 +7,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
@@ -137,7 +139,7 @@ protected:
         EXPECT_EQ(MakePhotoImage(image, photos, 1 << 20).size(), size_t(photos));
         auto dialog = OpenOnDrivePage(image);
         SelectFirstDrive(*dialog);
-        dialog->OnStart();
+        Ctl(*dialog).btnStart->click();
         EXPECT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover" && !dialog->Scan().Running(); },
                               20000));
         EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), photos);
@@ -166,7 +168,7 @@ TEST_F(WindowStatesTest, DrivePage_TheDataFolderDiskIsScannedWhenTheOutputIsElse
 
     auto dialog = OpenOnDrivePage(disk);
     SelectFirstDrive(*dialog);
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     EXPECT_TRUE(ui.Texts().empty()) << ui.Texts().front().toStdString();
     EXPECT_TRUE(dialog->Scan().Workspace().location.startsWith(elsewhere.path() + "/.snapmend-scans/"));
     ui.QueueAnswer(IDYES);
@@ -201,7 +203,7 @@ TEST_F(WindowStatesTest, ScanEnd_NothingListedSaysWhyOnceAndReturnsToTheDrivePag
             ASSERT_TRUE(QDir().mkpath(device));
         auto dialog = OpenOnDrivePage(device);
         SelectFirstDrive(*dialog);
-        dialog->OnStart();
+        Ctl(*dialog).btnStart->click();
         if (c.cancel) {
             ASSERT_TRUE(WaitUntil([&] { return dialog->Scan().Engine() != nullptr; }, 10000));
             ui.QueueAnswer(IDYES);
@@ -217,7 +219,7 @@ TEST_F(WindowStatesTest, ScanEnd_NothingListedSaysWhyOnceAndReturnsToTheDrivePag
         if (c.imageBytes == 4 << 20)
             Screenshot("i18-drive-page-after-no-results.png");
         // Start works again from here.
-        dialog->OnStart();
+        Ctl(*dialog).btnStart->click();
         EXPECT_TRUE(dialog->Scan().Running() || dialog->Scan().Scanning());
         ui.QueueAnswer(IDYES);  // a slow machine is still scanning: the close asks first
         dialog->close();
@@ -231,7 +233,7 @@ TEST_F(WindowStatesTest, ScanEnd_ClosingRightAfterAShortScanAsksBeforeTheResults
     ASSERT_EQ(MakePhotoImage(image, 3, 1 << 20).size(), 3u);
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Scanning(); }, 20000));
     const int listed = Ctl(*dialog).lstPhotos->Model().Count();
     ui.QueueAnswer(IDNO);
@@ -251,7 +253,7 @@ TEST_F(WindowStatesTest, ScanEnd_AFreshInstallLooksForTheTypesTheDialogShowsTick
     ASSERT_FALSE(QFile::exists(programFolder.path() + "/formats.ini"));
     auto dialog = OpenOnDrivePage(image);
     SelectFirstDrive(*dialog);
-    dialog->OnStart();
+    Ctl(*dialog).btnStart->click();
     ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 20000));
     ASSERT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 1) << "the TIFF is listed";
     EXPECT_TRUE(Ctl(*dialog).lstPhotos->Model().PathAt(0).endsWith(".tif"));
@@ -306,7 +308,7 @@ TEST_F(WindowStatesTest, ReadyView_LinksWithNothingToSelectAreDrawnGreyed)
 
     // The unticked box beside the second thumbnail stands out from the list's white.
     PhotoListView* list = Ctl(*dialog).lstPhotos;
-    const QRect row = list->visualRect(list->Model().index(1));
+    const QRect row = list->visualRect(list->Filter().mapFromSource(list->Model().index(1)));
     const QImage shown = list->viewport()->grab(row).toImage();
     int darkest = 255;
     for (int y = 0; y < shown.height(); ++y)
@@ -334,7 +336,7 @@ TEST_F(WindowStatesTest, ReadyView_WhenNoProgramOpensTheOutputFolderSaysWhereThe
     ui.SetOpenResult(false);
     ui.QueueAnswer(IDYES);  // "view recovered files?"
     QTest::mouseClick(Ctl(*dialog).btnRecover, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return DrivePageShown(*dialog); }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return ui.Boxes().size() == 2; }, 10000));
     EXPECT_EQ(ui.OpenedPaths(), std::vector<QString>({output}));
     ASSERT_EQ(ui.Boxes().size(), 2u);
     EXPECT_EQ(ui.Boxes()[1].text,
@@ -342,11 +344,11 @@ TEST_F(WindowStatesTest, ReadyView_WhenNoProgramOpensTheOutputFolderSaysWhereThe
     EXPECT_EQ(QDir(output).entryList(QDir::Files).size(), 1);
 }
 
-TEST_F(WindowStatesTest, ReadyView_DoubleClickedThumbnailOpensAFittedPreview)
+TEST_F(WindowStatesTest, ReadyView_DoubleClickedThumbnailOpensAPreviewThatStepsThroughTheList)
 {
-    auto dialog = ReadyView(1);
+    auto dialog = ReadyView(2);
     PhotoListView* list = Ctl(*dialog).lstPhotos;
-    const QPoint centre = list->visualRect(list->Model().index(0)).center();
+    const QPoint centre = list->visualRect(list->Filter().mapFromSource(list->Model().index(0))).center();
     // A user's double click: a press and release, then the second press as a double click.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
@@ -355,31 +357,53 @@ TEST_F(WindowStatesTest, ReadyView_DoubleClickedThumbnailOpensAFittedPreview)
     ASSERT_TRUE(WaitUntil([&] { return preview->Ready(); }, 10000));
     auto* picture = preview->findChild<QLabel*>("previewPicture");
     auto* caption = preview->findChild<QLabel*>("previewCaption");
+    // The card's two photos are 80 x 60 and 96 x 68 pixels, listed in the order they were decoded.
     const QString name = QFileInfo(list->Model().PathAt(0)).fileName();
     const qint64 bytes = QFileInfo(list->Model().PathAt(0)).size();
     ASSERT_GE(bytes, 1024);
     ASSERT_LT(bytes, 1 << 20);
-    EXPECT_EQ(caption->text(),
-              QStringLiteral("%1    80 x 60 pixels    %2 KB").arg(name).arg(bytes / 1024.0, 0, 'f', 1));
-    EXPECT_EQ(picture->pixmap().size(), QSize(80, 60)) << "a small photo is not blown up";
-    EXPECT_TRUE(preview->isMaximized()) << "the preview takes the screen";
+    const bool smallFirst = picture->pixmap().size() == QSize(80, 60);
+    const QSize first = smallFirst ? QSize(80, 60) : QSize(96, 68);
+    const QSize second = smallFirst ? QSize(96, 68) : QSize(80, 60);
+    auto pixels = [](QSize size) { return QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height()); };
+    EXPECT_EQ(caption->text(), QStringLiteral("%1    %2    %3 KB").arg(name, pixels(first)).arg(bytes / 1024.0, 0, 'f', 1));
+    EXPECT_EQ(picture->pixmap().size(), first) << "a small photo is not blown up";
+    EXPECT_FALSE(preview->isMaximized()) << "the window leaves the results in sight";
+
+    // Next and Previous step through the photos as the list shows them; the ends stop.
+    auto* previous = preview->findChild<QPushButton*>("previewPrevious");
+    auto* next = preview->findChild<QPushButton*>("previewNext");
+    EXPECT_FALSE(previous->isEnabled());
+    next->click();
+    ASSERT_TRUE(WaitUntil([&] { return preview->Ready(); }, 10000));
+    EXPECT_EQ(preview->Current(), 1);
+    EXPECT_TRUE(caption->text().contains(pixels(second))) << caption->text().toStdString();
+    EXPECT_FALSE(next->isEnabled());
+    QTest::keyClick(preview, Qt::Key_Left);
+    ASSERT_TRUE(WaitUntil([&] { return preview->Ready(); }, 10000));
+    EXPECT_EQ(preview->Current(), 0);
+    EXPECT_TRUE(caption->text().contains(pixels(first)));
     QPointer<PhotoPreviewWindow> guard(preview);
     QTest::keyClick(preview, Qt::Key_Escape);
     EXPECT_TRUE(WaitUntil([&] { return guard.isNull(); }, 2000)) << "Escape closes the preview";
 
-    // A photo larger than the screen is fitted with its proportions.
+    // A photo larger than the window is fitted with its proportions; 100 % shows every pixel.
     const QString large = scratch.path() + "/large.jpg";
     ASSERT_TRUE(MakeImageFile(large, {"-size", "3000x1000", "gradient:red-blue", "-quality", "80"}));
-    dialog->OnPhotoActivated(large);
+    emit Ctl(*dialog).lstPhotos->photoActivated(large);
     preview = dialog->findChild<PhotoPreviewWindow*>();
     ASSERT_TRUE(preview && WaitUntil([&] { return preview->Ready(); }, 10000));
     const QSize shown = preview->findChild<QLabel*>("previewPicture")->pixmap().size();
-    const QSize screen = preview->screen()->availableGeometry().size();
-    EXPECT_LE(shown.width(), screen.width());
-    EXPECT_LE(shown.height(), screen.height());
+    const QSizeF logical = preview->findChild<QLabel*>("previewPicture")->pixmap().deviceIndependentSize();
+    EXPECT_LE(logical.width(), preview->width());
+    EXPECT_LE(logical.height(), preview->height());
     EXPECT_NEAR(shown.width(), 3 * shown.height(), 3) << "proportions kept";
     EXPECT_TRUE(preview->findChild<QLabel*>("previewCaption")->text().contains("3000 x 1000 pixels"));
     Screenshot("i18-preview.png");
+    preview->findChild<QPushButton*>("previewActualSize")->click();
+    EXPECT_EQ(preview->findChild<QLabel*>("previewPicture")->pixmap().size(), QSize(3000, 1000));
+    preview->findChild<QPushButton*>("previewFit")->click();
+    EXPECT_EQ(preview->findChild<QLabel*>("previewPicture")->pixmap().size(), shown);
     guard = preview;
 
     // A file the decoder rejects: the fallback picture, and a caption that says so.
@@ -388,7 +412,7 @@ TEST_F(WindowStatesTest, ReadyView_DoubleClickedThumbnailOpensAFittedPreview)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(3000, 'x'));
     file.close();
-    dialog->OnPhotoActivated(broken);
+    emit Ctl(*dialog).lstPhotos->photoActivated(broken);
     ASSERT_TRUE(WaitUntil([&] { return guard.isNull(); }, 2000)) << "the next photo replaces the last";
     preview = dialog->findChild<PhotoPreviewWindow*>();
     ASSERT_TRUE(preview && WaitUntil([&] { return preview->Ready(); }, 10000));
@@ -399,6 +423,61 @@ TEST_F(WindowStatesTest, ReadyView_DoubleClickedThumbnailOpensAFittedPreview)
     EXPECT_EQ(preview->findChild<QLabel*>("previewPicture")->pixmap().toImage().convertToFormat(fallback.format()),
               fallback);
     Screenshot("i18-preview-broken.png");
+    preview->close();
+}
+
+TEST_F(WindowStatesTest, ReadyView_OtherFilesPreviewAsTextOrAsTheirFirstPage)
+{
+    auto dialog = ReadyView(1);
+    auto open = [&](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        emit Ctl(*dialog).lstFiles->fileActivated(path);
+        // The last one made: a closed one may wait for its deletion still.
+        auto* preview = dialog->findChildren<PhotoPreviewWindow*>().last();
+        EXPECT_TRUE(preview && WaitUntil([&] { return preview->Ready(); }, 10000));
+        return preview;
+    };
+    // A text: its head only, control bytes made visible.
+    auto* preview = open(scratch.path() + "/notes.txt", "line one\nline two\x01\n" + QByteArray(20000, 'a'));
+    ASSERT_TRUE(preview);
+    const QString text = preview->findChild<QPlainTextEdit*>("previewText")->toPlainText();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("line one\nline two\uFFFD\naaa")));
+    EXPECT_EQ(text.size(), 8192) << "the first 8 KiB";
+    EXPECT_EQ(preview->findChild<QLabel*>("previewCaption")->text(), "notes.txt    first 8.0 KB of 19.5 KB");
+    preview->close();
+
+    // A PDF: its first page, proportions kept, the black square drawn.
+    const QByteArray content = "0 0 0 rg 20 20 60 60 re f\n";
+    const QByteArray objects[] = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "endstream"};
+    QByteArray pdf = "%PDF-1.4\n";
+    QByteArray xref = "xref\n0 5\n0000000000 65535 f \n";
+    for (int i = 0; i < 4; ++i) {
+        xref += QByteArray::number(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const QByteArray start = QByteArray::number(pdf.size());
+    pdf += xref + "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + start + "\n%%EOF\n";
+    preview = open(scratch.path() + "/f100.pdf", pdf);
+    ASSERT_TRUE(preview);
+    const QImage page = preview->findChild<QLabel*>("previewPicture")->pixmap().toImage();
+    ASSERT_FALSE(page.isNull()) << preview->findChild<QLabel*>("previewCaption")->text().toStdString();
+    EXPECT_NEAR(page.width(), 2 * page.height(), 3);
+    EXPECT_EQ(qGray(page.pixel(page.width() / 4, page.height() / 2)), 0) << "inside the square";
+    EXPECT_EQ(qGray(page.pixel(page.width() * 3 / 4, page.height() / 2)), 255) << "beside it";
+    EXPECT_TRUE(preview->findChild<QLabel*>("previewCaption")->text().startsWith("f100.pdf    first page"));
+    Screenshot("i18-preview-pdf.png");
+    preview->close();
+
+    // Neither: said so.
+    preview = open(scratch.path() + "/f7.bin", QByteArray("\0\1\2\3", 4));
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview->findChild<QLabel*>("previewCaption")->text(),
+              "f7.bin: no preview for this kind of file (4 bytes).");
     preview->close();
 }
 

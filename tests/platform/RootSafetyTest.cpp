@@ -3,6 +3,7 @@
 // folder, no file of another user copied, nothing blocking, and a clear
 // refusal where the program refuses.
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -22,6 +23,8 @@
 #include <unistd.h>
 
 #include "ChildProcess.h"
+#include "CopyOutRun.h"
+#include "CopyPlan.h"
 #include "EngineCommand.h"
 #include "EngineInstallation.h"
 #include "FileSystem.h"
@@ -32,6 +35,7 @@
 #include "ScanWorkspace.h"
 #include "ScriptedUiServices.h"
 #include "SingleInstance.h"
+#include "UiServices.h"
 
 using namespace snapmend;
 using snapmend::test::ReadAll;
@@ -49,23 +53,37 @@ struct stat Lstat(const QString& path)
 
 class Attack : public ::testing::Test {
 protected:
+    // The throwaway user has a home of its own and a supplementary group
+    // besides its primary one.
     static void SetUpTestSuite()
     {
         if (::geteuid() != 0)
             return;
         s_name = "snapatk" + QUuid::createUuid().toString(QUuid::Id128).left(8).toLocal8Bit();
-        if (QProcess::execute("useradd", {"-M", "-N", "-d", "/nonexistent", "-s", "/usr/sbin/nologin",
-                                          QString::fromLatin1(s_name)}) != 0)
+        const QString name = QString::fromLatin1(s_name);
+        QByteArray home = "/tmp/snapatk-home-XXXXXX";
+        if (!::mkdtemp(home.data()) || QProcess::execute("groupadd", {name + "g"}) != 0)
             return;
-        if (const passwd* entry = ::getpwnam(s_name.constData())) {
-            s_uid = entry->pw_uid;
-            s_gid = entry->pw_gid;
-        }
+        s_home = QFile::decodeName(home);
+        if (QProcess::execute("useradd", {"-M", "-N", "-d", s_home, "-s", "/usr/sbin/nologin", "-G", name + "g",
+                                          name}) != 0)
+            return;
+        const passwd* entry = ::getpwnam(s_name.constData());
+        const group* extra = ::getgrnam((s_name + "g").constData());
+        if (!entry || !extra || ::chown(home.constData(), entry->pw_uid, entry->pw_gid) != 0)
+            return;
+        s_uid = entry->pw_uid;
+        s_gid = entry->pw_gid;
+        s_extraGroup = extra->gr_gid;
     }
     static void TearDownTestSuite()
     {
-        if (!s_name.isEmpty())
+        if (!s_name.isEmpty()) {
             QProcess::execute("userdel", {QString::fromLatin1(s_name)});
+            QProcess::execute("groupdel", {QString::fromLatin1(s_name) + "g"});
+        }
+        if (!s_home.isEmpty())
+            DeleteFolderTree(s_home, true);
     }
 
     void SetUp() override
@@ -135,8 +153,10 @@ protected:
     }
 
     static inline QByteArray s_name;
+    static inline QString s_home;
     static inline uid_t s_uid = 0;
     static inline gid_t s_gid = 0;
+    static inline gid_t s_extraGroup = 0;
 
     QTemporaryDir scratch;
     QString attackerDir;
@@ -305,17 +325,237 @@ TEST_F(Attack, EngineOutsideOthersReachOnly)
         {linked, "belongs to another user"},
     };
     for (const auto& c : refused) {
-        test::ScriptedUiServices ui;
+        Notices notices;
         QString enginePath;
-        EXPECT_FALSE(CheckEngineFolder(ui, nullptr, c.folder, enginePath)) << c.folder.toStdString();
-        ASSERT_EQ(ui.Texts().size(), 1u);
-        EXPECT_TRUE(ui.Texts()[0].startsWith("Failed to load engine, error code -1003. Installation may be corrupted"));
-        EXPECT_TRUE(ui.Texts()[0].contains(c.why)) << ui.Texts()[0].toStdString();
+        EXPECT_FALSE(CheckEngineFolder(c.folder, enginePath, notices)) << c.folder.toStdString();
+        ASSERT_EQ(test::TextsOf(notices).size(), 1u);
+        EXPECT_TRUE(test::TextsOf(notices)[0].startsWith("Failed to load engine, error code -1003. Installation may be corrupted"));
+        EXPECT_TRUE(test::TextsOf(notices)[0].contains(c.why)) << test::TextsOf(notices)[0].toStdString();
     }
-    test::ScriptedUiServices ui;
+    Notices notices;
     QString enginePath;
-    EXPECT_TRUE(CheckEngineFolder(ui, nullptr, test::BuildDir() + "/engine/kestrova", enginePath));
-    EXPECT_TRUE(ui.Boxes().empty());
+    EXPECT_TRUE(CheckEngineFolder(test::BuildDir() + "/engine/kestrova", enginePath, notices));
+    EXPECT_TRUE(notices.empty());
+}
+
+// Started through pkexec or sudo by the throwaway user: everything written to
+// the output folder is written in their name, and the folder opener runs as
+// them. A root login keeps root's rights.
+class PersonRights : public Attack {
+protected:
+    void SetUp() override
+    {
+        Attack::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        for (const char* name : {"PKEXEC_UID", "SUDO_UID", "PATH", "DISPLAY", "XAUTHORITY", "SNAPMEND_ROOT_ONLY"})
+            saved.emplace_back(name, qgetenv(name));
+        qputenv("PKEXEC_UID", QByteArray::number(s_uid));
+        qputenv("SUDO_UID", QByteArray::number(s_uid));
+        person = InvokingPerson();
+        ASSERT_TRUE(person);
+        ASSERT_EQ(person->uid, s_uid);
+        // The workspace: root's private folder, as a scan leaves it.
+        workspace = scratch.path() + "/ws/temp";
+        ASSERT_TRUE(QDir().mkpath(workspace));
+        ASSERT_EQ(::chmod(Native(scratch.path() + "/ws").constData(), 0700), 0);
+    }
+    void TearDown() override
+    {
+        for (const auto& [name, value] : saved) {
+            if (value.isNull())
+                qunsetenv(name);
+            else
+                qputenv(name, value);
+        }
+        Attack::TearDown();
+    }
+    static void LoginAsRoot()
+    {
+        qunsetenv("PKEXEC_UID");
+        qunsetenv("SUDO_UID");
+    }
+
+    // Results below the workspace, private to root like the engine's.
+    std::vector<QString> Results(const QStringList& relativePaths)
+    {
+        std::vector<QString> sources;
+        for (const QString& relative : relativePaths) {
+            sources.push_back(workspace + "/" + relative);
+            EXPECT_TRUE(QDir().mkpath(QFileInfo(sources.back()).path()));
+            QFile file(sources.back());
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(relative.toUtf8()) > 0);
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+        return sources;
+    }
+    // A whole recovery as the window runs it.
+    CopyRun Recover(const std::vector<QString>& sources, const QString& output)
+    {
+        CopyOutRun run;
+        run.Begin(sources, workspace);
+        run.Start(output);
+        while (!run.Finished())
+            ::usleep(1000);
+        CopyRun done;
+        for (const QString& source : sources)
+            run.WasCopied(source) ? ++done.copied : ++done.failed;
+        return done;
+    }
+    // Every regular file and folder below `folder`, links not followed.
+    static QStringList Tree(const QString& folder)
+    {
+        QStringList entries;
+        QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            entries << it.next();
+        return entries;
+    }
+
+    std::vector<std::pair<const char*, QByteArray>> saved;
+    std::optional<Account> person;
+    QString workspace;
+};
+
+TEST_F(PersonRights, PicturesLinkedToARootOnlyFolderIsRefusedAndNothingLandsThere)
+{
+    const QString pictures = s_home + "/Pictures";
+    ASSERT_EQ(AsAttacker([&] { return ::symlink(Native(rootOnly).constData(), Native(pictures).constData()); }), 0);
+    ASSERT_EQ(UserPicturesFolder(), pictures);
+
+    const std::optional<QString> refusal = OutputFolderRefusal(pictures, person);
+    ASSERT_TRUE(refusal) << "the person cannot write there, root can";
+    EXPECT_EQ(*refusal, "Output directory \"" + pictures + "\" cannot be written by " + QString::fromLatin1(s_name) +
+                            ".\n\nPlease choose a folder that " + QString::fromLatin1(s_name) + " can write to.");
+    EXPECT_TRUE(OutputFolderRefusal(rootOnly + "/new", person)) << "a folder to be made where they cannot";
+    EXPECT_FALSE(OutputFolderRefusal(attackerDir, person));
+    EXPECT_FALSE(OutputFolderRefusal(attackerDir + "/new", person));
+
+    // Past the refusal (a link made after it), the copy itself is refused by the kernel.
+    const CopyRun done = Recover(Results({"f1.jpg", "DCIM/100CAMERA/DSC_0412.JPG"}), pictures);
+    EXPECT_EQ(done.copied, 0);
+    EXPECT_FALSE(EnsureOutputFolder(pictures + "/sub", person));
+    EXPECT_EQ(Tree(rootOnly), QStringList{secret}) << "created in the root-only folder";
+
+    LoginAsRoot();
+    EXPECT_FALSE(OutputFolderRefusal(pictures, InvokingPerson())) << "root's own login writes as root";
+}
+
+TEST_F(PersonRights, CopiesAreTheirsByCreationAndTheirGroupsCount)
+{
+    // A folder the person may write only through their supplementary group.
+    const QString shared = scratch.path() + "/shared";
+    ASSERT_TRUE(QDir().mkpath(shared));
+    ASSERT_EQ(::chown(Native(shared).constData(), 0, s_extraGroup), 0);
+    ASSERT_EQ(::chmod(Native(shared).constData(), 0770), 0);
+    EXPECT_FALSE(OutputFolderRefusal(shared, person));
+    const std::vector<QString> sources = Results({"f1.jpg", "DCIM/100CAMERA/DSC_0412.JPG"});
+    const CopyRun done = Recover(sources, shared);
+    EXPECT_EQ(done.copied, 2);
+    const struct {
+        const char* path;
+        unsigned mode;
+    } made[] = {{"/f1.jpg", 0600}, {"/DCIM", 0700}, {"/DCIM/100CAMERA", 0700}, {"/DCIM/100CAMERA/DSC_0412.JPG", 0600}};
+    for (const auto& m : made) {
+        const struct stat info = Lstat(shared + m.path);
+        EXPECT_EQ(info.st_uid, s_uid) << m.path;
+        EXPECT_EQ(info.st_gid, s_gid) << m.path;
+        EXPECT_EQ(info.st_mode & 07777, m.mode) << m.path;
+    }
+    EXPECT_EQ(ReadAll(shared + "/DCIM/100CAMERA/DSC_0412.JPG"), "DCIM/100CAMERA/DSC_0412.JPG");
+
+    LoginAsRoot();
+    const QString rootsOwn = scratch.path() + "/roots";
+    EXPECT_EQ(Recover(sources, rootsOwn).copied, 2);
+    for (const char* path : {"", "/f1.jpg", "/DCIM/100CAMERA/DSC_0412.JPG"})
+        EXPECT_EQ(Lstat(rootsOwn + path).st_uid, 0u) << path;
+}
+
+// While the copy runs, the person keeps swapping a folder inside the output
+// folder for a link to a root-only folder. (The output folder itself as such
+// a link is the Pictures case above.)
+TEST_F(PersonRights, AFolderSwappedForALinkDuringTheCopyLetsNothingOut)
+{
+    const QString output = attackerDir + "/out";
+    ASSERT_EQ(AsAttacker([&] {
+                  return (::mkdir(Native(output).constData(), 0755) != 0) +
+                         (::mkdir(Native(output + "/DCIM").constData(), 0755) != 0);
+              }),
+              0);
+    AsAttackerInBackground([&] {
+        const QByteArray target = Native(rootOnly);
+        const QByteArray name = Native(output + "/DCIM");
+        const QByteArray aside = name + ".real";
+        for (;;) {
+            if (::rename(name.constData(), aside.constData()) != 0)
+                continue;
+            ::symlink(target.constData(), name.constData());
+            ::usleep(200);
+            ::unlink(name.constData());
+            ::rename(aside.constData(), name.constData());
+        }
+    });
+    QStringList relative;
+    for (int i = 0; i < 300; ++i)
+        relative << (i % 3 ? QStringLiteral("DCIM/100CAMERA/f%1.jpg") : QStringLiteral("f%1.jpg")).arg(i);
+    const CopyRun done = Recover(Results(relative), output);
+    for (pid_t pid : helpers) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    helpers.clear();
+    EXPECT_GT(done.copied, 0) << "the swaps left no time to copy anything: the test shows nothing";
+    EXPECT_EQ(Tree(rootOnly), QStringList{secret}) << "written through a swapped link";
+    int found = 0;
+    for (const QString& entry : Tree(attackerDir)) {
+        const struct stat info = Lstat(entry);
+        if (S_ISREG(info.st_mode)) {
+            ++found;
+            EXPECT_EQ(info.st_uid, s_uid) << entry.toStdString();
+        }
+    }
+    EXPECT_EQ(found, done.copied);
+}
+
+TEST_F(PersonRights, TheFolderOpenerRunsAsThePersonWithTheirEnvironment)
+{
+    const QString bin = scratch.path() + "/bin";
+    ASSERT_TRUE(QDir().mkpath(bin));
+    QFile opener(bin + "/xdg-open");
+    ASSERT_TRUE(opener.open(QIODevice::WriteOnly) &&
+                opener.write("#!/bin/sh\n{ id -u; id -g; id -G; env; } > \"$1/opened.tmp\" && "
+                             "mv \"$1/opened.tmp\" \"$1/opened\"\n") > 0);
+    opener.close();
+    ASSERT_EQ(::chmod(Native(opener.fileName()).constData(), 0755), 0);
+    qputenv("PATH", Native(bin) + ":" + qgetenv("PATH"));
+    qputenv("DISPLAY", ":97");
+    qputenv("XAUTHORITY", Native(secret));  // root's: not theirs to read
+    qputenv("SNAPMEND_ROOT_ONLY", "x");
+
+    QtUiServices ui;
+    ASSERT_TRUE(ui.OpenWithDefaultHandler(attackerDir));
+    const QString record = attackerDir + "/opened";
+    ASSERT_TRUE(test::WaitUntil([&] { return QFileInfo::exists(record); }, 10000));
+    const QStringList lines = QString::fromUtf8(ReadAll(record)).split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines[0].toUInt(), s_uid);
+    EXPECT_EQ(lines[1].toUInt(), s_gid);
+    const QStringList groups = lines[2].split(' ');
+    EXPECT_TRUE(groups.contains(QString::number(s_extraGroup))) << lines[2].toStdString();
+    EXPECT_FALSE(groups.contains("0")) << lines[2].toStdString();
+    const QStringList environment = lines.mid(3);
+    for (const QString& expected :
+         {"HOME=" + s_home, "USER=" + QString::fromLatin1(s_name), QString("DISPLAY=:97"),
+          QString("PATH=/usr/local/bin:/usr/bin:/bin"), QStringLiteral("XDG_RUNTIME_DIR=/run/user/%1").arg(s_uid)})
+        EXPECT_TRUE(environment.contains(expected)) << expected.toStdString();
+    for (const QString& entry : environment) {
+        EXPECT_FALSE(entry.startsWith("SNAPMEND_ROOT_ONLY=")) << "root's environment passed on";
+        EXPECT_FALSE(entry.startsWith("XAUTHORITY=")) << "a file they cannot read";
+    }
+
+    qputenv("PATH", Native(scratch.path() + "/nowhere"));
+    EXPECT_FALSE(ui.OpenWithDefaultHandler(attackerDir)) << "no opener: the window shows the path";
 }
 
 // kill -9 of the front-end in the middle of a scan: the engine goes with it.

@@ -153,13 +153,13 @@ TEST_F(PartitionedCard, TheWindowRefusesAFolderOnTheScannedDisk)
     test::Ctl(dialog).lstDrives->topLevelItem(0)->setSelected(true);
 
     ui.QueueFolder(folder);
-    dialog.BrowseForOutputFolder();
+    test::Ctl(dialog).btnBrowse->click();
     EXPECT_EQ(ui.Texts(), std::vector<QString>{refusal});
     EXPECT_EQ(test::Ctl(dialog).edtOutputDir->text(), before) << "the refused folder was taken";
 
     ui.Clear();
     test::Ctl(dialog).edtOutputDir->setText(folder);  // as a saved settings file would give it
-    dialog.OnStart();
+    test::Ctl(dialog).btnStart->click();
     EXPECT_EQ(ui.Texts(), std::vector<QString>{OutputAndScanDataOnScannedDiskText(
                               folder, folder + "/.snapmend-scans", disk)})
         << "the scan data would lie there too";

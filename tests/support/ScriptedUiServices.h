@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "Notice.h"
 #include "QtPrinters.h"
 #include "UiServices.h"
 
@@ -50,5 +51,14 @@ private:
     std::vector<QString> m_folderStarts;
     bool m_openResult = true;
 };
+
+// The texts of messages returned by code without widgets, in order.
+inline std::vector<QString> TextsOf(const Notices& notices)
+{
+    std::vector<QString> texts;
+    for (const Notice& notice : notices)
+        texts.push_back(notice.text);
+    return texts;
+}
 
 }  // namespace snapmend::test

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "CStyledButton.h"
+#include "ControlIds.h"
 #include "CStyledLabel.h"
 #include "ResultViews.h"
 
@@ -24,24 +25,24 @@ T* FindControl(const QWidget& window, int id)
 
 struct WindowControls {
     explicit WindowControls(const QWidget& w)
-        : btnBrowse(FindControl<CStyledButton>(w, 1000)),
-          lstDrives(FindControl<QTreeWidget>(w, 1001)),
-          btnRecover(FindControl<CStyledButton>(w, 1002)),
-          edtOutputDir(FindControl<QLineEdit>(w, 1003)),
-          btnStart(FindControl<CStyledButton>(w, 1004)),
-          lblOutputDir(FindControl<CStyledLabel>(w, 1005)),
-          lblSelectDrive(FindControl<CStyledLabel>(w, 1008)),
-          btnRefresh(FindControl<CStyledButton>(w, 1009)),
-          lstPhotos(FindControl<PhotoListView>(w, 1010)),
-          progress(FindControl<QProgressBar>(w, 1011)),
-          lblProgress(FindControl<CStyledLabel>(w, 1012)),
-          lblStatus(FindControl<CStyledLabel>(w, 1013)),
-          lnkHelp(FindControl<CStyledLabel>(w, 1014)),
-          lnkSettings(FindControl<CStyledLabel>(w, 1015)),
-          lblLoading(FindControl<CStyledLabel>(w, 1016)),
-          lstFiles(FindControl<FileListView>(w, 1017)),
-          lnkSelectPhotos(FindControl<CStyledLabel>(w, 1018)),
-          lnkSelectFiles(FindControl<CStyledLabel>(w, 1019))
+        : btnBrowse(FindControl<CStyledButton>(w, IDC_BROWSE)),
+          lstDrives(FindControl<QTreeWidget>(w, IDC_DRIVE_LIST)),
+          btnRecover(FindControl<CStyledButton>(w, IDC_RECOVER)),
+          edtOutputDir(FindControl<QLineEdit>(w, IDC_OUTPUT_DIR)),
+          btnStart(FindControl<CStyledButton>(w, IDC_START)),
+          lblOutputDir(FindControl<CStyledLabel>(w, IDC_OUTPUT_DIR_LABEL)),
+          lblSelectDrive(FindControl<CStyledLabel>(w, IDC_SELECT_DRIVE_LABEL)),
+          btnRefresh(FindControl<CStyledButton>(w, IDC_REFRESH)),
+          lstPhotos(FindControl<PhotoListView>(w, IDC_PHOTO_LIST)),
+          progress(FindControl<QProgressBar>(w, IDC_PROGRESS)),
+          lblProgress(FindControl<CStyledLabel>(w, IDC_PROGRESS_TEXT)),
+          lblStatus(FindControl<CStyledLabel>(w, IDC_STATUS)),
+          lnkHelp(FindControl<CStyledLabel>(w, IDC_HELP)),
+          lnkSettings(FindControl<CStyledLabel>(w, IDC_SETTINGS)),
+          lblLoading(FindControl<CStyledLabel>(w, IDC_LOADING)),
+          lstFiles(FindControl<FileListView>(w, IDC_FILE_LIST)),
+          lnkSelectPhotos(FindControl<CStyledLabel>(w, IDC_SELECT_PHOTOS)),
+          lnkSelectFiles(FindControl<CStyledLabel>(w, IDC_SELECT_FILES))
     {
     }
 

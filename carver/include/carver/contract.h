@@ -37,6 +37,7 @@ inline constexpr std::string_view kSelectionEnd = "search";
 inline constexpr int kExitComplete = 0;
 inline constexpr int kExitOutputFailed = 1;  // a carved file could not be written (disk full)
 inline constexpr int kExitBadInput = 2;      // the device, the output folder or the command was refused
+inline constexpr int kExitSomeUnreadable = 3;  // read to its end, but some areas could not be read
 inline constexpr int kExitSignalBase = 128;
 
 // The installed pieces, side by side in one folder.

@@ -1,81 +1,94 @@
 #pragma once
-// Who a disk is, independent of the node it is attached as today:
-//   <size in bytes>:<serial or ->:<16 hex digits of 64-bit FNV-1a over the first 1 MiB>
-// The engine records it in its checkpoints; the window matches an unfinished
-// scan to a disk by it. Plain C++17 and POSIX, header-only.
+// Which disk a scan was made of, told by the disk itself rather than by its
+// path: "<size>:<serial or ->:<FNV-1a 64 of the first MiB, 16 hex digits>".
+// Header only, no dependency beyond POSIX and Linux sysfs: the engine writes
+// it into its checkpoint, the front-end compares it before offering to go on.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/fs.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-namespace carver {
+namespace carver::identity {
 
-namespace identity_detail {
+inline constexpr uint64_t kHashedBytes = 1u << 20;
 
-inline std::string read_trimmed(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    char buf[256];
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    ::close(fd);
-    if (n <= 0) return {};
-    std::string text(buf, static_cast<size_t>(n));
-    const auto blank = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\0'; };
-    while (!text.empty() && blank(text.back())) text.pop_back();
-    size_t start = 0;
-    while (start < text.size() && blank(text[start])) ++start;
-    return text.substr(start);
-}
-
-// The serial the kernel knows for a block device: its own, or (a partition)
-// its parent disk's; serial first, then wwid.
-inline std::string serial_of(dev_t rdev) {
-    const std::string dir = "/sys/dev/block/" + std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev));
-    for (const char* base : {"/device/", "/../device/"})
-        for (const char* name : {"serial", "wwid"}) {
-            std::string value = read_trimmed(dir + base + name);
-            if (!value.empty()) return value;
-        }
-    return {};
-}
-
-}  // namespace identity_detail
-
-// The identity of the disk open as `fd` (a block device or an image file);
-// `path` is the name it was opened by. Empty when `fd` cannot be examined.
-inline std::string device_identity(int fd, const std::string& path) {
-    (void)path;  // the descriptor decides; the name is kept for callers' messages
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return {};
-    uint64_t size = static_cast<uint64_t>(st.st_size);
-    std::string serial;
-    if (S_ISBLK(st.st_mode)) {
-        uint64_t bytes = 0;
-        if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) size = bytes;
-        serial = identity_detail::serial_of(st.st_rdev);
+inline uint64_t fnv1a(uint64_t h, const unsigned char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        h ^= p[i];
+        h *= 1099511628211ull;
     }
-    uint64_t hash = 14695981039346656037ull;
-    constexpr size_t kHashed = 1u << 20;
-    static thread_local unsigned char buf[64 * 1024];
-    for (size_t done = 0; done < kHashed;) {
-        const size_t want = kHashed - done < sizeof buf ? kHashed - done : sizeof buf;
-        const ssize_t n = ::pread(fd, buf, want, static_cast<off_t>(done));
-        if (n <= 0) break;
-        for (ssize_t i = 0; i < n; ++i) {
-            hash ^= buf[i];
-            hash *= 1099511628211ull;
-        }
-        done += static_cast<size_t>(n);
+    return h;
+}
+
+// A sysfs attribute's first line, trimmed, with anything that could break
+// the identity's fields (':' and non-printing bytes) made '_'.
+inline std::string sysfs_value(const std::string& path) {
+    std::ifstream in(path);
+    std::string v;
+    if (!std::getline(in, v)) return "";
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\r')) v.pop_back();
+    size_t lead = v.find_first_not_of(" \t");
+    v = lead == std::string::npos ? "" : v.substr(lead);
+    if (v.size() > 128) v.resize(128);
+    for (char& c : v)
+        if (c == ':' || static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E) c = '_';
+    return v;
+}
+
+// The serial number of a block device (or of the disk a partition is on), "" when none.
+inline std::string block_serial(dev_t rdev) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/sys/dev/block/%u:%u", major(rdev), minor(rdev));
+    char real[PATH_MAX];
+    if (!::realpath(link, real)) return "";
+    std::string dir = real;
+    for (int level = 0; level < 2; ++level) {
+        for (const char* name : {"/device/serial", "/device/wwid", "/serial", "/wwid"})
+            if (std::string v = sysfs_value(dir + name); !v.empty()) return v;
+        if (::access((dir + "/partition").c_str(), F_OK) != 0) break;
+        dir = dir.substr(0, dir.rfind('/'));  // the partition's disk
+    }
+    return "";
+}
+
+// The identity of the device or image open on `fd`; "" when it cannot be told.
+inline std::string device_identity(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return "";
+    uint64_t size = 0;
+    std::string serial;
+    if (S_ISREG(st.st_mode)) {
+        size = static_cast<uint64_t>(st.st_size);
+    } else if (S_ISBLK(st.st_mode)) {
+        if (::ioctl(fd, BLKGETSIZE64, &size) != 0) return "";
+        serial = block_serial(st.st_rdev);
+    } else {
+        return "";
+    }
+    uint64_t h = 14695981039346656037ull;
+    unsigned char buf[65536];
+    for (uint64_t at = 0; at < kHashedBytes && at < size;) {
+        ssize_t r = ::pread(fd, buf, sizeof buf, static_cast<off_t>(at));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;  // an unreadable start: what was read tells it
+        size_t n = static_cast<size_t>(r);
+        if (at + n > kHashedBytes) n = static_cast<size_t>(kHashedBytes - at);
+        h = fnv1a(h, buf, n);
+        at += n;
     }
     char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return std::to_string(size) + ":" + (serial.empty() ? std::string("-") : serial) + ":" + hex;
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+    return std::to_string(size) + ":" + (serial.empty() ? "-" : serial) + ":" + hex;
 }
 
-}  // namespace carver
+}  // namespace carver::identity

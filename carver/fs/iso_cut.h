@@ -1,0 +1,15 @@
+#pragma once
+// Movie boxes for partial ISO media files (MP4, QuickTime, 3GP).
+#include <cstdint>
+#include <vector>
+
+namespace carver::fs {
+
+// `moov` (a whole movie box) with each track cut to its samples, in decoding
+// order, up to the first one not wholly inside the file offsets [from, to);
+// a track left without samples is dropped. Sample tables are written again
+// with one sample per chunk. Empty when no track keeps a sample or the box's
+// tables do not agree.
+std::vector<uint8_t> cut_moov(const std::vector<uint8_t>& moov, uint64_t from, uint64_t to);
+
+}  // namespace carver::fs
