@@ -27,17 +27,38 @@ constexpr qint64 kStalledMs = 10000;
 constexpr int kMaxPendingBytes = 256;
 constexpr int kMaxDots = 5;
 
+bool ParseNumbers(const QList<QByteArray>& fields, qsizetype first, quint64* out)
+{
+    for (qsizetype i = first; i < fields.size(); ++i) {
+        bool ok = false;
+        out[i - first] = fields[i].toULongLong(&ok);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
 std::optional<ProgressFigures> ParseLine(const QByteArray& line)
 {
     const QList<QByteArray> fields = line.split(' ');
-    if (fields.size() != 2 && fields.size() != 3)  // a third number: unreadable bytes
+    if (fields.size() != 2 && fields.size() != 3)
         return std::nullopt;
-    bool okDone = false;
-    bool okTotal = false;
-    ProgressFigures figures{fields[0].toULongLong(&okDone), fields[1].toULongLong(&okTotal)};
-    if (!okDone || !okTotal || (figures.total != 0 && figures.done > figures.total))
+    quint64 numbers[3] = {0, 0, 0};
+    if (!ParseNumbers(fields, 0, numbers))
+        return std::nullopt;
+    ProgressFigures figures{numbers[0], numbers[1], numbers[2]};
+    if (figures.total != 0 && figures.done > figures.total)
         return std::nullopt;
     return figures;
+}
+
+std::optional<EngineTotals> ParseTotalsLine(const QByteArray& line)
+{
+    const QList<QByteArray> fields = line.split(' ');
+    quint64 numbers[3] = {0, 0, 0};
+    if (fields.size() != 4 || fields[0] != "totals" || !ParseNumbers(fields, 1, numbers))
+        return std::nullopt;
+    return EngineTotals{numbers[0], numbers[1], numbers[2]};
 }
 
 QString TimeLeftText(qint64 seconds)
@@ -58,13 +79,16 @@ qint64 MonotonicMs()
     return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
 }
 
-std::optional<ProgressFigures> TakeProgressLines(QByteArray& buffer)
+std::optional<ProgressFigures> TakeProgressLines(QByteArray& buffer, std::optional<EngineTotals>* totals)
 {
     std::optional<ProgressFigures> last;
     qsizetype newline;
     while ((newline = buffer.indexOf('\n')) >= 0) {
-        if (std::optional<ProgressFigures> figures = ParseLine(buffer.left(newline)))
+        const QByteArray line = buffer.left(newline);
+        if (std::optional<ProgressFigures> figures = ParseLine(line))
             last = figures;
+        else if (std::optional<EngineTotals> sum = ParseTotalsLine(line); sum && totals)
+            *totals = sum;
         buffer.remove(0, newline + 1);
     }
     if (buffer.size() > kMaxPendingBytes)
@@ -185,6 +209,8 @@ void ScanProgress::CloseAll()
     m_readFd = -1;
     m_pending.clear();
     m_dots = 0;
+    m_unreadable = 0;
+    m_totals.reset();
 }
 
 void ScanProgress::ReadAvailable()
@@ -196,8 +222,10 @@ void ScanProgress::ReadAvailable()
         const ssize_t n = ReadSome(m_readFd, chunk, sizeof chunk);
         if (n > 0) {
             m_pending.append(chunk, n);
-            if (std::optional<ProgressFigures> figures = TakeProgressLines(m_pending))
+            if (std::optional<ProgressFigures> figures = TakeProgressLines(m_pending, &m_totals)) {
                 m_estimate.Update(*figures);
+                m_unreadable = figures->unreadable;
+            }
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -214,6 +242,12 @@ QString ScanProgress::NextStatusText()
 {
     m_dots = m_dots >= kMaxDots ? 0 : m_dots + 1;
     return CurrentStatusText();
+}
+
+quint64 ScanProgress::UnreadableBytes()
+{
+    ReadAvailable();
+    return m_totals ? m_totals->unreadable : m_unreadable;
 }
 
 QString ScanProgress::CurrentStatusText()

@@ -12,16 +12,27 @@ namespace snapmend {
 // descriptor to report how far it has read.
 inline constexpr char kEngineProgressVariable[] = "SNAPMEND_PROGRESS_FD";
 
-// One report of the engine: bytes read of the device's size (0: unknown).
+// One report of the engine: bytes read of the device's size (0: unknown),
+// and how many of them could not be read.
 struct ProgressFigures {
     quint64 done = 0;
     quint64 total = 0;
+    quint64 unreadable = 0;
 };
 
-// Takes every complete line out of `buffer` ("<done> <total>\n"); returns the
-// last well-formed one, or nothing. A partial last line stays in the buffer;
-// a buffer that grows past a few lines without a newline is dropped.
-std::optional<ProgressFigures> TakeProgressLines(QByteArray& buffer);
+// The engine's last report: "totals <whole files> <partial files> <unreadable bytes>".
+struct EngineTotals {
+    quint64 whole = 0;
+    quint64 partial = 0;
+    quint64 unreadable = 0;
+};
+
+// Takes every complete line out of `buffer` ("<done> <total>[ <unreadable>]\n"
+// or the totals line); returns the last well-formed figures, or nothing, and
+// stores a totals line in `totals` when one came. Other lines are passed over.
+// A partial last line stays in the buffer; a buffer that grows past a few
+// lines without a newline is dropped.
+std::optional<ProgressFigures> TakeProgressLines(QByteArray& buffer, std::optional<EngineTotals>* totals = nullptr);
 
 // Share done and time left, from the reports and a clock. The first seconds
 // of a scan (the engine starting, the disk spinning up) say little about its
@@ -89,6 +100,9 @@ public:
     QString NextStatusText();
     // The same figures with the dots as they are.
     QString CurrentStatusText();
+    // Bytes the engine could not read so far (its totals once it has ended);
+    // reads whatever has arrived first.
+    quint64 UnreadableBytes();
 
 private:
     void ReadAvailable();
@@ -96,6 +110,8 @@ private:
 
     TimeLeftEstimate m_estimate;
     QByteArray m_pending;
+    quint64 m_unreadable = 0;
+    std::optional<EngineTotals> m_totals;
     int m_readFd = -1;
     std::atomic<int> m_writeFd{-1};
     int m_dots = 0;

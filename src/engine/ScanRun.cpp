@@ -3,28 +3,83 @@
 #include <QTimer>
 
 #include "ChildProcess.h"
+#include "DriveRecord.h"
 #include "carver/contract.h"
 #include "EngineCommand.h"
 #include "EngineInstallation.h"
 #include "FileSystem.h"
 #include "Paths.h"
 #include "SameDisk.h"
+#include "ScanCheckpoint.h"
 
 namespace snapmend {
 namespace {
 
 // How long the engine may take to stop on SIGTERM before it is killed.
 constexpr int kEngineStopGraceMs = 1500;
+// Tells the engine to go on from the checkpoint in its output folder.
+constexpr char kEngineResumeVariable[] = "SNAPMEND_RESUME";
+constexpr char kImageSwitch[] = "/image";
 
 }  // namespace
 
 QString ScanDataOnScannedDiskText(const QString& folder, const QString& disk)
 {
     return QStringLiteral("Failed to analyze disk. Snapmend keeps its scan data in \"%1\", which is on the disk "
-                          "being analyzed (%2): writing there would overwrite the files to recover.\n\nTo analyze "
-                          "this disk, run Snapmend from a system started from another disk, or connect this disk "
-                          "to another computer.")
+                          "being analyzed (%2): writing there would overwrite the files to recover.\n\nPlease "
+                          "choose an output folder on another disk: the scan data is kept there.")
         .arg(folder, disk);
+}
+
+QString OutputAndScanDataOnScannedDiskText(const QString& folder, const QString& dataFolder, const QString& disk)
+{
+    return QStringLiteral("The output folder \"%1\" is on the disk being scanned (%2). The scan data would have "
+                          "to lie there too (\"%3\"), and recovered files written there would overwrite the "
+                          "deleted files that are still to be found.\n\nPlease choose a folder on another disk.")
+        .arg(folder, disk, dataFolder);
+}
+
+namespace {
+
+QString UnreadablePart(quint64 bytes, const QString& someAreas)
+{
+    if (bytes == 0)
+        return someAreas + QStringLiteral(" of this disk could not be read.");
+    return QStringLiteral("%1 of this disk could not be read.").arg(FormatSize(static_cast<qint64>(bytes)));
+}
+
+}  // namespace
+
+QString UnreadableAreasText(quint64 bytes) { return UnreadablePart(bytes, QStringLiteral("Some areas")); }
+
+QString UnreadableScanEndText(quint64 bytes)
+{
+    return QStringLiteral("The scan has finished, but ") + UnreadablePart(bytes, QStringLiteral("some areas")) +
+           QStringLiteral(" Files that touch those areas are kept as partial files.\n\nA disk that fails to read "
+                          "can get worse with every read. To save what can still be read, copy it to an image file "
+                          "on another disk first (right-click the disk in the list and choose \"Copy to an image "
+                          "file...\"), then scan the image file.");
+}
+
+QString ContinueScanQuestion(quint64 position)
+{
+    return QStringLiteral("An unfinished scan of this disk is in the output folder: %1 of it had been read. The "
+                          "files it found are kept.\n\nContinue that scan? Yes: continue where it stopped. No: "
+                          "discard it and start over.")
+        .arg(FormatSize(static_cast<qint64>(position)));
+}
+
+QString ImageCopyFailureText(int exitCode)
+{
+    switch (exitCode) {
+    case carver::contract::kExitOutputFailed:
+        return QStringLiteral("Failed to write the image file. The disk that holds it may be full.");
+    case carver::contract::kExitBadInput:
+        return QStringLiteral("Failed to copy the disk. It cannot be read (it may have been removed), or the image "
+                              "file cannot be made there.");
+    default:
+        return QStringLiteral("Failed to copy the disk, the engine stopped with code %1.").arg(exitCode);
+    }
 }
 
 QString EngineFailureText(int exitCode, const QString& workspace, const QString& workspaceDisk)
@@ -74,6 +129,7 @@ void ScanRun::Start(Request request)
     m_scanning = true;
     m_stopRequested = false;
     m_endNotices.clear();
+    m_exitCode = -1;
     m_worker = std::thread([this] { Work(); });
 }
 
@@ -95,9 +151,55 @@ void ScanRun::Stop()
 
 void ScanRun::DeleteWorkspace()
 {
-    const QString& root = m_request.workspace.root;
-    if (!root.isEmpty() && PathExists(root))
-        DeleteFolderTree(root, true);
+    if (m_request.workspace.handle)
+        m_request.workspace.handle->Delete();
+}
+
+bool ScanRun::ReadToTheEnd() const
+{
+    const int code = m_exitCode.load();
+    return code == carver::contract::kExitComplete || code == kEngineExitSomeUnreadable;
+}
+
+bool ScanRun::MetUnreadableAreas()
+{
+    return ReadToTheEnd() && (m_exitCode.load() == kEngineExitSomeUnreadable || UnreadableBytes() > 0);
+}
+
+bool ScanRun::Continuable() const
+{
+    if (!m_request.workspace.handle || m_request.workspace.engineOutputDir.isEmpty())
+        return false;
+    const std::optional<ScanCheckpoint> checkpoint = ReadCheckpoint(m_request.workspace.engineOutputDir);
+    return checkpoint && checkpoint->Continuable();
+}
+
+QString ScanRun::FailureText(int exitCode) const
+{
+    if (!m_request.imageFile.isEmpty())
+        return ImageCopyFailureText(exitCode);
+    const QString& workspace = m_request.workspace.location;
+    const QString disk = FolderOnScannedDisk(m_request.device, m_request.workspace.root).value_or(QString());
+    return EngineFailureText(exitCode, workspace, disk);
+}
+
+// Runs on the worker thread. Empty when there is nothing to start.
+QStringList ScanRun::EngineArguments(Notices& notices) const
+{
+    if (!m_request.imageFile.isEmpty())
+        return {QString::fromLatin1(kImageSwitch), m_request.device, m_request.imageFile, m_request.mapFile};
+    EngineCommand command =
+        BuildEngineCommand(m_request.workspace.engineOutputDir, m_request.device, m_request.enabledFormats);
+    if (m_request.resume && IsEngineSelection(m_request.resumeSelection)) {
+        command.arguments.last() = m_request.resumeSelection;
+        command.anyEnabled = true;
+    }
+    if (!command.anyEnabled) {
+        notices.push_back({QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the type "
+                                          "of file you wish to recover.")});
+        return {};
+    }
+    return command.arguments;
 }
 
 void ScanRun::ClearScanning(bool dropEngine)
@@ -116,18 +218,17 @@ bool ScanRun::LaunchEngine(Notices& notices)
         ClearScanning(false);
         return false;
     }
-    const EngineCommand command = BuildEngineCommand(m_request.workspace.engineOutputDir, m_request.device, m_request.enabledFormats);
-    if (!command.anyEnabled) {
-        notices.push_back({QStringLiteral("No file formats enabled.\n\nPlease go to 'Settings' to enable the type "
-                                          "of file you wish to recover.")});
+    const QStringList arguments = EngineArguments(notices);
+    if (arguments.isEmpty())
         return false;
-    }
     ChildProcess::Extras extras;
     if (m_progress.EngineEnd() >= 0) {
         extras.inheritFd = m_progress.EngineEnd();
         extras.environment = {QByteArray(kEngineProgressVariable) + '=' + QByteArray::number(extras.childFd)};
     }
-    std::shared_ptr<ChildProcess> engine = ChildProcess::Start(enginePath, command.arguments, extras);
+    if (m_request.resume)
+        extras.environment.append(QByteArray(kEngineResumeVariable) + "=1");
+    std::shared_ptr<ChildProcess> engine = ChildProcess::Start(enginePath, arguments, extras);
     if (!engine)
         return false;
     bool stoppedMeanwhile;
@@ -154,13 +255,12 @@ void ScanRun::Work()
         if (std::shared_ptr<ChildProcess> engine = Engine())
             exitCode = engine->Wait();
         ClearScanning(true);
+        if (!m_stopRequested)
+            m_exitCode = exitCode;
         // An engine that ends by itself with a failure would otherwise look
-        // like a scan that found nothing.
-        if (exitCode != 0 && !m_stopRequested) {
-            const QString& workspace = m_request.workspace.root;
-            const QString disk = FolderOnScannedDisk(m_request.device, workspace).value_or(QString());
-            notices.push_back({EngineFailureText(exitCode, workspace, disk)});
-        }
+        // like a scan that found nothing. Unreadable areas are the window's to tell.
+        if (!m_stopRequested && !ReadToTheEnd())
+            notices.push_back({FailureText(exitCode)});
     } else {
         // Whatever made the launch fail, no scan runs: let the window drain to its end view.
         ClearScanning(false);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DevicePresence.h"
+#include "FileSystem.h"
 #include "Notice.h"
 #include "ScanProgress.h"
 #include "ScanWorkspace.h"
@@ -33,10 +34,19 @@ public:
     ScanRun& operator=(const ScanRun&) = delete;
 
     struct Request {
-        ScanWorkspace workspace;  // prepared, empty
+        ScanWorkspace workspace;  // prepared: empty, or an unfinished scan's to continue
         QString device;           // what the engine reads
         QString enabledFormats;   // the types to look for (formats.ini)
         QString engineFolder;     // where the engine is installed
+        // Continue the unfinished scan in `workspace` with the engine's own
+        // recorded selection (the types it looked for), not `enabledFormats`.
+        bool resume = false;
+        QString resumeSelection;
+        // Copy the device to this image file with this map file instead of
+        // scanning it (no workspace).
+        QString imageFile;
+        QString mapFile;
+        std::shared_ptr<UniqueFd> imageFolder;  // held while the copy runs: the files' paths go through it
     };
     // Starts the worker.
     void Start(Request request);
@@ -64,6 +74,15 @@ public:
     // any, the window adds none of its own.
     const Notices& EndNotices() const { return m_endNotices; }
     bool EndedWithMessage() const { return !m_endNotices.empty(); }
+    // The engine read the device to its end (some areas may have been unreadable).
+    bool ReadToTheEnd() const;
+    // Bytes of the device the engine could not read so far.
+    quint64 UnreadableBytes() { return m_progress.UnreadableBytes(); }
+    bool Resumed() const { return m_request.resume; }
+    // The engine read the device to its end but some areas could not be read.
+    bool MetUnreadableAreas();
+    // The workspace holds a scan the engine can go on with.
+    bool Continuable() const;
 
 signals:
     // The worker has been joined; EndNotices holds its messages.
@@ -72,6 +91,8 @@ signals:
 private:
     void Work();
     bool LaunchEngine(Notices& notices);
+    QStringList EngineArguments(Notices& notices) const;
+    QString FailureText(int exitCode) const;
     void ClearScanning(bool dropEngine);
     void Finish(Notices notices);
 
@@ -85,7 +106,22 @@ private:
     mutable std::mutex m_engineMutex;
     std::shared_ptr<ChildProcess> m_engine;  // guarded by m_engineMutex
     Notices m_endNotices;                    // UI thread only
+    std::atomic<int> m_exitCode{-1};         // the engine's, once it ended by itself
 };
+
+// The engine's exit status for a device read to its end with some areas unreadable.
+inline constexpr int kEngineExitSomeUnreadable = 3;
+
+// "12.4 MB of this disk could not be read." (or, with no count known, that some areas could not).
+QString UnreadableAreasText(quint64 bytes);
+// The message at the end of a scan that met unreadable areas, with what to do.
+QString UnreadableScanEndText(quint64 bytes);
+
+// Whether to continue the unfinished scan of the disk that was read up to `position` bytes.
+QString ContinueScanQuestion(quint64 position);
+
+// The message for an image copy whose engine ended by itself with `exitCode`.
+QString ImageCopyFailureText(int exitCode);
 
 // The message for an engine that ended by itself with `exitCode` (not 0).
 // `workspaceDisk`: the scanned disk when `workspace` lies on it (the engine
@@ -95,5 +131,9 @@ QString EngineFailureText(int exitCode, const QString& workspace = QString(),
 
 // Why a scan cannot write its data to `folder` on the scanned `disk`, and what to do.
 QString ScanDataOnScannedDiskText(const QString& folder, const QString& disk);
+
+// The refusal of a scan whose output folder `folder` (and so its scan data
+// `dataFolder`) is on the scanned `disk`.
+QString OutputAndScanDataOnScannedDiskText(const QString& folder, const QString& dataFolder, const QString& disk);
 
 }  // namespace snapmend

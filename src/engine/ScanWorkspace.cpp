@@ -1,58 +1,60 @@
 #include "ScanWorkspace.h"
 
 #include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <unistd.h>
 
 #include "EngineInstallation.h"
-#include "FileSystem.h"
 #include "Ownership.h"
 #include "Paths.h"
+#include "carver/device_identity.h"
 
 namespace snapmend {
 namespace {
 
 const QString kTempParentPrefix = QStringLiteral("snapmend-");
+const QString kEngineOutputName = QStringLiteral("temp");
+// Held workspace descriptors get numbers that ordinary opens, which take the
+// lowest free number, do not reuse soon: a stale path to a workspace must not
+// reach some other folder.
+constexpr int kHeldDescriptorFloor = 200;
+// Scans started within the same second get a numbered name.
+constexpr int kMaxNameTries = 100;
 
-// Creates `path` afresh as a private folder. Whatever was there (ours: the
-// parent is private) is deleted first; what cannot be deleted is reused when
-// it is a private folder of ours.
-bool CreateFreshFolder(const QString& path)
+// A real folder of the running user that nobody else may enter; on a file
+// system without owners and modes (a FAT card or stick), any real folder:
+// the mount decides who owns it, and it can hold no link.
+bool IsPrivateFolderFd(int fd)
 {
-    DeleteFolderTree(path, true);
-    return MakePrivateFolder(path);
+    const std::optional<FileStatus> status = StatusOf(fd);
+    if (!status || status->kind != FileKind::Folder)
+        return false;
+    return (status->owner == ::geteuid() && (status->permissions & 077) == 0) || !KeepsOwnersAndModes(fd);
 }
 
-// The process's private parent for temporary-folder workspaces: a fresh
-// "snapmend-XXXXXX" made by mkdtemp, so nobody can guess or pre-create it.
-// Removed with what is left in it when the process ends (no engine outlives
-// the process); after a crash, RemoveStaleWorkspaces removes it.
-struct TempParent {
-    QString path;
-    QString madeIn;
-    ~TempParent() { DeleteFolderTree(path, true); }
-};
-
-QString PrivateTempParent(const QString& tempFolder)
+UniqueFd HoldHigh(UniqueFd fd)
 {
-    static TempParent parent;
-    if (!parent.path.isEmpty() && parent.madeIn == tempFolder && IsPrivateFolder(parent.path))
-        return parent.path;
-    parent.path.clear();
-    if (!IsPathTrusted(tempFolder, nullptr, true))
-        return {};
-    parent.path = MakeUniqueFolder(tempFolder, kTempParentPrefix);
-    if (parent.path.isEmpty())
-        return {};
-    parent.madeIn = tempFolder;
-    return parent.path;
+    if (!fd.valid())
+        return fd;
+    const int high = DuplicateHigh(fd.get(), kHeldDescriptorFloor);
+    return high >= 0 ? UniqueFd(high) : std::move(fd);
+}
+
+UniqueFd Duplicate(int fd) { return UniqueFd(DuplicateHigh(fd, kHeldDescriptorFloor)); }
+
+ScanWorkspace MakeWorkspace(const ScanArea& area, UniqueFd folder, const QString& name)
+{
+    ScanWorkspace workspace;
+    workspace.root = DescriptorPath(folder.get());
+    workspace.engineOutputDir = JoinPath(workspace.root, kEngineOutputName);
+    workspace.location = JoinPath(area.location, name);
+    workspace.handle =
+        std::make_shared<WorkspaceHandle>(Duplicate(area.fd.get()), std::move(folder), name, workspace.location);
+    return workspace;
 }
 
 }  // namespace
-
-CrtRandom& WorkspaceBranchRandom()
-{
-    static CrtRandom random;
-    return random;
-}
 
 QString TempWorkspaceName(const QDateTime& localTime)
 {
@@ -62,35 +64,139 @@ QString TempWorkspaceName(const QDateTime& localTime)
                              t.second());
 }
 
-std::optional<ScanWorkspace> PrepareScanWorkspace(CrtRandom& random, const QString& appDataFolder,
-                                                  const QString& tempFolder, const QDateTime& localTime,
-                                                  Notices& notices)
+std::optional<ScanArea> OpenScanArea(const QString& outputFolder, ScanAreaProblem* problem)
 {
-    QString root;
-    bool created = false;
-    if (UsesPerUserWorkspace(random.Next())) {
-        const QString engineFolder = JoinPath(appDataFolder, kEngineFolderName);
-        root = JoinPath(engineFolder, QStringLiteral("data"));
-        created = QDir().mkpath(appDataFolder) && IsPathTrusted(appDataFolder) && MakePrivateFolder(engineFolder) &&
-                  CreateFreshFolder(root);
-    } else {
-        const QString parent = PrivateTempParent(tempFolder);
-        root = JoinPath(parent, TempWorkspaceName(localTime));
-        created = !parent.isEmpty() && CreateFreshFolder(root);
-    }
-    if (!created) {
-        notices.push_back({QStringLiteral("Failed to initialize data")});
+    const auto fail = [problem](ScanAreaProblem why) {
+        if (problem)
+            *problem = why;
         return std::nullopt;
-    }
+    };
+    if (problem)
+        *problem = ScanAreaProblem::None;
+    // The folder the user chose may itself be a link: that is their choice.
+    const UniqueFd output = OpenFolder(outputFolder, LastLink::Follow);
+    if (!output.valid())
+        return fail(ScanAreaProblem::NoOutputFolder);
+    if (!MakeFolderAt(output.get(), kScanAreaName, 0700) && errno != EEXIST)
+        return fail(ScanAreaProblem::CannotCreate);
+    UniqueFd area = HoldHigh(OpenFolderAt(output.get(), kScanAreaName));
+    if (!area.valid())
+        return fail(errno == ELOOP || errno == ENOTDIR ? ScanAreaProblem::NotPrivate : ScanAreaProblem::CannotCreate);
+    if (!IsPrivateFolderFd(area.get()))
+        return fail(ScanAreaProblem::NotPrivate);
+    ScanArea result;
+    result.reach = DescriptorPath(area.get());
+    result.fd = std::move(area);
+    result.location = JoinPath(outputFolder, kScanAreaName);
+    return result;
+}
 
-    ScanWorkspace workspace;
-    workspace.root = root;
-    workspace.engineOutputDir = JoinPath(root, QStringLiteral("temp"));
-    if (PathExists(workspace.engineOutputDir)) {
-        notices.push_back({QStringLiteral("Internal error, error code: -1008")});
-        workspace.engineOutputDir += QStringLiteral("_1");
+QString ScanAreaProblemText(ScanAreaProblem problem, const QString& outputFolder)
+{
+    const QString area = JoinPath(outputFolder, kScanAreaName);
+    switch (problem) {
+    case ScanAreaProblem::NoOutputFolder:
+        return QStringLiteral("The output folder \"%1\" does not exist and cannot be made. Snapmend keeps the scan "
+                              "data in the output folder.\n\nPlease choose a folder on another disk than the one to "
+                              "scan.")
+            .arg(outputFolder);
+    case ScanAreaProblem::NotPrivate:
+        return QStringLiteral("Failed to initialize data. \"%1\" is not a private folder of Snapmend (it belongs to "
+                              "another user, or is a link or a file).\n\nRemove it, or choose another output folder.")
+            .arg(area);
+    default:
+        return QStringLiteral("Failed to initialize data");
     }
-    return workspace;
+}
+
+WorkspaceHandle::WorkspaceHandle(UniqueFd area, UniqueFd folder, QString name, QString location)
+    : m_area(std::move(area)), m_folder(std::move(folder)), m_name(std::move(name)), m_location(std::move(location))
+{
+}
+
+void WorkspaceHandle::Delete()
+{
+    if (m_area.valid() && !m_name.isEmpty())
+        DeleteFolderTreeAt(m_area.get(), m_name);
+    m_folder.Close();
+    m_area.Close();
+}
+
+std::optional<ScanWorkspace> CreateScanWorkspace(const ScanArea& area, const QDateTime& localTime)
+{
+    const QString stem = TempWorkspaceName(localTime);
+    for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
+        const QString name = attempt == 0 ? stem : stem + QStringLiteral("_%1").arg(attempt);
+        if (!MakeFolderAt(area.fd.get(), name, 0700)) {
+            if (errno == EEXIST)
+                continue;
+            return std::nullopt;
+        }
+        UniqueFd folder = HoldHigh(OpenFolderAt(area.fd.get(), name));
+        if (!folder.valid() || !IsPrivateFolderFd(folder.get()) ||
+            !MakeFolderAt(folder.get(), kEngineOutputName, 0700)) {
+            DeleteFolderTreeAt(area.fd.get(), name);
+            return std::nullopt;
+        }
+        return MakeWorkspace(area, std::move(folder), name);
+    }
+    return std::nullopt;
+}
+
+std::optional<ScanWorkspace> OpenScanWorkspace(const ScanArea& area, const QString& name)
+{
+    UniqueFd folder = HoldHigh(OpenFolderAt(area.fd.get(), name));
+    if (!folder.valid() || !IsPrivateFolderFd(folder.get()))
+        return std::nullopt;
+    return MakeWorkspace(area, std::move(folder), name);
+}
+
+std::vector<UnfinishedScan> UnfinishedScans(const ScanArea& area)
+{
+    std::vector<UnfinishedScan> found;
+    QStringList names = FolderEntries(area.fd.get());
+    std::sort(names.begin(), names.end());
+    for (const QString& name : names) {
+        const UniqueFd folder = OpenFolderAt(area.fd.get(), name);
+        if (!folder.valid() || !IsPrivateFolderFd(folder.get()))
+            continue;
+        const QString output = JoinPath(DescriptorPath(folder.get()), kEngineOutputName);
+        if (std::optional<ScanCheckpoint> checkpoint = ReadCheckpoint(output); checkpoint && checkpoint->Continuable())
+            found.push_back({name, std::move(*checkpoint)});
+    }
+    return found;
+}
+
+std::optional<UnfinishedScan> FindUnfinishedScan(const ScanArea& area, const QString& identity)
+{
+    if (identity.isEmpty())
+        return std::nullopt;
+    std::vector<UnfinishedScan> scans = UnfinishedScans(area);
+    for (auto it = scans.rbegin(); it != scans.rend(); ++it)
+        if (it->checkpoint.identity == identity)
+            return std::move(*it);
+    return std::nullopt;
+}
+
+void RemoveFinishedScans(const ScanArea& area)
+{
+    QStringList keep;
+    for (const UnfinishedScan& scan : UnfinishedScans(area))
+        keep << scan.name;
+    for (const QString& name : FolderEntries(area.fd.get()))
+        if (!keep.contains(name))
+            DeleteFolderTreeAt(area.fd.get(), name);
+}
+
+QString DeviceIdentity(const QString& device)
+{
+    const UniqueFd fd = OpenForReading(device);
+    if (!fd.valid())
+        return {};
+    const std::optional<FileStatus> status = StatusOf(fd.get());
+    if (!status || (status->kind != FileKind::Regular && status->kind != FileKind::BlockDevice))
+        return {};
+    return QString::fromStdString(carver::identity::device_identity(fd.get()));
 }
 
 void RemoveStaleWorkspaces(const QString& appDataFolder, const QString& tempFolder)

@@ -1,58 +1,93 @@
 #pragma once
 #include <QDateTime>
 #include <QString>
-#include <cstdint>
+#include <QStringList>
+#include <memory>
 #include <optional>
+#include <vector>
 
+#include "FileSystem.h"
 #include "Notice.h"
+#include "ScanCheckpoint.h"
 
 namespace snapmend {
 
-// The C runtime's linear congruential generator, never seeded: the first
-// draws are 41, 18467, 6334, 26500, ...
-class CrtRandom {
-public:
-    int Next()
-    {
-        m_state = m_state * 214013u + 2531011u;
-        return static_cast<int>((m_state >> 16) & 0x7FFF);
-    }
-
-private:
-    std::uint32_t m_state = 1;
-};
-
-// The process's one generator that picks where each scan's workspace goes.
-CrtRandom& WorkspaceBranchRandom();
-
-// An odd draw puts the workspace in the per-user folder, an even one in the
-// temporary folder.
-inline bool UsesPerUserWorkspace(int draw) { return draw % 2 == 1; }
+// The folder inside the output folder that holds the scans' workspaces: the
+// scan data lies on the output folder's disk, never on the disk scanned.
+inline const QString kScanAreaName = QStringLiteral(".snapmend-scans");
 
 // "tempdata" + local date and time, e.g. tempdata20240131_235907.
 QString TempWorkspaceName(const QDateTime& localTime);
 
-struct ScanWorkspace {
-    QString root;             // emptied, ready for a scan
-    QString engineOutputDir;  // root + "/temp" (or "/temp_1" when the old one survived)
+// The scans' folder of one output folder, held open: a real folder (never a
+// link) of the running user with no access for anybody else. The output
+// folder may belong to the person who asked, who can rename entries in it;
+// every later step goes through this descriptor, so a swap redirects nothing.
+struct ScanArea {
+    UniqueFd fd;
+    QString location;  // where it lies, for messages: OUTPUT/.snapmend-scans
+    QString reach;     // a path to the held folder itself (DescriptorPath)
 };
 
-// Chooses and creates the workspace of a new scan: a fresh folder of mode
-// 0700, either "kestrova/data" in the per-user data folder or a "tempdata..."
-// folder inside this process's private parent in the temporary folder (made by
-// mkdtemp; a temporary folder others can change is refused). Says "Failed to
-// initialize data" and returns nothing when a folder cannot be created, and
-// "Internal error, error code: -1008" when an old engine output folder could
-// not be deleted (the scan then goes on with "_1" appended). Those messages
-// are appended to `notices` for the caller to show.
-std::optional<ScanWorkspace> PrepareScanWorkspace(CrtRandom& random, const QString& appDataFolder,
-                                                  const QString& tempFolder, const QDateTime& localTime,
-                                                  Notices& notices);
+enum class ScanAreaProblem { None, NoOutputFolder, NotPrivate, CannotCreate };
 
-// Removes the workspaces a crashed run left behind: the per-user data root
-// and the private parents in the temporary folder that are provably ours
-// (owned by the running user, mode 0700, not links). Call only while holding
-// the single-instance lock, so that no other run of this user is using them.
+// Opens the output folder's scans' folder, creating it (0700) when missing.
+std::optional<ScanArea> OpenScanArea(const QString& outputFolder, ScanAreaProblem* problem = nullptr);
+
+// The message for a scans' folder that could not be had.
+QString ScanAreaProblemText(ScanAreaProblem problem, const QString& outputFolder);
+
+// One scan's workspace, held open by descriptor for as long as a copy lives.
+class WorkspaceHandle {
+public:
+    WorkspaceHandle(UniqueFd area, UniqueFd folder, QString name, QString location);
+    // The folder with everything in it goes; the handle reaches nothing after.
+    void Delete();
+    const QString& Name() const { return m_name; }
+    const QString& Location() const { return m_location; }
+
+private:
+    UniqueFd m_area;
+    UniqueFd m_folder;
+    QString m_name;
+    QString m_location;
+};
+
+struct ScanWorkspace {
+    QString root;             // reaches the held folder (/proc/<pid>/fd/<n>), for this process and the engine
+    QString engineOutputDir;  // root + "/temp": the engine's output folder, which the window lists
+    QString location;         // where it lies, for messages
+    std::shared_ptr<WorkspaceHandle> handle;
+};
+
+// A fresh private workspace in `area`, named after the local time, with its
+// empty engine output folder. Nothing when it cannot be made.
+std::optional<ScanWorkspace> CreateScanWorkspace(const ScanArea& area, const QDateTime& localTime);
+// The existing workspace `name` of `area` (a private folder of ours, never a link).
+std::optional<ScanWorkspace> OpenScanWorkspace(const ScanArea& area, const QString& name);
+
+// A workspace whose engine stopped before the end of the disk and recorded where.
+struct UnfinishedScan {
+    QString name;
+    ScanCheckpoint checkpoint;
+};
+
+// The workspaces of `area` that can be continued, oldest name first.
+std::vector<UnfinishedScan> UnfinishedScans(const ScanArea& area);
+// The newest one that continues the disk of `identity`.
+std::optional<UnfinishedScan> FindUnfinishedScan(const ScanArea& area, const QString& identity);
+// Removes every workspace of `area` that cannot be continued (left by a
+// window that ended without cleaning up). Call only while holding the
+// single-instance lock and with no scan of this window running there.
+void RemoveFinishedScans(const ScanArea& area);
+
+// The identity of the disk or image `device` (size, serial, hash of its first
+// MiB), as the engine records it; empty when it cannot be read.
+QString DeviceIdentity(const QString& device);
+
+// Removes the workspaces that earlier versions kept in the per-user data
+// folder and in private parents in the temporary folder. Call only while
+// holding the single-instance lock.
 void RemoveStaleWorkspaces(const QString& appDataFolder, const QString& tempFolder);
 
 }  // namespace snapmend

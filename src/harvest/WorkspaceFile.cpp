@@ -117,12 +117,32 @@ int OpenFolderBelow(int parent, const QByteArray& name)
     return ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-// The folder holding the path's head: the longest prefix up to a separator
-// that fits in kHeadBytes, opened as the kernel resolves it.
+// The end of a leading "/proc/<pid>/fd/<n>" (a workspace reached through the
+// descriptor that holds it), or -1.
+qsizetype HeldFolderPrefix(const QByteArray& bytes)
+{
+    static const QByteArray proc("/proc/");
+    if (!bytes.startsWith(proc))
+        return -1;
+    const qsizetype fd = bytes.indexOf('/', proc.size());
+    if (fd < 0 || bytes.mid(fd, 4) != "/fd/")
+        return -1;
+    qsizetype end = fd + 4;
+    while (end < bytes.size() && bytes[end] >= '0' && bytes[end] <= '9')
+        ++end;
+    return end > fd + 4 && end < bytes.size() && bytes[end] == '/' ? end : -1;
+}
+
+// The folder holding the path's head, opened as the kernel resolves it: the
+// held folder of a /proc/<pid>/fd/<n> path (the folders below it are then
+// opened one by one, never through a link), else the longest prefix up to a
+// separator that fits in kHeadBytes.
 UniqueFd OpenHead(const QByteArray& bytes, qsizetype& rest)
 {
     const qsizetype lastSlash = bytes.lastIndexOf('/');
-    const qsizetype cut = lastSlash < kHeadBytes ? lastSlash : bytes.lastIndexOf('/', kHeadBytes);
+    const qsizetype held = HeldFolderPrefix(bytes);
+    const qsizetype cut =
+        held >= 0 ? held : (lastSlash < kHeadBytes ? lastSlash : bytes.lastIndexOf('/', kHeadBytes));
     rest = cut + 1;
     if (cut < 0)  // a relative name
         return UniqueFd(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -115,6 +115,7 @@ MainDialog::MainDialog(PlatformServices& platform, QWidget* parent)
     CreateControls(dialog);
     DoDataExchange();
     ConnectControls();
+    InitImageCopy();
 }
 
 QWidget* MainDialog::Control(int id) const
@@ -380,14 +381,17 @@ void MainDialog::PlaceViews()
                                            {IDC_OUTPUT_DIR, m_edtOutputDir->geometry()},
                                            {IDC_OUTPUT_DIR_LABEL, m_lblOutputDir->geometry()},
                                            {IDC_PROGRESS_TEXT, m_rcProgressLine}};
+    // The results page's status line reaches the lists' right edge: it may also tell what could not be read.
+    const QRect wideStatus(status.x(), status.y(), RightEdge(drives) - status.x(), status.height());
     m_placements[WindowView::Results] = {
+        {IDC_STATUS, wideStatus},
         {IDC_PROGRESS_TEXT, m_rcProgressLine},
         {IDC_BROWSE, browseOnResults},
         {IDC_OUTPUT_DIR, outputOnResults},
         {IDC_OUTPUT_DIR_LABEL, QRect(outputLeft, BottomEdge(m_lstFiles->geometry()) + 4,
                                      outputOnResults.width(), labelHeight)}};
-    m_placements[WindowView::Scanning] = {{IDC_PROGRESS_TEXT, m_rcTipLine}};
-    m_placements[WindowView::Copying] = {{IDC_PROGRESS_TEXT, m_rcProgressLine}};
+    m_placements[WindowView::Scanning] = {{IDC_PROGRESS_TEXT, m_rcTipLine}, {IDC_STATUS, status}};
+    m_placements[WindowView::Copying] = {{IDC_PROGRESS_TEXT, m_rcProgressLine}, {IDC_STATUS, status}};
 }
 
 void MainDialog::OnFilterChanged(const QString& text)
@@ -502,6 +506,7 @@ void MainDialog::OnTimer(int id)
     case TIMER_HARVEST: OnHarvestTick(); break;
     case TIMER_COPY_OUT: OnCopyTick(); break;
     case TIMER_STARTUP: OnStartupTimer(); break;
+    case TIMER_IMAGE_COPY: OnImageCopyTimer(); break;
     default: break;
     }
 }

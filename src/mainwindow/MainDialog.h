@@ -10,6 +10,7 @@
 #include "DriveRecord.h"
 #include "Notice.h"
 #include "ResultItem.h"
+#include "ScanWorkspace.h"
 #include "WindowView.h"
 
 class QComboBox;
@@ -61,6 +62,12 @@ public:
     const ScanRun& Scan() const { return *m_scan; }
     QWidget* Control(int id) const;
     WindowView View() const { return m_view; }
+
+    // Copies the disk `device` to an image file in a folder the user picks
+    // (MainDialogImageCopy.cpp); the drive list's context menu asks for it.
+    void CopyDiskToImage(const QString& device);
+    bool ImageCopyRunning() const;
+    const ScanRun& ImageCopy() const { return *m_imageCopy; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -128,6 +135,14 @@ private:
     bool ConfirmOutputFolderDisk(const QString& folder);
     void LoadOutputFolder();
     // Scan (MainDialogScan.cpp).
+    void StartScanOf(const QString& device);
+    // The workspace for a scan of `device`: a fresh one, or an unfinished
+    // scan's that the user chose to continue (then `resumeSelection` is its
+    // engine selection). False when no scan is to start (said why, or cancelled).
+    bool ChooseScanWorkspace(const QString& device, const QString& outputFolder,
+                             std::optional<ScanWorkspace>& workspace, QString& resumeSelection);
+    // The results page tells how much of the disk could not be read, if any.
+    void ShowUnreadableNotice();
     void EnterScanView();
     void CancelScan();
     void OnScanEnded();
@@ -144,6 +159,13 @@ private:
     // have not been recovered: leaving them needs the user's word.
     bool ResultsAtStake() const;
     void FinishClose();
+    // Copy to an image file (MainDialogImageCopy.cpp).
+    void InitImageCopy();
+    void OnDriveContextMenu(const QPoint& position);
+    void ShowImageCopyProgress(bool copying);
+    void OnImageCopyTimer();
+    void StopImageCopy();
+    void OnImageCopyEnded();
     // Harvesting (MainDialogHarvest.cpp).
     void StartHarvestPass(bool engineRunning);
     void EndHarvestPass();
@@ -163,6 +185,8 @@ private:
     PlatformServices& m_platform;
     TimerService* m_timers = nullptr;
     ScanRun* m_scan = nullptr;
+    ScanRun* m_imageCopy = nullptr;  // copies a disk to an image file
+    QString m_imageCopyTarget;       // the image file being written
     HarvestPass* m_harvest = nullptr;
     CopyOutRun* m_copy = nullptr;
     std::map<int, QWidget*> m_controls;
@@ -178,6 +202,8 @@ private:
     bool m_scanStopped = false;
     // A scan that found nothing ends once its run has reported its end.
     bool m_emptyEndPending = false;
+    // The window was closed during a scan: its workspace stays when it can be continued.
+    bool m_keepWorkspaceOnClose = false;
     QPointer<HelpWindow> m_help;
     QPointer<PhotoPreviewWindow> m_preview;
 

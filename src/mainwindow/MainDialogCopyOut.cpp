@@ -95,6 +95,8 @@ void MainDialog::StartRecovery()
     // which then draws a focus frame under its first thumbnail.
     setFocus();
     SetView(WindowView::Copying);
+    // The ready view may have used the label for what could not be read.
+    m_lblProgress->SetText(QString());
     m_timers->SetTimer(TIMER_COPY_OUT, kCopyTickMs);
 }
 
@@ -150,9 +152,10 @@ void MainDialog::FinishRecovery()
 {
     FinalReport report = m_copy->Report();
     // Nothing is left unlisted once the workspace is deleted.
-    const QString& root = m_scan->Workspace().root;
-    report.text = WithUnlistedFilesKept(report.text,
-                                        UnlistedResults(root, m_lstPhotos->Model(), m_lstFiles->Model()).size(), root);
+    const ScanWorkspace& workspace = m_scan->Workspace();
+    report.text = WithUnlistedFilesKept(
+        report.text, UnlistedResults(workspace.root, m_lstPhotos->Model(), m_lstFiles->Model()).size(),
+        workspace.location.isEmpty() ? workspace.root : workspace.location);
     // The count of recovered files never hides that some of them are partial.
     if (const int partial = PartialFilesCopied()) {
         const qsizetype lineEnd = report.text.indexOf(QLatin1Char('\n'));

@@ -37,7 +37,7 @@ void MainDialog::OnRescanTimer()
 
 void MainDialog::StartHarvestPass(bool engineRunning)
 {
-    if (!m_harvest->Begin(m_scan->Workspace().root, engineRunning, m_lstPhotos->Model().Count())) {
+    if (!m_harvest->Begin(m_scan->Workspace().engineOutputDir, engineRunning, m_lstPhotos->Model().Count())) {
         if (engineRunning)
             m_timers->SetTimer(TIMER_POLL_WORKSPACE, kPassDelayMs);
         else
@@ -111,6 +111,7 @@ void MainDialog::EnterReadyState()
     // A pass still pending after a cancel ends here too: the drive page stays if the user went there.
     if (m_view != WindowView::DrivePage)
         SetView(WindowView::Results);
+    ShowUnreadableNotice();
 }
 
 void MainDialog::OnHeaderClick(int column)

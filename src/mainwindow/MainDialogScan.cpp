@@ -15,7 +15,11 @@
 #include "HarvestPass.h"
 #include "MainDialog.h"
 #include "PlatformServices.h"
+#include "RectEdges.h"
+#include "Ownership.h"
 #include "ResultViews.h"
+#include "SafeCopy.h"
+#include "Paths.h"
 #include "SameDisk.h"
 #include "ScanRun.h"
 #include "ScanWorkspace.h"
@@ -36,6 +40,11 @@ MainDialog::~MainDialog() = default;
 
 void MainDialog::OnStart()
 {
+    // During a copy to an image file, Start reads "Stop".
+    if (m_imageCopy->Running()) {
+        StopImageCopy();
+        return;
+    }
     // A stopped scan's worker may take a moment to end; a new one waits for it.
     if (m_scan->Running())
         return;
@@ -62,11 +71,19 @@ void MainDialog::OnStart()
             return;
         device = *image;
     }
-    if (const std::optional<QString> refusal = ScannedDiskRefusal(device, m_edtOutputDir->text())) {
-        m_platform.ui->MessageBox(this, *refusal, kMessageCaption, MB_OK);
+    StartScanOf(device);
+}
+
+void MainDialog::StartScanOf(const QString& device)
+{
+    const QString outputFolder = m_edtOutputDir->text();
+    if (const std::optional<QString> disk = FolderOnScannedDisk(device, outputFolder)) {
+        const QString dataFolder = JoinPath(outputFolder, kScanAreaName);
+        m_platform.ui->MessageBox(this, OutputAndScanDataOnScannedDiskText(outputFolder, dataFolder, *disk),
+                                  kMessageCaption, MB_OK);
         return;
     }
-    if (!ConfirmOutputFolderDisk(m_edtOutputDir->text()))
+    if (!ConfirmOutputFolderDisk(outputFolder))
         return;
     if (ResultsAtStake() &&
         m_platform.ui->MessageBox(this,
@@ -75,25 +92,65 @@ void MainDialog::OnStart()
                                   kQuestionCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     DiscardResults();
-    Notices notices;
-    std::optional<ScanWorkspace> workspace = PrepareScanWorkspace(
-        WorkspaceBranchRandom(), GetAppDataFolder(), GetTempFolder(), QDateTime::currentDateTime(), notices);
-    ShowNotices(notices);
-    if (!workspace)
+    std::optional<ScanWorkspace> workspace;
+    QString resumeSelection;
+    if (!ChooseScanWorkspace(device, outputFolder, workspace, resumeSelection))
         return;
-    // The engine would refuse it anyway; said now, with what to do, no scan view is entered.
-    if (const std::optional<QString> disk = FolderOnScannedDisk(device, workspace->root)) {
-        const QString folder = QFileInfo(workspace->root).path();
-        DeleteFolderTree(workspace->root, true);
-        m_platform.ui->MessageBox(this, ScanDataOnScannedDiskText(folder, *disk), kMessageCaption, MB_OK);
-        return;
-    }
+    const bool resume = !resumeSelection.isEmpty();
     m_scanStopped = false;
     m_emptyEndPending = false;
-    m_scan->Start({std::move(*workspace), device,
-                   ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kDefaultFormats),
-                   EngineFolder(m_platform)});
+    m_keepWorkspaceOnClose = false;
+    ScanRun::Request request;
+    request.workspace = std::move(*workspace);
+    request.device = device;
+    request.enabledFormats = ReadSettingValue(ProgramFolder(m_platform), kFormatsFileName, kFormatsKey, kDefaultFormats);
+    request.engineFolder = EngineFolder(m_platform);
+    request.resume = resume;
+    request.resumeSelection = resumeSelection;
+    m_scan->Start(std::move(request));
     EnterScanView();
+    // What the unfinished scan found is listed at once.
+    if (resume)
+        m_timers->SetTimer(TIMER_POLL_WORKSPACE, 0);
+}
+
+bool MainDialog::ChooseScanWorkspace(const QString& device, const QString& outputFolder,
+                                     std::optional<ScanWorkspace>& workspace, QString& resumeSelection)
+{
+    // The output folder is made as the recovery would make it, for the person it is for.
+    EnsureOutputFolder(outputFolder, InvokingPerson());
+    ScanAreaProblem problem = ScanAreaProblem::None;
+    const std::optional<ScanArea> area = OpenScanArea(outputFolder, &problem);
+    if (!area) {
+        m_platform.ui->MessageBox(this, ScanAreaProblemText(problem, outputFolder), kMessageCaption, MB_OK);
+        return false;
+    }
+    // The engine would refuse it anyway; said now, with what to do, no scan view is entered.
+    if (const std::optional<QString> disk = FolderOnScannedDisk(device, area->reach)) {
+        m_platform.ui->MessageBox(this, ScanDataOnScannedDiskText(area->location, *disk), kMessageCaption, MB_OK);
+        return false;
+    }
+    RemoveFinishedScans(*area);
+    if (const std::optional<UnfinishedScan> unfinished = FindUnfinishedScan(*area, DeviceIdentity(device))) {
+        const int answer = m_platform.ui->MessageBox(this, ContinueScanQuestion(unfinished->checkpoint.position),
+                                                     kQuestionCaption, MB_YESNOCANCEL | MB_ICONQUESTION);
+        if (answer == IDYES) {
+            workspace = OpenScanWorkspace(*area, unfinished->name);
+            if (workspace)
+                resumeSelection = unfinished->checkpoint.selection;
+        } else if (answer == IDNO) {
+            DeleteFolderTreeAt(area->fd.get(), unfinished->name);
+        } else {
+            return false;
+        }
+    }
+    if (!workspace)
+        workspace = CreateScanWorkspace(*area, QDateTime::currentDateTime());
+    if (!workspace) {
+        m_platform.ui->MessageBox(this, QStringLiteral("Failed to initialize data"), kMessageCaption, MB_OK);
+        return false;
+    }
+    return true;
 }
 
 void MainDialog::EnterScanView()
@@ -166,17 +223,22 @@ bool MainDialog::OnClose()
     QString question;
     if (m_scan->Scanning())
         question = QStringLiteral("Snapmend is currently analyzing disk, are you sure you want to exit?");
+    else if (m_imageCopy->Scanning())
+        question = QStringLiteral("Snapmend is copying the disk to an image file, are you sure you want to exit?");
     else if (ResultsAtStake())
         question = QStringLiteral("The files found have not been recovered yet; closing deletes them. Are you sure "
                                   "you want to exit?");
     if (!question.isEmpty() &&
         m_platform.ui->MessageBox(this, question, kQuestionCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return false;
+    // A scan stopped by the close can be continued by the next start.
+    m_keepWorkspaceOnClose = m_scan->Scanning();
     // Nothing may run while the window ends: no timer, no engine.
-    for (int id : {TIMER_POLL_WORKSPACE, TIMER_HARVEST, TIMER_COPY_OUT, TIMER_STARTUP})
+    for (int id : {TIMER_POLL_WORKSPACE, TIMER_HARVEST, TIMER_COPY_OUT, TIMER_STARTUP, TIMER_IMAGE_COPY})
         m_timers->KillTimer(id);
     m_scan->Stop();
-    if (m_scan->Running()) {
+    m_imageCopy->Stop();
+    if (m_scan->Running() || m_imageCopy->Running()) {
         // The window ends when the run reports that its worker has ended.
         m_closing = true;
         return false;
@@ -188,12 +250,25 @@ bool MainDialog::OnClose()
 void MainDialog::OnScanEnded()
 {
     ShowNotices(m_scan->EndNotices());
+    if (!m_closing && m_scan->MetUnreadableAreas())
+        m_platform.ui->MessageBox(this, UnreadableScanEndText(m_scan->UnreadableBytes()), kMessageCaption,
+                                  MB_OK | MB_ICONWARNING);
     if (m_closing) {
-        FinishClose();
+        if (!m_imageCopy->Running())
+            FinishClose();
     } else if (m_emptyEndPending) {
         m_emptyEndPending = false;
         EndScanWithoutResults();
     }
+}
+
+void MainDialog::ShowUnreadableNotice()
+{
+    if (!m_scan->MetUnreadableAreas())
+        return;
+    // The results page has Back and the output folder right of Recover: the
+    // status line tells it, after its advice.
+    m_lblStatus->setText(m_lblStatus->text() + QLatin1Char(' ') + UnreadableAreasText(m_scan->UnreadableBytes()));
 }
 
 int MainDialog::ResultCount() const { return m_lstPhotos->Model().Count() + m_lstFiles->Model().Count(); }
@@ -225,7 +300,9 @@ void MainDialog::EndScanWithoutResults()
                                            : QStringLiteral("No files were found on this disk.");
         m_platform.ui->MessageBox(this, text, kMessageCaption, MB_OK | MB_ICONINFORMATION);
     }
-    m_scan->DeleteWorkspace();
+    // A disk pulled out mid-scan can be attached again and its scan continued.
+    if (m_scan->DeviceStillThere() || !m_scan->Continuable())
+        m_scan->DeleteWorkspace();
     m_resultsKept = false;
     ShowDrivePage();
 }
@@ -233,7 +310,9 @@ void MainDialog::EndScanWithoutResults()
 void MainDialog::FinishClose()
 {
     m_copy->Stop();  // no copy may still read the workspace
-    DeleteWorkspaceIfAllListed();
+    // A scan stopped by the close can be continued by the next start.
+    if (!(m_keepWorkspaceOnClose && m_scan->Continuable()))
+        DeleteWorkspaceIfAllListed();
     ClearResults();
     m_resultsKept = false;
     done(0);

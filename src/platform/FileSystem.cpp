@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -139,6 +140,45 @@ bool MakeFolderAt(int folder, const QString& name, mode_t mode)
     return ::mkdirat(folder, Native(name).constData(), mode) == 0;
 }
 
+QString DescriptorPath(int fd) { return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(fd); }
+
+int DuplicateHigh(int fd, int lowest) { return ::fcntl(fd, F_DUPFD_CLOEXEC, lowest); }
+
+bool KeepsOwnersAndModes(int fd)
+{
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0)
+        return true;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case 0x4d44UL:      // FAT
+    case 0x2011bab0UL:  // exFAT
+    case 0x5346544eUL:  // NTFS
+    case 0x7366746eUL:  // NTFS (ntfs3)
+    case 0x65735546UL:  // FUSE
+        return false;
+    default:
+        return true;
+    }
+}
+
+QStringList FolderEntries(int folder)
+{
+    QStringList names;
+    const int copy = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!dir) {
+        if (copy >= 0)
+            ::close(copy);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.append(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(dir);
+    return names;
+}
+
 // AT_EACCESS: checked with the file-system identity, not the real user's.
 bool MayCreateIn(int folder) { return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0; }
 
@@ -202,6 +242,18 @@ ssize_t ReadSome(int fd, void* buffer, size_t size) { return ::read(fd, buffer, 
 
 ssize_t WriteSome(int fd, const void* data, size_t size) { return ::write(fd, data, size); }
 ssize_t KernelCopy(int in, int out, size_t size) { return ::copy_file_range(in, nullptr, out, nullptr, size, 0); }
+
+void DeleteFolderTreeAt(int folder, const QString& name)
+{
+    const QByteArray native = Native(name);
+    const int fd = ::openat(folder, native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        ::unlinkat(folder, native.constData(), 0);  // a link or a file in its place goes, unfollowed
+        return;
+    }
+    DeleteTreeAt(fd);
+    ::unlinkat(folder, native.constData(), AT_REMOVEDIR);
+}
 
 void DeleteFolderTree(const QString& path, bool removeFolder)
 {

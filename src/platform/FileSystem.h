@@ -71,8 +71,21 @@ UniqueFd OpenFolderAt(int folder, const QString& name);
 
 // mkdir with `mode`; false with errno EEXIST when something is there.
 bool MakeFolder(const QString& path, mode_t mode);
-// mkdirat: `name` made inside the open `folder`; EEXIST when something is there.
+// mkdirat: `name` inside the open `folder`; false with errno EEXIST when something is there.
 bool MakeFolderAt(int folder, const QString& name, mode_t mode);
+// A path that reaches the open `fd` itself, whatever is renamed or swapped
+// along the path it was opened by: /proc/<this process>/fd/<fd>. Valid for
+// this process and, as root, for the programs it starts, while `fd` stays open.
+QString DescriptorPath(int fd);
+// A copy of `fd` numbered at least `lowest` (close-on-exec), or -1: a number
+// that ordinary opens, which take the lowest free one, do not reuse soon.
+int DuplicateHigh(int fd, int lowest);
+// False for a file system without owners and modes of its own (FAT, exFAT,
+// NTFS, FUSE-mounted ones): there the mount decides who owns every file, and
+// there are no links to follow.
+bool KeepsOwnersAndModes(int fd);
+// The names in the open `folder` (not "." and ".."), in the order it lists them.
+QStringList FolderEntries(int folder);
 // Whether the calling thread, with its file-system identity, may create
 // entries in the open `folder`; false with errno (EACCES, EROFS) when not.
 bool MayCreateIn(int folder);
@@ -112,6 +125,10 @@ ssize_t WriteSome(int fd, const void* data, size_t size);
 // copy_file_range(2) from the descriptors' current positions: the kernel moves
 // the bytes (sharing extents where it can); -1 with errno when it declines.
 ssize_t KernelCopy(int in, int out, size_t size);
+
+// Deletes `name` inside the open `folder` with everything below it, by
+// descriptors only: no link is followed, a rename of an outer folder changes nothing.
+void DeleteFolderTreeAt(int folder, const QString& name);
 
 // Deletes everything below `path` and, with `removeFolder`, the folder itself.
 // Symbolic links are removed, never followed. Failures are ignored: what

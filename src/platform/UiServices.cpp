@@ -45,6 +45,13 @@ int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, 
         box.setEscapeButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
     }
+    if ((flags & 0xF) == MB_YESNOCANCEL) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int answer = box.exec();
+        return answer == QMessageBox::Yes ? IDYES : (answer == QMessageBox::No ? IDNO : IDCANCEL);
+    }
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return IDOK;

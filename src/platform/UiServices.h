@@ -9,13 +9,14 @@ namespace snapmend {
 // Message box flags and answers, with the classic values.
 enum MessageBoxFlag : unsigned {
     MB_OK = 0x0,
+    MB_YESNOCANCEL = 0x3,
     MB_YESNO = 0x4,
     MB_ICONERROR = 0x10,
     MB_ICONQUESTION = 0x20,
     MB_ICONWARNING = 0x30,
     MB_ICONINFORMATION = 0x40,
 };
-enum MessageBoxAnswer : int { IDOK = 1, IDYES = 6, IDNO = 7 };
+enum MessageBoxAnswer : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 
 // Captions of the program's messages and of its questions.
 inline const QString kMessageCaption = QStringLiteral("Snapmend");

@@ -141,6 +141,8 @@ TEST_F(NamedPhotoRoadTest, ADeletedPhotoIsRecoveredUnderItsOriginalName)
     QStringList recovered;
     for (QDirIterator it(output, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
         recovered << it.next();
+    // The scan data kept in the output folder for more recoveries is not among them.
+    recovered.removeIf([&](const QString& path) { return path.startsWith(output + "/.snapmend-scans/"); });
     EXPECT_EQ(recovered.size(), 3) << Str(recovered.join(", "));
     EXPECT_TRUE(QFileInfo::exists(workspace)) << "the results stay for more recoveries";
     EXPECT_TRUE(dialog->close());

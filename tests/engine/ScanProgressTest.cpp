@@ -26,7 +26,6 @@ TEST(ProgressLinesTest, TakesTheLastWellFormedCompleteLine)
         {"200 100\n", std::nullopt, ""},  // past the end: not a report
         {"5 0\n", 5, ""},                 // size unknown
         {"-1 100\n1 2 3 4\n\n", std::nullopt, ""},
-        {"1 2 3\ntotals 1 0 3\n", 1, ""},  // the unreadable count, then the totals
         {QByteArray(300, '7'), std::nullopt, ""},  // no newline in sight: dropped
     };
     for (const Case& c : cases) {
@@ -37,6 +36,38 @@ TEST(ProgressLinesTest, TakesTheLastWellFormedCompleteLine)
             EXPECT_EQ(figures->done, *c.done) << c.input.toStdString();
         }
         EXPECT_EQ(buffer, c.left) << c.input.toStdString();
+    }
+}
+
+// The engine may add the unreadable byte count and ends with a totals line;
+// lines of a later engine that this window does not know are passed over.
+TEST(ProgressLinesTest, ReadsUnreadableBytesAndTheTotalsLine)
+{
+    struct Case {
+        QByteArray input;
+        std::optional<quint64> unreadable;  // of the figures taken
+        std::optional<quint64> totalUnreadable;
+    } const cases[] = {
+        {"10 100\n", 0, std::nullopt},
+        {"10 100 4096\n", 4096, std::nullopt},
+        {"10 100 4096\n20 100 8192\ntotals 3 1 8192\n", 8192, 8192},
+        {"totals 3 1 512\n", std::nullopt, 512},
+        {"totals 3 1\ntotals x 1 2\nTOTALS 1 2 3\n", std::nullopt, std::nullopt},
+        {"20 100 8192\nskipped 5 6\nversion 2\n", 8192, std::nullopt},
+        {"20 100 -1\n", std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        QByteArray buffer = c.input;
+        std::optional<EngineTotals> totals;
+        const std::optional<ProgressFigures> figures = TakeProgressLines(buffer, &totals);
+        ASSERT_EQ(figures.has_value(), c.unreadable.has_value()) << c.input.toStdString();
+        if (figures) {
+            EXPECT_EQ(figures->unreadable, *c.unreadable) << c.input.toStdString();
+        }
+        ASSERT_EQ(totals.has_value(), c.totalUnreadable.has_value()) << c.input.toStdString();
+        if (totals) {
+            EXPECT_EQ(totals->unreadable, *c.totalUnreadable) << c.input.toStdString();
+        }
     }
 }
 
@@ -171,6 +202,24 @@ TEST(ScanProgressTest, ReadsWhatTheEngineWroteAndWorksWithoutAnyReport)
 
     ASSERT_TRUE(progress.OpenChannel());
     EXPECT_EQ(Str(progress.CurrentStatusText()), "Analyzing disk, please wait") << "nothing of the last scan";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ScanProgressTest, UnreadableBytesFollowTheReportsAndEndWithTheTotals)
+{
+    ScanProgress progress([] { return qint64(0); });
+    ASSERT_TRUE(progress.OpenChannel());
+    const int engineEnd = progress.EngineEnd();
+    EXPECT_EQ(progress.UnreadableBytes(), 0u);
+    ASSERT_EQ(write(engineEnd, "100 400 1024\n", 13), 13);
+    EXPECT_EQ(progress.UnreadableBytes(), 1024u);
+    ASSERT_EQ(write(engineEnd, "400 400 3072\ntotals 2 1 4096\n", 29), 29);
+    EXPECT_EQ(progress.UnreadableBytes(), 4096u) << "the totals are the last word";
+    ASSERT_TRUE(progress.OpenChannel());
+    EXPECT_EQ(progress.UnreadableBytes(), 0u) << "a new scan starts from nothing";
 }
 
 }  // namespace

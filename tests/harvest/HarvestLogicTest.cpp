@@ -236,6 +236,35 @@ TEST(WorkspacePathTest, NamesRoundTripShowAsTextAndOpenOnlyRegularFiles)
     EXPECT_FALSE(OpenWorkspaceFile(QString()).valid());
 }
 
+// A workspace reached through the descriptor that holds it (/proc/self/fd/N):
+// the walk and the opens follow that root, and nothing below it that is a link.
+TEST(WorkspacePathTest, AHeldFolderRootIsFollowedAndLinksBelowItAreNot)
+{
+    QTemporaryDir dir;
+    QTemporaryDir outside;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("temp/sub"));
+    ASSERT_TRUE(WriteFile(dir.path() + "/temp/sub/a.jpg", "a"));
+    ASSERT_TRUE(WriteFile(outside.path() + "/b.jpg", "b"));
+    ASSERT_EQ(symlink(outside.path().toLocal8Bit().constData(), (dir.path() + "/temp/out").toLocal8Bit().constData()),
+              0);
+    const UniqueFd held(::open(dir.path().toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(held.valid());
+    const QString root = QStringLiteral("/proc/self/fd/%1").arg(held.get());
+    QStringList found;
+    CollectWorkspaceFiles(root, found);
+    EXPECT_EQ(found, QStringList{root + "/temp/sub/a.jpg"});
+    const struct {
+        QString path;
+        bool opens;
+    } cases[] = {
+        {root + "/temp/sub/a.jpg", true},
+        {root + "/temp/out/b.jpg", false},  // a folder link below the held root
+        {root + "/temp/sub/missing.jpg", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(OpenWorkspaceFile(c.path).valid(), c.opens) << c.path.toStdString();
+}
+
 // Grants add up to the capacity; a request beyond it is refused at once, one
 // that does not fit yet is served once enough is given back.
 TEST(DecodeBudgetTest, GrantsStayWithinTheCapacityAndAreGivenBack)

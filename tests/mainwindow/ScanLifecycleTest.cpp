@@ -1,12 +1,22 @@
 #include <QDirIterator>
 #include <QListWidget>
+#include <QLineEdit>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
 #include <QTest>
 #include <signal.h>
 
 #include "CStyledButton.h"
 #include "CStyledLabel.h"
 #include "ChildProcess.h"
+#include "FileSystem.h"
+#include "ImageCopy.h"
+#include "SameDisk.h"
+#include "ScanCheckpoint.h"
 #include "ScanFixture.h"
+#include "ScanWorkspace.h"
 #include "TimerService.h"
 
 using namespace snapmend;
@@ -19,7 +29,27 @@ const QString kCloseQuestion = "Snapmend is currently analyzing disk, are you su
 const QString k1009 =
     "Failed to load engine, error code -1009. Installation may be corrupted, please try to re-install Snapmend";
 
-// The carved files below `folder`, the engine's own .snapmend bookkeeping left out.
+// An engine folder whose `photo` is a shell script (the process boundary is
+// the platform layer here): it records its arguments and SNAPMEND_RESUME in
+// $FAKE_ENGINE_LOG and runs `body` with the arguments as $1...
+bool InstallFakeEngine(const QString& dataHome, const QString& body)
+{
+    const QString folder = EngineFolderIn(dataHome);
+    if (!QDir().mkpath(folder + "/formats"))
+        return false;
+    QFile library(folder + "/libcarver.so");
+    QFile script(folder + "/photo");
+    if (!library.open(QIODevice::WriteOnly) || !script.open(QIODevice::WriteOnly))
+        return false;
+    script.write(("#!/bin/sh\necho \"$* resume=$SNAPMEND_RESUME\" >> \"$FAKE_ENGINE_LOG\"\n" + body + "\n").toUtf8());
+    script.close();
+    return script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// Writes one progress line or the totals line to the window's progress descriptor.
+QString Report(const QString& line) { return "echo '" + line + "' >&$SNAPMEND_PROGRESS_FD"; }
+
+// The files carved below `folder`, without the engine's own records (its ".snapmend" folder).
 QStringList FilesBelow(const QString& folder)
 {
     QStringList files;
@@ -187,4 +217,387 @@ TEST_F(ScanFixture, AnEngineThatRefusesTheDeviceIsReportedNotTakenForAnEmptyScan
     EXPECT_FALSE(dialog->Scan().Scanning());
     EXPECT_TRUE(WaitUntil([&] { return DrivePageShown(*dialog); }, 5000)) << "no dead end: back to the drives";
     EXPECT_EQ(ui.Texts().size(), 1u) << "one message, the failure's own";
+}
+
+// The engine read the disk to its end with 13 MB unreadable (exit status 3):
+// no failure, the count in the message at the end and on the results page.
+TEST_F(ScanFixture, UnreadableAreasAreToldAndAreNoFailure)
+{
+    const QString photo = scratch.path() + "/p.jpg";
+    ASSERT_EQ(QProcess::execute("convert", {"-size", "40x30", "xc:red", photo}), 0);
+    qputenv("FAKE_PHOTO", photo.toUtf8());
+    qputenv("FAKE_ENGINE_LOG", (scratch.path() + "/log").toUtf8());
+    ASSERT_TRUE(InstallFakeEngine(dataHome.path(), "cp \"$FAKE_PHOTO\" \"$2/f1.jpg\"\n" + Report("4096 8192 13002342") +
+                                                       "\n" + Report("totals 1 0 13002342") + "\nexit 3"));
+    auto dialog = OpenOnDrivePage(scratch.path() + "/log");
+    SelectFirstDrive(*dialog);
+    Ctl(*dialog).btnStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 10000));
+    EXPECT_EQ(ui.Texts(), std::vector<QString>{UnreadableScanEndText(13002342)});
+    EXPECT_TRUE(ui.Texts().front().contains("12.4 MB of this disk could not be read."));
+    EXPECT_TRUE(ui.Texts().front().contains("Copy to an image file...")) << "what to do is suggested";
+    EXPECT_EQ(Ctl(*dialog).lblStatus->text(),
+              "Press 'Recover' to recover files detected. 12.4 MB of this disk could not be read.");
+    EXPECT_GE(Ctl(*dialog).lblStatus->width(), Ctl(*dialog).lblStatus->fontMetrics().horizontalAdvance(
+                                                    Ctl(*dialog).lblStatus->text()))
+        << "the whole line fits";
+    Screenshot("unreadable-ready.png");
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 1);
+}
+
+// "Copy to an image file...": the engine's copy runs with Start as Stop, and
+// at its end the image can be scanned at once.
+TEST_F(ScanFixture, CopyToAnImageFileThenScanIt)
+{
+    const QString log = scratch.path() + "/log";
+    qputenv("FAKE_ENGINE_LOG", log.toUtf8());
+    ASSERT_TRUE(InstallFakeEngine(dataHome.path(), "if [ \"$1\" = /image ]; then cp \"$2\" \"$3\"; echo '# map' > "
+                                                   "\"$4\"; " + Report("512 1024 512") + "; sleep 1; exit 3; fi"));
+    const QString disk = scratch.path() + "/card.img";
+    QFile card(disk);
+    ASSERT_TRUE(card.open(QIODevice::WriteOnly) && card.write(QByteArray(1024, 'c')) == 1024);
+    card.close();
+    QTemporaryDir target;
+    auto dialog = OpenOnDrivePage(disk);
+    const ImageCopyNames names = ImageCopyNamesFor(disk, DeviceIdentity(disk));
+    const QString image = target.path() + "/" + names.image;
+
+    ui.QueueFolder(target.path());
+    dialog->CopyDiskToImage(disk);
+    ASSERT_TRUE(dialog->ImageCopyRunning());
+    EXPECT_EQ(Ctl(*dialog).btnStart->text(), "Stop");
+    EXPECT_FALSE(Ctl(*dialog).lstDrives->isEnabled());
+    EXPECT_TRUE(Ctl(*dialog).lblProgress->text().startsWith("Copying the disk to an image file, please wait"));
+    Screenshot("image-copy-progress.png");
+    ui.QueueAnswer(IDYES);  // scan the image now
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->ImageCopyRunning() && !ui.Texts().empty(); }, 10000));
+    EXPECT_EQ(ui.Texts().front(), ImageCopiedQuestion(image, true, 512));
+    EXPECT_EQ(ReadAll(image), QByteArray(1024, 'c'));
+    EXPECT_TRUE(QFileInfo::exists(target.path() + "/" + names.map));
+    EXPECT_EQ(Ctl(*dialog).btnStart->text(), "Start");
+    ASSERT_TRUE(WaitUntil([&] { return ReadAll(log).count('\n') == 2; }, 10000));
+    const QList<QByteArray> runs = ReadAll(log).split('\n');
+    EXPECT_TRUE(runs[0].startsWith("/image " + disk.toUtf8() + " /proc/")) << runs[0].toStdString();
+    EXPECT_TRUE(runs[1].contains(" /cmd " + image.toUtf8() + " fileopt,")) << "the image is scanned: " << runs[1].toStdString();
+
+    // The same disk again goes on with the same files; an image without its map is never overwritten.
+    ASSERT_TRUE(QFile::remove(target.path() + "/" + names.map));
+    EXPECT_EQ(ImageCopyTargetProblem(target.path(), names).has_value(), true);
+}
+
+namespace {
+
+// Leaves an unfinished scan of `device` in the output folder, with one carved photo.
+std::optional<ScanWorkspace> LeaveUnfinishedScan(const QString& outputFolder, const QString& device,
+                                                 const QString& photo)
+{
+    std::optional<ScanArea> area = OpenScanArea(outputFolder);
+    std::optional<ScanWorkspace> workspace = area ? CreateScanWorkspace(*area, QDateTime::currentDateTime())
+                                                  : std::nullopt;
+    if (!workspace || !QDir().mkpath(workspace->engineOutputDir + "/.snapmend") ||
+        !QFile::copy(photo, workspace->engineOutputDir + "/f7.jpg"))
+        return std::nullopt;
+    QFile checkpoint(workspace->engineOutputDir + "/.snapmend/checkpoint");
+    if (!checkpoint.open(QIODevice::WriteOnly))
+        return std::nullopt;
+    checkpoint.write("version=1\nidentity=" + DeviceIdentity(device).toUtf8() +
+                     "\ncommand=fileopt,everything,disable,png,enable,search\nposition=2097152\nstate=scanning\n");
+    return workspace;
+}
+
+}  // namespace
+
+// An unfinished scan of the same disk is offered: Yes continues it (the
+// engine told to resume, with the selection it had, what it found listed at
+// once), No discards it and starts over, Cancel does nothing.
+TEST_F(ScanFixture, AnUnfinishedScanOfTheSameDiskIsOfferedToContinue)
+{
+    const QString photo = scratch.path() + "/p.jpg";
+    ASSERT_EQ(QProcess::execute("convert", {"-size", "40x30", "xc:blue", photo}), 0);
+    const QString log = scratch.path() + "/log";
+    qputenv("FAKE_ENGINE_LOG", log.toUtf8());
+    ASSERT_TRUE(InstallFakeEngine(dataHome.path(), "sleep 2"));
+    const QString disk = scratch.path() + "/card.img";
+    ASSERT_EQ(MakePhotoImage(disk, 1, 4 << 20).size(), 1u);
+    const auto unfinished = LeaveUnfinishedScan(outputFolder.path(), disk, photo);
+    ASSERT_TRUE(unfinished);
+    auto dialog = OpenOnDrivePage(disk);
+    SelectFirstDrive(*dialog);
+
+    ui.QueueAnswer(IDCANCEL);
+    Ctl(*dialog).btnStart->click();
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_YESNOCANCEL | MB_ICONQUESTION));
+    EXPECT_EQ(ui.Texts()[0], ContinueScanQuestion(2097152));
+    EXPECT_FALSE(dialog->Scan().Running()) << "Cancel starts nothing";
+    EXPECT_TRUE(DrivePageShown(*dialog));
+
+    ui.QueueAnswer(IDYES);
+    Ctl(*dialog).btnStart->click();
+    ASSERT_TRUE(dialog->Scan().Running());
+    EXPECT_EQ(dialog->Scan().Workspace().location, unfinished->location);
+    EXPECT_EQ(dialog->Timers().Interval(TIMER_POLL_WORKSPACE), 0) << "the carried-over results at once";
+    ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).lstPhotos->Model().Count() == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return ReadAll(log).contains("\n"); }, 5000));
+    EXPECT_TRUE(ReadAll(log).endsWith(" fileopt,everything,disable,png,enable,search resume=1\n"))
+        << ReadAll(log).toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
+    dialog.reset();
+    ASSERT_TRUE(QFile::remove(log));
+    ASSERT_TRUE(QDir(outputFolder.path() + "/.snapmend-scans").removeRecursively());
+
+    // Discarded: a fresh workspace, the engine not told to resume.
+    ASSERT_TRUE(LeaveUnfinishedScan(outputFolder.path(), disk, photo));
+    dialog = OpenOnDrivePage(disk);
+    SelectFirstDrive(*dialog);
+    ui.Clear();
+    ui.QueueAnswer(IDNO);
+    Ctl(*dialog).btnStart->click();
+    ASSERT_TRUE(dialog->Scan().Running());
+    EXPECT_EQ(QDir(outputFolder.path() + "/.snapmend-scans").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1)
+        << "only the new scan's workspace";
+    ASSERT_TRUE(WaitUntil([&] { return ReadAll(log).contains("\n"); }, 5000));
+    EXPECT_TRUE(ReadAll(log).endsWith(" resume=\n")) << ReadAll(log).toStdString();
+}
+
+// Closing during a scan leaves a scan the engine can continue; a scan that
+// cannot be continued goes as before.
+TEST_F(ScanFixture, ClosingDuringAScanKeepsAContinuableWorkspace)
+{
+    qputenv("FAKE_ENGINE_LOG", (scratch.path() + "/log").toUtf8());
+    ASSERT_TRUE(InstallFakeEngine(dataHome.path(), "mkdir \"$2/.snapmend\"; printf 'version=1\\nidentity=1:-:00\\n"
+                                                   "command=fileopt,everything,enable,search\\nstate=scanning\\n' > "
+                                                   "\"$2/.snapmend/checkpoint\"; exec sleep 30"));
+    auto dialog = OpenOnDrivePage("/dev/null");
+    SelectFirstDrive(*dialog);
+    Ctl(*dialog).btnStart->click();
+    const QString location = dialog->Scan().Workspace().location;
+    ASSERT_TRUE(WaitUntil([&] { return QFileInfo::exists(location + "/temp/.snapmend/checkpoint"); }, 5000));
+    ui.QueueAnswer(IDYES);
+    dialog->close();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->isVisible(); }, 5000));
+    EXPECT_TRUE(QFileInfo::exists(location + "/temp/.snapmend/checkpoint")) << "the unfinished scan is kept";
+}
+
+namespace {
+
+// A second disk for the output folder: an ext4 loop disk whose backing file
+// lies in a tmpfs of its own, so nothing written to it reaches a real disk.
+// Made whole at once and mounted without access times, so that the kernel
+// itself writes nothing to it later.
+class SecondDisk {
+public:
+    explicit SecondDisk(int megabytes)
+    {
+        const QString base = m_scratch.path();
+        m_ready = Bash("mkdir '" + base + "/ram' '" + base + "/mnt' && mount -t tmpfs -o size=" +
+                       QString::number(megabytes + 16) + "m tmpfs '" + base + "/ram' && truncate -s " +
+                       QString::number(megabytes) + "M '" + base + "/ram/disk.img'") &&
+                  Bash("losetup -f --show '" + base + "/ram/disk.img'", &m_loop) && m_loop.startsWith("/dev/loop") &&
+                  Bash("mkfs.ext4 -q -E lazy_itable_init=0,lazy_journal_init=0 '" + m_loop + "' && mount -o noatime '" +
+                       m_loop + "' '" + base + "/mnt' && mkdir '" +
+                       base + "/mnt/out'");
+    }
+    ~SecondDisk()
+    {
+        const QString base = m_scratch.path();
+        Bash("umount '" + base + "/mnt' || true");
+        if (m_loop.startsWith("/dev/loop"))
+            Bash("losetup -d '" + m_loop + "' || true");
+        Bash("umount '" + base + "/ram' || true");
+    }
+    bool Ready() const { return m_ready; }
+    QString OutputFolder() const { return m_scratch.path() + "/mnt/out"; }
+    const QString& Loop() const { return m_loop; }
+
+private:
+    QTemporaryDir m_scratch;
+    QString m_loop;
+    bool m_ready = false;
+};
+
+// The whole disk that holds the root file system, e.g. /dev/vda; empty when it has none of its own.
+QString SystemDisk()
+{
+    for (const QString& name : QDir("/sys/block").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (name.startsWith("loop") || name.startsWith("zram") || name.startsWith("ram"))
+            continue;
+        if (FolderOnScannedDisk("/dev/" + name, "/"))
+            return "/dev/" + name;
+    }
+    return {};
+}
+
+// Writes completed and sectors written of a whole disk, from its sysfs counters.
+std::pair<quint64, quint64> WriteCounters(const QString& disk)
+{
+    const QList<QByteArray> fields =
+        ReadAll("/sys/block/" + QFileInfo(disk).fileName() + "/stat").simplified().split(' ');
+    if (fields.size() < 7)
+        return {0, 0};
+    return {fields[4].toULongLong(), fields[6].toULongLong()};
+}
+
+bool SaveOutputFolder(const QString& programFolder, const QString& folder)
+{
+    QFile settings(programFolder + "/settings.ini");
+    return settings.open(QIODevice::WriteOnly) && settings.write("savedir=" + folder.toUtf8() + "\n") > 0;
+}
+
+constexpr int kMeasureMs = 5000;
+
+// Scans whole disks from the window with the output folder on another disk.
+class DiskScan : public ScanFixture {
+protected:
+    // Scans `disk` for a few seconds with the output folder `output`, then
+    // stops; returns the writes completed and sectors written to `disk` meanwhile.
+    std::pair<quint64, quint64> MeasureScan(const QString& disk, const QString& output)
+    {
+        EXPECT_TRUE(InstallEngine(dataHome.path()));
+        EXPECT_TRUE(ChooseFormats("jpg"));
+        EXPECT_TRUE(SaveOutputFolder(programFolder.path(), output));
+        auto dialog = OpenOnDrivePage(disk);
+        SelectFirstDrive(*dialog);
+        Bash("sync");  // what was written before the scan is on the disk now
+        const auto before = WriteCounters(disk);
+        Ctl(*dialog).btnStart->click();
+        EXPECT_TRUE(dialog->Scan().Running()) << (ui.Texts().empty() ? "" : ui.Texts().back().toStdString());
+        EXPECT_TRUE(dialog->Scan().Workspace().location.startsWith(output + "/.snapmend-scans/"));
+        WaitUntil([&] { return !dialog->Scan().Scanning(); }, kMeasureMs);
+        if (dialog->Scan().Scanning()) {
+            ui.QueueAnswer(IDYES);
+            QTest::mouseClick(Ctl(*dialog).btnRecover, Qt::LeftButton);
+        }
+        EXPECT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
+        EXPECT_FALSE(dialog->Scan().EndedWithMessage()) << "the engine refused: " << ui.Texts().back().toStdString();
+        const auto after = WriteCounters(disk);
+        dialog.reset();
+        return {after.first - before.first, after.second - before.second};
+    }
+};
+
+}  // namespace
+
+// The disk that holds the system is scanned while the output folder (and so
+// the scan data) lies on a second disk. The system disk's write counters are
+// printed for the same span idle and scanning: the system's own writes go on.
+TEST_F(DiskScan, TheSystemDiskIsScannedWithTheOutputOnASecondDisk)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "reading the system disk and making a loop disk need root";
+    const QString system = SystemDisk();
+    if (system.isEmpty())
+        GTEST_SKIP() << "the root file system has no disk of its own here";
+    if (!OpenForReading(system).valid())
+        GTEST_SKIP() << "the system disk " << system.toStdString() << " cannot be opened here: " << std::strerror(errno);
+    SecondDisk second(512);
+    if (!second.Ready())
+        GTEST_SKIP() << "no loop disk with a tmpfs behind it can be made here";
+    const auto idleBefore = WriteCounters(system);
+    WaitUntil([] { return false; }, kMeasureMs);
+    const auto idleAfter = WriteCounters(system);
+    const auto scanning = MeasureScan(system, second.OutputFolder());
+    std::printf("system disk %s, writes completed / sectors written over %d ms: idle %llu / %llu, scanning "
+                "%llu / %llu\n",
+                qPrintable(system), kMeasureMs, idleAfter.first - idleBefore.first,
+                idleAfter.second - idleBefore.second, scanning.first, scanning.second);
+}
+
+// The disk that holds the running user's data folder (where scan data used
+// to go) is scanned, mounted, with the output folder on a second disk: not
+// one sector is written to it.
+TEST_F(DiskScan, TheDiskOfTheDataFolderIsScannedWithoutAWriteToIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making and mounting loop disks needs root";
+    SecondDisk dataDisk(256);
+    SecondDisk second(256);
+    if (!dataDisk.Ready() || !second.Ready())
+        GTEST_SKIP() << "no loop disk with a tmpfs behind it can be made here";
+    MakePhotoImage(dataDisk.OutputFolder() + "/photos.bin", 2, 1 << 20);
+    Bash("sync");
+    qputenv("XDG_DATA_HOME", dataDisk.OutputFolder().toLocal8Bit());
+    const auto written = MeasureScan(dataDisk.Loop(), second.OutputFolder());
+    std::printf("data folder's disk %s, writes completed / sectors written while scanning: %llu / %llu\n",
+                qPrintable(dataDisk.Loop()), written.first, written.second);
+    EXPECT_EQ(written.second, 0u) << "sectors written to the scanned disk";
+}
+
+namespace {
+
+// A sparse card image of `bytes` with a JPEG every `bytes / photos` bytes.
+bool MakeSpreadPhotoImage(const QString& path, int photos, qint64 bytes)
+{
+    QTemporaryDir scratch;
+    QFile image(path);
+    if (!image.open(QIODevice::WriteOnly) || !image.resize(bytes))
+        return false;
+    for (int i = 0; i < photos; ++i) {
+        const QString jpeg = scratch.path() + QStringLiteral("/p%1.jpg").arg(i);
+        if (QProcess::execute("convert", {"-size", QStringLiteral("%1x48").arg(64 + 8 * i),
+                                          "plasma:fractal", "-quality", "90", jpeg}) != 0)
+            return false;
+        image.seek(bytes / photos * i);
+        image.write(ReadAll(jpeg));
+    }
+    return true;
+}
+
+// The carved files below `folder` by their relative path and content, the engine's bookkeeping left out.
+std::map<QString, QByteArray> CarvedFiles(const QString& folder)
+{
+    std::map<QString, QByteArray> files;
+    for (const QString& path : FilesBelow(folder)) {
+        const QString relative = path.mid(folder.size() + 1);
+        if (!relative.startsWith(".snapmend/"))
+            files[relative] = ReadAll(path);
+    }
+    return files;
+}
+
+}  // namespace
+
+// The engine is killed in the middle of a card; the next start offers to
+// continue, and the continued scan ends with the files of an uninterrupted one.
+TEST_F(ScanFixture, AKilledScanIsContinuedToTheFilesOfAnUninterruptedOne)
+{
+    ASSERT_TRUE(InstallEngine(dataHome.path()));
+    const QString card = scratch.path() + "/card.img";
+    ASSERT_TRUE(MakeSpreadPhotoImage(card, 8, 24LL << 30));
+    auto dialog = OpenOnDrivePage(card);
+    SelectFirstDrive(*dialog);
+    Ctl(*dialog).btnStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 120000));
+    const std::map<QString, QByteArray> whole = CarvedFiles(dialog->Scan().Workspace().engineOutputDir);
+    ASSERT_EQ(whole.size(), 8u);
+    dialog.reset();
+
+    ui.Clear();
+    dialog = OpenOnDrivePage(card);
+    SelectFirstDrive(*dialog);
+    Ctl(*dialog).btnStart->click();
+    const QString output = dialog->Scan().Workspace().engineOutputDir;
+    const QString checkpoint = output + "/.snapmend/checkpoint";
+    ASSERT_TRUE(WaitUntil([&] { return CarvedFiles(output).size() >= 3 || !dialog->Scan().Running(); }, 60000));
+    if (const auto engine = dialog->Scan().Engine())
+        engine->Kill();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
+    if (!ReadCheckpoint(output) || !ReadCheckpoint(output)->Continuable())
+        GTEST_SKIP() << "this engine leaves no checkpoint to continue from";
+    const size_t carvedBefore = CarvedFiles(output).size();
+    ASSERT_LT(carvedBefore, 8u) << "killed before the end";
+    dialog.reset();
+
+    ui.Clear();
+    dialog = OpenOnDrivePage(card);
+    SelectFirstDrive(*dialog);
+    ui.QueueAnswer(IDYES);
+    Ctl(*dialog).btnStart->click();
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_YESNOCANCEL | MB_ICONQUESTION));
+    ASSERT_TRUE(dialog->Scan().Resumed());
+    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 120000));
+    EXPECT_EQ(CarvedFiles(dialog->Scan().Workspace().engineOutputDir), whole);
+    ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 10000));
+    EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 8);
 }

@@ -166,74 +166,66 @@ protected:
     QStringList planted;
 };
 
-// Pre-created workspace names in the temporary folder, with `temp` a link into
-// a root-only folder and with the attacker's own folders; then a real scan,
-// with links and FIFOs planted beside its results while it runs.
-TEST_F(Attack, PlantedWorkspaceNamesAndEntriesAreNeverUsed)
+// The scan workspace in an output folder the attacker owns: a scans' folder
+// the attacker made is refused; during a real scan the attacker swaps the
+// scans' folder for a link into a root-only folder and plants links and FIFOs.
+TEST_F(Attack, WorkspaceInTheAttackersOutputFolderCannotBeRedirected)
 {
-    const QString tempFolder = "/tmp/";
-    const QDateTime now = QDateTime::currentDateTime();
-    for (int s = 0; s < 5; ++s) {
-        const QString name = tempFolder + TempWorkspaceName(now.addSecs(s));
-        if (QFileInfo::exists(name))
-            continue;  // someone else's: leave it
-        planted << name;
-        const bool withLink = s % 2 == 0;
-        ASSERT_EQ(AsAttacker([&] {
-                      if (::mkdir(Native(name).constData(), 0777) != 0)
-                          return 1;
-                      const QString temp = name + "/temp";
-                      return withLink ? ::symlink(Native(rootOnly).constData(), Native(temp).constData())
-                                      : ::mkdir(Native(temp).constData(), 0777);
-                  }),
-                  0);
-    }
+    const QString output = attackerDir + "/Pictures";
+    const QString area = output + "/.snapmend-scans";
+    ASSERT_EQ(AsAttacker([&] {
+                  int failed = ::mkdir(Native(output).constData(), 0755) != 0;
+                  failed += ::symlink(Native(rootOnly).constData(), Native(area).constData()) != 0;
+                  return failed;
+              }),
+              0);
+    EXPECT_FALSE(OpenScanArea(output)) << "a scans' folder planted as a link";
+    ASSERT_EQ(AsAttacker([&] { return ::unlink(Native(area).constData()); }), 0);
 
-    Notices notices;
-    CrtRandom random;
-    random.Next();
-    random.Next();  // the third scan of a session goes to the temporary folder
-    const std::optional<ScanWorkspace> workspace =
-        PrepareScanWorkspace(random, scratch.path() + "/data", tempFolder, now, notices);
+    const std::optional<ScanArea> scans = OpenScanArea(output);
+    ASSERT_TRUE(scans);
+    const std::optional<ScanWorkspace> workspace = CreateScanWorkspace(*scans, QDateTime::currentDateTime());
     ASSERT_TRUE(workspace);
-    EXPECT_TRUE(notices.empty());
-    EXPECT_FALSE(planted.contains(workspace->root));
-    const QString parent = QFileInfo(workspace->root).path();
-    EXPECT_TRUE(IsPrivateFolder(parent)) << parent.toStdString();
-    EXPECT_TRUE(IsPrivateFolder(workspace->root));
-    EXPECT_TRUE(parent.startsWith("/tmp/snapmend-"));
+    EXPECT_TRUE(IsPrivateFolder(area));
+    EXPECT_TRUE(IsPrivateFolder(workspace->location));
 
-    // A real scan into it, attacked while it runs.
+    // The attacker moves the scans' folder away and plants a link in its place before the engine starts.
+    const QString moved = output + "/moved";
+    ASSERT_EQ(AsAttacker([&] {
+                  int failed = ::rename(Native(area).constData(), Native(moved).constData()) != 0;
+                  failed += ::symlink(Native(rootOnly).constData(), Native(area).constData()) != 0;
+                  return failed;
+              }),
+              0);
     const QString image = scratch.path() + "/card.img";
     ASSERT_EQ(test::MakePhotoImage(image, 3, 4 << 20).size(), 3u);
     const QString engine = test::BuildDir() + "/engine/kestrova/photo";
-    std::unique_ptr<ChildProcess> scan = ChildProcess::Start(
-        engine, BuildEngineCommand(workspace->engineOutputDir, image, "jpg").arguments);
+    std::unique_ptr<ChildProcess> scan =
+        ChildProcess::Start(engine, BuildEngineCommand(workspace->engineOutputDir, image, "jpg").arguments);
     ASSERT_TRUE(scan);
+    const QString outputSeen = moved + "/" + workspace->handle->Name() + "/temp";
     const int plantedInside = AsAttacker([&] {
         int made = 0;
-        made += ::symlink("/etc/shadow", Native(workspace->engineOutputDir + "/f0000000000.jpg").constData()) == 0;
-        made += ::mkfifo(Native(workspace->engineOutputDir + "/f0000000001.jpg").constData(), 0666) == 0;
-        made += ::mkfifo(Native(workspace->root + "/f2.jpg").constData(), 0666) == 0;
-        made += ::open(Native(workspace->engineOutputDir).constData(), O_RDONLY | O_DIRECTORY) >= 0;
+        made += ::symlink("/etc/shadow", Native(outputSeen + "/f0000000000.jpg").constData()) == 0;
+        made += ::mkfifo(Native(outputSeen + "/f0000000001.jpg").constData(), 0666) == 0;
+        made += ::open(Native(outputSeen).constData(), O_RDONLY | O_DIRECTORY) >= 0;
         return made;
     });
     EXPECT_EQ(scan->Wait(), 0);
     EXPECT_EQ(plantedInside, 0) << "the attacker reached into the workspace";
 
-    const QStringList results = QDir(workspace->engineOutputDir).entryList(QDir::Files);
-    EXPECT_EQ(results.size(), 3);
+    const QStringList results = QDir(outputSeen).entryList(QDir::Files);
+    EXPECT_EQ(results.size(), 3) << "the engine wrote where the window holds the workspace";
     for (const QString& name : results) {
-        const struct stat info = Lstat(workspace->engineOutputDir + "/" + name);
+        const struct stat info = Lstat(outputSeen + "/" + name);
         EXPECT_TRUE(S_ISREG(info.st_mode));
         EXPECT_EQ(info.st_mode & 077, 0u) << "a result other users can read: " << name.toStdString();
     }
-    EXPECT_EQ(Lstat(workspace->engineOutputDir).st_mode & 077, 0u);
-    EXPECT_EQ(QDir(rootOnly).entryList(QDir::Files), QStringList{"secret"}) << "written through a planted link";
-    for (const QString& name : planted)
-        EXPECT_EQ(Lstat(name).st_uid, s_uid) << "the attacker's folder was taken over";
-
-    DeleteFolderTree(parent, true);
+    EXPECT_EQ(QDir(rootOnly).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"secret"})
+        << "written through a planted link";
+    workspace->handle->Delete();
+    EXPECT_FALSE(QFileInfo::exists(moved + "/" + workspace->handle->Name())) << "deleted where it is";
+    EXPECT_TRUE(QFileInfo::exists(secret));
 }
 
 // The copy-out into a folder the attacker can write: links and FIFOs under the

@@ -160,7 +160,9 @@ TEST_F(PartitionedCard, TheWindowRefusesAFolderOnTheScannedDisk)
     ui.Clear();
     test::Ctl(dialog).edtOutputDir->setText(folder);  // as a saved settings file would give it
     test::Ctl(dialog).btnStart->click();
-    EXPECT_EQ(ui.Texts(), std::vector<QString>{refusal});
+    EXPECT_EQ(ui.Texts(), std::vector<QString>{OutputAndScanDataOnScannedDiskText(
+                              folder, folder + "/.snapmend-scans", disk)})
+        << "the scan data would lie there too";
     EXPECT_FALSE(dialog.Scan().Running()) << "a scan was started";
     EXPECT_TRUE(dialog.Scan().Workspace().root.isEmpty()) << "a workspace was made";
     EXPECT_FALSE(QFileInfo::exists(folder));

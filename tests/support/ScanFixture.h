@@ -91,6 +91,10 @@ protected:
         platform.drives = &drives;
         platform.programFolder = programFolder.path() + "/";
         platform.engineFolder = EngineFolderIn(dataHome.path());
+        // Scans keep their data in the output folder: one of the test's own.
+        QFile settings(programFolder.path() + "/settings.ini");
+        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write("savedir=" + outputFolder.path().toUtf8() + "\n");
     }
     void TearDown() override { qputenv("XDG_DATA_HOME", m_oldDataHome); }
 
@@ -126,6 +130,7 @@ protected:
     QTemporaryDir dataHome;
     QTemporaryDir programFolder;
     QTemporaryDir scratch;
+    QTemporaryDir outputFolder;
     ScriptedUiServices ui;
     FakeSystemInfo system;
     FixedDriveSource drives;

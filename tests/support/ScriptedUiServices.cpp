@@ -11,7 +11,11 @@ int ScriptedUiServices::MessageBox(QWidget*, const QString& text, const QString&
         m_answers.pop_front();
         return answer;
     }
-    return (flags & 0xF) == MB_YESNO ? IDNO : IDOK;
+    switch (flags & 0xF) {
+    case MB_YESNO: return IDNO;
+    case MB_YESNOCANCEL: return IDCANCEL;
+    default: return IDOK;
+    }
 }
 
 std::optional<QString> ScriptedUiServices::BrowseForFolder(QWidget*, const QString&, const QString& startFolder)

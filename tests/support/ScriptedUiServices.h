@@ -12,7 +12,7 @@
 namespace snapmend::test {
 
 // Records every message box and answers from a script, so no test blocks.
-// Unscripted boxes answer IDOK (MB_OK) or IDNO (MB_YESNO). Thread-safe.
+// Unscripted boxes answer IDOK (MB_OK), IDNO (MB_YESNO) or IDCANCEL (MB_YESNOCANCEL). Thread-safe.
 class ScriptedUiServices : public UiServices {
 public:
     struct Box {
