@@ -8,6 +8,7 @@
 #include "DriveRecord.h"
 #include "FileSystem.h"
 #include "PhotoPreview.h"
+#include "WorkspaceFile.h"
 
 namespace snapmend {
 namespace {
@@ -20,7 +21,7 @@ constexpr double kPointsPerInch = 72.0;
 // gets its size. Nothing when it is not a regular file reached without a link.
 std::optional<QByteArray> ReadHead(const QString& path, qint64 limit, qint64& size)
 {
-    UniqueFd fd = OpenForReading(path);
+    UniqueFd fd = OpenWorkspaceFile(path);  // any name bytes and depth, no link followed
     if (!fd.valid())
         return std::nullopt;
     const std::optional<FileStatus> status = StatusOf(fd.get());
