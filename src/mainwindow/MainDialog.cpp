@@ -416,7 +416,11 @@ void MainDialog::UpdateCounts()
 {
     const PhotoResultModel& photos = m_lstPhotos->Model();
     const FileResultModel& files = m_lstFiles->Model();
-    QString text = QStringLiteral("%1 photos, %2 other files").arg(photos.Count()).arg(files.Count());
+    const auto counted = [](int n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    QString text = counted(photos.Count(), "photo", "photos") + ", " +
+                   counted(files.Count(), "other file", "other files");
     if (const int partial = photos.PartialCount() + files.PartialCount())
         text += QStringLiteral(", %1 partial").arg(partial);
     if (const int recovered = photos.RecoveredCount() + files.RecoveredCount())

@@ -51,7 +51,7 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
     FileResultModel& files = c.lstFiles->Model();
     ASSERT_EQ(files.Count(), 1);
     auto* counts = dialog->findChild<CStyledLabel*>(QStringLiteral("control%1").arg(IDC_COUNTS));
-    EXPECT_EQ(counts->text(), "6 photos, 1 other files");
+    EXPECT_EQ(counts->text(), "6 photos, 1 other file");
     Screenshot("results-page.png");
     EXPECT_TRUE(c.edtOutputDir->isVisible() && c.btnBrowse->isVisible()) << "the output folder on the results page";
     const QString workspace = dialog->Scan().Workspace().root;
@@ -74,7 +74,7 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
     QTest::keyClicks(filter, first);
     EXPECT_EQ(c.lstPhotos->Filter().rowCount(), 1);
     EXPECT_EQ(c.lstFiles->Filter().rowCount(), 0);
-    EXPECT_EQ(counts->text(), "6 photos, 1 other files (1 shown)");
+    EXPECT_EQ(counts->text(), "6 photos, 1 other file (1 shown)");
     Screenshot("results-filtered.png");
     filter->clear();
     EXPECT_EQ(c.lstPhotos->Filter().rowCount(), 6);
@@ -104,7 +104,7 @@ TEST_F(ScanFixture, ResultsStayThroughBackAndForthFilteringPreviewAndTwoRecoveri
         EXPECT_EQ(model.IsRecovered(row), row < 3) << row;
         EXPECT_FALSE(model.IsChecked(row)) << row;
     }
-    EXPECT_EQ(counts->text(), "6 photos, 1 other files, 3 recovered");
+    EXPECT_EQ(counts->text(), "6 photos, 1 other file, 3 recovered");
     Screenshot("results-half-recovered.png");
 
     // A new scan would discard what is not recovered yet: it asks first, and No keeps everything.
