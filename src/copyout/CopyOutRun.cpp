@@ -94,8 +94,8 @@ void CopyOutRun::Work(Lane& lane, const QString& outputFolder)
         }
         QStringList subfolders = SourceSubfolders(source, m_run.sourceRoot);
         for (QString& folder : subfolders)
-            folder = DisplayText(folder);
-        const QString name = DisplayText(SourceFileName(source));
+            folder = TargetName(folder);
+        const QString name = TargetName(SourceFileName(source));
         std::optional<CopyOutcome> outcome = batch.Add(k, source, name, subfolders);
         if (outcome && !outcome->ok && (outcome->error == EMFILE || outcome->error == ENFILE) && batch.Size() > 0) {
             commit();  // the batch's descriptors were the last ones free

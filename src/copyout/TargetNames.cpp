@@ -1,5 +1,7 @@
 #include "TargetNames.h"
 
+#include "WorkspaceFile.h"
+
 namespace snapmend {
 
 QString SourceFileName(const QString& sourcePath)
@@ -20,6 +22,14 @@ QStringList SourceSubfolders(const QString& sourcePath, const QString& sourceRoo
     parts.removeAll(QStringLiteral("."));
     parts.removeAll(QStringLiteral(".."));
     return parts;
+}
+
+QString TargetName(const QString& workspaceName)
+{
+    QString name = DisplayText(workspaceName);
+    if (name.startsWith(QLatin1Char('.')))
+        name[0] = QLatin1Char('_');
+    return name;
 }
 
 QString NumberedFileName(const QString& fileName, int n)

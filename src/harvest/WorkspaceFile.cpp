@@ -50,6 +50,12 @@ int DecodeSequence(const unsigned char* p, qsizetype left, char32_t& point)
 
 bool IsEscape(char16_t unit) { return unit >= kEscapeBase + 0x80 && unit <= kEscapeBase + 0xFF; }
 
+bool IsControlOrDirection(char16_t unit)
+{
+    return unit < 0x20 || (unit >= 0x7F && unit < 0xA0) || unit == 0x061C || unit == 0x200E || unit == 0x200F ||
+           (unit >= 0x202A && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069);
+}
+
 }  // namespace
 
 QString PathFromBytes(const QByteArray& bytes)
@@ -97,7 +103,7 @@ QString DisplayText(const QString& path)
 {
     QString out = path;
     for (QChar& c : out)
-        if (IsEscape(c.unicode()))
+        if (IsEscape(c.unicode()) || IsControlOrDirection(c.unicode()))
             c = QChar::ReplacementCharacter;
     return out;
 }

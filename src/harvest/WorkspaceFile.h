@@ -17,7 +17,9 @@ namespace snapmend {
 QString PathFromBytes(const QByteArray& bytes);
 QByteArray BytesOfPath(const QString& path);
 
-// The stored path as a person reads it: bytes that are not text show as U+FFFD.
+// The stored path as a person reads it: bytes that are not text, control
+// characters and direction overrides (which make "gpj.exe" read as
+// "exe.jpg") show as U+FFFD.
 QString DisplayText(const QString& path);
 
 // Opens the regular file at the stored `path` for reading: the folders from

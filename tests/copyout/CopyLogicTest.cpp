@@ -107,6 +107,13 @@ TEST(TargetNames, FileNamesAndNumberedNames)
         {"/ws/temp/f1234.jpg", "f1234.jpg"}, {"/ws/a/b/notes", "notes"}, {"plain.txt", "plain.txt"}};
     for (const auto& [path, name] : names)
         EXPECT_EQ(Str(SourceFileName(path)), name);
+    // Names from a workspace an older or tampered engine wrote.
+    const std::pair<QString, const char*> targets[] = {{".bashrc", "_bashrc"},
+                                                       {"..", "_."},
+                                                       {QString::fromUtf8("gpj.\u202Eexe"), "gpj.\uFFFDexe"},
+                                                       {"DSC_0001.JPG", "DSC_0001.JPG"}};
+    for (const auto& [workspaceName, target] : targets)
+        EXPECT_EQ(TargetName(workspaceName), QString::fromUtf8(target));
     const std::pair<const char*, const char*> numbered[] = {{"f1.jpg", "f1 (2).jpg"},
                                                             {"archive.tar.gz", "archive.tar (2).gz"},
                                                             {"README", "README (2)"},
