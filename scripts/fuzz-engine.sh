@@ -12,11 +12,11 @@ command -v clang++ >/dev/null || { echo "fuzz-engine: clang++ not found" >&2; ex
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSNAPMEND_FUZZ=ON -DSNAPMEND_BUILD_GUI=OFF -DSNAPMEND_SANITIZE=address,undefined >/dev/null
-cmake --build "$build" -j2 --target fuzz_parsers fuzz_command_line fuzz_exif_preview fuzz_fs fuzz_ntfs
+cmake --build "$build" -j2 --target fuzz_parsers fuzz_command_line fuzz_exif_preview fuzz_fs fuzz_ntfs fuzz_bookkeeping
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for name in parsers command_line exif_preview fs ntfs; do
+for name in parsers command_line exif_preview fs ntfs bookkeeping; do
   mkdir -p "$work/$name"
   echo "== fuzz_$name: ${secs}s"
   # New inputs go to the scratch folder; the committed seeds are only read.
