@@ -557,36 +557,103 @@ std::map<QString, QByteArray> CarvedFiles(const QString& folder)
 
 }  // namespace
 
-// The engine is killed in the middle of a card; the next start offers to
-// continue, and the continued scan ends with the files of an uninterrupted one.
-TEST_F(ScanFixture, AKilledScanIsContinuedToTheFilesOfAnUninterruptedOne)
+namespace {
+
+// The card of the resume road test: 24 GiB, or SNAPMEND_RESUME_CARD_GIB.
+qint64 ResumeCardBytes()
 {
-    ASSERT_TRUE(InstallEngine(dataHome.path()));
-    const QString card = scratch.path() + "/card.img";
-    ASSERT_TRUE(MakeSpreadPhotoImage(card, 8, 24LL << 30));
+    const int gib = qEnvironmentVariableIntValue("SNAPMEND_RESUME_CARD_GIB");
+    return qint64(gib > 0 ? gib : 24) << 30;
+}
+
+// The bytes a running engine has read so far (its largest sample): rchar of /proc/PID/io.
+struct EngineReads {
+    quint64 bytes = 0;
+    void Sample(pid_t engine)
+    {
+        const QByteArray io = engine ? ReadAll(QStringLiteral("/proc/%1/io").arg(engine)) : QByteArray();
+        const qsizetype at = io.indexOf("rchar: ");
+        if (at >= 0)
+            bytes = std::max(bytes, io.mid(at + 7, io.indexOf('\n', at) - at - 7).toULongLong());
+    }
+};
+
+// The engine output folder of the one scan workspace below `output`.
+QString EngineOutputBelow(const QString& output)
+{
+    const QStringList scans = QDir(output + "/.snapmend-scans").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    return scans.size() == 1 ? output + "/.snapmend-scans/" + scans[0] + "/temp" : QString();
+}
+
+double Gib(quint64 bytes) { return double(bytes) / (1 << 30); }
+
+}  // namespace
+
+// Run only as the window that the road test below starts and kills: it
+// scans the card it is given with that test's settings and engine.
+TEST_F(ScanFixture, WindowScanningUntilKilled)
+{
+    const QString card = qEnvironmentVariable("SNAPMEND_WINDOW_TO_KILL");
+    if (card.isEmpty())
+        GTEST_SKIP() << "only as the window a road test starts and kills";
+    platform.programFolder = qEnvironmentVariable("SNAPMEND_KILLED_PROGRAM_FOLDER") + "/";
+    platform.engineFolder = qEnvironmentVariable("SNAPMEND_KILLED_ENGINE_FOLDER");
     auto dialog = OpenOnDrivePage(card);
     SelectFirstDrive(*dialog);
     Ctl(*dialog).btnStart->click();
-    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 120000));
-    const std::map<QString, QByteArray> whole = CarvedFiles(dialog->Scan().Workspace().engineOutputDir);
-    ASSERT_EQ(whole.size(), 8u);
-    dialog.reset();
+    ASSERT_TRUE(dialog->Scan().Running());
+    WaitUntil([] { return false; }, 3600000);
+}
 
-    ui.Clear();
-    dialog = OpenOnDrivePage(card);
+// The window is killed (SIGKILL) at about 60 % of a card; its engine ends with
+// it; the next start offers to continue, reads little twice, and ends with
+// the files of an uninterrupted scan.
+TEST_F(ScanFixture, AWindowKilledMidScanIsContinuedToTheFilesOfAnUninterruptedOne)
+{
+    ASSERT_TRUE(InstallEngine(dataHome.path()));
+    const qint64 cardBytes = ResumeCardBytes();
+    const QString card = scratch.path() + "/card.img";
+    ASSERT_TRUE(MakeSpreadPhotoImage(card, 8, cardBytes));
+    QElapsedTimer clock;
+    clock.start();
+    auto dialog = OpenOnDrivePage(card);
     SelectFirstDrive(*dialog);
     Ctl(*dialog).btnStart->click();
-    const QString output = dialog->Scan().Workspace().engineOutputDir;
-    const QString checkpoint = output + "/.snapmend/checkpoint";
-    ASSERT_TRUE(WaitUntil([&] { return CarvedFiles(output).size() >= 3 || !dialog->Scan().Running(); }, 60000));
-    if (const auto engine = dialog->Scan().Engine())
-        engine->Kill();
-    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 10000));
-    if (!ReadCheckpoint(output) || !ReadCheckpoint(output)->Continuable())
-        GTEST_SKIP() << "this engine leaves no checkpoint to continue from";
-    const size_t carvedBefore = CarvedFiles(output).size();
-    ASSERT_LT(carvedBefore, 8u) << "killed before the end";
+    EngineReads whole;
+    ASSERT_TRUE(WaitUntil([&] { return whole.Sample(EngineChild()), !dialog->Scan().Running(); }, 1800000));
+    const double wholeSeconds = clock.restart() / 1000.0;
+    const std::map<QString, QByteArray> uninterrupted = CarvedFiles(dialog->Scan().Workspace().engineOutputDir);
+    ASSERT_EQ(uninterrupted.size(), 8u);
     dialog.reset();
+    QTemporaryDir output;
+    ASSERT_TRUE(SaveOutputFolder(programFolder.path(), output.path()));
+
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("SNAPMEND_WINDOW_TO_KILL", card);
+    env.insert("SNAPMEND_KILLED_PROGRAM_FOLDER", programFolder.path());
+    env.insert("SNAPMEND_KILLED_ENGINE_FOLDER", EngineFolderIn(dataHome.path()));
+    window.setProcessEnvironment(env);
+    window.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=ScanFixture.WindowScanningUntilKilled"});
+    ASSERT_TRUE(window.waitForStarted());
+    EngineReads killed;
+    pid_t engine = 0;
+    const auto past60 = [&] {
+        engine = engine ? engine : EngineChild(pid_t(window.processId()));
+        killed.Sample(engine);
+        const auto checkpoint = ReadCheckpoint(EngineOutputBelow(output.path()));
+        return (checkpoint && checkpoint->position >= quint64(cardBytes) * 6 / 10) ||
+               window.state() == QProcess::NotRunning;
+    };
+    ASSERT_TRUE(WaitUntil(past60, 1800000));
+    ASSERT_EQ(window.state(), QProcess::Running) << window.readAllStandardOutput().toStdString();
+    killed.Sample(engine);
+    ::kill(pid_t(window.processId()), SIGKILL);
+    window.waitForFinished();
+    EXPECT_TRUE(WaitUntil([&] { return ::kill(engine, 0) != 0; }, 10000)) << "the engine outlived its window";
+    const double killedSeconds = clock.restart() / 1000.0;
+    const auto checkpoint = ReadCheckpoint(EngineOutputBelow(output.path()));
+    ASSERT_TRUE(checkpoint && checkpoint->Continuable());
 
     ui.Clear();
     dialog = OpenOnDrivePage(card);
@@ -596,8 +663,17 @@ TEST_F(ScanFixture, AKilledScanIsContinuedToTheFilesOfAnUninterruptedOne)
     ASSERT_EQ(ui.Boxes().size(), 1u);
     EXPECT_EQ(ui.Boxes()[0].flags, unsigned(MB_YESNOCANCEL | MB_ICONQUESTION));
     ASSERT_TRUE(dialog->Scan().Resumed());
-    ASSERT_TRUE(WaitUntil([&] { return !dialog->Scan().Running(); }, 120000));
-    EXPECT_EQ(CarvedFiles(dialog->Scan().Workspace().engineOutputDir), whole);
+    EngineReads resumed;
+    ASSERT_TRUE(WaitUntil([&] { return resumed.Sample(EngineChild()), !dialog->Scan().Running(); }, 1800000));
+    EXPECT_EQ(CarvedFiles(dialog->Scan().Workspace().engineOutputDir), uninterrupted);
     ASSERT_TRUE(WaitUntil([&] { return Ctl(*dialog).btnRecover->text() == "Recover"; }, 10000));
     EXPECT_EQ(Ctl(*dialog).lstPhotos->Model().Count(), 8);
+
+    const quint64 oneScan = std::max<quint64>(whole.bytes, quint64(cardBytes));
+    std::printf("card %.0f GiB: one scan read %.2f GiB in %.1f s; window killed at %.1f %% (checkpoint %.1f %%) "
+                "after %.1f s; continued: read %.2f GiB in %.1f s; both runs %.1f %% of one scan\n",
+                Gib(cardBytes), Gib(whole.bytes), wholeSeconds, 100.0 * killed.bytes / cardBytes,
+                100.0 * checkpoint->position / cardBytes, killedSeconds, Gib(resumed.bytes), clock.elapsed() / 1000.0,
+                100.0 * (killed.bytes + resumed.bytes) / oneScan);
+    EXPECT_LE(killed.bytes + resumed.bytes, oneScan + oneScan / 20) << "read more than 105 % of one scan";
 }

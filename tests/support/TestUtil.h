@@ -48,8 +48,8 @@ inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 50
     return true;
 }
 
-// The engine (`photo`) started by this process, 0 while there is none.
-inline pid_t EngineChild()
+// The engine (`photo`) started by `parent` (this process by default), 0 while there is none.
+inline pid_t EngineChild(pid_t parent = ::getpid())
 {
     QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
@@ -58,7 +58,7 @@ inline pid_t EngineChild()
             continue;
         const QByteArray line = stat.readAll();
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (line.contains("(photo)") && fields.size() > 1 && fields[1].toInt() == ::getpid())
+        if (line.contains("(photo)") && fields.size() > 1 && fields[1].toInt() == parent)
             return line.left(line.indexOf(' ')).toInt();
     }
     return 0;
