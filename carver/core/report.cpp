@@ -143,8 +143,9 @@ bool listed_names(std::FILE* in, uint64_t bytes, std::set<std::string>& names) {
             continue;
         }
         if (line.compare(0, kOpen.size(), kOpen) == 0) {
-            if (line.size() < kOpen.size() + kClose.size() || line.compare(line.size() - kClose.size(), kClose.size(), kClose) != 0 ||
-                !xml_unescape(std::string_view(line).substr(kOpen.size(), line.size() - kOpen.size() - kClose.size()), name))
+            const size_t n = line.size() - kOpen.size();
+            if (n < kClose.size() || line.compare(line.size() - kClose.size(), kClose.size(), kClose) != 0 ||
+                !xml_unescape(std::string_view(line).substr(kOpen.size(), n - kClose.size()), name))
                 return false;
             names.insert(name);
         }
