@@ -129,10 +129,11 @@ bool CarveReport::open(int out_dirfd, const std::string& device, std::string& er
 
 namespace {
 
-// The file names a report lists, from its lines as add() writes them; false
-// when a line is none of the report's (the text is untrusted).
-bool listed_names(std::FILE* in, uint64_t bytes, std::set<std::string>& names) {
+// The files a report lists, from its lines as add() writes them; false
+// when a name is none of the report's (the text is untrusted).
+bool listed_files(std::FILE* in, uint64_t bytes, ReportedFiles& files) {
     constexpr std::string_view kOpen = "    <filename>", kClose = "</filename>";
+    constexpr std::string_view kPartial = "    <snapmend:partial>1</snapmend:partial>";
     std::string line, name;
     uint64_t seen = 0;
     for (int c; seen < bytes && (c = std::fgetc(in)) != EOF;) {
@@ -147,8 +148,9 @@ bool listed_names(std::FILE* in, uint64_t bytes, std::set<std::string>& names) {
             if (n < kClose.size() || line.compare(line.size() - kClose.size(), kClose.size(), kClose) != 0 ||
                 !xml_unescape(std::string_view(line).substr(kOpen.size(), n - kClose.size()), name))
                 return false;
-            names.insert(name);
+            files.names.insert(name);
         }
+        files.partial += line == kPartial;
         line.clear();
     }
     return seen == bytes && line.empty();  // whole lines only
@@ -156,7 +158,7 @@ bool listed_names(std::FILE* in, uint64_t bytes, std::set<std::string>& names) {
 
 }  // namespace
 
-bool CarveReport::reopen(int out_dirfd, uint64_t bytes, std::set<std::string>& names, std::string& err) {
+bool CarveReport::reopen(int out_dirfd, uint64_t bytes, ReportedFiles& files, std::string& err) {
     constexpr std::string_view kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dfxml ";
     folder_ = open_bookkeeping_folder(out_dirfd, err);
     if (folder_ < 0) return false;
@@ -174,13 +176,13 @@ bool CarveReport::reopen(int out_dirfd, uint64_t bytes, std::set<std::string>& n
     }
     char head[kHead.size()];
     const bool ok = std::fread(head, 1, sizeof head, file_) == sizeof head && kHead == std::string_view(head, sizeof head) &&
-                    std::fseek(file_, 0, SEEK_SET) == 0 && listed_names(file_, bytes, names) &&
+                    std::fseek(file_, 0, SEEK_SET) == 0 && listed_files(file_, bytes, files) &&
                     ::ftruncate(fd, static_cast<off_t>(bytes)) == 0 && std::fseek(file_, 0, SEEK_END) == 0;
     if (!ok) {
         err = what + ": not the report the checkpoint names";
         std::fclose(file_);
         file_ = nullptr;  // left for a fresh report to replace
-        names.clear();
+        files = ReportedFiles{};
     }
     return ok;
 }

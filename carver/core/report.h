@@ -37,6 +37,12 @@ std::string xml_escape(std::string_view bytes);
 // The text xml_escape made; false for any other entity.
 bool xml_unescape(std::string_view text, std::string& out);
 
+// The files a report lists so far.
+struct ReportedFiles {
+    std::set<std::string> names;
+    uint64_t partial = 0;  // of them, the proven part of a file only
+};
+
 class CarveReport {
 public:
     ~CarveReport();
@@ -44,8 +50,8 @@ public:
     bool open(int out_dirfd, const std::string& device, std::string& err);
     // Goes on with the report of a scan broken off: its temporary file (a
     // regular file of ours, never a link) cut to `bytes`, the length a
-    // checkpoint recorded. `names` gets the files it lists.
-    bool reopen(int out_dirfd, uint64_t bytes, std::set<std::string>& names, std::string& err);
+    // checkpoint recorded. `files` gets the files it lists.
+    bool reopen(int out_dirfd, uint64_t bytes, ReportedFiles& files, std::string& err);
     bool active() const { return file_ != nullptr; }
     void add(const ReportEntry& e);
     // Flushes what is written to disk; `bytes` gets its length.

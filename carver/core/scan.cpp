@@ -585,10 +585,10 @@ namespace {
 
 // Takes up a checkpoint: its report goes on, the files it lists and any
 // written since are kept, the loop starts at its position.
-bool go_on(const Checkpoint& c, OutputDir& out, CarveReport& report, ScanPosition& start, std::string& err) {
-    std::set<std::string> written;
-    if (!report.reopen(out.fd(), c.report_bytes, written, err)) return false;
-    out.keep_existing(std::move(written));
+bool go_on(const Checkpoint& c, OutputDir& out, CarveReport& report, ScanPosition& start, ReportedFiles& before,
+           std::string& err) {
+    if (!report.reopen(out.fd(), c.report_bytes, before, err)) return false;
+    out.keep_existing(before.names);
     start.offset = c.position;
     for (const auto& [from, to] : c.claimed) start.claimed.add(from, to);
     start.unread = c.unread;
@@ -613,7 +613,8 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
         checkpoints.begin(opt.out_dir, identity::device_identity(device.dev.fd), opt.command, opt.resume,
                           opt.checkpoint_every);
     ScanPosition start = opt.start;
-    if (checkpoints.resumed() && !go_on(checkpoints.taken(), out, report, start, err)) {
+    ReportedFiles before;  // by the scan broken off
+    if (checkpoints.resumed() && !go_on(checkpoints.taken(), out, report, start, before, err)) {
         std::fprintf(stderr, "photo: %s; scanning from the start\n", err.c_str());
         checkpoints.start_over();
         out.keep_existing({});  // the files written before are still taken for the same files
@@ -622,6 +623,8 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
         return fail(ScanStatus::BadInput, "output folder " + err);
     std::unique_ptr<FileSystems> fs = opt.file_systems ? probe_file_systems(device.dev, stop) : nullptr;
     ScanResult res = Scanner(opt, stop, device, dispatch, out, fs.get(), report, checkpoints).run(start);
+    res.files += before.names.size();
+    res.partial_files += before.partial;
     if (!report.finish(err) && res.status == ScanStatus::Complete) {
         res.status = ScanStatus::OutputFailed;
         res.message = "cannot write the report: " + err;

@@ -205,6 +205,7 @@ TEST_F(ReadErrorTest, AScanBrokenOffPastAnUnreadableAreaGoesOnFromThere) {
         ASSERT_EQ(resumed.status, ScanStatus::Complete) << resumed.message;
         EXPECT_LT(bytes.load(), img_.size() - taken.position / 2);
         EXPECT_EQ(resumed.unreadable, whole.unreadable);
+        EXPECT_EQ(std::make_pair(resumed.files, resumed.partial_files), std::make_pair(whole.files, whole.partial_files));
         EXPECT_EQ(files_below(base + "/out"), files_below(base + "/whole"));
         const auto report = [&](const char* out) { return read_file(base + "/" + out + "/.snapmend/report.xml"); };
         EXPECT_EQ(report("out"), report("whole"));

@@ -62,7 +62,7 @@ TEST(CarveReportResume, GoesOnOnlyWithTheReportTheCheckpointNames) {
         {
             CarveReport report;  // left as a scan killed after a checkpoint leaves it
             ASSERT_TRUE(report.open(out, "/dev/card", err)) << err;
-            report.add({"DCIM/A&B.JPG", 10, false, "fat", "", {{0, 512, 10}}});
+            report.add({"DCIM/A&B.JPG", 10, true, "fat", "", {{0, 512, 10}}});
             ASSERT_TRUE(report.sync(bytes));
             report.add({"f0000000009.jpg", 20, false, "carved", "", {}});
             ASSERT_TRUE(report.sync(later));
@@ -71,9 +71,10 @@ TEST(CarveReportResume, GoesOnOnlyWithTheReportTheCheckpointNames) {
         ASSERT_EQ(::rename((dir / "killed").c_str(), part.c_str()), 0);
         c.change(part, bytes);
         CarveReport again;
-        std::set<std::string> names;
-        EXPECT_EQ(again.reopen(out, bytes, names, err), c.taken) << err;
-        EXPECT_EQ(names, c.taken ? std::set<std::string>{"DCIM/A&B.JPG"} : std::set<std::string>{});
+        ReportedFiles files;
+        EXPECT_EQ(again.reopen(out, bytes, files, err), c.taken) << err;
+        EXPECT_EQ(files.names, c.taken ? std::set<std::string>{"DCIM/A&B.JPG"} : std::set<std::string>{});
+        EXPECT_EQ(files.partial, c.taken ? 1u : 0u);
         if (c.taken) {
             EXPECT_EQ(read_file(part).size(), bytes);  // the file written after the checkpoint is gone
         }
