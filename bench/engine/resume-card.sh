@@ -40,7 +40,7 @@ if [ -x "$cards" ] && "$cards" "$photo" --keep="$work/cards" >/dev/null 2>&1 && 
   dd if="$work/cards/0.img" of="$img" bs=1M conv=notrunc,sparse status=none
   echo "card: the FAT32 camera card of bench_cards at its start ($(($(stat -c %s "$work/cards/0.img") >> 20)) MiB)"
 else
-  echo "card: no FAT32 part (bench_cards not built or a tool missing)"
+  echo "card: no FAT32 volume (bench_cards not built or a tool missing)"
 fi
 rm -rf "$work/cards"
 
