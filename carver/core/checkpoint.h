@@ -20,6 +20,12 @@ struct Checkpoint {
     bool done = false;
     // Later pieces of files written, lying past `position`: passed over.
     std::vector<std::pair<uint64_t, uint64_t>> claimed;
+    // Bytes of the report's temporary file that list the files before `position`.
+    uint64_t report_bytes = 0;
+    // Before `position`: areas not read yet, and candidates put off until
+    // they are (start, the hole their walk met).
+    std::vector<std::pair<uint64_t, uint64_t>> unread;
+    std::vector<std::pair<uint64_t, uint64_t>> deferred;
 };
 
 std::string format_checkpoint(const Checkpoint& c);
@@ -35,6 +41,7 @@ public:
     bool save(const Checkpoint& c, std::string& err) const;
     // False when there is none or it is not a whole checkpoint.
     bool load(Checkpoint& c, std::string& err) const;
+    void remove() const;
 
 private:
     int dir_ = -1;
@@ -54,14 +61,19 @@ public:
     void begin(const std::string& out_dir, const std::string& identity, const std::string& command, bool resume,
                uint64_t every_bytes);
     bool resumed() const { return resumed_; }
-    uint64_t start() const { return resumed_ ? last_.position : 0; }
-    const Ranges& claimed() const { return last_.claimed; }
-    // The scan is at `position`; `claimed` is asked only when a checkpoint is due.
-    void at(uint64_t position, const std::function<Ranges()>& claimed);
+    // The checkpoint taken up (when resumed()).
+    const Checkpoint& taken() const { return last_; }
+    // Gives the checkpoint up: the scan starts from 0 after all.
+    void start_over();
+    // What the scan records besides its position (claimed ranges, report,
+    // unread areas); false when no checkpoint can be taken now.
+    using State = std::function<bool(Checkpoint&)>;
+    // The scan is at `position`; `state` is asked only when a checkpoint is due.
+    void at(uint64_t position, const State& state);
     void finish(uint64_t position);
 
 private:
-    bool save(uint64_t position, Ranges claimed, bool done);
+    bool save(uint64_t position, Checkpoint c, bool done);
 
     CheckpointFile file_;
     bool open_ = false, resumed_ = false;

@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace carver {
@@ -90,6 +92,18 @@ std::string cut_utf8(const std::string& s, size_t max) {
 
 }  // namespace
 
+bool keeps_no_owners(int fd) {
+    constexpr unsigned long kOwnerless[] = {0x4d44 /* vfat, msdos */, 0x2011BAB0 /* exfat */, 0x7366746e /* ntfs3 */,
+                                            0x65735546 /* fuse, fuseblk */};
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0) return false;
+    for (unsigned long type : kOwnerless)
+        if (static_cast<unsigned long>(fs.f_type) == type) return true;
+    return false;
+}
+
+bool owned_by_us(int fd, const struct stat& st) { return st.st_uid == ::geteuid() || keeps_no_owners(fd); }
+
 std::string safe_name(const std::string& raw, size_t max_bytes) {
     constexpr size_t kMaxExtensionBytes = 16;
     std::string out = clean_text(raw);
@@ -133,11 +147,19 @@ bool OutputDir::open(const std::string& path, std::string& err) {
         return false;
     }
     struct stat info {};
-    if (::fstat(dirfd_, &info) != 0 || info.st_uid != ::geteuid()) {
+    if (::fstat(dirfd_, &info) != 0 || !owned_by_us(dirfd_, info)) {
         err = path + ": the folder belongs to another user";
         return false;
     }
+    // One scan writes a folder at a time: a second engine started on a
+    // workspace still in use would take its files and report for its own.
+    if (::flock(dirfd_, LOCK_EX | LOCK_NB) != 0) {
+        err = path + (errno == EWOULDBLOCK ? ": another scan is writing to this folder" : ": " + std::string(std::strerror(errno)));
+        return false;
+    }
     ::fchmod(dirfd_, 0700);  // best effort: FAT has no modes
+    const int probe = open_unnamed(dirfd_);  // whether the file system offers O_TMPFILE
+    if (probe >= 0) ::close(probe);
     path_ = path;
     return true;
 }
@@ -230,15 +252,21 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
         dir = sub.fd;
     }
 
-    struct stat taken;
-    if (keep_existing_ && ::fstatat(dir, name_for(0).c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
-        res.status = WriteStatus::Ok;
-        res.name = (naming && !naming->folder.empty() ? naming->folder + "/" : "") + name_for(0);
-        return res;
+    const std::string prefix = folder.empty() ? "" : folder + "/";
+    int attempt = 0;
+    for (; keep_existing_ && attempt <= 1000; ++attempt) {
+        const Existing e = existing(dir, prefix + name_for(attempt), name_for(attempt), src, length, stop);
+        if (e == Existing::Free) break;
+        if (e == Existing::Same) {
+            res.status = WriteStatus::Ok;
+            res.name = prefix + name_for(attempt);
+            written_.insert(res.name);
+            return res;
+        }
     }
+    const int first_free = attempt;
     int fd = open_unnamed(dir);
     bool named = fd < 0;
-    int attempt = 0;
     if (named) {
         if (tmpfile_) {  // O_TMPFILE is supported but failed for another reason
             res.status = disk_full(errno) ? WriteStatus::DiskFull : WriteStatus::Failed;
@@ -293,7 +321,7 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
     }
     if (!named) {
         int err = 0;
-        for (attempt = 0; !link_unnamed(fd, dir, name_for(attempt), err); ++attempt) {
+        for (attempt = first_free; !link_unnamed(fd, dir, name_for(attempt), err); ++attempt) {
             if (err != EEXIST || attempt > 1000)
                 return fail(disk_full(err) ? WriteStatus::DiskFull : WriteStatus::Failed,
                             path_ + "/" + name_for(attempt) + ": " + std::strerror(err));
@@ -307,8 +335,36 @@ WriteResult OutputDir::write(uint64_t sector, const std::string& ext, Source& sr
         return res;
     }
     res.status = WriteStatus::Ok;
-    res.name = (folder.empty() ? "" : folder + "/") + name_for(attempt);
+    res.name = prefix + name_for(attempt);
+    if (keep_existing_) written_.insert(res.name);
     return res;
+}
+
+// What a name holds for a resumed scan's file of `length` bytes from src. A
+// shorter file holding the first of those bytes is one the break cut short
+// while written under its name (no O_TMPFILE): it is removed, the name free.
+OutputDir::Existing OutputDir::existing(int dir, const std::string& rel, const std::string& name, Source& src,
+                                        uint64_t length, const std::atomic<bool>& stop) {
+    if (written_.count(rel)) return Existing::Other;
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? Existing::Free : Existing::Other;
+    struct stat st;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const uint64_t size = regular ? static_cast<uint64_t>(st.st_size) : 0;
+    bool same = regular && size <= length;
+    std::vector<uint8_t> mine(kCopyChunk), theirs(kCopyChunk);
+    for (uint64_t off = 0; same && off < size && !stop.load(std::memory_order_relaxed);) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, size - off));
+        const ssize_t got = ::pread(fd, theirs.data(), want, static_cast<off_t>(off));
+        same = got == static_cast<ssize_t>(want) && src.read(off, mine.data(), want) == want &&
+               std::memcmp(mine.data(), theirs.data(), want) == 0;
+        off += want;
+    }
+    ::close(fd);
+    if (!same || stop.load()) return Existing::Other;
+    if (size == length) return Existing::Same;
+    if (tmpfile_ || ::unlinkat(dir, name.c_str(), 0) != 0) return Existing::Other;
+    return Existing::Free;
 }
 
 }  // namespace carver

@@ -4,7 +4,10 @@
 // created under its final name and held under an exclusive flock while written.
 #include <atomic>
 #include <cstdint>
+#include <set>
 #include <string>
+
+#include <sys/stat.h>
 
 #include "core/source.h"
 
@@ -40,6 +43,12 @@ std::string safe_name(const std::string& raw, size_t max_bytes = kMaxNameBytes);
 // do not fit are left out.
 std::string fit_folder(const std::string& folder, size_t name_bytes, size_t limit = kMaxRelativePathBytes);
 
+// File systems that keep no owners or modes (FAT, exFAT, NTFS, FUSE): a
+// stick mounted for the logged-in user shows that user on every file.
+bool keeps_no_owners(int fd);
+// A folder or file of the engine's: owned by its user, or on such a file system.
+bool owned_by_us(int fd, const struct stat& st);
+
 // An original name for a carved file: a folder below the output folder
 // ("" for the top, components already safe), a file name, its mtime (-1: none).
 struct Naming {
@@ -58,8 +67,14 @@ public:
     WriteResult write(uint64_t sector, const std::string& ext, Source& src, uint64_t length,
                       const std::atomic<bool>& stop, const Naming* naming = nullptr);
     void force_flock_mode() { tmpfile_ = false; }  // tests
-    // A resumed scan: a file whose name is taken already was written before.
-    void keep_existing() { keep_existing_ = true; }
+    // A resumed scan: `written` are the names the scan reported before its
+    // checkpoint. Another name that holds exactly a file's bytes is that
+    // file, written after the checkpoint and before the break; one holding
+    // other bytes is passed over as a fresh scan passes over a name taken.
+    void keep_existing(std::set<std::string> written) {
+        keep_existing_ = true;
+        written_ = std::move(written);
+    }
     bool tmpfile_mode() const { return tmpfile_; }
     int fd() const { return dirfd_; }  // the output folder, for the engine's own files below it
 
@@ -67,11 +82,15 @@ private:
     int open_unnamed(int dir);
     bool link_unnamed(int fd, int dir, const std::string& name, int& err);
     int open_folder(const std::string& folder);  // below the output folder; -1 on failure
+    enum class Existing { Free, Same, Other };
+    Existing existing(int dir, const std::string& rel, const std::string& name, Source& src, uint64_t length,
+                      const std::atomic<bool>& stop);
 
     std::string path_;
     int dirfd_ = -1;
     bool tmpfile_ = true;
     bool keep_existing_ = false;
+    std::set<std::string> written_;  // names below the output folder, resumed scans only
 };
 
 }  // namespace carver

@@ -597,9 +597,11 @@ bool BlockReader::State::read_blocks(uint64_t from, uint64_t to, size_t (State::
 }
 
 BlockReader::BlockReader(Device dev, size_t block_size, size_t depth, const std::atomic<bool>& stop,
-                         RetryLimits limits, std::vector<std::pair<uint64_t, uint64_t>> already, uint64_t start)
+                         RetryLimits limits, std::vector<std::pair<uint64_t, uint64_t>> already, ReadStart start)
     : s_(std::make_shared<State>(std::move(dev), block_size, depth, stop, limits, std::move(already))) {
-    s_->start = start;
+    s_->start = start.at;
+    for (const auto& [from, to] : start.unread) s_->holes.add(from, to);
+    s_->deferred = std::move(start.deferred);
     thread_ = std::thread(run, s_);
 }
 
@@ -684,6 +686,11 @@ bool BlockReader::next_range(uint64_t& limit) {
 void BlockReader::defer(uint64_t start, uint64_t hole) {
     std::lock_guard<std::mutex> lk(s_->mu);
     if (s_->deferred.size() < (1u << 16)) s_->deferred.emplace_back(start, hole);
+}
+
+std::vector<std::pair<uint64_t, uint64_t>> BlockReader::deferred() const {
+    std::lock_guard<std::mutex> lk(s_->mu);
+    return s_->deferred;
 }
 
 const Holes& BlockReader::holes() const { return s_->holes; }

@@ -150,6 +150,15 @@ size_t read_around_holes(const Device& dev, const Holes& holes, uint8_t* buf, si
 size_t read_robust(const Device& dev, uint8_t* buf, size_t n, uint64_t off, uint64_t& bad_sectors,
                    const std::atomic<bool>& stop);
 
+// Where the first pass begins; for a scan going on from a checkpoint, what
+// the one broken off left before it: areas not read yet (holes, retried with
+// the others) and the candidates put off until they are (see defer()).
+struct ReadStart {
+    uint64_t at = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> unread;
+    std::vector<std::pair<uint64_t, uint64_t>> deferred;
+};
+
 // Reads the device in blocks, front to back, on a thread of its own. A read
 // that fails is retried in small pieces; a piece that fails too starts a
 // skip that doubles with each failure in a row, so a bad area costs a few
@@ -165,7 +174,7 @@ public:
     // the blocks but not of holes().
     BlockReader(Device dev, size_t block_size, size_t depth, const std::atomic<bool>& stop,
                 RetryLimits limits = {}, std::vector<std::pair<uint64_t, uint64_t>> already = {},
-                uint64_t start = 0);
+                ReadStart start = {});
     ~BlockReader();
     BlockReader(const BlockReader&) = delete;
     BlockReader& operator=(const BlockReader&) = delete;
@@ -182,6 +191,7 @@ public:
     // A candidate at `start` whose walk met the pending hole at `hole`: it
     // is carved again once the holes are final.
     void defer(uint64_t start, uint64_t hole);
+    std::vector<std::pair<uint64_t, uint64_t>> deferred() const;
     // Once next() has returned nullptr: waits for the retries, then starts
     // the next range to carve again. Its blocks come from next() as before,
     // up to the range's end, *limit; false when none is left.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "carver/contract.h"
+#include "core/output.h"
 
 namespace carver {
 namespace {
@@ -58,6 +59,29 @@ std::string xml_escape(std::string_view s) {
     return out;
 }
 
+bool xml_unescape(std::string_view s, std::string& out) {
+    static const std::pair<std::string_view, char> kEntities[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    out.clear();
+    for (size_t i = 0; i < s.size();) {
+        if (s[i] == '<' || s[i] == '>') return false;
+        if (s[i] != '&') {
+            out += s[i++];
+            continue;
+        }
+        bool known = false;
+        for (const auto& [entity, c] : kEntities)
+            if (s.substr(i, entity.size()) == entity) {
+                out += c;
+                i += entity.size();
+                known = true;
+                break;
+            }
+        if (!known) return false;
+    }
+    return true;
+}
+
 int open_bookkeeping_folder(int out_dirfd, std::string& err) {
     if (::mkdirat(out_dirfd, kBookkeepingFolder, 0700) != 0 && errno != EEXIST) {
         err = std::string(kBookkeepingFolder) + ": " + std::strerror(errno);
@@ -65,7 +89,7 @@ int open_bookkeeping_folder(int out_dirfd, std::string& err) {
     }
     int fd = ::openat(out_dirfd, kBookkeepingFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || ::fchmod(fd, 0700) != 0) {
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !owned_by_us(fd, st) || (::fchmod(fd, 0700) != 0 && !keeps_no_owners(fd))) {
         err = std::string(kBookkeepingFolder) + ": " + (fd < 0 ? std::strerror(errno) : "not the engine's own folder");
         if (fd >= 0) ::close(fd);
         return -1;
@@ -82,6 +106,7 @@ CarveReport::~CarveReport() {
 }
 
 bool CarveReport::open(int out_dirfd, const std::string& device, std::string& err) {
+    if (folder_ >= 0) ::close(folder_);
     folder_ = open_bookkeeping_folder(out_dirfd, err);
     if (folder_ < 0) return false;
     ::unlinkat(folder_, kTempName, 0);  // left by a scan that was killed
@@ -100,6 +125,73 @@ bool CarveReport::open(int out_dirfd, const std::string& device, std::string& er
                  "  <source><image_filename>%s</image_filename></source>\n",
                  std::string(contract::kProgramName).c_str(), xml_escape(device).c_str());
     return true;
+}
+
+namespace {
+
+// The files a report lists, from its lines as add() writes them; false
+// when a name is none of the report's (the text is untrusted).
+bool listed_files(std::FILE* in, uint64_t bytes, ReportedFiles& files) {
+    constexpr std::string_view kOpen = "    <filename>", kClose = "</filename>";
+    constexpr std::string_view kPartial = "    <snapmend:partial>1</snapmend:partial>";
+    std::string line, name;
+    uint64_t seen = 0;
+    for (int c; seen < bytes && (c = std::fgetc(in)) != EOF;) {
+        ++seen;
+        if (c != '\n') {
+            if (line.size() > 65536) return false;
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (line.compare(0, kOpen.size(), kOpen) == 0) {
+            const size_t n = line.size() - kOpen.size();
+            if (n < kClose.size() || line.compare(line.size() - kClose.size(), kClose.size(), kClose) != 0 ||
+                !xml_unescape(std::string_view(line).substr(kOpen.size(), n - kClose.size()), name))
+                return false;
+            files.names.insert(name);
+        }
+        files.partial += line == kPartial;
+        line.clear();
+    }
+    return seen == bytes && line.empty();  // whole lines only
+}
+
+}  // namespace
+
+bool CarveReport::reopen(int out_dirfd, uint64_t bytes, ReportedFiles& files, std::string& err) {
+    constexpr std::string_view kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dfxml ";
+    folder_ = open_bookkeeping_folder(out_dirfd, err);
+    if (folder_ < 0) return false;
+    const std::string what = std::string(kBookkeepingFolder) + "/" + kTempName;
+    // A scan that was stopped (not killed) put its report in place: it goes on from there.
+    struct stat st;
+    if (::fstatat(folder_, kTempName, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+        ::renameat(folder_, kReportName, folder_, kTempName);
+    int fd = ::openat(folder_, kTempName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || !owned_by_us(fd, st) ||
+        static_cast<uint64_t>(st.st_size) < bytes || bytes < kHead.size() || !(file_ = ::fdopen(fd, "r+"))) {
+        err = what + ": " + (fd < 0 ? std::strerror(errno) : "not the report the checkpoint names");
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    char head[kHead.size()];
+    const bool ok = std::fread(head, 1, sizeof head, file_) == sizeof head && kHead == std::string_view(head, sizeof head) &&
+                    std::fseek(file_, 0, SEEK_SET) == 0 && listed_files(file_, bytes, files) &&
+                    ::ftruncate(fd, static_cast<off_t>(bytes)) == 0 && std::fseek(file_, 0, SEEK_END) == 0;
+    if (!ok) {
+        err = what + ": not the report the checkpoint names";
+        std::fclose(file_);
+        file_ = nullptr;  // left for a fresh report to replace
+        files = ReportedFiles{};
+    }
+    return ok;
+}
+
+bool CarveReport::sync(uint64_t& bytes) {
+    if (!file_ || std::fflush(file_) != 0 || ::fsync(::fileno(file_)) != 0) return false;
+    const off_t at = ::lseek(::fileno(file_), 0, SEEK_CUR);
+    bytes = at > 0 ? static_cast<uint64_t>(at) : 0;
+    return at > 0;
 }
 
 void CarveReport::add(const ReportEntry& e) {

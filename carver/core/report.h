@@ -6,6 +6,7 @@
 // report.xml once the scan ends.
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,14 +34,28 @@ struct ReportEntry {
 // Text for XML character data and attribute values: markup escaped, bytes
 // that are not valid UTF-8 or not allowed in XML replaced by U+FFFD.
 std::string xml_escape(std::string_view bytes);
+// The text xml_escape made; false for any other entity.
+bool xml_unescape(std::string_view text, std::string& out);
+
+// The files a report lists so far.
+struct ReportedFiles {
+    std::set<std::string> names;
+    uint64_t partial = 0;  // of them, the proven part of a file only
+};
 
 class CarveReport {
 public:
     ~CarveReport();
     // Starts the report in the bookkeeping folder below `out_dirfd`.
     bool open(int out_dirfd, const std::string& device, std::string& err);
+    // Goes on with the report of a scan broken off: its temporary file (a
+    // regular file of ours, never a link) cut to `bytes`, the length a
+    // checkpoint recorded. `files` gets the files it lists.
+    bool reopen(int out_dirfd, uint64_t bytes, ReportedFiles& files, std::string& err);
     bool active() const { return file_ != nullptr; }
     void add(const ReportEntry& e);
+    // Flushes what is written to disk; `bytes` gets its length.
+    bool sync(uint64_t& bytes);
     // Closes the document, flushes it to disk and puts it in place.
     bool finish(std::string& err);
 

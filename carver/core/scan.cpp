@@ -347,7 +347,8 @@ public:
 
     ScanResult run(ScanPosition at) {
         {
-            BlockReader reader(dev_, opt_.block_size, opt_.queue_depth, stop_, opt_.retry, {}, at.offset);
+            BlockReader reader(dev_, opt_.block_size, opt_.queue_depth, stop_, opt_.retry, {},
+                               {at.offset, std::move(at.unread), std::move(at.deferred)});
             Window w(reader);
             sector_loop(w, at);
             resident_pass(w);
@@ -371,12 +372,7 @@ private:
             }
             w.drop_before(at.offset);
             progress().at(dev_.fd, at.offset, w.holes().bytes());
-            // Past an unreadable area the deferred candidates are not in the checkpoint: none is taken.
-            if (!w.again() && w.holes().bytes() == 0)
-                checkpoints_.at(at.offset, [&] {
-                    const auto& r = at.claimed.ranges();
-                    return ScanCheckpoints::Ranges(r.begin(), r.end());
-                });
+            if (!w.again()) checkpoints_.at(at.offset, [&](Checkpoint& c) { return record(w, at, c); });
             if (at.offset >= w.end() && at.offset < limit_ && w.pull()) continue;
             if (at.offset >= w.end() || at.offset >= limit_) {  // on to the next range read again, if any
                 if (!w.restart(at.offset, limit_)) break;
@@ -384,6 +380,18 @@ private:
             }
             scan_block(w, *w.block_at(at.offset), at);
         }
+    }
+
+    // What a scan going on from at.offset needs besides it: the later pieces
+    // it passes over, the report so far (on disk first), and the areas before
+    // it still to read again with the candidates put off until then.
+    bool record(Window& w, const ScanPosition& at, Checkpoint& c) {
+        const auto& r = at.claimed.ranges();
+        c.claimed.assign(r.begin(), r.end());
+        for (const auto& [from, to] : w.holes().list())
+            if (from < at.offset) c.unread.emplace_back(from, std::min(to, at.offset));
+        c.deferred = w.reader().deferred();
+        return report_.sync(c.report_bytes);
     }
 
     // Tries the sectors of one block from at.offset on; returns at the
@@ -573,6 +581,23 @@ bool path_on_block_device(const std::string& path, dev_t rdev) {
     return false;
 }
 
+namespace {
+
+// Takes up a checkpoint: its report goes on, the files it lists and any
+// written since are kept, the loop starts at its position.
+bool go_on(const Checkpoint& c, OutputDir& out, CarveReport& report, ScanPosition& start, ReportedFiles& before,
+           std::string& err) {
+    if (!report.reopen(out.fd(), c.report_bytes, before, err)) return false;
+    out.keep_existing(before.names);
+    start.offset = c.position;
+    for (const auto& [from, to] : c.claimed) start.claimed.add(from, to);
+    start.unread = c.unread;
+    start.deferred = c.deferred;
+    return true;
+}
+
+}  // namespace
+
 ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
     OpenDevice device;
     if (std::string why = device.open(opt); !why.empty()) return fail(ScanStatus::BadInput, why);
@@ -583,19 +608,23 @@ ScanResult run_scan(const ScanOptions& opt, const std::atomic<bool>& stop) {
     if (!out.open(opt.out_dir, err)) return fail(ScanStatus::BadInput, "output folder " + err);
     if (opt.force_flock) out.force_flock_mode();
     CarveReport report;
-    if (!report.open(out.fd(), opt.device, err)) return fail(ScanStatus::BadInput, "output folder " + err);
-    std::unique_ptr<FileSystems> fs = opt.file_systems ? probe_file_systems(device.dev, stop) : nullptr;
     ScanCheckpoints checkpoints;
     if (device.dev.seekable)
         checkpoints.begin(opt.out_dir, identity::device_identity(device.dev.fd), opt.command, opt.resume,
                           opt.checkpoint_every);
     ScanPosition start = opt.start;
-    if (checkpoints.resumed()) {
-        out.keep_existing();
-        start.offset = checkpoints.start();
-        for (const auto& [from, to] : checkpoints.claimed()) start.claimed.add(from, to);
+    ReportedFiles before;  // by the scan broken off
+    if (checkpoints.resumed() && !go_on(checkpoints.taken(), out, report, start, before, err)) {
+        std::fprintf(stderr, "photo: %s; scanning from the start\n", err.c_str());
+        checkpoints.start_over();
+        out.keep_existing({});  // the files written before are still taken for the same files
     }
+    if (!report.active() && !report.open(out.fd(), opt.device, err))
+        return fail(ScanStatus::BadInput, "output folder " + err);
+    std::unique_ptr<FileSystems> fs = opt.file_systems ? probe_file_systems(device.dev, stop) : nullptr;
     ScanResult res = Scanner(opt, stop, device, dispatch, out, fs.get(), report, checkpoints).run(start);
+    res.files += before.names.size();
+    res.partial_files += before.partial;
     if (!report.finish(err) && res.status == ScanStatus::Complete) {
         res.status = ScanStatus::OutputFailed;
         res.message = "cannot write the report: " + err;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/claimed.h"
 #include "core/reader.h"
@@ -20,6 +22,8 @@ namespace carver {
 struct ScanPosition {
     uint64_t offset = 0;
     ClaimedRanges claimed;
+    // Before the offset: areas not read yet and candidates put off until they are.
+    std::vector<std::pair<uint64_t, uint64_t>> unread, deferred;
 };
 
 struct ScanOptions {

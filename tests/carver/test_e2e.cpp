@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -243,6 +244,47 @@ TEST_F(RootEngineTest, RefusesAnOutputFolderOnTheScannedDevice) {
     EXPECT_FALSE(exists(mnt + "/ws"));
     // The same device with the output elsewhere is scanned.
     EXPECT_EQ(run_photo({"/d", dir_ / "out", "/cmd", dev, kAll}).status, 0);
+}
+
+// A FAT stick mounted for the logged-in user shows that user as the owner
+// of every file: a folder there is taken; a folder of that user on a file
+// system that keeps owners is not. One scan writes a folder at a time.
+TEST_F(RootEngineTest, AFolderOnAStickMountedForTheUserIsTakenAndOneScanWritesIt) {
+    if (!have_tool("mkfs.vfat")) GTEST_SKIP() << "dosfstools missing";
+    std::string stick = dir_ / "stick.img", mnt = dir_ / "stick";
+    ::mkdir(mnt.c_str(), 0755);
+    ASSERT_EQ(sh("truncate -s 32M " + stick + " && mkfs.vfat -F 32 " + stick + " >/dev/null 2>&1"), 0);
+    std::string dev = attach(stick);
+    if (dev.empty()) GTEST_SKIP() << "no loop device";
+    const std::string as_user = " -o uid=1000,gid=1000 " + dev + " " + mnt;
+    if (sh("mount -t vfat" + as_user + " 2>/dev/null") != 0) {  // a kernel without vfat: exFAT through FUSE
+        if (!have_tool("mkfs.exfat") || !have_tool("mount.exfat-fuse")) GTEST_SKIP() << "cannot mount vfat, no exfat-fuse";
+        if (sh("mkfs.exfat " + dev + " >/dev/null && mount.exfat-fuse" + as_user) != 0) GTEST_SKIP() << "cannot mount exFAT";
+    }
+    struct Unmount { std::string m; ~Unmount() { sh("umount " + m); } } unmount{mnt};
+    Bytes img = random_bytes(4096, 5);
+    append_aligned(img, sample("baseline.jpg").data);
+    write_file(dir_ / "img", img);
+    ASSERT_EQ(sh("mkdir " + mnt + "/ws " + dir_ / "theirs" + " && chown 1000:1000 " + dir_ / "theirs"), 0);
+
+    struct Case {
+        std::string out;
+        int status;
+    };
+    for (const Case& c : {Case{mnt + "/ws/out", 0}, Case{dir_ / "theirs", 2}}) {
+        SCOPED_TRACE(c.out);
+        RunResult r = run_photo({"/d", c.out, "/cmd", dir_ / "img", kAll});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(list_dir(c.out).size(), c.status == 0 ? 1u : 0u);
+    }
+    EXPECT_TRUE(exists(mnt + "/ws/out/.snapmend/report.xml"));
+
+    const int held = ::open((mnt + "/ws/out").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    RunResult r = run_photo({"/d", mnt + "/ws/out", "/cmd", dir_ / "img", kAll});
+    ::close(held);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("another scan"), std::string::npos) << r.err;
 }
 
 // Pages of the device cached before the medium changed underneath (a mounted

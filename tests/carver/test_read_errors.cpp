@@ -7,6 +7,7 @@
 #include <atomic>
 #include <map>
 
+#include "core/checkpoint.h"
 #include "core/format.h"
 #include "core/scan.h"
 #include "helpers.h"
@@ -147,6 +148,68 @@ TEST_F(ReadErrorTest, RangesReadOnRetryAreCarvedAfterAll) {
     EXPECT_EQ(r.unreadable, 0u);
     expect_photos(dir_ / "out", {});
     EXPECT_EQ(list_dir(dir_ / "out").size(), photos_.size());
+}
+
+// A failing disk's scan broken off past an unreadable area goes on from a
+// checkpoint taken there, retries the areas met before the break, and ends
+// with the files, report and unreadable count of a scan run through.
+TEST_F(ReadErrorTest, AScanBrokenOffPastAnUnreadableAreaGoesOnFromThere) {
+    const uint64_t jpg = offsets_[1], tif = offsets_[2];
+    const uint64_t in_tif = (tif / 65536 + 1) * 65536;  // the reader's pieces: the hole starts here, inside the photo
+    ASSERT_LT(in_tif + 8192, tif + photos_[2].data.size());
+    struct Case {
+        const char* what;
+        std::vector<Range> bad;
+        bool read_on_retry;  // else never read
+    };
+    const Case cases[] = {
+        {"unreadable region", {{jpg + 20480, jpg + 20480 + (1u << 20)}}, false},
+        {"read on retry, a photo put off", {{in_tif + 4096, in_tif + 8192}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string base = dir_ / (c.read_on_retry ? "retry" : "unreadable");
+        uint64_t stop_at = UINT64_MAX;
+        std::atomic<uint64_t> bytes{0};
+        auto scan = [&](const std::string& out, bool resume) {
+            ScanOptions o = options(c.bad, [&](uint64_t) { return !c.read_on_retry || reached_ < img_.size(); });
+            o.out_dir = out;
+            o.command = "all";
+            o.resume = resume;
+            o.checkpoint_every = 256 * 1024;
+            o.read_at = [&, fails = o.read_at](int fd, void* buf, size_t n, uint64_t off) -> ssize_t {
+                if (off >= stop_at) stop_ = true;  // the card is pulled
+                const ssize_t r = fails(fd, buf, n, off);
+                if (r > 0) bytes += static_cast<uint64_t>(r);
+                if (r > 0 && off + static_cast<uint64_t>(r) > reached_) reached_ = off + static_cast<uint64_t>(r);
+                return r;
+            };
+            return run_scan(o, stop_);
+        };
+        reached_ = 0;
+        const ScanResult whole = scan(base + "/whole", false);
+        ASSERT_EQ(whole.status, ScanStatus::Complete) << whole.message;
+
+        reached_ = 0;
+        stop_at = tif + (3u << 19);
+        EXPECT_EQ(scan(base + "/out", false).status, ScanStatus::Stopped);
+        Checkpoint taken;
+        CheckpointFile file;
+        std::string err;
+        ASSERT_TRUE(file.open(base + "/out", err) && file.load(taken, err)) << err;
+        EXPECT_GT(taken.position, c.bad[0].to);
+        stop_ = false;
+        stop_at = UINT64_MAX;
+        bytes = 0;
+        const ScanResult resumed = scan(base + "/out", true);
+        ASSERT_EQ(resumed.status, ScanStatus::Complete) << resumed.message;
+        EXPECT_LT(bytes.load(), img_.size() - taken.position / 2);
+        EXPECT_EQ(resumed.unreadable, whole.unreadable);
+        EXPECT_EQ(std::make_pair(resumed.files, resumed.partial_files), std::make_pair(whole.files, whole.partial_files));
+        EXPECT_EQ(files_below(base + "/out"), files_below(base + "/whole"));
+        const auto report = [&](const char* out) { return read_file(base + "/" + out + "/.snapmend/report.xml"); };
+        EXPECT_EQ(report("out"), report("whole"));
+    }
 }
 
 }  // namespace

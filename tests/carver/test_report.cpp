@@ -2,6 +2,10 @@
 // the folder lies below an output folder others may reach.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +32,54 @@ TEST(CarveReportText, EscapesMarkupAndReplacesWhatXmlCannotHold) {
         {"tab\tand\nline", "tab\tand\nline"},
     };
     for (const auto& [in, want] : cases) EXPECT_EQ(xml_escape(in), want) << in;
+    std::string back;  // read back: only what xml_escape writes
+    for (const char* bad : {"&#47;", "a&b", "&amp", "<x>"}) EXPECT_FALSE(xml_unescape(bad, back)) << bad;
+}
+
+// A resumed scan goes on with the report a checkpoint names, cut to the
+// length it recorded; anything else in its place is not taken up.
+TEST(CarveReportResume, GoesOnOnlyWithTheReportTheCheckpointNames) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& part, uint64_t& bytes)> change;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"as written", [](const std::string&, uint64_t&) {}, true},
+        {"shorter than recorded", [](const std::string& p, uint64_t& n) { EXPECT_EQ(::truncate(p.c_str(), n - 1), 0); }, false},
+        {"cut inside a line", [](const std::string&, uint64_t& n) { n -= 3; }, false},
+        {"a link", [](const std::string& p, uint64_t&) { EXPECT_EQ(::rename(p.c_str(), (p + ".x").c_str()) || ::symlink((p + ".x").c_str(), p.c_str()), 0); }, false},
+        {"a second name", [](const std::string& p, uint64_t&) { EXPECT_EQ(::link(p.c_str(), (p + ".x").c_str()), 0); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        ASSERT_EQ(::mkdir((dir / "out").c_str(), 0700), 0);
+        const int out = ::open((dir / "out").c_str(), O_RDONLY | O_DIRECTORY);
+        const std::string part = dir / "out/.snapmend/report.xml.part";
+        uint64_t bytes = 0, later = 0;
+        std::string err;
+        {
+            CarveReport report;  // left as a scan killed after a checkpoint leaves it
+            ASSERT_TRUE(report.open(out, "/dev/card", err)) << err;
+            report.add({"DCIM/A&B.JPG", 10, true, "fat", "", {{0, 512, 10}}});
+            ASSERT_TRUE(report.sync(bytes));
+            report.add({"f0000000009.jpg", 20, false, "carved", "", {}});
+            ASSERT_TRUE(report.sync(later));
+            ASSERT_EQ(::link(part.c_str(), (dir / "killed").c_str()), 0);
+        }
+        ASSERT_EQ(::rename((dir / "killed").c_str(), part.c_str()), 0);
+        c.change(part, bytes);
+        CarveReport again;
+        ReportedFiles files;
+        EXPECT_EQ(again.reopen(out, bytes, files, err), c.taken) << err;
+        EXPECT_EQ(files.names, c.taken ? std::set<std::string>{"DCIM/A&B.JPG"} : std::set<std::string>{});
+        EXPECT_EQ(files.partial, c.taken ? 1u : 0u);
+        if (c.taken) {
+            EXPECT_EQ(read_file(part).size(), bytes);  // the file written after the checkpoint is gone
+        }
+        ::close(out);
+    }
 }
 
 TEST(CarveReportFolder, ALinkInItsPlaceIsRefusedAndNothingIsWrittenThroughIt) {

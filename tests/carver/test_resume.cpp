@@ -76,6 +76,9 @@ TEST(Resume, ABrokenOffScanGoesOnToTheSameFilesReadingLittleTwice) {
     again.resume = true;
     ASSERT_EQ(run_scan(again, stop).status, ScanStatus::Complete);
     EXPECT_EQ(files_below(dir / "out"), whole);
+    // The report lists every file once, as one run through lists them.
+    const auto report = [&](const char* out) { return read_file(dir / (std::string(out) + "/.snapmend/report.xml")); };
+    EXPECT_EQ(report("out"), report("whole"));
     std::printf("broken off at byte %llu of %llu; both runs read %.1f %% of one whole scan\n",
                 static_cast<unsigned long long>(broken_at), static_cast<unsigned long long>(size),
                 100.0 * static_cast<double>(bytes.load()) / static_cast<double>(whole_bytes));
@@ -94,6 +97,9 @@ TEST(Resume, ACheckpointIsReadAsUntrustedText) {
     c.command = "fileopt,everything,enable,search";
     c.position = 4096;
     c.claimed = {{8192, 16384}};
+    c.report_bytes = 777;
+    c.unread = {{512, 1024}, {2048, 4096}};
+    c.deferred = {{0, 1536}};
     Checkpoint back;
     std::string err;
     ASSERT_TRUE(parse_checkpoint(format_checkpoint(c), back, err)) << err;
@@ -101,6 +107,9 @@ TEST(Resume, ACheckpointIsReadAsUntrustedText) {
     EXPECT_EQ(back.command, c.command);
     EXPECT_EQ(back.position, c.position);
     EXPECT_EQ(back.claimed, c.claimed);
+    EXPECT_EQ(back.report_bytes, c.report_bytes);
+    EXPECT_EQ(back.unread, c.unread);
+    EXPECT_EQ(back.deferred, c.deferred);
     EXPECT_FALSE(back.done);
 
     const std::string whole = format_checkpoint(c);
@@ -110,7 +119,12 @@ TEST(Resume, ACheckpointIsReadAsUntrustedText) {
         "version=1\nidentity=x\nposition=100\nstate=scanning\nend=1\n",  // not a sector
         "version=1\nidentity=x\nposition=-1\nstate=scanning\nend=1\n",
         "version=1\nidentity=x\nposition=0\nstate=half\nend=1\n",
-        "version=1\nidentity=x\nposition=0\nstate=done\nclaimed=9-3\nend=1\n",
+        "version=1\nidentity=x\nposition=0\nstate=done\nreport=9\nclaimed=9-3\nend=1\n",
+        "version=1\nidentity=x\nposition=0\nstate=scanning\nend=1\n",  // no report length
+        "version=1\nidentity=x\nposition=0\nstate=scanning\nreport=1e3\nend=1\n",
+        "version=1\nidentity=x\nposition=1024\nstate=scanning\nreport=9\nunread=512-2048\nend=1\n",  // past the position
+        "version=1\nidentity=x\nunread=0-512\nposition=1024\nstate=scanning\nreport=9\nend=1\n",
+        "version=1\nidentity=x\nposition=1024\nstate=scanning\nreport=9\ndeferred=1024-2048\nend=1\n",
         "version=1\nposition=0\nstate=done\nend=1\n",       // no identity
         "garbage\n",
         "",

@@ -249,4 +249,51 @@ TEST(Output, StopMidFileLeavesNoFile) {
     }
 }
 
+// A resumed scan meets the names the run broken off wrote: a name holding
+// exactly the file's bytes is that file; a name reported before the
+// checkpoint, or holding other bytes, is another file's and passed over; a
+// file the break cut short while written under its name is written again.
+TEST(Output, AResumedScanTakesANameForItsFileOnlyWhenItHoldsTheSameBytes) {
+    const Bytes a = random_bytes(70000, 1), b = random_bytes(90000, 2), c = random_bytes(50000, 3);
+    for (bool flock_mode : {false, true}) {
+        SCOPED_TRACE(flock_mode ? "flock" : "O_TMPFILE");
+        TempDir dir;
+        std::atomic<bool> stop{false};
+        Naming naming{"DCIM", "X.jpg", -1};
+        {  // the run broken off: a before its checkpoint, b after it, c cut short
+            OutputDir out;
+            std::string err;
+            ASSERT_TRUE(out.open(dir.path(), err)) << err;
+            for (const Bytes* d : {&a, &b}) {
+                BufferSource src(d->data(), d->size());
+                ASSERT_EQ(out.write(1, "jpg", src, d->size(), stop, &naming).status, WriteStatus::Ok);
+            }
+            write_file(dir / "DCIM/X (3).jpg", Bytes(c.begin(), c.begin() + 20000));
+        }
+        OutputDir out;
+        std::string err;
+        ASSERT_TRUE(out.open(dir.path(), err)) << err;
+        if (flock_mode) out.force_flock_mode();
+        out.keep_existing({"DCIM/X.jpg"});
+        struct Step {
+            const Bytes* data;
+            const char* name;
+        };
+        const Step steps[] = {
+            {&b, "DCIM/X (2).jpg"},                                     // written before the break: kept
+            {&c, flock_mode ? "DCIM/X (3).jpg" : "DCIM/X (4).jpg"},     // cut short only where written in place
+            {&a, flock_mode ? "DCIM/X (4).jpg" : "DCIM/X (5).jpg"},     // same bytes as a file reported before
+        };
+        for (const Step& st : steps) {
+            BufferSource src(st.data->data(), st.data->size());
+            WriteResult r = out.write(1, "jpg", src, st.data->size(), stop, &naming);
+            ASSERT_EQ(r.status, WriteStatus::Ok) << r.error;
+            EXPECT_EQ(r.name, st.name);
+            EXPECT_EQ(read_file(dir / st.name), *st.data);
+        }
+        EXPECT_EQ(read_file(dir / "DCIM/X.jpg"), a);
+        EXPECT_EQ(list_dir(dir / "DCIM").size(), flock_mode ? 4u : 5u);
+    }
+}
+
 }  // namespace
