@@ -172,7 +172,16 @@ bool meets_deleted_start(const Map& map, uint64_t pos, FsCarve& fc, uint64_t len
 }  // namespace
 
 void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys, FsCarve& fc, Carve& cv) {
-    if (cv.length == 0 || fc.stitched.stream || fc.listed || !meets_deleted_start(map, pos, fc, cv.length)) return;
+    if (cv.length == 0 || fc.stitched.stream || fc.listed) return;
+    if (cv.partial && !cv.part_length) {  // the walk says the file goes on: its pieces may be found
+        FsCarve st = stitch(map, f, max_size, pos, phys);
+        if (st.body() && !st.partial && st.cv.length > cv.length) {
+            fc = std::move(st);
+            cv = fc.cv;
+            return;
+        }
+    }
+    if (!meets_deleted_start(map, pos, fc, cv.length)) return;
     FsCarve st = stitch(map, f, max_size, pos, phys);
     if (st.body()) {
         fc = std::move(st);
