@@ -111,10 +111,10 @@ Stitched by_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_
 }  // namespace
 
 const Stitcher kJpegStitcher{[](const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
-                                const std::vector<Skip>&, WholeFiles* whole) {
-                                 return stitch_jpeg(v, first_cluster, phys, max_size, whole);
+                                const std::vector<Skip>& skips, WholeFiles* whole) {
+                                 return stitch_jpeg(v, first_cluster, phys, max_size, whole, skips);
                              },
-                             false, false};
+                             true, false};
 const Stitcher kPngStitcher{by_units<stitch_png>, true, false};
 const Stitcher kGifStitcher{by_units<stitch_gif>};
 const Stitcher kZipStitcher{by_units<stitch_zip>};

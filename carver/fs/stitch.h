@@ -107,8 +107,18 @@ struct Stitched {
 // A partial result is returned when the first piece decodes but no
 // continuation proves right.
 // `whole`, when given, names the files the gap search passes over.
+// A JPEG the baseline decoder does not take (progressive, several scans,
+// lossless, arithmetic) gives its head: the scans that decode to their exact
+// block count (or, undecoded, that end inside the first cluster), cut before
+// the first other deleted file's start (`skips`).
 Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
-                     WholeFiles* whole = nullptr);
+                     WholeFiles* whole = nullptr, const std::vector<Skip>& skips = {});
+
+// The offset of the marker after the last scan of the JPEG in `src` that
+// checks, reading below `limit`: Huffman-coded scans (sequential or
+// progressive) decoded block by block to their exact count, other scans only
+// when they end before `sure`. 0 when no scan checks.
+uint64_t jpeg_scans_head(Source& src, uint64_t limit, uint64_t sure);
 
 // A PNG put together by its chunk CRCs.
 Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
