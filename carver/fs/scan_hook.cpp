@@ -121,7 +121,10 @@ const Stitcher kZipStitcher{by_units<stitch_zip>};
 const Stitcher kPdfStitcher{by_units<stitch_pdf>};
 const Stitcher kMp3Stitcher{by_units<stitch_mp3>};
 const Stitcher kRiffStitcher{by_units<stitch_riff>};
-const Stitcher kIsoStitcher{by_units<stitch_iso>};
+const Stitcher kIsoStitcher{[](const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                               const std::vector<Skip>& skips, WholeFiles* whole) {
+                                return stitch_iso(v, first_cluster, phys, max_size, skips, whole);
+                            }};
 
 FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys) {
     FsCarve r;
