@@ -17,7 +17,7 @@ struct CardCase {
 
 const CardCase kCards[] = {
     {"Camera", make_camera_card, 16, 0},
-    {"Phone", make_phone_card, 6, 0},
+    {"Phone", make_phone_card, 10, 0},
 };
 
 class Cards : public ::testing::TestWithParam<CardCase> {};

@@ -1309,6 +1309,8 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
         std::function<void(Bytes&)> damage;  // to the disk, the file at offset 0
         bool whole;
         size_t cs = 512;
+        bool model = false;    // the scan holds the file's own movie box as a model
+        bool partial = false;  // a partial file comes out
     };
     auto overwrite = [&](size_t cluster) {  // of the disk, in 512-byte clusters
         return [=](Bytes& d) {
@@ -1317,13 +1319,20 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
             std::copy(junk.begin(), junk.end(), d.begin() + static_cast<long>(cluster * cs));
         };
     };
+    auto moov_at = [](const Bytes& d) {
+        return static_cast<size_t>(std::search(d.begin(), d.end(), std::begin("moov"), std::end("moov") - 1) - d.begin()) - 4;
+    };
+    auto lose_moov = [&](Bytes& d) {  // overwritten from the movie box on
+        Bytes junk = random_bytes(d.size() - moov_at(d), 79);
+        std::copy(junk.begin(), junk.end(), d.begin() + static_cast<long>(moov_at(d)));
+    };
     const Case cases[] = {
         {"two breaks among small frames", "h264.mp4", {40, 70}, true, nullptr, true},
         {"the same, the clusters between known to no one", "h264.mp4", {40, 70}, false, nullptr, true},
-        {"a break inside the key frame, the clusters between unknown", "h264.mp4", {4}, false, nullptr, false},
+        {"a break inside the key frame, the clusters between unknown", "h264.mp4", {4}, false, nullptr, false, 512, false, true},
         {"a break inside the key frame, deleted files the map knows between", "h264.mp4", {4}, true, nullptr, true},
         {"three breaks in a QuickTime file", "clip.mov", {20, 50, 90}, true, nullptr, true},
-        {"a cluster of the media data another file's", "h264.mp4", {40}, true, overwrite(60), false},
+        {"a cluster of the media data another file's", "h264.mp4", {40}, true, overwrite(60), false, 512, false, true},
         {"the movie box's first cluster another file's", "h264.mp4", {40}, true,
          [&](Bytes& d) {
              auto at = std::search(d.begin(), d.end(), std::begin("moov"), std::end("moov") - 1) - d.begin();
@@ -1337,11 +1346,22 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
          },
          false},
         {"the movie box first: nothing checks the bytes after the last frame's start", "faststart.mp4", {20, 40},
-         true, nullptr, false},
+         true, nullptr, false, 512, false, true},
         {"the same, no cluster boundary after it", "faststart.mp4", {5, 12}, true, nullptr, true, 4096},
         {"the rest of the file overwritten", "h264.mp4", {40}, true,
          [&](Bytes& d) { d.resize(43 * 512); Bytes r = random_bytes(80 * 512, 78); d.insert(d.end(), r.begin(), r.end()); },
          false},
+        // Audio chunks prove none of their bytes: a break may hide in one
+        // unless clusters are larger than the stretch searched past it.
+        {"the movie box lost, no model", "h264.mp4", {4}, true, lose_moov, false, 4096},
+        {"the movie box lost, a model: the samples before the break", "h264.mp4", {4}, false, lose_moov, false, 4096,
+         true, true},
+        {"the same, deleted files the map knows at the break", "h264.mp4", {4}, true, lose_moov, false, 4096, true,
+         true},
+        {"the same, the key frame cut by the first break: nothing to play", "h264.mp4", {1}, false, lose_moov, false,
+         4096, true, false},
+        {"the same, small clusters: audio chunks across their boundaries prove nothing", "h264.mp4", {40}, false,
+         lose_moov, false, 512, true, false},
     };
     for (const Case& c : cases) {
         const size_t cs = c.cs;
@@ -1365,7 +1385,12 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
         v.clusters = disk.size() / cs;
         v.used.assign((v.clusters + 63) / 64, 0);
         carver::BufferSource phys(disk.data(), disk.size());
-        carver::fs::Stitched st = carver::fs::stitch_iso(v, 0, phys, 1u << 30, skips);
+        carver::fs::WholeFiles models;
+        if (c.model)
+            models.keep_movie({file.begin(), file.begin() + static_cast<long>(carver::rd_be32(file.data()))},
+                              {file.begin() + static_cast<long>(moov_at(file)), file.end()});
+        carver::fs::Stitched st = carver::fs::stitch_iso(v, 0, phys, 1u << 30, skips, &models);
+        EXPECT_EQ(st.stream && st.partial, c.partial) << c.what;
         bool whole = false;
         if (st.stream) {
             Bytes got(st.length);
@@ -1376,6 +1401,7 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
                 TempDir tmp;
                 write_file(tmp / "part.mp4", got);
                 EXPECT_TRUE(plays(tmp / "part.mp4")) << c.what << ": the partial file does not play";
+                EXPECT_TRUE(lasts(tmp / "part.mp4")) << c.what << ": no duration";
             } else {
                 EXPECT_TRUE(whole) << c.what << ": other bytes stitched as the file";
             }
