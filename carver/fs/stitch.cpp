@@ -364,7 +364,9 @@ public:
         uint64_t lowest = std::max(committed, fail > kLag ? fail - kLag : 0);
         if (depth == 0) proven_ = proven_before(fail, lowest);
         if (depth >= kMaxGaps) return false;
-        for (uint64_t b = fail / cs_ * cs_; b > lowest && b >= cs_; b -= cs_) {
+        // A stuffed 0xFF is checked against the byte after it: an error
+        // shown at the last byte of a cluster may come from the next one.
+        for (uint64_t b = (fail + 1) / cs_ * cs_; b > lowest && b >= cs_; b -= cs_) {
             auto cp = std::find_if(marks.rbegin(), marks.rend(), [&](const State& s) { return s.pos < b; });
             if (cp == marks.rend()) break;
             std::vector<uint64_t> tried;

@@ -1240,6 +1240,72 @@ TEST(ExtFreeStream, LeavesOutFreedExtentNodesOnly) {
 // A GIF whose rest lies past another deleted file's clusters comes back
 // whole only when every image decodes: a rest with other files' clusters in
 // it never does. (A flipped bit may decode: LZW has no checksum.)
+// A JPEG whose rest lies past another file's clusters: a baseline one
+// stitched wherever its break falls (also right after a stuffed 0xFF, which
+// is checked against the byte after it), a progressive one's head kept.
+TEST(JpegStitch, BaselineWholeProgressiveHead) {
+    const auto& all = samples();
+    auto find = [&](const char* name) {
+        auto it = std::find_if(all.begin(), all.end(), [&](const Sample& s) { return s.name == name; });
+        return it == all.end() ? Bytes{} : it->data;
+    };
+    const size_t cs = 512;
+    Bytes base = find("baseline.jpg"), prog = find("progressive.jpg");
+    if (base.empty() || prog.empty()) GTEST_SKIP() << "needs ImageMagick";
+    // A comment segment after SOI moves the first stuffed 0xFF past 8 KiB to
+    // a cluster's last byte.
+    auto stuffed_at_boundary = [&](Bytes b) {
+        size_t i = 8192;
+        while (i + 1 < b.size() && !(b[i] == 0xFF && b[i + 1] == 0)) ++i;
+        size_t shift = (cs - (i + 1) % cs) % cs;
+        if (shift < 4) shift += cs;
+        Bytes com = {0xFF, 0xFE, uint8_t((shift - 2) >> 8), uint8_t(shift - 2)};
+        com.resize(shift, 'x');
+        b.insert(b.begin() + 2, com.begin(), com.end());
+        return std::make_pair(b, (i + shift + 1) / cs);
+    };
+    struct Case {
+        const char* what;
+        std::pair<Bytes, size_t> file;  // and the cluster its rest starts at
+        bool rest_overwritten;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"baseline, broken after a stuffed 0xFF", stuffed_at_boundary(base), false, true},
+        {"baseline, broken elsewhere", {base, 20}, false, true},
+        {"progressive, its rest overwritten: the scans before the other file", {prog, 60}, true, false},
+    };
+    for (const Case& c : cases) {
+        const Bytes& file = c.file.first;
+        const size_t head = c.file.second * cs;
+        ASSERT_LT(head, file.size()) << c.what;
+        Bytes rest(file.begin() + static_cast<long>(head), file.end());
+        if (c.rest_overwritten) rest = random_bytes(rest.size(), 4);
+        rest.resize((rest.size() + cs - 1) / cs * cs + 2 * cs, 0);
+        Bytes disk(file.begin(), file.begin() + static_cast<long>(head)), other = random_bytes(3 * cs, 5);
+        disk.insert(disk.end(), other.begin(), other.end());
+        disk.insert(disk.end(), rest.begin(), rest.end());
+        carver::fs::Volume v;
+        v.cluster_size = cs;
+        v.clusters = disk.size() / cs;
+        v.used.assign((v.clusters + 63) / 64, 0);
+        carver::BufferSource phys(disk.data(), disk.size());
+        carver::fs::WholeFiles whole_files;
+        carver::fs::Stitched st = carver::fs::stitch_jpeg(v, 0, phys, 1u << 24, &whole_files, {{head / cs, 3}});
+        ASSERT_TRUE(st.stream) << c.what;
+        Bytes got(st.length);
+        ASSERT_EQ(st.stream->read(0, got.data(), got.size()), got.size()) << c.what;
+        EXPECT_EQ(!st.partial && got == file, c.whole) << c.what;
+        if (st.partial) {
+            EXPECT_TRUE(own_head(got, file)) << c.what << ": other bytes in the head";
+            EXPECT_LE(got.size(), head + 2) << c.what;
+            TempDir tmp;
+            write_file(tmp / "head.jpg", got);
+            EXPECT_TRUE(plays(tmp / "head.jpg")) << c.what << ": the head does not decode";
+        }
+    }
+}
+
 TEST(GifStitch, OnlyAProvenContinuationMakesItWhole) {
     const auto& all = samples();
     auto it = std::find_if(all.begin(), all.end(), [](const Sample& s) { return s.name == "old.gif"; });
