@@ -176,7 +176,9 @@ bool meets_deleted_start(const Map& map, uint64_t pos, FsCarve& fc, uint64_t len
 
 void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys, FsCarve& fc, Carve& cv) {
     if (cv.length == 0 || fc.stitched.stream || fc.listed) return;
-    if (cv.partial && !cv.part_length) {  // the walk says the file goes on: its pieces may be found
+    // The walk says the file goes on: its pieces may be found (a JPEG's
+    // stitcher decodes its primary image only, never the parts after it).
+    if (cv.partial && !cv.part_length && f.stitch != &kJpegStitcher) {
         FsCarve st = stitch(map, f, max_size, pos, phys);
         if (st.body() && !st.partial && st.cv.length > cv.length) {
             fc = std::move(st);
