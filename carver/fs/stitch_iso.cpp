@@ -741,7 +741,7 @@ Stitched stitch_iso(const Volume& v, uint64_t first_cluster, Source& phys, uint6
     FreeStream fs(v, first_cluster, phys);
     Movie m;
     uint64_t work = 0;
-    if (!read_layout(fs, v.cluster_size, max_size, m, work) || m.end > max_size) {
+    if (!read_layout(fs, v.cluster_size, max_size, m, work)) {
         // Media data without a movie box after it: a model's may describe it.
         const std::vector<uint8_t>* model = whole && m.data_start && m.head_moov.empty() && !m.ftyp.empty()
                                                 ? whole->movie_like(m.ftyp)
@@ -749,6 +749,7 @@ Stitched stitch_iso(const Volume& v, uint64_t first_cluster, Source& phys, uint6
         if (!model || m.mdat_header == 0) return out;
         return modelled_part(std::make_unique<GappedStream>(v, first_cluster, phys), m, *model, max_size, skips);
     }
+    if (m.end > max_size) return out;
     if (whole && !m.ftyp.empty()) whole->keep_movie(m.ftyp, m.moov.empty() ? m.head_moov : m.moov);
     auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
     IsoSearch search(*gs, m, skips);
