@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
                     card.label.c_str(), card.files.size(), t.whole, t.partial, t.missing, r.status,
                     t.foreign.empty() ? "" : "; foreign bytes in ", t.foreign.c_str(),
                     t.unplayable.empty() ? "" : "; unplayable: ", t.unplayable.c_str());
+        if (!t.missed.empty()) std::printf("  not whole: %s\n", t.missed.c_str());
         for (const CardFile& f : card.files) std::printf("  %s %zu bytes, %d pieces\n", f.name.c_str(), f.data.size(), f.pieces);
     }
     return 0;

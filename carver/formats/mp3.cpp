@@ -43,8 +43,10 @@ Carve walk(Source& src, uint64_t max_size) {
         for (int i = 0; i < 65536 && c.peek(b) && b == 0; ++i) c.skip(1);
         pos = c.pos();
     }
+    const uint64_t first = pos;
     uint64_t frames = 0;
     uint32_t fixed = 0;
+    uint32_t music = 0;  // the length the encoder's tag declares, 0 without one
     for (;;) {
         uint8_t fh[4];
         MpegAudioFrame f;
@@ -53,11 +55,17 @@ Carve walk(Source& src, uint64_t max_size) {
         if (pos + f.length > max_size) break;
         uint8_t last;
         if (!c.seek(pos + f.length - 1) || !c.u8(last)) break;
+        if (frames == 0) {
+            uint8_t b[4096];
+            if (f.length <= sizeof b && c.seek(pos) && c.bytes(b, f.length)) music = mpeg_audio_music_length(b, f);
+        }
         fixed = f.fixed;
         pos += f.length;
         ++frames;
     }
     if (frames < (tagged ? kMinFrames : kMinBareFrames)) return {};
+    // Frames that stop short of the music the encoder wrote: a head only.
+    const bool short_of_music = music && pos - first < music;
     // Trailing tags: APEv2 (32-byte footer, size excludes the header) then ID3v1.
     uint8_t t[32];
     if (c.seek(pos) && c.bytes(t, 32) && std::memcmp(t, "APETAGEX", 8) == 0) {
@@ -73,10 +81,25 @@ Carve walk(Source& src, uint64_t max_size) {
     if (c.seek(pos) && c.bytes(t, 3) && std::memcmp(t, "TAG", 3) == 0 && c.seek(pos + 127) &&
         c.u8(t[0]))
         pos += 128;
-    return {pos, nullptr};
+    Carve cv{pos, nullptr};
+    cv.partial = short_of_music;
+    return cv;
 }
 
 }  // namespace
+
+uint32_t mpeg_audio_music_length(const uint8_t* b, const MpegAudioFrame& f) {
+    if (!f.layer3) return 0;
+    const size_t x = 4 + (f.crc ? 2 : 0) + (f.v1 ? (f.mono ? 17 : 32) : (f.mono ? 9 : 17));
+    if (x + 8 > f.length || (std::memcmp(b + x, "Xing", 4) != 0 && std::memcmp(b + x, "Info", 4) != 0)) return 0;
+    const uint32_t flags = rd_be32(b + x + 4);
+    const size_t e = x + 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+    if (e + 34 > f.length) return 0;
+    for (size_t i = 0; i < 9; ++i)
+        if (b[e + i] < 0x20 || b[e + i] > 0x7E) return 0;  // the encoder's name
+    const uint32_t length = rd_be32(b + e + 28);
+    return length > f.length ? length : 0;
+}
 
 bool decode_mpeg_audio(const uint8_t* h, MpegAudioFrame& f) {
     if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;

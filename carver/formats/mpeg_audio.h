@@ -17,4 +17,9 @@ struct MpegAudioFrame {
 // and for frames shorter than 24 bytes.
 bool decode_mpeg_audio(const uint8_t* h, MpegAudioFrame& f);
 
+// The music's length (from the first frame to the last one's end) that the
+// encoder's tag ("Xing"/"Info" and its extension) in the layer III frame `b`
+// (f.length bytes) declares; 0 when it has none.
+uint32_t mpeg_audio_music_length(const uint8_t* b, const MpegAudioFrame& f);
+
 }  // namespace carver

@@ -226,4 +226,104 @@ std::vector<uint8_t> cut_moov(const std::vector<uint8_t>& moov, uint64_t from, u
     return tracks ? box("moov", body) : Bytes{};
 }
 
+namespace {
+
+// Sets a duration field of a full box's payload: 32 bits at `v0` for version
+// 0, 64 bits at `v1` for version 1.
+void set_duration(Bytes& box_bytes, size_t v0, size_t v1, uint64_t d) {
+    if (box_bytes.size() < 8 + 4) return;
+    uint8_t* p = box_bytes.data() + 8;
+    const size_t n = box_bytes.size() - 8;
+    if (p[0] == 1 && v1 + 8 <= n) {
+        for (int i = 0; i < 8; ++i) p[v1 + i] = static_cast<uint8_t>(d >> (56 - 8 * i));
+    } else if (p[0] == 0 && v0 + 4 <= n) {
+        d = std::min<uint64_t>(d, UINT32_MAX);
+        for (int i = 0; i < 4; ++i) p[v0 + i] = static_cast<uint8_t>(d >> (24 - 8 * i));
+    }
+}
+
+// A time scale at payload offset 12 (version 0) or 20 (version 1).
+uint32_t timescale(const Child& c) {
+    size_t at = c.n && c.p[0] == 1 ? 20 : 12;
+    return c.n >= at + 4 ? rd_be32(c.p + at) : 0;
+}
+
+bool video_entry(const Child& stsd) {
+    if (stsd.n < 16) return false;
+    const uint8_t* t = stsd.p + 12;
+    return is(t, "avc1") || is(t, "avc3") || is(t, "hvc1") || is(t, "hev1");
+}
+
+}  // namespace
+
+std::vector<uint8_t> model_moov(const std::vector<uint8_t>& model, const std::vector<FoundSample>& samples) {
+    std::vector<Child> top, tk, md, mi, st;
+    if (samples.empty() || samples.size() > kMaxSamples || model.size() < 8 || !is(&model[4], "moov") ||
+        !children(model.data() + 8, model.size() - 8, top))
+        return {};
+    const Child* mvhd = find(top, "mvhd");
+    if (!mvhd) return {};
+    for (const Child& trak : top) {
+        const Child *mdia, *minf, *stbl, *stsd, *stts, *mdhd, *tkhd;
+        if (!is(trak.type, "trak") || !children(trak.p, trak.n, tk) || !(tkhd = find(tk, "tkhd")) ||
+            !(mdia = find(tk, "mdia")) || !children(mdia->p, mdia->n, md) || !(mdhd = find(md, "mdhd")) ||
+            !(minf = find(md, "minf")) || !children(minf->p, minf->n, mi) || !(stbl = find(mi, "stbl")) ||
+            !children(stbl->p, stbl->n, st) || !(stsd = find(st, "stsd")) || !video_entry(*stsd) ||
+            !(stts = find(st, "stts")) || stts->n < 16 || rd_be32(stts->p + 4) == 0)
+            continue;
+        const uint32_t n = static_cast<uint32_t>(samples.size()), delta = rd_be32(stts->p + 12);
+        const uint32_t media_scale = timescale(*mdhd), movie_scale = timescale(*mvhd);
+        if (delta == 0 || media_scale == 0 || movie_scale == 0) return {};
+        const uint64_t duration = uint64_t(n) * delta;
+        const uint64_t movie_duration = duration * movie_scale / media_scale;
+        Bytes o = copy(*stsd), t, k, sc, sz, co;
+        put32(t, 0), put32(t, 1), put32(t, n), put32(t, delta);
+        uint32_t keys = 0;
+        for (uint32_t i = 0; i < n; ++i)
+            if (samples[i].key) put32(k, i + 1), ++keys;
+        Bytes kh;
+        put32(kh, 0), put32(kh, keys);
+        kh.insert(kh.end(), k.begin(), k.end());
+        put32(sc, 0), put32(sc, 1), put32(sc, 1), put32(sc, 1), put32(sc, 1);
+        put32(sz, 0), put32(sz, 0), put32(sz, n);
+        put32(co, 0), put32(co, n);
+        for (const FoundSample& s : samples) {
+            if (s.size > UINT32_MAX) return {};
+            put32(sz, static_cast<uint32_t>(s.size));
+            put64(co, s.at);
+        }
+        for (const Bytes& b : {box("stts", t), box("stss", kh), box("stsc", sc), box("stsz", sz), box("co64", co)})
+            o.insert(o.end(), b.begin(), b.end());
+        Bytes new_stbl = box("stbl", o);
+        auto rebuild = [](const std::vector<Child>& kids, const char* replaced, const Bytes& with, const char* dropped) {
+            Bytes r;
+            for (const Child& c : kids) {
+                if (is(c.type, replaced)) r.insert(r.end(), with.begin(), with.end());
+                else if (!dropped || !is(c.type, dropped)) {
+                    Bytes b = copy(c);
+                    r.insert(r.end(), b.begin(), b.end());
+                }
+            }
+            return r;
+        };
+        Bytes new_mdhd = copy(*mdhd), new_tkhd = copy(*tkhd), new_mvhd = copy(*mvhd);
+        set_duration(new_mdhd, 16, 24, duration);
+        set_duration(new_tkhd, 20, 28, movie_duration);
+        set_duration(new_mvhd, 16, 24, movie_duration);
+        Bytes new_minf = box("minf", rebuild(mi, "stbl", new_stbl, nullptr));
+        std::vector<Child> md2;
+        Bytes with_minf = rebuild(md, "minf", new_minf, nullptr);
+        if (!children(with_minf.data(), with_minf.size(), md2)) return {};
+        Bytes new_mdia = box("mdia", rebuild(md2, "mdhd", new_mdhd, nullptr));
+        Bytes trak_body = rebuild(tk, "mdia", new_mdia, "edts");
+        std::vector<Child> tk2;
+        if (!children(trak_body.data(), trak_body.size(), tk2)) return {};
+        Bytes new_trak = box("trak", rebuild(tk2, "tkhd", new_tkhd, nullptr));
+        Bytes body = new_mvhd;
+        body.insert(body.end(), new_trak.begin(), new_trak.end());
+        return box("moov", body);
+    }
+    return {};
+}
+
 }  // namespace carver::fs

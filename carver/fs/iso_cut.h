@@ -12,4 +12,16 @@ namespace carver::fs {
 // tables do not agree.
 std::vector<uint8_t> cut_moov(const std::vector<uint8_t>& moov, uint64_t from, uint64_t to);
 
+struct FoundSample {
+    uint64_t at, size;  // file offset and bytes
+    bool key;           // a random access point
+};
+
+// A movie box for video samples found without their own: `model`'s movie
+// header and its first video track (sample description, time scales), the
+// track's tables written for `samples`, each lasting the model's first
+// sample duration, one sample per chunk. Empty when the model has no video
+// track or `samples` is empty.
+std::vector<uint8_t> model_moov(const std::vector<uint8_t>& model, const std::vector<FoundSample>& samples);
+
 }  // namespace carver::fs

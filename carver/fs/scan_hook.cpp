@@ -111,17 +111,20 @@ Stitched by_units(const Volume& v, uint64_t first_cluster, Source& phys, uint64_
 }  // namespace
 
 const Stitcher kJpegStitcher{[](const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
-                                const std::vector<Skip>&, WholeFiles* whole) {
-                                 return stitch_jpeg(v, first_cluster, phys, max_size, whole);
+                                const std::vector<Skip>& skips, WholeFiles* whole) {
+                                 return stitch_jpeg(v, first_cluster, phys, max_size, whole, skips);
                              },
-                             false, false};
+                             true, false};
 const Stitcher kPngStitcher{by_units<stitch_png>, true, false};
 const Stitcher kGifStitcher{by_units<stitch_gif>};
 const Stitcher kZipStitcher{by_units<stitch_zip>};
 const Stitcher kPdfStitcher{by_units<stitch_pdf>};
 const Stitcher kMp3Stitcher{by_units<stitch_mp3>};
 const Stitcher kRiffStitcher{by_units<stitch_riff>};
-const Stitcher kIsoStitcher{by_units<stitch_iso>};
+const Stitcher kIsoStitcher{[](const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
+                               const std::vector<Skip>& skips, WholeFiles* whole) {
+                                return stitch_iso(v, first_cluster, phys, max_size, skips, whole);
+                            }};
 
 FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys) {
     FsCarve r;
@@ -172,7 +175,18 @@ bool meets_deleted_start(const Map& map, uint64_t pos, FsCarve& fc, uint64_t len
 }  // namespace
 
 void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys, FsCarve& fc, Carve& cv) {
-    if (cv.length == 0 || fc.stitched.stream || fc.listed || !meets_deleted_start(map, pos, fc, cv.length)) return;
+    if (cv.length == 0 || fc.stitched.stream || fc.listed) return;
+    // The walk says the file goes on: its pieces may be found (a JPEG's
+    // stitcher decodes its primary image only, never the parts after it).
+    if (cv.partial && !cv.part_length && f.stitch != &kJpegStitcher) {
+        FsCarve st = stitch(map, f, max_size, pos, phys);
+        if (st.body() && !st.partial && st.cv.length > cv.length) {
+            fc = std::move(st);
+            cv = fc.cv;
+            return;
+        }
+    }
+    if (!meets_deleted_start(map, pos, fc, cv.length)) return;
     FsCarve st = stitch(map, f, max_size, pos, phys);
     if (st.body()) {
         fc = std::move(st);

@@ -65,7 +65,9 @@ FsCarve stitch(const Map& map, const Format& f, uint64_t max_size, uint64_t pos,
 // the start of another deleted file in the middle of a run of free clusters
 // may hold that file's clusters: it is not proven whole. A format that can
 // prove its continuation is stitched instead; anything else is written as
-// partial. `fc`/`cv` are replaced; unchanged when the reading meets no such start.
+// partial. A walk that ends short of what the file declares (cv.partial) is
+// stitched too, and replaced when that gives the file whole.
+// `fc`/`cv` are replaced; unchanged when the reading meets no such start.
 void recheck(const Map& map, const Format& f, uint64_t max_size, uint64_t pos, Source& phys, FsCarve& fc, Carve& cv);
 
 // A deleted file kept inside its record, or compressed, when the format's

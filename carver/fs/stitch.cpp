@@ -364,7 +364,9 @@ public:
         uint64_t lowest = std::max(committed, fail > kLag ? fail - kLag : 0);
         if (depth == 0) proven_ = proven_before(fail, lowest);
         if (depth >= kMaxGaps) return false;
-        for (uint64_t b = fail / cs_ * cs_; b > lowest && b >= cs_; b -= cs_) {
+        // A stuffed 0xFF is checked against the byte after it: an error
+        // shown at the last byte of a cluster may come from the next one.
+        for (uint64_t b = (fail + 1) / cs_ * cs_; b > lowest && b >= cs_; b -= cs_) {
             auto cp = std::find_if(marks.rbegin(), marks.rend(), [&](const State& s) { return s.pos < b; });
             if (cp == marks.rend()) break;
             std::vector<uint64_t> tried;
@@ -448,6 +450,360 @@ uint64_t decoded_length(Source& src, uint64_t limit, uint64_t& work) {
 
 }  // namespace
 
+namespace {
+
+// ---- Any JPEG whose first scan the baseline decoder does not take
+// (progressive, several scans, lossless, arithmetic): its head up to the
+// last scan that checks.
+
+constexpr uint64_t kMaxHistoryBlocks = 2u << 20;  // 8 bytes each: refinement scans of larger pictures are not checked
+constexpr uint64_t kMaxBlockVisits = 64u << 20;   // MCUs or blocks over all scans of a file
+
+class ScanHead {
+public:
+    ScanHead(Source& s, uint64_t limit, uint64_t sure) : src_(s), limit_(limit), sure_(sure) {}
+
+    // The offset of the marker after the last scan that checked, 0 when none did.
+    uint64_t run() {
+        uint64_t pos = 0, cut = 0;
+        uint8_t h[2];
+        if (!get(pos, h, 2) || h[0] != 0xFF || h[1] != 0xD8) return 0;
+        pos = 2;
+        for (;;) {
+            uint8_t m;
+            if (!marker_at(pos, m)) return cut;
+            if (m == 0xD9) return cut;
+            if (m < 0xC0 || m == 0xD8 || (m >= 0xD0 && m <= 0xD7) || m == 0xDC) return cut;
+            uint8_t lb[2];
+            if (!get(pos, lb, 2)) return cut;
+            const uint32_t len = uint32_t(lb[0]) << 8 | lb[1];
+            if (len < 2) return cut;
+            seg_.resize(len - 2u);
+            if (!get(pos + 2, seg_.data(), seg_.size())) return cut;
+            pos += len;
+            const uint8_t* p = seg_.data();
+            const size_t n = seg_.size();
+            if (m == 0xC4) {
+                if (!tables(p, n)) return cut;
+            } else if (m >= 0xC0 && m <= 0xCF && m != 0xC8 && m != 0xCC) {
+                if (frame_ || !sof(m, p, n)) return cut;
+            } else if (m == 0xDD) {
+                if (n < 2) return cut;
+                restart_ = uint32_t(p[0]) << 8 | p[1];
+            } else if (m == 0xDA) {
+                uint64_t end = scan(p, n, pos);
+                if (!end) return cut;
+                pos = cut = end;
+            }
+        }
+    }
+
+private:
+    struct Comp {
+        int id = 0, h = 1, v = 1, td = 0, ta = 0, dc = 0;
+        uint64_t bw = 0, bh = 0;        // blocks with data
+        uint64_t stride = 0, rows = 0;  // blocks the interleaved MCUs cover
+        size_t history = 0;             // first word of its coefficient history
+    };
+
+    bool get(uint64_t at, uint8_t* b, size_t n) {
+        if (at > limit_ || n > limit_ - at) return false;
+        if (n > sizeof cache_) return src_.read(at, b, n) == n;
+        if (at < cache_at_ || at + n > cache_at_ + cache_len_) {
+            cache_at_ = at;
+            cache_len_ = src_.read(at, cache_, sizeof cache_);
+            if (cache_len_ < n) return false;
+        }
+        std::memcpy(b, cache_ + (at - cache_at_), n);
+        return true;
+    }
+
+    // FF (fill FFs) m at pos; pos then after m.
+    bool marker_at(uint64_t& pos, uint8_t& m) {
+        uint8_t b;
+        if (!get(pos, &b, 1) || b != 0xFF) return false;
+        do {
+            if (!get(++pos, &b, 1)) return false;
+        } while (b == 0xFF);
+        ++pos;
+        m = b;
+        return true;
+    }
+
+    bool tables(const uint8_t* p, size_t n) {
+        if (!n) return false;
+        for (size_t at = 0; at < n;) {
+            if (at + 17 > n) return false;
+            int cls = p[at] >> 4, id = p[at] & 15, total = 0;
+            for (int i = 0; i < 16; ++i) total += p[at + 1 + i];
+            if (cls > 1 || id > 3 || at + 17 + static_cast<size_t>(total) > n) return false;
+            if (!(cls ? ac_[id] : dc_[id]).build(p + at + 1, p + at + 17, total)) return false;
+            at += 17 + static_cast<size_t>(total);
+        }
+        return true;
+    }
+
+    bool sof(uint8_t m, const uint8_t* p, size_t n) {
+        if (n < 6) return false;
+        const uint32_t height = uint32_t(p[1]) << 8 | p[2], width = uint32_t(p[3]) << 8 | p[4];
+        const int nc = p[5];
+        if (nc < 1 || nc > 4 || n != 6 + 3u * nc || width == 0 || height == 0) return false;
+        // Huffman coding, 8 bits: decoded; anything else only by its markers.
+        decodable_ = (m == 0xC0 || m == 0xC1 || m == 0xC2) && p[0] == 8;
+        progressive_ = m == 0xC2;
+        for (int i = 0; i < nc; ++i) {
+            Comp k;
+            k.id = p[6 + 3 * i];
+            k.h = p[7 + 3 * i] >> 4;
+            k.v = p[7 + 3 * i] & 15;
+            if (k.h < 1 || k.h > 4 || k.v < 1 || k.v > 4) return false;
+            hmax_ = std::max(hmax_, k.h);
+            vmax_ = std::max(vmax_, k.v);
+            comps_.push_back(k);
+        }
+        mcux_ = (width + 8 * hmax_ - 1) / (8 * hmax_);
+        mcuy_ = (height + 8 * vmax_ - 1) / (8 * vmax_);
+        uint64_t blocks = 0;
+        for (Comp& k : comps_) {
+            k.bw = (uint64_t(width) * k.h + 8 * hmax_ - 1) / (8 * hmax_);
+            k.bh = (uint64_t(height) * k.v + 8 * vmax_ - 1) / (8 * vmax_);
+            k.stride = mcux_ * k.h;
+            k.rows = mcuy_ * k.v;
+            k.history = static_cast<size_t>(blocks);
+            blocks += k.stride * k.rows;
+        }
+        if (progressive_ && blocks <= kMaxHistoryBlocks) nonzero_.assign(static_cast<size_t>(blocks), 0);
+        frame_ = true;
+        return true;
+    }
+
+    // The scan whose header is p[0, n) and whose data starts at `data`: the
+    // offset of the marker after its data when every block decodes, else 0.
+    uint64_t scan(const uint8_t* p, size_t n, uint64_t data) {
+        if (!frame_ || n < 4 || p[0] < 1 || p[0] > 4 || n != 4 + 2u * p[0]) return 0;
+        std::vector<Comp*> in;
+        for (int i = 0; i < p[0]; ++i) {
+            auto it = std::find_if(comps_.begin(), comps_.end(), [&](const Comp& k) { return k.id == p[1 + 2 * i]; });
+            if (it == comps_.end() || std::find(in.begin(), in.end(), &*it) != in.end()) return 0;
+            it->td = p[2 + 2 * i] >> 4;
+            it->ta = p[2 + 2 * i] & 15;
+            if (it->td > 3 || it->ta > 3) return 0;
+            in.push_back(&*it);
+        }
+        ss_ = p[1 + 2 * in.size()], se_ = p[2 + 2 * in.size()];
+        ah_ = p[3 + 2 * in.size()] >> 4, al_ = p[3 + 2 * in.size()] & 15;
+        if (!decodable_) {
+            // Nothing checks its data: only a scan ending in the bytes known to be the file's.
+            return next_marker(data);
+        }
+        if (progressive_) {
+            if (ss_ > se_ || se_ > 63 || al_ > 13 || (ah_ && ah_ != al_ + 1) || (ss_ == 0) != (se_ == 0) ||
+                (ss_ && in.size() != 1))
+                return 0;
+            if (ss_ && ah_ && nonzero_.empty()) return 0;  // refinement without the history to check it
+        } else if (ss_ != 0 || se_ != 63 || ah_ || al_) {
+            return 0;
+        }
+        for (Comp* k : in) {
+            k->dc = 0;
+            bool dc = ss_ == 0 && ah_ == 0, ac = se_ > 0;
+            if ((dc && !dc_[k->td].present) || (ac && !ac_[k->ta].present)) return 0;
+        }
+        pos_ = data, nbits_ = 0, eobrun_ = 0;
+        unsigned rst = 0;
+        uint64_t units = in.size() == 1 ? in[0]->bw * in[0]->bh : mcux_ * mcuy_;
+        // Runs of empty blocks cost no bytes: the blocks visited are bounded instead.
+        if (units > kMaxBlockVisits - std::min(visits_, kMaxBlockVisits)) return 0;
+        visits_ += units;
+        for (uint64_t u = 0; u < units; ++u) {
+            if (restart_ && u && u % restart_ == 0) {
+                nbits_ = 0;
+                uint8_t m;
+                if (eobrun_ || !marker_at(pos_, m) || m != 0xD0 + (rst++ & 7)) return 0;
+                for (Comp* k : in) k->dc = 0;
+            }
+            if (in.size() == 1) {
+                Comp& k = *in[0];
+                if (!block(k, (u / k.bw) * k.stride + u % k.bw)) return 0;
+                continue;
+            }
+            const uint64_t mx = u % mcux_, my = u / mcux_;
+            for (Comp* k : in)
+                for (int y = 0; y < k->v; ++y)
+                    for (int x = 0; x < k->h; ++x)
+                        if (!block(*k, (my * k->v + y) * k->stride + mx * k->h + x)) return 0;
+        }
+        if (eobrun_) return 0;  // a run of empty blocks past the scan's end
+        uint64_t at = pos_;
+        uint8_t m;
+        if (!marker_at(at, m) || m == 0 || (m >= 0xD0 && m <= 0xD7)) return 0;
+        return pos_;
+    }
+
+    // The offset of the next marker that is not a stuffed byte or a restart.
+    uint64_t next_marker(uint64_t at) {
+        uint8_t b[2];
+        for (; at + 2 <= sure_ && get(at, b, 2); ++at)
+            if (b[0] == 0xFF && b[1] != 0 && b[1] != 0xFF && !(b[1] >= 0xD0 && b[1] <= 0xD7)) return at;
+        return 0;
+    }
+
+    bool bit(int& out) {
+        if (nbits_ == 0) {
+            uint8_t b[2];
+            if (!get(pos_, b, 1)) return false;
+            if (b[0] == 0xFF) {
+                if (!get(pos_ + 1, b + 1, 1) || b[1] != 0) return false;  // a marker inside the data
+                pos_ += 2;
+            } else {
+                pos_ += 1;
+            }
+            acc_ = b[0];
+            nbits_ = 8;
+        }
+        --nbits_;
+        out = (acc_ >> nbits_) & 1;
+        return true;
+    }
+
+    bool bits(int s, int32_t& v) {
+        v = 0;
+        for (int i = 0; i < s; ++i) {
+            int b;
+            if (!bit(b)) return false;
+            v = v << 1 | b;
+        }
+        return true;
+    }
+
+    bool decode(const Huff& h, int& value) {
+        int32_t code = 0;
+        for (int l = 1; l <= 16; ++l) {
+            int b;
+            if (!bit(b)) return false;
+            code = (code << 1) | b;
+            if (code <= h.maxcode[l]) {
+                int32_t i = h.valptr[l] + code - h.mincode[l];
+                if (i < 0 || i > 255) return false;
+                value = h.vals[i];
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // One block of the scan; `index` is its place in the component's grid.
+    bool block(Comp& k, uint64_t index) {
+        uint64_t* nz = nonzero_.empty() ? nullptr : &nonzero_[k.history + static_cast<size_t>(index)];
+        int32_t v;
+        if (ss_ == 0) {
+            if (ah_) return bits(1, v);
+            int t;
+            if (!decode(dc_[k.td], t) || t > 11 || !bits(t, v)) return false;
+            if (!progressive_) return sequential_ac(k);
+            return true;
+        }
+        if (ah_ == 0) {  // first pass over these coefficients
+            if (eobrun_) return --eobrun_, true;
+            for (int i = ss_; i <= se_; ++i) {
+                int rs;
+                if (!decode(ac_[k.ta], rs)) return false;
+                const int r = rs >> 4, s = rs & 15;
+                if (s) {
+                    i += r;
+                    if (i > se_ || s > 14 || !bits(s, v)) return false;
+                    if (nz) *nz |= uint64_t(1) << i;
+                } else if (r == 15) {
+                    i += 15;
+                    if (i > se_) return false;
+                } else {
+                    if (!bits(r, v)) return false;
+                    eobrun_ = (uint32_t(1) << r) + static_cast<uint32_t>(v) - 1;
+                    return true;
+                }
+            }
+            return true;
+        }
+        // Refinement: a bit for each coefficient already nonzero, new ones of magnitude 1.
+        int i = ss_;
+        if (eobrun_ == 0) {
+            for (; i <= se_; ++i) {
+                int rs;
+                if (!decode(ac_[k.ta], rs)) return false;
+                int r = rs >> 4;
+                const int s = rs & 15;
+                if (s) {
+                    if (s != 1 || !bits(1, v)) return false;
+                } else if (r != 15) {
+                    if (!bits(r, v)) return false;
+                    eobrun_ = (uint32_t(1) << r) + static_cast<uint32_t>(v);
+                    break;
+                }
+                for (; i <= se_; ++i) {
+                    if (*nz >> i & 1) {
+                        if (!bits(1, v)) return false;
+                    } else if (--r < 0) {
+                        break;
+                    }
+                }
+                if (s) {
+                    if (i > se_) return false;
+                    *nz |= uint64_t(1) << i;
+                } else if (i > se_) {
+                    return false;  // a zero run past the band
+                }
+            }
+        }
+        if (eobrun_) {
+            for (; i <= se_; ++i)
+                if ((*nz >> i & 1) && !bits(1, v)) return false;
+            --eobrun_;
+        }
+        return true;
+    }
+
+    bool sequential_ac(const Comp& k) {
+        for (int i = 1; i < 64;) {
+            int rs;
+            int32_t v;
+            if (!decode(ac_[k.ta], rs)) return false;
+            const int r = rs >> 4, s = rs & 15;
+            if (s == 0) {
+                if (r != 15) return true;
+                i += 16;
+                if (i > 63) return false;
+                continue;
+            }
+            i += r;
+            if (i > 63 || s > 10 || !bits(s, v)) return false;
+            ++i;
+        }
+        return true;
+    }
+
+    Source& src_;
+    uint64_t limit_, sure_;
+    uint8_t cache_[4096];
+    uint64_t cache_at_ = 0;
+    size_t cache_len_ = 0;
+    std::vector<uint8_t> seg_;
+    Huff dc_[4], ac_[4];
+    std::vector<Comp> comps_;
+    std::vector<uint64_t> nonzero_;  // per block: the coefficients made nonzero so far
+    bool frame_ = false, decodable_ = false, progressive_ = false;
+    int hmax_ = 1, vmax_ = 1;
+    uint64_t mcux_ = 0, mcuy_ = 0, visits_ = 0;
+    uint32_t restart_ = 0, eobrun_ = 0;
+    int ss_ = 0, se_ = 0, ah_ = 0, al_ = 0;
+    uint64_t pos_ = 0;
+    uint32_t acc_ = 0;
+    int nbits_ = 0;
+};
+
+}  // namespace
+
+uint64_t jpeg_scans_head(Source& src, uint64_t limit, uint64_t sure) { return ScanHead(src, limit, sure).run(); }
+
 uint64_t WholeFiles::clusters_at(FreeStream& fs, uint64_t at, uint64_t cluster_size) {
     uint64_t abs = UINT64_MAX;
     fs.for_each_piece(at, at + 1, [&](uint64_t from, uint64_t) { abs = from; });
@@ -489,11 +845,32 @@ void WholeFiles::take(uint64_t from, uint64_t to) {
     if (from < to && taken_.size() < kMaxTaken) taken_[from] = std::max(taken_[from], to);
 }
 
-Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, WholeFiles* whole) {
+namespace {
+
+// The head of a JPEG the baseline search does not decode: up to the last
+// scan that checks before another deleted file starts, closed with an end marker.
+Stitched scans_head(std::unique_ptr<GappedStream> gs, uint64_t max_size, const std::vector<Skip>& skips) {
+    Stitched out;
+    const uint64_t cs = gs->cluster_size();
+    uint64_t limit = max_size;
+    if (!skips.empty()) limit = std::min(limit, skips.front().cluster * cs);
+    uint64_t cut = jpeg_scans_head(*gs, limit, std::min(limit, cs));
+    if (cut == 0) return out;
+    gs->set_end(cut, {0xFF, 0xD9});
+    out.length = cut + 2;
+    out.partial = true;
+    out.stream = std::move(gs);
+    return out;
+}
+
+}  // namespace
+
+Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size, WholeFiles* whole,
+                     const std::vector<Skip>& skips) {
     Stitched out;
     auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
     Frame f;
-    if (!parse_headers(*gs, max_size, f) || f.total_mcus == 0) return out;
+    if (!parse_headers(*gs, max_size, f) || f.total_mcus == 0) return scans_head(std::move(gs), max_size, skips);
     JpegSearch search(*gs, f, max_size, whole);
     State st;
     st.pos = f.scan_start;

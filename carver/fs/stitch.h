@@ -66,7 +66,21 @@ public:
     // The absolute range [from, to) of free clusters belongs to a file put together.
     void take(uint64_t from, uint64_t to);
 
+    // The file type box and movie box of the last clip whose movie box was
+    // read whole: the model for a clip of the same camera whose own is lost.
+    void keep_movie(std::vector<uint8_t> ftyp, std::vector<uint8_t> moov) {
+        if (moov.size() > kMaxModel) return;
+        model_ftyp_ = std::move(ftyp);
+        model_moov_ = std::move(moov);
+    }
+    // The model's movie box when its file type box is `ftyp`, else nullptr.
+    const std::vector<uint8_t>* movie_like(const std::vector<uint8_t>& ftyp) const {
+        return !model_moov_.empty() && ftyp == model_ftyp_ ? &model_moov_ : nullptr;
+    }
+
 private:
+    static constexpr size_t kMaxModel = 4u << 20;
+    std::vector<uint8_t> model_ftyp_, model_moov_;
     static constexpr uint64_t kWork = 4ull << 30;  // bytes read over a scan
     static constexpr size_t kMaxTaken = 1u << 20;
     std::unordered_map<uint64_t, uint64_t> known_;  // absolute offset: clusters, 0 when none
@@ -107,8 +121,18 @@ struct Stitched {
 // A partial result is returned when the first piece decodes but no
 // continuation proves right.
 // `whole`, when given, names the files the gap search passes over.
+// A JPEG the baseline decoder does not take (progressive, several scans,
+// lossless, arithmetic) gives its head: the scans that decode to their exact
+// block count (or, undecoded, that end inside the first cluster), cut before
+// the first other deleted file's start (`skips`).
 Stitched stitch_jpeg(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
-                     WholeFiles* whole = nullptr);
+                     WholeFiles* whole = nullptr, const std::vector<Skip>& skips = {});
+
+// The offset of the marker after the last scan of the JPEG in `src` that
+// checks, reading below `limit`: Huffman-coded scans (sequential or
+// progressive) decoded block by block to their exact count, other scans only
+// when they end before `sure`. 0 when no scan checks.
+uint64_t jpeg_scans_head(Source& src, uint64_t limit, uint64_t sure);
 
 // A PNG put together by its chunk CRCs.
 Stitched stitch_png(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
@@ -139,9 +163,12 @@ Stitched stitch_gif(const Volume& v, uint64_t first_cluster, Source& phys, uint6
                     const std::vector<Skip>& skips = {});
 
 // An MP4/QuickTime/3GP file put together by its sample tables: every
-// sample's offset must land on a sample that checks; never partial.
+// sample's offset must land on a sample that checks. A file whose movie box
+// is lost gives, when `whole` holds a model movie box of the same file type,
+// the video samples its media data holds from the start on (length-prefixed
+// NAL units, audio chunks between them) with a movie box built from the model.
 Stitched stitch_iso(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
-                    const std::vector<Skip>& skips = {});
+                    const std::vector<Skip>& skips = {}, WholeFiles* whole = nullptr);
 
 // How the scan stitches one format (its Format::stitch entry).
 struct Stitcher {

@@ -29,6 +29,7 @@ constexpr uint64_t kMaxGapClusters = 4096;
 constexpr int kMaxGaps = 1024;  // a clip recorded while photos were taken: a gap per photo write
 constexpr uint64_t kMoovReach = 16 * 4096;  // clusters between where a trailing movie box belongs and where it lies
 constexpr int kMoovTries = 4;  // movie boxes that look right at the expected places, parsed at most
+constexpr uint64_t kWalkWork = 64u << 20;  // places tried past audio chunks, per clip without a movie box
 
 uint64_t rd_be64(const uint8_t* p) { return uint64_t(rd_be32(p)) << 32 | rd_be32(p + 4); }
 bool is(const uint8_t* t, const char* s) { return std::memcmp(t, s, 4) == 0; }
@@ -263,6 +264,7 @@ Check check_sample(Source& s, const Sample& x, uint64_t& work) {
 }
 
 struct Movie {
+    std::vector<uint8_t> ftyp;  // the file type box, when the file opens with one
     std::vector<Sample> samples;
     std::vector<uint8_t> moov;   // when it follows the media data
     uint64_t moov_at = 0;        // its file offset there
@@ -322,6 +324,10 @@ bool read_layout(FreeStream& fs, uint64_t cs, uint64_t max_size, Movie& m, uint6
             m.end = pos + size;
             m.head_moov = moov;
             return movie_samples(moov, m.data_start, m.end, m.samples);
+        }
+        if (pos == 0 && is(t, "ftyp") && hdr == 8 && size <= 4096) {
+            m.ftyp.resize(static_cast<size_t>(size));
+            if (!read(fs, 0, m.ftyp.data(), m.ftyp.size(), work)) return false;
         }
         if (is(t, "moov")) {
             if (hdr != 8 || size > kMaxMoov || !moov.empty()) return false;
@@ -500,16 +506,251 @@ Stitched proven_part(std::unique_ptr<GappedStream> gs, const Movie& m, uint64_t 
     return out;
 }
 
+// ---- A clip whose movie box is lost: its samples found by walking the
+// media data, described by a model movie box of the same camera.
+
+// What the model's tracks say the media data holds.
+struct Model {
+    Kind video = Kind::None;  // Nal or Hevc
+    uint8_t length_size = 4;
+    uint8_t aac = 0xFF;          // an audio chunk's first 7 bits, 0xFF without an AAC track
+    uint64_t audio_reach = 0;    // the longest stretch between video samples, bytes
+    uint64_t video_max = 0;      // the largest video sample, bytes
+};
+
+bool read_model(const std::vector<uint8_t>& moov, Model& out) {
+    std::vector<Sample> all;
+    bool ok = each_box(moov.data() + 8, moov.size() - 8, [&](const uint8_t* t, const uint8_t* p, size_t n) {
+        return !is(t, "trak") || track_samples(p, n, all);
+    });
+    if (!ok || all.empty()) return false;
+    std::sort(all.begin(), all.end(), [](const Sample& a, const Sample& b) { return a.at < b.at; });
+    uint64_t run = 0;
+    for (const Sample& x : all) {
+        if (x.kind == Kind::Nal || x.kind == Kind::Hevc) {
+            if (out.video != Kind::None && (out.video != x.kind || out.length_size != x.arg)) return false;
+            out.video = x.kind;
+            out.length_size = x.arg;
+            out.video_max = std::max(out.video_max, x.size);
+            run = 0;
+            continue;
+        }
+        if (x.kind == Kind::Aac) out.aac = x.arg;
+        run += x.size;
+        out.audio_reach = std::max(out.audio_reach, run);
+    }
+    return out.video != Kind::None;
+}
+
+// Walks length-prefixed NAL units from the start of the media data, each
+// access unit a sample, over audio chunks that open as the model's do and
+// end where an access unit starts; stops at the first byte nothing accounts for.
+class MediaWalk {
+public:
+    MediaWalk(Source& s, const Model& m, uint64_t end, uint64_t cs) : s_(s), m_(m), end_(end), cs_(cs) {}
+
+    // An access unit is kept once what follows it checks: the next NAL
+    // unit, an audio chunk with video after it, or the end.
+    std::vector<FoundSample> run(uint64_t from) {
+        uint64_t p = from;
+        while (p < end_ && out_.size() < kMaxSamples) {
+            Nal n;
+            if (nal(p, n)) {
+                p = video_run(p);
+                continue;
+            }
+            const uint64_t q = after_audio(p, 1, p == from);
+            if (q == 0) break;
+            close();
+            p = q;
+        }
+        if (p == end_) close();
+        return std::move(out_);
+    }
+
+private:
+    struct Nal {
+        uint64_t len = 0;
+        bool vcl = false, opens = false, key = false;
+    };
+
+    bool get(uint64_t at, uint8_t* b, size_t n) {
+        if (at > end_ || n > end_ - at) return false;
+        if (at < buf_at_ || at + n > buf_at_ + buf_len_) {
+            buf_at_ = at;
+            buf_len_ = s_.read(at, buf_, sizeof buf_);
+            if (buf_len_ < n) return false;
+        }
+        std::memcpy(b, buf_ + (at - buf_at_), n);
+        return true;
+    }
+
+    // A NAL unit at p that fits before the end; `opens`: it may begin an access unit.
+    bool nal(uint64_t p, Nal& n) {
+        const unsigned L = m_.length_size;
+        uint8_t b[16];
+        const size_t got = static_cast<size_t>(std::min<uint64_t>(sizeof b, end_ - std::min(end_, p)));
+        if (got < L + 3 || !get(p, b, got)) return false;
+        n.len = 0;
+        for (unsigned i = 0; i < L; ++i) n.len = n.len << 8 | b[i];
+        const uint8_t* h = b + L;
+        if (n.len < 2 || n.len > end_ - p - L || n.len > 2 * m_.video_max || (h[0] & 0x80)) return false;
+        // The slice header's first fields, read as Exp-Golomb codes.
+        size_t bit = 0;
+        const size_t bits = 8 * std::min<uint64_t>(got - L, n.len);
+        auto ue = [&](uint32_t& v) {
+            int zeros = 0;
+            while (bit < bits && !(h[bit / 8] >> (7 - bit % 8) & 1)) ++zeros, ++bit;
+            if (bit >= bits || zeros > 16) return false;
+            ++bit;
+            v = 0;
+            for (int i = 0; i < zeros; ++i, ++bit) {
+                if (bit >= bits) return false;
+                v = v << 1 | (h[bit / 8] >> (7 - bit % 8) & 1);
+            }
+            v += (1u << zeros) - 1;
+            return true;
+        };
+        uint32_t first = 0, type = 0, pps = 0;
+        if (m_.video == Kind::Nal) {
+            const int t = h[0] & 31;
+            if (t < 1 || t > 18 || t == 13 || ((h[0] >> 5) == 0 && (t == 5 || t == 7 || t == 8))) return false;
+            n.vcl = t <= 5;
+            n.key = t == 5;
+            bit = 8;
+            // A slice: its type one of the ten, an IDR picture's intra, a parameter set named.
+            if (n.vcl && (!ue(first) || !ue(type) || type > 9 || (n.key && type % 5 != 2 && type % 5 != 4) ||
+                          !ue(pps) || pps > 255))
+                return false;
+            n.opens = n.vcl ? first == 0 : (t >= 6 && t <= 9) || (t >= 14 && t <= 18);
+        } else {
+            const int t = h[0] >> 1 & 63;
+            if (t >= 48 || (t >= 22 && t <= 31) || (h[0] & 1) || (h[1] & 7) == 0) return false;
+            n.vcl = t < 32;
+            n.key = t >= 16 && t <= 21;
+            bit = 16 + 1 + (t >= 16 && t <= 23 ? 1 : 0);
+            if (n.vcl && (!ue(pps) || pps > 63)) return false;
+            n.opens = n.vcl ? (h[2] & 0x80) != 0 : (t >= 32 && t <= 35) || t == 39;
+        }
+        return true;
+    }
+
+    // The element an AAC frame of the model's layout opens with; the
+    // encoder's first frame may open with a fill element instead.
+    bool audio_opens(uint64_t p, bool first) {
+        uint8_t b;
+        return m_.aac != 0xFF && get(p, &b, 1) && ((b >> 1) == m_.aac || (first && (b >> 5) == 6));
+    }
+
+    // An audio chunk at p: the offset where the next access unit opens
+    // within the model's reach, 0 when none does. A place where a NAL unit
+    // could open one is taken when the units from it run to the end or to
+    // another audio chunk after which (`depth` more times) video resumes the
+    // same way; a place that fails ends the search unless its units lie
+    // within one cluster, so no video a break cut is passed over. The
+    // chunk's own bytes prove nothing: it may not hold a cluster boundary
+    // when the reach exceeds a cluster (other clusters could lie there).
+    uint64_t after_audio(uint64_t p, int depth, bool first = false) {
+        if (!audio_opens(p, first)) return 0;
+        const uint64_t reach = 2 * m_.audio_reach + 1024;
+        for (uint64_t q = p + 1; q < std::min(end_, p + reach) && work_ < kWalkWork; ++q) {
+            Nal n;
+            ++work_;
+            if (!nal(q, n) || !n.opens) continue;
+            if (reach >= cs_ && boundaries(p, q + 1, cs_)) return 0;
+            uint64_t next = q;
+            while (next < end_ && nal(next, n) && work_ < kWalkWork) next += m_.length_size + n.len, work_ += 16;
+            if (next == end_ || (depth == 0 ? audio_opens(next, false) : after_audio(next, depth - 1) != 0)) return q;
+            // Units that fail without a cluster boundary among them are no
+            // video cut by a break: audio bytes that happen to look so.
+            if (boundaries(q, next + 1, cs_)) return 0;
+        }
+        return 0;
+    }
+
+    // NAL units from p on, cut into access units; the offset after the last.
+    uint64_t video_run(uint64_t p) {
+        Nal n;
+        while (p < end_ && nal(p, n)) {
+            if (n.opens && au_vcl_) close();
+            if (!au_open_) au_at_ = p, au_open_ = true;
+            au_vcl_ |= n.vcl;
+            au_key_ |= n.key;
+            p += m_.length_size + n.len;
+            au_end_ = p;
+        }
+        return p;  // a chunk ends with a whole sample, kept once what follows checks
+    }
+
+    void close() {
+        if (au_open_ && au_vcl_) out_.push_back({au_at_, au_end_ - au_at_, au_key_});
+        au_open_ = au_vcl_ = au_key_ = false;
+    }
+
+    Source& s_;
+    const Model& m_;
+    uint64_t end_, cs_;
+    uint8_t buf_[65536];
+    uint64_t buf_at_ = 0;
+    size_t buf_len_ = 0;
+    std::vector<FoundSample> out_;
+    uint64_t au_at_ = 0, au_end_ = 0;
+    bool au_open_ = false, au_vcl_ = false, au_key_ = false;
+    uint64_t work_ = 0;  // places looked at while searching past audio
+};
+
+// The media data's video samples from its start, with a movie box after
+// them built from the model; nothing when no sample is found or the first
+// is no random access point.
+Stitched modelled_part(std::unique_ptr<GappedStream> gs, const Movie& m, const std::vector<uint8_t>& model,
+                       uint64_t max_size, const std::vector<Skip>& skips) {
+    Stitched out;
+    Model md;
+    if (!read_model(model, md)) return out;
+    md.audio_reach = std::min<uint64_t>(md.audio_reach, 1u << 20);
+    uint8_t h[16];
+    if (gs->read(m.mdat_at, h, 16) != 16) return out;
+    uint64_t size = rd_be32(h);
+    if (m.mdat_header == 16) size = rd_be64(h + 8);
+    uint64_t end = size == 0 ? max_size : std::min(max_size, m.mdat_at + size);
+    if (!skips.empty()) end = std::min(end, skips.front().cluster * gs->cluster_size());
+    if (end <= m.data_start) return out;
+    std::vector<FoundSample> found = MediaWalk(*gs, md, end, gs->cluster_size()).run(m.data_start);
+    if (found.empty() || !found.front().key) return out;
+    const uint64_t cut = found.back().at + found.back().size;
+    const uint64_t mdat = cut - m.mdat_at;
+    if (m.mdat_header == 8 && mdat > UINT32_MAX) return out;
+    std::vector<uint8_t> moov = model_moov(model, found);
+    if (moov.empty()) return out;
+    std::vector<uint8_t> field;
+    for (int s = m.mdat_header == 8 ? 24 : 56; s >= 0; s -= 8) field.push_back(static_cast<uint8_t>(mdat >> s));
+    gs->patch(m.mdat_at + (m.mdat_header == 8 ? 0 : 8), field);
+    out.length = cut + moov.size();
+    gs->set_end(cut, std::move(moov));
+    out.partial = true;
+    out.stream = std::move(gs);
+    return out;
+}
+
 }  // namespace
 
 Stitched stitch_iso(const Volume& v, uint64_t first_cluster, Source& phys, uint64_t max_size,
-                    const std::vector<Skip>& skips) {
+                    const std::vector<Skip>& skips, WholeFiles* whole) {
     Stitched out;
     if (v.cluster_size == 0) return out;
     FreeStream fs(v, first_cluster, phys);
     Movie m;
     uint64_t work = 0;
-    if (!read_layout(fs, v.cluster_size, max_size, m, work) || m.end > max_size) return out;
+    if (!read_layout(fs, v.cluster_size, max_size, m, work)) {
+        // Media data without a movie box after it: a model's may describe it.
+        const std::vector<uint8_t>* model = whole && m.data_start && m.head_moov.empty() && !m.ftyp.empty()
+                                                ? whole->movie_like(m.ftyp)
+                                                : nullptr;
+        if (!model || m.mdat_header == 0) return out;
+        return modelled_part(std::make_unique<GappedStream>(v, first_cluster, phys), m, *model, max_size, skips);
+    }
+    if (m.end > max_size) return out;
+    if (whole && !m.ftyp.empty()) whole->keep_movie(m.ftyp, m.moov.empty() ? m.head_moov : m.moov);
     auto gs = std::make_unique<GappedStream>(v, first_cluster, phys);
     IsoSearch search(*gs, m, skips);
     if (!search.run()) return proven_part(std::move(gs), m, search.proven());

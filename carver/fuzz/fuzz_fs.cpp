@@ -1,11 +1,13 @@
 // libFuzzer target for the file system readers: the input is a whole disk
 // image (boot sector, FAT, folders); the map built from it is then used the
 // way the scan uses it.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "fs/iso_cut.h"
 #include "fs/map.h"
 #include "fs/stitch.h"
 
@@ -89,6 +91,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         results.push_back(carver::fs::stitch_iso(v, 0, disk, 1u << 20, skips));
         results.push_back(carver::fs::stitch_mp3(v, 0, disk, 1u << 20, skips));
         results.push_back(carver::fs::stitch_riff(v, 0, disk, 1u << 20, skips));
+        carver::fs::WholeFiles models;
+        results.push_back(carver::fs::stitch_jpeg(v, 0, disk, 1u << 20, &models, skips));
+        // A clip whose movie box is lost, with a model movie box taken from the input:
+        // its first box as the file type, the first box typed moov as the model.
+        const uint8_t* moov = static_cast<const uint8_t*>(memmem(data + 4, size - 4, "moov", 4));
+        if (moov && moov - data >= 4) {
+            const size_t at = static_cast<size_t>(moov - data) - 4;
+            const size_t n = std::min<size_t>(carver::rd_be32(data + at), size - at);
+            const size_t ftyp = std::min<size_t>(carver::rd_be32(data), size);
+            if (n >= 8) {
+                models.keep_movie({data, data + ftyp}, {data + at, data + at + n});
+                results.push_back(carver::fs::stitch_iso(v, 0, disk, 1u << 20, skips, &models));
+                std::vector<carver::fs::FoundSample> found;
+                for (size_t i = 0; i + 8 <= std::min<size_t>(size, 256); i += 8)
+                    found.push_back({carver::rd_be32(data + i), data[i + 4] * 512u, (data[i + 5] & 1) != 0});
+                carver::fs::model_moov({data + at, data + at + n}, found);
+            }
+        }
         for (carver::fs::Stitched& st : results) {
             if (!st.stream) continue;
             std::vector<uint8_t> all(static_cast<size_t>(st.length));
@@ -101,5 +121,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fs.read(0, buf, sizeof buf);
         fs.crosses_used(size);
     }
+    if (carver::fs::jpeg_scans_head(disk, size, size / 2) > size) __builtin_trap();
     return 0;
 }

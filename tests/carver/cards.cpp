@@ -22,7 +22,7 @@ uint32_t le32(const Bytes& b, size_t at) {
 // Photos cut from one noisy picture, each of its own size, all with the
 // standard Huffman tables a camera uses. One ImageMagick run for all.
 std::vector<Bytes> photos(const TempDir& tmp, const std::string& tag, const std::vector<std::pair<int, int>>& sizes,
-                          unsigned seed) {
+                          unsigned seed, bool progressive = false) {
     std::string cmd = "convert -seed " + std::to_string(seed) +
                       " -size 2000x1500 plasma: -attenuate 0.3 +noise Gaussian -write mpr:base +delete";
     for (size_t i = 0; i < sizes.size(); ++i) {
@@ -30,7 +30,7 @@ std::vector<Bytes> photos(const TempDir& tmp, const std::string& tag, const std:
         int x = static_cast<int>((i * 97) % static_cast<size_t>(std::max(1, 2000 - w)));
         int y = static_cast<int>((i * 61) % static_cast<size_t>(std::max(1, 1500 - h)));
         cmd += " \\( mpr:base -crop " + std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
-               std::to_string(y) + " +repage -quality 92 -define jpeg:optimize-coding=false -write '" +
+               std::to_string(y) + " +repage -quality 92 -define jpeg:optimize-coding=false" + (progressive ? " -interlace JPEG" : "") + " -write '" +
                tmp / (tag + std::to_string(i) + ".jpg") + "' +delete \\)";
     }
     if (sh(cmd + " -size 1x1 xc:black null:") != 0) return {};
@@ -138,6 +138,7 @@ public:
             live_.push_back(cl[i]);
         }
     }
+    size_t clusters(int id) { return files_[id].clusters.size(); }
     void remove(int id) {
         for (uint32_t c : files_[id].clusters) used_[c] = false;
         for (uint32_t c : live_) used_[c] = true;
@@ -167,6 +168,16 @@ private:
     std::map<int, File> files_;
 };
 
+// A voice memo: mono MPEG audio.
+bool voice(const TempDir& tmp, Bytes& out) {
+    std::string path = tmp / "voice.mp3";
+    if (sh("ffmpeg -v error -y -f lavfi -i 'sine=f=220:beep_factor=3' -f lavfi -i 'anoisesrc=a=0.05:seed=4' "
+           "-filter_complex amix -t 40 -ac 1 -c:a libmp3lame -b:a 64k '" + path + "'") != 0)
+        return false;
+    out = read_file(path);
+    return !out.empty();
+}
+
 bool clip(const TempDir& tmp, const std::string& name, unsigned seconds, unsigned seed, Bytes& out) {
     std::string path = tmp / name;
     std::string src = "testsrc2=size=1920x1080:rate=30,noise=alls=20:allf=t+u:all_seed=" + std::to_string(seed);
@@ -186,7 +197,7 @@ bool make_camera_card(const std::string& img, const TempDir& tmp, Card& card) {
     card = Card{"camera FAT32, 8 KiB clusters", {}, {}};
     std::vector<std::pair<int, int>> first, second;
     // Every later photo larger than any hole, all of them together no larger than the holes.
-    for (int i = 0; i < 80; ++i) first.push_back({560 + (i * 137) % 420, 420 + (i * 89) % 315});
+    for (int i = 0; i < 90; ++i) first.push_back({560 + (i * 137) % 420, 420 + (i * 89) % 315});
     for (int i = 0; i < 23; ++i) second.push_back({930 + (i * 173) % 220, 700 + (i * 71) % 160});
     std::vector<Bytes> a = photos(tmp, "a", first, 5), b = photos(tmp, "b", second, 6);
     if (a.empty() || b.empty()) return false;
@@ -198,7 +209,7 @@ bool make_camera_card(const std::string& img, const TempDir& tmp, Card& card) {
     std::vector<std::string> odd, kept, later;
     for (size_t i = 0; i < a.size(); ++i) {
         write_file(tmp / name(i + 1), a[i]);
-        (i % 2 ? odd : kept).push_back(name(i + 1));
+        (i % 2 && i + 1 < a.size() ? odd : kept).push_back(name(i + 1));  // the last kept: no hole opens on free space
     }
     for (size_t i = 0; i < b.size(); ++i) {
         write_file(tmp / name(a.size() + i + 1), b[i]);
@@ -221,19 +232,24 @@ bool make_camera_card(const std::string& img, const TempDir& tmp, Card& card) {
         if (pieces > 1) card.files.push_back({later[i], b[i], pieces});
         else card.others.push_back(b[i]);
     }
-    for (size_t i = 0; i < a.size(); i += 2) card.others.push_back(a[i]);
+    for (size_t i = 0; i < a.size(); ++i)
+        if (i % 2 == 0 || i + 1 == a.size()) card.others.push_back(a[i]);
     return sh("mdel -i '" + img + "'" + names(tmp, kept, dir) + names(tmp, later, dir)) == 0;
 }
 
 bool make_phone_card(const std::string& img, const TempDir& tmp, Card& card) {
     card = Card{"phone exFAT, 32 KiB clusters", {}, {}};
-    Bytes v1, v2;
+    Bytes v1, v2, v3, memo;
     std::vector<std::pair<int, int>> sizes;
-    for (int i = 0; i < 14; ++i) sizes.push_back({1000 + (i * 131) % 300, 750 + (i * 67) % 225});
-    std::vector<Bytes> shots = photos(tmp, "p", sizes, 7);
-    if (shots.empty() || !clip(tmp, "v1.mp4", 8, 1, v1) || !clip(tmp, "v2.mp4", 7, 2, v2) ||
+    for (int i = 0; i < 16; ++i) sizes.push_back({1000 + (i * 131) % 300, 750 + (i * 67) % 225});
+    std::vector<Bytes> shots = photos(tmp, "p", sizes, 7), prog = photos(tmp, "q", {{1100, 800}}, 8, true);
+    if (shots.empty() || prog.empty() || !clip(tmp, "v1.mp4", 8, 1, v1) || !clip(tmp, "v2.mp4", 7, 2, v2) ||
+        !clip(tmp, "v3.mp4", 3, 3, v3) || !voice(tmp, memo) ||
         sh("rm -f '" + img + "' && truncate -s 96M '" + img + "' && mkfs.exfat -c 32K '" + img + "' >/dev/null") != 0)
         return false;
+    // Shot 5 is progressive; its first append is large enough to hold its first scans.
+    const size_t progressive = 5;
+    shots.insert(shots.begin() + progressive, prog[0]);
     ExfatWriter w;
     if (!w.open(img)) return false;
     std::mt19937 rng(26);
@@ -241,26 +257,32 @@ bool make_phone_card(const std::string& img, const TempDir& tmp, Card& card) {
     // A live file ahead of everything, and one the first clip's photos follow.
     Bytes ballast = random_bytes(3 << 20, 1);
     if (!w.append(100, ballast, 0, ballast.size())) return false;
-    // Ids: 0, 1 the clips; 10 + i the photos, in the order taken.
+    // Ids: 0, 1, 3 the clips, 2 the voice memo; 10 + i the photos, in the order taken.
+    struct Recording {
+        int id;
+        const Bytes& data;
+        size_t photos;
+    };
+    const Recording recordings[] = {{0, v1, 6}, {1, v2, 6}, {2, memo, 2}, {3, v3, 2}};
     size_t shot = 0;
-    for (int v = 0; v < 2; ++v) {
-        const Bytes& clip = v ? v2 : v1;
-        const size_t per_clip = 6;
+    for (const Recording& rec : recordings) {
+        const Bytes& clip = rec.data;
+        const size_t per_clip = rec.photos;
         size_t at = 0, taken = 0;
         while (at < clip.size()) {
             size_t n = std::min(chunk(), clip.size() - at);
-            if (!w.append(v, clip, at, n)) return false;
+            if (!w.append(rec.id, clip, at, n)) return false;
             at += n;
-            // Every so often a photo: its appends alternate with the clip's.
-            if (taken < per_clip && shot < shots.size() && at > (taken + 1) * clip.size() / (per_clip + 1)) {
+            // Every so often a photo: its appends alternate with the recording's.
+            if (taken < per_clip && shot + 1 < shots.size() && at > (taken + 1) * clip.size() / (per_clip + 1)) {
                 const Bytes& p = shots[shot];
                 for (size_t pa = 0; pa < p.size();) {
-                    size_t m = std::min(chunk(), p.size() - pa);
+                    size_t m = std::min(shot == progressive && pa == 0 ? size_t(128) << 10 : chunk(), p.size() - pa);
                     if (!w.append(10 + int(shot), p, pa, m)) return false;
                     pa += m;
                     if (at < clip.size()) {
                         size_t k = std::min(chunk(), clip.size() - at);
-                        if (!w.append(v, clip, at, k)) return false;
+                        if (!w.append(rec.id, clip, at, k)) return false;
                         at += k;
                     }
                 }
@@ -287,13 +309,18 @@ bool make_phone_card(const std::string& img, const TempDir& tmp, Card& card) {
     };
     keep("VID_1.mp4", v1);
     keep("VID_2.mp4", v2);
+    keep("VID_3.mp4", v3);
+    keep("REC_1.mp3", memo);
     for (size_t i = 0; i < shot; ++i)
         if (i != 2 && i != 9) keep("IMG_" + std::to_string(i) + ".jpg", shots[i]);
-    // Part of the second clip (its movie box kept) and a photo's last
-    // pieces overwritten: only their heads can come back.
+    // Part of the second clip (its movie box kept), the third clip's end
+    // (its movie box), a photo's last pieces and the progressive photo's
+    // pieces after its first append overwritten: only their heads can come back.
     w.overwrite(1, 60, 80, 90);
+    w.overwrite(3, w.clusters(3) - 2, SIZE_MAX, 92);
     w.overwrite(10 + 4, 5, SIZE_MAX, 91);
-    for (int id : {0, 1}) w.remove(id);
+    w.overwrite(10 + int(progressive), 4, SIZE_MAX, 93);
+    for (int id : {0, 1, 2, 3}) w.remove(id);
     for (size_t i = 0; i < shot; ++i)
         if (i != 2 && i != 9) w.remove(10 + int(i));
     w.save(img);
@@ -364,14 +391,37 @@ bool own_head(const Bytes& part, const Bytes& original) {
     static const Bytes closings[] = {{0xFF, 0xD9}, {0x3B}, {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82}};
     size_t same = common_prefix(part, original);
     if (same == part.size()) return part.size() < original.size();
+    // The closing's first bytes may happen to equal the original's there.
     return std::any_of(std::begin(closings), std::end(closings), [&](const Bytes& c) {
-        return same + c.size() == part.size() && std::equal(c.begin(), c.end(), part.begin() + static_cast<long>(same));
+        const size_t head = part.size() - std::min(part.size(), c.size());
+        return part.size() > c.size() && same >= head && head < original.size() &&
+               std::equal(c.begin(), c.end(), part.begin() + static_cast<long>(head));
     });
 }
 
 bool plays(const std::string& path) {
     return sh("ffmpeg -v error -xerror -i '" + path + "' -f null - 2>&1 | grep -q .") != 0;
 }
+
+bool lasts(const std::string& path) {
+    return sh("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path +
+              "' | grep -Eq '^[0-9]*[.]?[0-9]+$' && ffprobe -v error -show_entries format=duration -of csv=p=0 '" +
+              path + "' | awk '{exit !($1 > 0)}'") == 0;
+}
+
+namespace {
+
+// A progressive JPEG: its frame header (SOF2) comes before the first scan.
+bool progressive_jpeg(const Bytes& b) {
+    for (size_t at = 2; at + 4 <= b.size() && b[at] == 0xFF;) {
+        if (b[at + 1] == 0xC2) return true;
+        if (b[at + 1] == 0xDA) return false;
+        at += 2 + (size_t(b[at + 2]) << 8 | b[at + 3]);
+    }
+    return false;
+}
+
+}  // namespace
 
 Tally tally(const std::string& out, const Card& card) {
     Tally t;
@@ -390,6 +440,7 @@ Tally tally(const std::string& out, const Card& card) {
         t.whole += whole;
         t.partial += !whole && partial;
         t.missing += !whole && !partial;
+        if (!whole) t.missed += f.name + (partial ? "(partial) " : " ");
     }
     // Every partial file that opens like a file of the card must be that file's head.
     for (const auto& [name, data] : got) {
@@ -403,7 +454,9 @@ Tally tally(const std::string& out, const Card& card) {
         for (const CardFile& f : card.files) check(f.data);
         for (const Bytes& o : card.others) check(o);
         if (known && !own) t.foreign += name + " ";
-        if (is_iso(data) && !plays(out + "/" + name)) t.unplayable += name + " ";
+        const std::string path = out + "/" + name;
+        if ((is_iso(data) || progressive_jpeg(data)) && !plays(path)) t.unplayable += name + " ";
+        else if (is_iso(data) && !lasts(path)) t.unplayable += name + " (no duration) ";
     }
     return t;
 }

@@ -16,8 +16,8 @@ struct CardCase {
 };
 
 const CardCase kCards[] = {
-    {"Camera", make_camera_card, 16, 0},
-    {"Phone", make_phone_card, 6, 0},
+    {"Camera", make_camera_card, 21, 0},
+    {"Phone", make_phone_card, 11, 0},
 };
 
 class Cards : public ::testing::TestWithParam<CardCase> {};

@@ -1240,6 +1240,72 @@ TEST(ExtFreeStream, LeavesOutFreedExtentNodesOnly) {
 // A GIF whose rest lies past another deleted file's clusters comes back
 // whole only when every image decodes: a rest with other files' clusters in
 // it never does. (A flipped bit may decode: LZW has no checksum.)
+// A JPEG whose rest lies past another file's clusters: a baseline one
+// stitched wherever its break falls (also right after a stuffed 0xFF, which
+// is checked against the byte after it), a progressive one's head kept.
+TEST(JpegStitch, BaselineWholeProgressiveHead) {
+    const auto& all = samples();
+    auto find = [&](const char* name) {
+        auto it = std::find_if(all.begin(), all.end(), [&](const Sample& s) { return s.name == name; });
+        return it == all.end() ? Bytes{} : it->data;
+    };
+    const size_t cs = 512;
+    Bytes base = find("baseline.jpg"), prog = find("progressive.jpg");
+    if (base.empty() || prog.empty()) GTEST_SKIP() << "needs ImageMagick";
+    // A comment segment after SOI moves the first stuffed 0xFF past 8 KiB to
+    // a cluster's last byte.
+    auto stuffed_at_boundary = [&](Bytes b) {
+        size_t i = 8192;
+        while (i + 1 < b.size() && !(b[i] == 0xFF && b[i + 1] == 0)) ++i;
+        size_t shift = (cs - (i + 1) % cs) % cs;
+        if (shift < 4) shift += cs;
+        Bytes com = {0xFF, 0xFE, uint8_t((shift - 2) >> 8), uint8_t(shift - 2)};
+        com.resize(shift, 'x');
+        b.insert(b.begin() + 2, com.begin(), com.end());
+        return std::make_pair(b, (i + shift + 1) / cs);
+    };
+    struct Case {
+        const char* what;
+        std::pair<Bytes, size_t> file;  // and the cluster its rest starts at
+        bool rest_overwritten;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"baseline, broken after a stuffed 0xFF", stuffed_at_boundary(base), false, true},
+        {"baseline, broken elsewhere", {base, 20}, false, true},
+        {"progressive, its rest overwritten: the scans before the other file", {prog, 60}, true, false},
+    };
+    for (const Case& c : cases) {
+        const Bytes& file = c.file.first;
+        const size_t head = c.file.second * cs;
+        ASSERT_LT(head, file.size()) << c.what;
+        Bytes rest(file.begin() + static_cast<long>(head), file.end());
+        if (c.rest_overwritten) rest = random_bytes(rest.size(), 4);
+        rest.resize((rest.size() + cs - 1) / cs * cs + 2 * cs, 0);
+        Bytes disk(file.begin(), file.begin() + static_cast<long>(head)), other = random_bytes(3 * cs, 5);
+        disk.insert(disk.end(), other.begin(), other.end());
+        disk.insert(disk.end(), rest.begin(), rest.end());
+        carver::fs::Volume v;
+        v.cluster_size = cs;
+        v.clusters = disk.size() / cs;
+        v.used.assign((v.clusters + 63) / 64, 0);
+        carver::BufferSource phys(disk.data(), disk.size());
+        carver::fs::WholeFiles whole_files;
+        carver::fs::Stitched st = carver::fs::stitch_jpeg(v, 0, phys, 1u << 24, &whole_files, {{head / cs, 3}});
+        ASSERT_TRUE(st.stream) << c.what;
+        Bytes got(st.length);
+        ASSERT_EQ(st.stream->read(0, got.data(), got.size()), got.size()) << c.what;
+        EXPECT_EQ(!st.partial && got == file, c.whole) << c.what;
+        if (st.partial) {
+            EXPECT_TRUE(own_head(got, file)) << c.what << ": other bytes in the head";
+            EXPECT_LE(got.size(), head + 2) << c.what;
+            TempDir tmp;
+            write_file(tmp / "head.jpg", got);
+            EXPECT_TRUE(plays(tmp / "head.jpg")) << c.what << ": the head does not decode";
+        }
+    }
+}
+
 TEST(GifStitch, OnlyAProvenContinuationMakesItWhole) {
     const auto& all = samples();
     auto it = std::find_if(all.begin(), all.end(), [](const Sample& s) { return s.name == "old.gif"; });
@@ -1309,6 +1375,8 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
         std::function<void(Bytes&)> damage;  // to the disk, the file at offset 0
         bool whole;
         size_t cs = 512;
+        bool model = false;    // the scan holds the file's own movie box as a model
+        bool partial = false;  // a partial file comes out
     };
     auto overwrite = [&](size_t cluster) {  // of the disk, in 512-byte clusters
         return [=](Bytes& d) {
@@ -1317,13 +1385,20 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
             std::copy(junk.begin(), junk.end(), d.begin() + static_cast<long>(cluster * cs));
         };
     };
+    auto moov_at = [](const Bytes& d) {
+        return static_cast<size_t>(std::search(d.begin(), d.end(), std::begin("moov"), std::end("moov") - 1) - d.begin()) - 4;
+    };
+    auto lose_moov = [&](Bytes& d) {  // overwritten from the movie box on
+        Bytes junk = random_bytes(d.size() - moov_at(d), 79);
+        std::copy(junk.begin(), junk.end(), d.begin() + static_cast<long>(moov_at(d)));
+    };
     const Case cases[] = {
         {"two breaks among small frames", "h264.mp4", {40, 70}, true, nullptr, true},
         {"the same, the clusters between known to no one", "h264.mp4", {40, 70}, false, nullptr, true},
-        {"a break inside the key frame, the clusters between unknown", "h264.mp4", {4}, false, nullptr, false},
+        {"a break inside the key frame, the clusters between unknown", "h264.mp4", {4}, false, nullptr, false, 512, false, true},
         {"a break inside the key frame, deleted files the map knows between", "h264.mp4", {4}, true, nullptr, true},
         {"three breaks in a QuickTime file", "clip.mov", {20, 50, 90}, true, nullptr, true},
-        {"a cluster of the media data another file's", "h264.mp4", {40}, true, overwrite(60), false},
+        {"a cluster of the media data another file's", "h264.mp4", {40}, true, overwrite(60), false, 512, false, true},
         {"the movie box's first cluster another file's", "h264.mp4", {40}, true,
          [&](Bytes& d) {
              auto at = std::search(d.begin(), d.end(), std::begin("moov"), std::end("moov") - 1) - d.begin();
@@ -1337,11 +1412,22 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
          },
          false},
         {"the movie box first: nothing checks the bytes after the last frame's start", "faststart.mp4", {20, 40},
-         true, nullptr, false},
+         true, nullptr, false, 512, false, true},
         {"the same, no cluster boundary after it", "faststart.mp4", {5, 12}, true, nullptr, true, 4096},
         {"the rest of the file overwritten", "h264.mp4", {40}, true,
          [&](Bytes& d) { d.resize(43 * 512); Bytes r = random_bytes(80 * 512, 78); d.insert(d.end(), r.begin(), r.end()); },
          false},
+        // Audio chunks prove none of their bytes: a break may hide in one
+        // unless clusters are larger than the stretch searched past it.
+        {"the movie box lost, no model", "h264.mp4", {4}, true, lose_moov, false, 4096},
+        {"the movie box lost, a model: the samples before the break", "h264.mp4", {4}, false, lose_moov, false, 4096,
+         true, true},
+        {"the same, deleted files the map knows at the break", "h264.mp4", {4}, true, lose_moov, false, 4096, true,
+         true},
+        {"the same, the key frame cut by the first break: nothing to play", "h264.mp4", {1}, false, lose_moov, false,
+         4096, true, false},
+        {"the same, small clusters: audio chunks across their boundaries prove nothing", "h264.mp4", {40}, false,
+         lose_moov, false, 512, true, false},
     };
     for (const Case& c : cases) {
         const size_t cs = c.cs;
@@ -1365,7 +1451,12 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
         v.clusters = disk.size() / cs;
         v.used.assign((v.clusters + 63) / 64, 0);
         carver::BufferSource phys(disk.data(), disk.size());
-        carver::fs::Stitched st = carver::fs::stitch_iso(v, 0, phys, 1u << 30, skips);
+        carver::fs::WholeFiles models;
+        if (c.model)
+            models.keep_movie({file.begin(), file.begin() + static_cast<long>(carver::rd_be32(file.data()))},
+                              {file.begin() + static_cast<long>(moov_at(file)), file.end()});
+        carver::fs::Stitched st = carver::fs::stitch_iso(v, 0, phys, 1u << 30, skips, &models);
+        EXPECT_EQ(st.stream && st.partial, c.partial) << c.what;
         bool whole = false;
         if (st.stream) {
             Bytes got(st.length);
@@ -1376,6 +1467,7 @@ TEST(IsoStitch, WholeOnlyWhenEverySampleLinesUp) {
                 TempDir tmp;
                 write_file(tmp / "part.mp4", got);
                 EXPECT_TRUE(plays(tmp / "part.mp4")) << c.what << ": the partial file does not play";
+                EXPECT_TRUE(lasts(tmp / "part.mp4")) << c.what << ": no duration";
             } else {
                 EXPECT_TRUE(whole) << c.what << ": other bytes stitched as the file";
             }

@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
+#include "cards.h"
 #include "core/format.h"
+#include "fs/stitch.h"
 #include "helpers.h"
 
 using namespace carver;
@@ -95,6 +98,60 @@ TEST_F(ParserTest, JpegRejectsNewFileInsideEntropyData) {
     Bytes img(a.begin(), a.begin() + 8192);
     img.insert(img.end(), sample("baseline.jpg").data.begin(), sample("baseline.jpg").data.end());
     EXPECT_EQ(carve("jpg", img), 0u);
+}
+
+// The head of a JPEG the baseline search does not take ends where a scan
+// that decodes ends, never after a scan that does not, and shows the picture.
+TEST_F(ParserTest, JpegHeadEndsAfterTheLastScanThatDecodes) {
+    const Bytes& prog = sample("progressive.jpg").data;
+    // Where each scan's data ends (the marker after it).
+    std::vector<size_t> ends;
+    for (size_t at = 2; at + 4 <= prog.size() && prog[at] == 0xFF && prog[at + 1] != 0xD9;) {
+        const uint8_t m = prog[at + 1];
+        at += 2 + (size_t(prog[at + 2]) << 8 | prog[at + 3]);
+        if (m != 0xDA) continue;
+        while (at + 1 < prog.size() && !(prog[at] == 0xFF && prog[at + 1] != 0 && (prog[at + 1] & 0xF8) != 0xD0)) ++at;
+        ends.push_back(at);
+    }
+    ASSERT_GE(ends.size(), 6u) << "the sample has too few scans";
+    const size_t third = ends[2], mid = (ends[3] + ends[4]) / 2;
+    auto noise = [](size_t at) {
+        return [at](Bytes& b) {
+            Bytes r = random_bytes(64, 9);
+            std::copy(r.begin(), r.end(), b.begin() + static_cast<long>(at));
+        };
+    };
+    auto recode = [](uint8_t sof) {  // the frame said to be coded otherwise: its scans are not decoded
+        return [sof](Bytes& b) {
+            const uint8_t frame[] = {0xFF, 0xC2};
+            b[static_cast<size_t>(std::search(b.begin(), b.end(), std::begin(frame), std::end(frame)) - b.begin()) + 1] = sof;
+        };
+    };
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+        size_t limit, sure;
+        size_t cut;  // expected
+    } cases[] = {
+        {"whole: every scan", nullptr, prog.size(), 512, ends.back()},
+        {"read up to the middle of a scan: the scans before it", nullptr, mid, 512, ends[3]},
+        {"noise in the fourth scan's data", noise(third + 200), prog.size(), 512, third},
+        {"arithmetic coding: the scans inside the sure bytes", recode(0xCA), prog.size(), mid, ends[3]},
+        {"arithmetic coding, no scan inside the sure bytes", recode(0xCA), prog.size(), 512, 0},
+    };
+    for (const Case& c : cases) {
+        Bytes b = prog;
+        if (c.damage) c.damage(b);
+        BufferSource src(b.data(), b.size());
+        const uint64_t cut = carver::fs::jpeg_scans_head(src, c.limit, c.sure);
+        EXPECT_EQ(cut, c.cut) << c.what;
+        if (cut == 0 || c.damage) continue;
+        Bytes head(b.begin(), b.begin() + static_cast<long>(cut));
+        head.push_back(0xFF), head.push_back(0xD9);
+        TempDir tmp;
+        write_file(tmp / "head.jpg", head);
+        EXPECT_TRUE(plays(tmp / "head.jpg")) << c.what << ": the head does not decode";
+    }
 }
 
 TEST_F(ParserTest, PngRejectsCorruptedChunk) {
