@@ -508,6 +508,7 @@ private:
 
     bool get(uint64_t at, uint8_t* b, size_t n) {
         if (at > limit_ || n > limit_ - at) return false;
+        if (n == 0) return true;  // an empty segment: nothing to copy (b may be null)
         if (n > sizeof cache_) return src_.read(at, b, n) == n;
         if (at < cache_at_ || at + n > cache_at_ + cache_len_) {
             cache_at_ = at;
