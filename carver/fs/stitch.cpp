@@ -118,6 +118,15 @@ struct Frame {
 
 // Reads the markers up to the first scan. Only single-scan baseline or
 // extended Huffman frames are accepted: their one scan holds every block.
+// Component `i` of a frame header's payload `p`: its id and sampling factors (1 to 4).
+template <class C>
+bool frame_component(const uint8_t* p, int i, C& k) {
+    k.id = p[6 + 3 * i];
+    k.h = p[7 + 3 * i] >> 4;
+    k.v = p[7 + 3 * i] & 15;
+    return k.h >= 1 && k.h <= 4 && k.v >= 1 && k.v <= 4;
+}
+
 bool parse_headers(Source& src, uint64_t max_size, Frame& f) {
     Cursor c(src, max_size);
     uint16_t soi;
@@ -153,10 +162,7 @@ bool parse_headers(Source& src, uint64_t max_size, Frame& f) {
             if (nc < 1 || nc > 4 || n < 6 + 3u * nc || f.width == 0 || f.height == 0) return false;
             for (int i = 0; i < nc; ++i) {
                 Component k;
-                k.id = p[6 + 3 * i];
-                k.h = p[7 + 3 * i] >> 4;
-                k.v = p[7 + 3 * i] & 15;
-                if (k.h < 1 || k.h > 4 || k.v < 1 || k.v > 4) return false;
+                if (!frame_component(p, i, k)) return false;
                 f.hmax = std::max(f.hmax, k.h);
                 f.vmax = std::max(f.vmax, k.v);
                 f.comps.push_back(k);
@@ -554,10 +560,7 @@ private:
         progressive_ = m == 0xC2;
         for (int i = 0; i < nc; ++i) {
             Comp k;
-            k.id = p[6 + 3 * i];
-            k.h = p[7 + 3 * i] >> 4;
-            k.v = p[7 + 3 * i] & 15;
-            if (k.h < 1 || k.h > 4 || k.v < 1 || k.v > 4) return false;
+            if (!frame_component(p, i, k)) return false;
             hmax_ = std::max(hmax_, k.h);
             vmax_ = std::max(vmax_, k.v);
             comps_.push_back(k);
