@@ -101,6 +101,25 @@ struct Huff {
         present = true;
         return true;
     }
+
+    // One symbol, its code read a bit at a time from `bit(int&)`; false at
+    // the data's end or for a code the table does not have.
+    template <class BitSource>
+    bool decode(BitSource&& bit, int& value) const {
+        int32_t code = 0;
+        for (int l = 1; l <= 16; ++l) {
+            int b;
+            if (!bit(b)) return false;
+            code = (code << 1) | b;
+            if (code <= maxcode[l]) {
+                int32_t i = valptr[l] + code - mincode[l];
+                if (i < 0 || i > 255) return false;
+                value = vals[i];
+                return true;
+            }
+        }
+        return false;  // no such code
+    }
 };
 
 struct Component {
@@ -281,19 +300,7 @@ private:
     }
 
     bool decode(State& st, const Huff& h, int& value) {
-        int32_t code = 0;
-        for (int l = 1; l <= 16; ++l) {
-            int b;
-            if (!bit(st, b)) return false;
-            code = (code << 1) | b;
-            if (code <= h.maxcode[l]) {
-                int32_t i = h.valptr[l] + code - h.mincode[l];
-                if (i < 0 || i > 255) return false;
-                value = h.vals[i];
-                return true;
-            }
-        }
-        return false;  // no such code
+        return h.decode([&](int& b) { return bit(st, b); }, value);
     }
 
     bool receive(State& st, int s, int& v) {
@@ -681,19 +688,7 @@ private:
     }
 
     bool decode(const Huff& h, int& value) {
-        int32_t code = 0;
-        for (int l = 1; l <= 16; ++l) {
-            int b;
-            if (!bit(b)) return false;
-            code = (code << 1) | b;
-            if (code <= h.maxcode[l]) {
-                int32_t i = h.valptr[l] + code - h.mincode[l];
-                if (i < 0 || i > 255) return false;
-                value = h.vals[i];
-                return true;
-            }
-        }
-        return false;
+        return h.decode([&](int& b) { return bit(b); }, value);
     }
 
     // One block of the scan; `index` is its place in the component's grid.
