@@ -5,15 +5,15 @@
 # for the same span idle and scanning (the window test's own figures).
 #
 # Builds a Debian 12 guest with debootstrap (cached in $SNAPMEND_VM_DIR,
-# default /var/tmp/snapmend-vm), shares the source tree's build folder with
-# it read-only over 9p, and runs the window test there under software
+# default BUILD_DIR/vm: never a shared folder, as this runs as root), shares
+# the build folder with it read-only over 9p, and runs the window test there under software
 # emulation. Needs root, debootstrap and qemu-system-x86 (installed here when
 # missing), and the Debian mirror.
 # Usage: tests/vm/system-disk.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
-vm=${SNAPMEND_VM_DIR:-/var/tmp/snapmend-vm}
+vm=${SNAPMEND_VM_DIR:-$build/vm}
 test_bin=$build/tests/mainwindow/scan_lifecycle_test
 skip() { echo "system-disk: SKIPPED: $*"; exit 0; }
 [ -x "$test_bin" ] || { echo "system-disk: build $test_bin first" >&2; exit 1; }
